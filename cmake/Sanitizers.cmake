@@ -1,0 +1,19 @@
+# Applies NATIVERENDER_SANITIZE to every target of the build. A sanitizer
+# report must fail the run, so recovery is switched off.
+if(NATIVERENDER_SANITIZE STREQUAL "")
+  return()
+endif()
+
+if(NATIVERENDER_SANITIZE STREQUAL "address,undefined")
+  set(_san_flags -fsanitize=address,undefined -fno-sanitize-recover=all
+                 -fno-omit-frame-pointer)
+elseif(NATIVERENDER_SANITIZE STREQUAL "thread")
+  set(_san_flags -fsanitize=thread -fno-omit-frame-pointer)
+else()
+  message(FATAL_ERROR "NATIVERENDER_SANITIZE must be empty, 'address,undefined' "
+                      "or 'thread', not '${NATIVERENDER_SANITIZE}'")
+endif()
+
+add_compile_options(${_san_flags})
+add_link_options(${_san_flags})
+message(STATUS "nativerender: sanitizers ${NATIVERENDER_SANITIZE}")
