@@ -1,0 +1,302 @@
+#include "rtc_base/logging.h"
+
+#include <stdio.h>
+#include <string.h>
+#include <sys/syscall.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <iomanip>
+#include <streambuf>
+#include <utility>
+#include <vector>
+
+#include "rtc_base/recursive_mutex.h"
+#include "rtc_base/stringbuilder.h"
+#include "rtc_base/timeutils.h"
+
+namespace rtc {
+
+namespace logging_internal {
+std::atomic<int> g_min_severity{static_cast<int>(LogSeverity::None)};
+}  // namespace logging_internal
+
+namespace {
+
+using logging_internal::g_min_severity;
+
+constexpr int kSeverityNone = static_cast<int>(LogSeverity::None);
+
+// Thresholds and flags are read on every statement without a lock; atomics
+// with relaxed ordering cost the same as plain loads and keep concurrent
+// Configure()/AddSink() free of data races.
+std::atomic<int> g_stderr_threshold{kSeverityNone};
+std::atomic<bool> g_timestamps{false};
+std::atomic<bool> g_realtime_timestamps{false};
+std::atomic<bool> g_thread_ids{false};
+
+struct SinkEntry {
+  LogSink* sink;
+  LogSeverity min_severity;
+};
+
+// The sink list and its lock. Built by a static initialiser when the
+// library loads and deliberately never destroyed: threads that outlive
+// static destruction (an engine thread, the log thread) may still log.
+struct SinkRegistry {
+  RecursiveMutex lock;
+  std::vector<SinkEntry> sinks;
+};
+
+SinkRegistry& Registry() {
+  static SinkRegistry* const registry = new SinkRegistry;
+  return *registry;
+}
+
+// Make sure the registry exists before any thread can race to create it.
+[[maybe_unused]] const bool g_registry_ready = (Registry(), true);
+
+// The elapsed-time origin, captured once by the first time-stamped line:
+// whichever thread gets there first wins, the others read its value.
+constexpr int64_t kStartUnset = INT64_MIN;
+std::atomic<int64_t> g_start_ms{kStartUnset};
+
+int64_t StartMillis(int64_t now_ms) {
+  int64_t start = g_start_ms.load(std::memory_order_acquire);
+  if (start == kStartUnset &&
+      g_start_ms.compare_exchange_strong(start, now_ms, std::memory_order_acq_rel))
+    return now_ms;
+  return start;
+}
+
+// Must run under the registry lock.
+void RecomputeMinSeverityLocked() {
+  int min = g_stderr_threshold.load(std::memory_order_relaxed);
+  for (const SinkEntry& entry : Registry().sinks)
+    min = std::min(min, static_cast<int>(entry.min_severity));
+  g_min_severity.store(min, std::memory_order_relaxed);
+}
+
+bool HasSinks() {
+  SinkRegistry& registry = Registry();
+  ScopedLock lock(&registry.lock);
+  return !registry.sinks.empty();
+}
+
+// A stream buffer that accepts and drops everything.
+class DiscardingBuf : public std::streambuf {
+ protected:
+  int_type overflow(int_type c) override { return traits_type::not_eof(c); }
+  std::streamsize xsputn(const char*, std::streamsize n) override { return n; }
+};
+
+// Where statements that no output takes stream their operands. One per
+// thread: formatted output writes the stream's own state (its field width),
+// so a single shared stream would be a data race between logging threads.
+std::ostream& DiscardingStream() {
+  thread_local DiscardingBuf buf;
+  thread_local std::ostream stream(&buf);
+  return stream;
+}
+
+// strerror()'s text without its shared static buffer (GNU strerror_r).
+const char* ErrorText(int code, char* buffer, size_t size) {
+  return strerror_r(code, buffer, size);
+}
+
+// The text after the last '/' or '\\', whichever comes later.
+const char* BaseName(const char* path) {
+  const char* base = path;
+  for (const char* p = path; *p; ++p) {
+    if (*p == '/' || *p == '\\')
+      base = p + 1;
+  }
+  return base;
+}
+
+void AppendWallClockStamp(std::ostream& out) {
+  timeval tv;
+  gettimeofday(&tv, nullptr);
+  tm local;
+  time_t seconds = tv.tv_sec;
+  localtime_r(&seconds, &local);
+  char buffer[64];
+  FormatBounded(buffer, sizeof(buffer), "%02d-%02d %02d:%02d:%02d.%03d",
+                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                local.tm_sec, static_cast<int>(tv.tv_usec / 1000));
+  out << buffer << " ";
+}
+
+void AppendElapsedStamp(std::ostream& out, int64_t now_ms) {
+  const int64_t elapsed = now_ms - StartMillis(now_ms);
+  out << "[" << std::setfill('0') << std::setw(3) << elapsed / 1000 << ":"
+      << std::setw(3) << elapsed % 1000 << std::setfill(' ') << "] ";
+}
+
+bool ParseSeverity(const std::string& token, LogSeverity* severity) {
+  static const std::pair<const char*, LogSeverity> kNames[] = {
+      {"sensitive", LogSeverity::Sensitive}, {"verbose", LogSeverity::Verbose},
+      {"info", LogSeverity::Info},           {"warning", LogSeverity::Warning},
+      {"error", LogSeverity::Error},         {"none", LogSeverity::None},
+  };
+  for (const auto& name : kNames) {
+    if (token == name.first) {
+      *severity = name.second;
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+LogSink::~LogSink() = default;
+
+void LogSink::OnLogMessageWithSeverity(const std::string& message,
+                                       LogSeverity /*severity*/) {
+  OnLogMessage(message);
+}
+
+LogLine::LogLine(const char* file, int line, LogSeverity severity,
+                 LogErrorContext error_context, int error_code)
+    : severity_(severity) {
+  // A line below the stderr threshold is still built whenever any sink is
+  // registered; the sinks' own thresholds are applied at delivery.
+  if (g_stderr_threshold.load(std::memory_order_relaxed) >
+          static_cast<int>(severity) &&
+      !HasSinks()) {
+    is_noop_ = true;
+    return;
+  }
+  AppendPrefix(file, line);
+  AppendErrorContext(error_context, error_code);
+}
+
+void LogLine::AppendPrefix(const char* file, int line) {
+  if (g_timestamps.load(std::memory_order_relaxed)) {
+    const int64_t now_ms = MonotonicMillis();
+    StartMillis(now_ms);  // the first stamped line fixes the origin
+    if (g_realtime_timestamps.load(std::memory_order_relaxed))
+      AppendWallClockStamp(print_stream_);
+    else
+      AppendElapsedStamp(print_stream_, now_ms);
+  }
+  if (g_thread_ids.load(std::memory_order_relaxed))
+    print_stream_ << "[" << static_cast<long>(syscall(SYS_gettid)) << "] ";
+  if (file != nullptr)
+    print_stream_ << "(" << BaseName(file) << ":" << line << "): ";
+}
+
+void LogLine::AppendErrorContext(LogErrorContext error_context, int error_code) {
+  if (error_context == LogErrorContext::None)
+    return;
+  char buffer[1024];
+  BoundedStringBuilder text(buffer, sizeof(buffer));
+  text.AppendFormatted("[0x%08X]", static_cast<unsigned>(error_code));
+  if (error_context == LogErrorContext::Errno) {
+    char reason[256];
+    text << " " << ErrorText(error_code, reason, sizeof(reason));
+  }
+  extra_ = text.str();
+}
+
+LogLine::~LogLine() {
+  if (is_noop_)
+    return;
+  if (!extra_.empty())
+    print_stream_ << " : " << extra_;
+  print_stream_ << std::endl;
+  const std::string text = print_stream_.str();
+
+  if (static_cast<int>(severity_) >=
+      g_stderr_threshold.load(std::memory_order_relaxed)) {
+    fputs(text.c_str(), stderr);
+    fflush(stderr);
+  }
+
+  // The lock is recursive: a sink that logs from inside its delivery on the
+  // same thread re-enters here instead of deadlocking.
+  SinkRegistry& registry = Registry();
+  ScopedLock lock(&registry.lock);
+  for (size_t i = 0; i < registry.sinks.size(); ++i) {
+    const SinkEntry entry = registry.sinks[i];  // a nested AddSink may grow the list
+    if (severity_ >= entry.min_severity)
+      entry.sink->OnLogMessage(text);
+  }
+}
+
+std::ostream& LogLine::stream() {
+  if (is_noop_)
+    return DiscardingStream();
+  return print_stream_;
+}
+
+void LogLine::Configure(const char* params) {
+  LogSeverity current = LogSeverity::Verbose;
+  int stderr_threshold = g_stderr_threshold.load(std::memory_order_relaxed);
+  std::istringstream tokens(params != nullptr ? params : "");
+  std::string token;
+  // Splitting at single spaces and skipping empty pieces.
+  while (std::getline(tokens, token, ' ')) {
+    if (token.empty() || ParseSeverity(token, &current))
+      continue;
+    if (token == "debug") {
+      stderr_threshold = static_cast<int>(current);
+    } else if (token == "tstamp") {
+      g_timestamps.store(true, std::memory_order_relaxed);
+    } else if (token == "realtstamp") {
+      g_timestamps.store(true, std::memory_order_relaxed);
+      g_realtime_timestamps.store(true, std::memory_order_relaxed);
+    } else if (token == "thread") {
+      g_thread_ids.store(true, std::memory_order_relaxed);
+    }
+  }
+  SinkRegistry& registry = Registry();
+  ScopedLock lock(&registry.lock);
+  g_stderr_threshold.store(stderr_threshold, std::memory_order_relaxed);
+  RecomputeMinSeverityLocked();
+}
+
+void LogLine::AddSink(LogSink* sink, LogSeverity min_severity) {
+  SinkRegistry& registry = Registry();
+  ScopedLock lock(&registry.lock);
+  registry.sinks.push_back({sink, min_severity});
+  RecomputeMinSeverityLocked();
+}
+
+void LogLine::RemoveSink(LogSink* sink) {
+  SinkRegistry& registry = Registry();
+  ScopedLock lock(&registry.lock);
+  for (auto it = registry.sinks.begin(); it != registry.sinks.end(); ++it) {
+    if (it->sink == sink) {
+      registry.sinks.erase(it);
+      break;
+    }
+  }
+  RecomputeMinSeverityLocked();
+}
+
+namespace logging_internal {
+
+void ResetForTesting() {
+  SinkRegistry& registry = Registry();
+  ScopedLock lock(&registry.lock);
+  registry.sinks.clear();
+  g_stderr_threshold.store(kSeverityNone);
+  g_timestamps.store(false);
+  g_realtime_timestamps.store(false);
+  g_thread_ids.store(false);
+  g_start_ms.store(kStartUnset);
+  RecomputeMinSeverityLocked();
+}
+
+void SetElapsedOriginForTesting(int64_t start_ms) {
+  g_start_ms.store(start_ms);
+}
+
+}  // namespace logging_internal
+
+}  // namespace rtc
