@@ -1,0 +1,45 @@
+#ifndef BENCH_HARNESS_H_
+#define BENCH_HARNESS_H_
+
+// A minimal harness: time a loop of calls several times and keep the best
+// round. The best round is the one least disturbed by other work on the
+// machine, so ratios between figures taken in the same run stay meaningful.
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <chrono>
+
+#include <benchmark/benchmark.h>
+
+namespace bench {
+
+// Nanoseconds per call of op(i), the best of `rounds` rounds of
+// `iterations` calls each, after one warm-up round.
+template <typename Op>
+double NanosPerOp(Op&& op, int64_t iterations, int rounds = 9) {
+  double best = 1e300;
+  for (int round = -1; round < rounds; ++round) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int64_t i = 0; i < iterations; ++i)
+      op(i);
+    benchmark::ClobberMemory();
+    const auto end = std::chrono::steady_clock::now();
+    if (round < 0)
+      continue;  // warm-up
+    const double ns = std::chrono::duration<double, std::nano>(end - start).count();
+    best = std::min(best, ns / static_cast<double>(iterations));
+  }
+  return best;
+}
+
+// One result line in the form every benchmark uses: "name: value unit".
+inline void Report(const char* name, double value, const char* unit) {
+  printf("%s: %.3f %s\n", name, value, unit);
+  fflush(stdout);
+}
+
+}  // namespace bench
+
+#endif  // BENCH_HARNESS_H_
