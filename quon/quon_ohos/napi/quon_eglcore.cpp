@@ -1,0 +1,500 @@
+#include "quon_eglcore.h"
+
+#include <stdint.h>
+
+#include <map>
+#include <mutex>
+
+#include "hilog/log.h"
+#include "native_window/external_window.h"
+#include "rtc_base/logging.h"
+
+namespace {
+
+constexpr unsigned int kLogDomain = 0x101;
+constexpr const char* kNativeTag = "[NATIVE]";
+constexpr const char* kEglTag = "EGLCore";
+
+const EGLint kConfigAttribs[] = {
+    EGL_SURFACE_TYPE, EGL_WINDOW_BIT,
+    EGL_RED_SIZE, 8,
+    EGL_GREEN_SIZE, 8,
+    EGL_BLUE_SIZE, 8,
+    EGL_ALPHA_SIZE, 8,
+    EGL_RENDERABLE_TYPE, EGL_OPENGL_ES2_BIT,
+    EGL_NONE,
+};
+const EGLint kContextAttribs[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
+
+// A full-surface quad as a triangle strip; t = 0 (the planes' first row) is
+// at the top.
+const GLfloat kVertices[] = {-1.0f, 1.0f, 1.0f, 1.0f, -1.0f, -1.0f, 1.0f, -1.0f};
+const GLfloat kTexCoords[] = {0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
+
+// Handles appear in platform lines as integers.
+int AsInt(const void* handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+bool NativeWindowExists(void* window) {
+  int32_t height = 0;
+  int32_t width = 0;
+  return OH_NativeWindow_NativeWindowHandleOpt(static_cast<OHNativeWindow*>(window),
+                                               GET_BUFFER_GEOMETRY, &height, &width) == 0;
+}
+
+// Every core gets the same display from eglGetDisplay(EGL_DEFAULT_DISPLAY),
+// and eglTerminate would pull it from under every other core still drawing.
+// So each core that initialised the display holds a reference, and only the
+// last one out terminates it.
+std::mutex g_displays_mutex;
+std::map<EGLDisplay, int>& DisplayReferences() {
+  static auto* references = new std::map<EGLDisplay, int>;
+  return *references;
+}
+
+void AcquireDisplay(EGLDisplay display) {
+  std::lock_guard<std::mutex> lock(g_displays_mutex);
+  ++DisplayReferences()[display];
+}
+
+// Drops this core's reference (if it holds one) and says whether the display
+// is now unused, so that it may be terminated.
+bool ReleaseDisplay(EGLDisplay display, bool held) {
+  std::lock_guard<std::mutex> lock(g_displays_mutex);
+  auto& references = DisplayReferences();
+  auto it = references.find(display);
+  if (it == references.end())
+    return true;
+  if (held && --it->second == 0) {
+    references.erase(it);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// The object's address, the operation, then the text.
+#define TRACE(severity, operation) \
+  LOG(severity) << static_cast<const void*>(this) << ": " << operation << ": "
+#define PLATFORM(level, tag, ...) \
+  OH_LOG_Print(LOG_APP, level, kLogDomain, tag, __VA_ARGS__)
+
+const char EGLCore::kVertexShader[] =
+    "varying vec2 interp_tc;\n"
+    "attribute vec4 in_pos;\n"
+    "attribute vec4 in_tc;\n"
+    "\n"
+    "uniform mat4 texMatrix;\n"
+    "\n"
+    "void main() {\n"
+    "    gl_Position = texMatrix*in_pos;\n"
+    "    interp_tc = in_tc.xy;\n"
+    "}\n";
+
+const char EGLCore::kFragmentShader[] =
+    "precision mediump float;\n"
+    "varying vec2 interp_tc;\n"
+    "\n"
+    "uniform sampler2D y_tex;\n"
+    "uniform sampler2D u_tex;\n"
+    "uniform sampler2D v_tex;\n"
+    "\n"
+    "void main() {\n"
+    "  float y = texture2D(y_tex, interp_tc).r;\n"
+    "  float u = texture2D(u_tex, interp_tc).r - 0.5;\n"
+    "  float v = texture2D(v_tex, interp_tc).r - 0.5;\n"
+    "  gl_FragColor = vec4(y + 1.403 * v,"
+    "                       y - 0.344 * u - 0.714 * v,"
+    "                       y + 1.77 * u, 1);\n"
+    "}\n";
+
+EGLCore::EGLCore() {
+  TRACE(Info, "EGLCore") << ".";
+}
+
+EGLCore::~EGLCore() {
+  PLATFORM(LOG_ERROR, kNativeTag, "~EGLCore()");
+  TRACE(Info, "~EGLCore") << ".";
+  Release();
+}
+
+// --- Environment -------------------------------------------------------------
+
+bool EGLCore::EglContextInit(void* window, int32_t w, int32_t h) {
+  if (window == nullptr) {
+    TRACE(Error, "EglContextInit") << "window=nullptr";
+    PLATFORM(LOG_ERROR, kNativeTag, "GLCore::EglContextInit window=nullptr");
+  } else if (w >= 1 && h >= 1) {
+    nativeWindow = window;
+    width = w;
+    height = h;
+    drawnAspectRatio = static_cast<float>(w) / static_cast<float>(h);
+    TRACE(Info, "EglContextInit") << "w,h=" << width << "," << height << ","
+                                  << drawnAspectRatio;
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::EglContextInit 1 %{public}d,%{public}d,", width,
+             height);
+    return CreateEnvironment();
+  }
+  TRACE(Error, "EglContextInit") << " param error";
+  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::EglContextInit: param error");
+  return false;
+}
+
+bool EGLCore::CreateEnvironment() {
+  display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+  if (display == EGL_NO_DISPLAY) {
+    TRACE(Error, "ContextInit") << "eglDisplay error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: eglGetDisplay: unable to get EGL display");
+    return false;
+  }
+  EGLint major = 0;
+  EGLint minor = 0;
+  if (!eglInitialize(display, &major, &minor)) {
+    TRACE(Error, "ContextInit") << "eglInitialize failed";
+    PLATFORM(LOG_ERROR, kNativeTag,
+             "EGLCore:: eglInitialize: unable to get initialize EGL display");
+    return false;
+  }
+  if (!displayAcquired) {
+    AcquireDisplay(display);
+    displayAcquired = true;
+  }
+  EGLint count = 0;
+  if (!eglChooseConfig(display, kConfigAttribs, &config, 1, &count)) {
+    TRACE(Error, "ContextInit") << "eglChooseConfig failed";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::eglChooseConfig: unable to choose configs");
+    return false;
+  }
+  // A window the platform does not know is refused here: some EGL
+  // implementations crash instead of failing when handed one.
+  if (NativeWindowExists(nativeWindow)) {
+    surface = eglCreateWindowSurface(
+        display, config,
+        static_cast<EGLNativeWindowType>(reinterpret_cast<uintptr_t>(nativeWindow)), nullptr);
+  }
+  if (surface == EGL_NO_SURFACE) {
+    TRACE(Error, "CreateEnvironment") << "surface is null";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: eglCreateWindowSurface: unable to create surface");
+    return FailEnvironment();
+  }
+  // A failed context shows up as a failure to make it current.
+  context = eglCreateContext(display, config, EGL_NO_CONTEXT, kContextAttribs);
+  if (!eglMakeCurrent(display, surface, surface, context)) {
+    TRACE(Error, "CreateEnvironment") << "eglMakeCurrent failed";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::eglMakeCurrent failed");
+    return FailEnvironment();
+  }
+  TRACE(Info, "CreateEnvironment") << "context:" << context << ",suface:" << surface;
+  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: CreateEnvironment= %{public}d", AsInt(context));
+  program = CreateProgram();
+  if (program == 0) {
+    TRACE(Error, "CreateEnvironment") << "CreateProgram failed";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::CreateProgram: unable to create program");
+    return FailEnvironment();
+  }
+  LookUpLocations();
+  ReleaseCurrent();
+  return true;
+}
+
+// Leaves every handle made so far for Release() to destroy.
+bool EGLCore::FailEnvironment() {
+  program = 0;
+  ReleaseCurrent();
+  return false;
+}
+
+void EGLCore::ReleaseCurrent() {
+  eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+}
+
+void EGLCore::Release() {
+  TRACE(Info, "Release") << "begine.";
+  ReleaseObj();
+  DeleteTexture();
+  if (display == nullptr) {
+    PLATFORM(LOG_ERROR, kNativeTag, "no again");
+    TRACE(Info, "Release") << "no again.";
+    return;
+  }
+  PLATFORM(LOG_ERROR, kNativeTag, "egl Release begin");
+  DestroyEglObjects();
+  PLATFORM(LOG_ERROR, kNativeTag, "egl Release end");
+  TRACE(Info, "Release") << "end.";
+}
+
+// The program goes without making the context current: on the calling
+// thread, exactly as the owner's teardown has always done.
+void EGLCore::ReleaseObj() {
+  if (program == 0)
+    return;
+  TRACE(Info, "ReleaseObj") << "delete program.";
+  PLATFORM(LOG_INFO, kNativeTag, "delete program.");
+  glDeleteProgram(program);
+  program = 0;
+  m_positionHandle = matrixHandle = coordHandle = 0;
+  yhandle = uhandle = vhandle = 0;
+}
+
+// Each destruction is attempted on its own and each field cleared whatever
+// the outcome, so a half-built environment is torn down as far as it exists.
+void EGLCore::DestroyEglObjects() {
+  if (surface == nullptr || !eglDestroySurface(display, surface)) {
+    TRACE(Info, "Release");
+    PLATFORM(LOG_ERROR, kEglTag, "Release eglDestroySurface failed");
+  }
+  surface = nullptr;
+  if (context == nullptr || !eglDestroyContext(display, context)) {
+    TRACE(Info, "Release") << " Release eglDestroyContext failed";
+    PLATFORM(LOG_ERROR, kEglTag, "Release eglDestroyContext failed");
+  }
+  context = nullptr;
+  ReleaseCurrent();
+  const bool last_user = ReleaseDisplay(display, displayAcquired);
+  displayAcquired = false;
+  if (last_user && !eglTerminate(display)) {
+    TRACE(Info, "Release");
+    TRACE(Info, "Release") << " Release eglTerminate failed";
+    PLATFORM(LOG_ERROR, kEglTag, "Release eglTerminate failed");
+  }
+  display = nullptr;
+  if (!eglReleaseThread()) {
+    TRACE(Info, "Release") << " eglReleaseThread failed";
+    PLATFORM(LOG_ERROR, kEglTag, "eglReleaseThread failed");
+  }
+}
+
+// --- Program -------------------------------------------------------------------
+
+GLuint EGLCore::LoadShader(GLenum type, const char* source) {
+  const GLuint shader = glCreateShader(type);
+  if (shader == 0) {
+    TRACE(Error, "LoadShader") << "glCreateShader unable to load shader";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: glCreateShader unable to load shader");
+    return 0;
+  }
+  glShaderSource(shader, 1, &source, nullptr);
+  glCompileShader(shader);
+  return shader;
+}
+
+GLuint EGLCore::CreateProgram() {
+  const GLuint vertex = LoadShader(GL_VERTEX_SHADER, kVertexShader);
+  if (vertex == 0) {
+    TRACE(Error, "CreateProgram") << "vertex_shader error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex error");
+    return 0;
+  }
+  const GLuint fragment = LoadShader(GL_FRAGMENT_SHADER, kFragmentShader);
+  if (fragment == 0) {
+    TRACE(Error, "CreateProgram") << "fragment_shader error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment error");
+    return 0;
+  }
+  GLint compiled = 0;
+  glGetShaderiv(vertex, GL_COMPILE_STATUS, &compiled);
+  if (compiled != 1) {
+    TRACE(Error, "CreateProgram") << "vertex_shader1 error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex_shader error");
+    return 0;
+  }
+  glGetShaderiv(fragment, GL_COMPILE_STATUS, &compiled);
+  if (compiled != 1) {
+    TRACE(Error, "CreateProgram") << "fragment_shader1 error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment_shader error");
+    return 0;
+  }
+  const GLuint created = glCreateProgram();
+  if (created == 0) {
+    TRACE(Error, "CreateProgram") << "createProgram program error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram program error");
+    glDeleteShader(vertex);
+    glDeleteShader(fragment);
+    return 0;
+  }
+  TRACE(Info, "CreateProgram") << "createProgram program success!!!";
+  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram successs");
+  glAttachShader(created, vertex);
+  glAttachShader(created, fragment);
+  glLinkProgram(created);
+  GLint linked = 0;
+  glGetProgramiv(created, GL_LINK_STATUS, &linked);
+  if (linked != 1) {
+    TRACE(Error, "CreateProgram") << "linkedStatus==error!!!";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linkedStatus==error=linkedStatus[0]");
+    glDeleteProgram(created);
+    return 0;
+  }
+  glUseProgram(created);
+  glDeleteShader(vertex);
+  glDeleteShader(fragment);
+  TRACE(Info, "CreateProgram") << "linked success!!!";
+  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linked success");
+  return created;
+}
+
+void EGLCore::LookUpLocations() {
+  m_positionHandle = glGetAttribLocation(program, "in_pos");
+  matrixHandle = glGetUniformLocation(program, "texMatrix");
+  coordHandle = glGetAttribLocation(program, "in_tc");
+  yhandle = glGetUniformLocation(program, "y_tex");
+  uhandle = glGetUniformLocation(program, "u_tex");
+  vhandle = glGetUniformLocation(program, "v_tex");
+  TRACE(Info, "CreateEnvironment")
+      << "m_positionHandle:" << m_positionHandle << ",matrixHandle:" << matrixHandle
+      << ",coordHandle:" << coordHandle << ",yhandle:" << yhandle << ",uhandle:" << uhandle
+      << ",vhandle:" << vhandle;
+  PLATFORM(LOG_ERROR, kNativeTag,
+           "EGLCore::CreateProgram: %{public}d,%{public}d,%{public}d,== %{public}d, %{public}d, "
+           "%{public}d",
+           m_positionHandle, matrixHandle, coordHandle, yhandle, uhandle, vhandle);
+}
+
+// --- Drawing -------------------------------------------------------------------
+
+void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
+                           int32_t frameH) {
+  // Checked before anything else so that a bad frame changes no state.
+  if (y == nullptr || u == nullptr || v == nullptr || frameW < 1 || frameH < 1) {
+    TRACE(Error, "onRenderData") << "invalid frame: planes " << static_cast<const void*>(y)
+                                 << "," << static_cast<const void*>(u) << ","
+                                 << static_cast<const void*>(v) << " size " << frameW << "x"
+                                 << frameH;
+    return;
+  }
+  if (!eglMakeCurrent(display, surface, surface, context)) {
+    TRACE(Error, "onRenderData") << "makecureent failed";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore shard contxt makecureent failed!!!");
+    return;
+  }
+  glViewport(0, 0, width, height);
+  glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+  glClear(GL_COLOR_BUFFER_BIT);
+  glUseProgram(program);
+
+  // Rows are tightly packed whatever the width: with the default alignment
+  // of 4, a plane whose width is not a multiple of 4 would be read past its
+  // end.
+  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  // Integer division of the signed sum, as the planes are laid out.
+  const int32_t chromaW = (frameW + 1) / 2;
+  const int32_t chromaH = (frameH + 1) / 2;
+  UploadPlane(&_ytid, "ytid:", "EGLCore _ytid :  %{public}d", y, frameW, frameH);
+  UploadPlane(&_utid, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
+  UploadPlane(&_vtid, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
+
+  glUseProgram(program);
+  glVertexAttribPointer(m_positionHandle, 2, GL_FLOAT, GL_FALSE, 8, kVertices);
+  glEnableVertexAttribArray(m_positionHandle);
+  glVertexAttribPointer(coordHandle, 2, GL_FLOAT, GL_FALSE, 8, kTexCoords);
+  glEnableVertexAttribArray(coordHandle);
+  if (frameW != frameWidth || frameH != frameHeight || scaleType != pendingScaleType)
+    matraix(frameW, frameH);
+  glUniformMatrix4fv(matrixHandle, 1, GL_FALSE, texMatrix);
+  DrawQuad();
+
+  glFlush();
+  glFinish();
+  eglSwapBuffers(display, surface);
+  ReleaseCurrent();
+}
+
+void EGLCore::UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
+                          const uint8_t* pixels, int32_t plane_width, int32_t plane_height) {
+  if (*texture == 0) {
+    glGenTextures(1, texture);
+    TRACE(Info, "onRenderData") << trace_name << *texture;
+    PLATFORM(LOG_ERROR, kNativeTag, platform_format, static_cast<int>(*texture));
+  }
+  glBindTexture(GL_TEXTURE_2D, *texture);
+  glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, plane_width, plane_height, 0, GL_LUMINANCE,
+               GL_UNSIGNED_BYTE, pixels);
+  glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9728.0f);  // GL_NEAREST
+  glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729.0f);  // GL_LINEAR
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+}
+
+// Binds the three planes to units 0..2 and draws the quad.
+void EGLCore::DrawQuad() {
+  glActiveTexture(GL_TEXTURE0);
+  glBindTexture(GL_TEXTURE_2D, _ytid);
+  glUniform1i(yhandle, 0);
+  glActiveTexture(GL_TEXTURE1);
+  glBindTexture(GL_TEXTURE_2D, _utid);
+  glUniform1i(uhandle, 1);
+  glActiveTexture(GL_TEXTURE2);
+  glBindTexture(GL_TEXTURE_2D, _vtid);
+  glUniform1i(vhandle, 2);
+  glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+  glDisableVertexAttribArray(m_positionHandle);
+  glDisableVertexAttribArray(coordHandle);
+}
+
+void EGLCore::matraix(int32_t frameW, int32_t frameH) {
+  TRACE(Info, "matraix") << "w:h=" << frameW << "," << frameH
+                         << ",frameWidth:frameHeight=" << frameWidth << "," << frameHeight;
+  frameWidth = frameW;
+  frameHeight = frameH;
+  scaleType = pendingScaleType;
+  frameAspectRatio = static_cast<float>(frameW) / static_cast<float>(frameH);
+  TRACE(Info, "matraix") << "type = " << scaleType;
+
+  const float f = frameAspectRatio;
+  const float d = drawnAspectRatio;
+  float scaleX = 1.0f;
+  float scaleY = 1.0f;
+  if (scaleType == 2) {  // fit: the whole frame, bars on the short side
+    if (f > d)
+      scaleY = d / f;
+    else
+      scaleX = f / d;
+  } else if (scaleType == 3) {  // fill: the whole surface, cropped on the long side
+    if (f > d)
+      scaleX = f / d;
+    else
+      scaleY = d / f;
+  }
+  texMatrix[0] = scaleX;
+  texMatrix[5] = scaleY;
+  TRACE(Info, "matraix") << "scaleX:" << scaleX << ",scaleY:" << scaleY
+                         << ",frameAspectRatio:" << f << ",drawnAspectRatio:" << d
+                         << ",type=" << scaleType;
+  PLATFORM(LOG_ERROR, kNativeTag, "matraix scaleX: scaleY  %{public}f,%{public}f,%{public}f,%{public}f,",
+           static_cast<double>(scaleX), static_cast<double>(scaleY), static_cast<double>(f),
+           static_cast<double>(d));
+}
+
+void EGLCore::FillBlack() {
+  TRACE(Info, "FillBlack") << ".";
+  if (!eglMakeCurrent(display, surface, surface, context)) {
+    TRACE(Error, "FillBlack") << "makecureent failed";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore shard1 contxt makecureent failed!!!");
+    return;
+  }
+  glViewport(0, 0, width, height);
+  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  glFlush();
+  glFinish();
+  eglSwapBuffers(display, surface);
+  DeleteTexture();
+  ReleaseCurrent();
+}
+
+void EGLCore::DeleteTexture() {
+  if (_ytid == 0 && _utid == 0 && _vtid == 0)
+    return;
+  PLATFORM(LOG_INFO, kNativeTag, " delete txture");
+  TRACE(Info, "DeleteTexture") << "delete txture.";
+  const GLuint textures[] = {_ytid, _utid, _vtid};
+  glDeleteTextures(3, textures);
+  _ytid = _utid = _vtid = 0;
+}
+
+void EGLCore::SetScaleType(int32_t type) {
+  TRACE(Info, "SetScaleType") << "before.type:" << pendingScaleType << ",new :" << type;
+  pendingScaleType = type;
+}

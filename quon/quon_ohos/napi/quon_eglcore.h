@@ -1,0 +1,93 @@
+#ifndef QUON_OHOS_NAPI_QUON_EGLCORE_H_
+#define QUON_OHOS_NAPI_QUON_EGLCORE_H_
+
+#include <EGL/egl.h>
+#include <GLES2/gl2.h>
+#include <stdint.h>
+
+// The drawing core of one renderer: owns the EGL display connection, the
+// window surface on the XComponent's native window, an OpenGL ES 2 context,
+// the YUV program and the three plane textures, and draws I420 frames fitted
+// into the surface by scale type.
+//
+// Not thread-safe: the owner serialises calls. The context is current only
+// inside one operation, so the core may be built on one thread, draw on
+// another and be released on the first.
+//
+// Scale types: 1 stretch, 2 fit (bars of the clear colour), 3 fill (cropped);
+// any other value acts as 1.
+class EGLCore {
+ public:
+  EGLCore();
+  ~EGLCore();
+  EGLCore(const EGLCore&) = delete;
+  EGLCore& operator=(const EGLCore&) = delete;
+
+  // Builds the EGL environment and the program on `window` of width x height
+  // pixels. True when everything is ready. Bad arguments change nothing; a
+  // failure part-way leaves the handles made so far for Release().
+  bool EglContextInit(void* window, int32_t width, int32_t height);
+  // Tears everything down; safe to call any number of times.
+  void Release();
+
+  // Draws one frame: y is frameW x frameH bytes, u and v are
+  // ((frameW + 1) / 2) x ((frameH + 1) / 2) bytes each, rows tightly packed.
+  void onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
+                    int32_t frameW, int32_t frameH);
+  // Clears the surface to black, presents it and drops the textures.
+  void FillBlack();
+  // Records the scale type for the next frame.
+  void SetScaleType(int32_t type);
+
+  // Steps of the operations above, public for the renderer and for tests.
+  bool CreateEnvironment();
+  GLuint CreateProgram();
+  GLuint LoadShader(GLenum type, const char* source);
+  void matraix(int32_t frameW, int32_t frameH);
+  void DeleteTexture();
+
+  // The shader texts, byte for byte.
+  static const char kVertexShader[];
+  static const char kFragmentShader[];
+
+  // --- State, in declaration order. ---------------------------------------
+  int32_t width = 0;             // surface size given to EglContextInit
+  int32_t height = 0;
+  int32_t frameWidth = 0;        // frame size texMatrix was computed for
+  int32_t frameHeight = 0;
+  float drawnAspectRatio = 0.0f; // width / height
+  float frameAspectRatio = 0.0f; // frameWidth / frameHeight
+  GLuint program = 0;            // the YUV program; 0 = none
+  GLint m_positionHandle = 0;    // attribute in_pos
+  GLint matrixHandle = 0;        // uniform texMatrix
+  GLint coordHandle = 0;         // attribute in_tc
+  GLint yhandle = 0;             // uniform y_tex
+  GLint uhandle = 0;             // uniform u_tex
+  GLint vhandle = 0;             // uniform v_tex
+  GLuint _ytid = 0;              // plane textures; 0 = not yet created
+  GLuint _utid = 0;
+  GLuint _vtid = 0;
+  void* nativeWindow = nullptr;  // borrowed from the XComponent
+  EGLDisplay display = nullptr;  // null = no environment
+  EGLConfig config = nullptr;
+  EGLSurface surface = nullptr;
+  EGLContext context = nullptr;
+  GLfloat texMatrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  int32_t scaleType = 2;         // the type texMatrix was computed with
+  int32_t pendingScaleType = 2;  // the type last asked for
+
+ private:
+  bool FailEnvironment();
+  void LookUpLocations();
+  void UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
+                   const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
+  void DrawQuad();
+  void ReleaseCurrent();
+  void ReleaseObj();
+  void DestroyEglObjects();
+
+  // Whether this core holds a reference on `display` (see ReleaseDisplay).
+  bool displayAcquired = false;
+};
+
+#endif  // QUON_OHOS_NAPI_QUON_EGLCORE_H_

@@ -1,0 +1,634 @@
+// The drawing core on the real EGL and GLES, drawing into real X11 windows:
+// pixels are read back from the window after the swap.
+
+#include <EGL/egl.h>
+#include <libyuv/convert_argb.h>
+
+#include <string.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "desktop/hilog_records.h"
+#include "desktop/x11_surface.h"
+#include "quon_eglcore.h"
+#include "rtc_base/logging.h"
+#include "support/egl_driver_pin.h"
+#include "support/guarded_plane.h"
+
+namespace {
+
+using ohos_desktop::X11Surface;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+// --- Helpers -------------------------------------------------------------------
+
+class RecordingSink : public rtc::LogSink {
+ public:
+  void OnLogMessage(const std::string& message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(message);
+  }
+  std::vector<std::string> TakeLines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> lines;
+    lines.swap(lines_);
+    return lines;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// An I420 frame whose planes end at a guard page.
+struct Frame {
+  Frame(int w, int h, uint8_t y, uint8_t u, uint8_t v)
+      : width(w),
+        height(h),
+        chroma_width((w + 1) / 2),
+        chroma_height((h + 1) / 2),
+        Y(static_cast<size_t>(w) * h, y),
+        U(static_cast<size_t>(chroma_width) * chroma_height, u),
+        V(static_cast<size_t>(chroma_width) * chroma_height, v) {}
+
+  // Sets the luma of columns [x0, x1) of every row.
+  void FillLumaColumns(int x0, int x1, uint8_t y) {
+    for (int row = 0; row < height; ++row)
+      std::fill(&Y[static_cast<size_t>(row) * width + x0], &Y[static_cast<size_t>(row) * width + x1], y);
+  }
+
+  void Draw(EGLCore& core) const { core.onRenderData(Y.data(), U.data(), V.data(), width, height); }
+
+  int width, height, chroma_width, chroma_height;
+  GuardedPlane Y, U, V;
+};
+
+struct Rgb {
+  int r, g, b;
+};
+
+Rgb RgbOf(uint32_t pixel) {
+  return {static_cast<int>(pixel >> 16 & 0xff), static_cast<int>(pixel >> 8 & 0xff),
+          static_cast<int>(pixel & 0xff)};
+}
+
+// What the fragment shader computes for flat planes.
+Rgb ShaderRgb(uint8_t y, uint8_t u, uint8_t v) {
+  const float fy = y / 255.0f, fu = u / 255.0f - 0.5f, fv = v / 255.0f - 0.5f;
+  auto to8 = [](float c) { return static_cast<int>(std::lround(std::clamp(c, 0.0f, 1.0f) * 255.0f)); };
+  return {to8(fy + 1.403f * fv), to8(fy - 0.344f * fu - 0.714f * fv), to8(fy + 1.77f * fu)};
+}
+
+// An independent full-range conversion of a 2x2 frame of one colour.
+Rgb LibyuvRgb(uint8_t y, uint8_t u, uint8_t v) {
+  const uint8_t ys[4] = {y, y, y, y};
+  uint8_t argb[16];
+  libyuv::J420ToARGB(ys, 2, &u, 1, &v, 1, argb, 8, 2, 2);
+  return {argb[2], argb[1], argb[0]};  // little-endian ARGB is B, G, R, A in memory
+}
+
+void ExpectNear(const Rgb& actual, const Rgb& expected, int tolerance, const std::string& what) {
+  EXPECT_NEAR(actual.r, expected.r, tolerance) << what << " red";
+  EXPECT_NEAR(actual.g, expected.g, tolerance) << what << " green";
+  EXPECT_NEAR(actual.b, expected.b, tolerance) << what << " blue";
+}
+
+bool Contains_(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
+class EGLCoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    PinEglDriver();
+    rtc::logging_internal::ResetForTesting();
+    rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
+    ohos_desktop::SetHilogStderrEnabled(false);
+    ohos_desktop::ClearHilogRecords();
+  }
+  void TearDown() override { rtc::LogLine::RemoveSink(&sink_); }
+
+  std::unique_ptr<X11Surface> Window(int w, int h) {
+    auto surface = X11Surface::Create(w, h, "eglcore test");
+    EXPECT_NE(surface, nullptr) << "no X display (scripts/test provides one)";
+    return surface;
+  }
+
+  // Traces written since the last call.
+  std::vector<std::string> Traces() { return sink_.TakeLines(); }
+
+  // Platform lines (tag and text) written since the last call.
+  std::vector<std::string> PlatformLines() {
+    std::vector<std::string> lines;
+    for (const auto& record : ohos_desktop::HilogRecords())
+      lines.push_back(record.tag + " " + record.text);
+    ohos_desktop::ClearHilogRecords();
+    return lines;
+  }
+
+  // EGL presents through its own connection to the server, so the picture
+  // reaches the window a little after the swap returns: poll until `ready`
+  // holds (or give up after a few seconds and return the last read).
+  static std::vector<uint32_t> PixelsWhen(X11Surface& surface,
+                                          const std::function<bool(const std::vector<uint32_t>&)>& ready) {
+    std::vector<uint32_t> pixels;
+    for (int attempt = 0; attempt < 300; ++attempt) {
+      pixels = surface.ReadPixels();
+      if (!pixels.empty() && ready(pixels))
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return pixels;
+  }
+
+  static uint32_t At(const std::vector<uint32_t>& pixels, const X11Surface& s, int x, int y) {
+    return pixels[static_cast<size_t>(y) * s.width() + x] & 0xffffff;
+  }
+
+  RecordingSink sink_;
+};
+
+// --- Environment ------------------------------------------------------------------
+
+TEST_F(EGLCoreTest, ShadersAreTheExactTexts) {
+  EXPECT_EQ(strlen(EGLCore::kVertexShader), 173u);
+  EXPECT_EQ(strlen(EGLCore::kFragmentShader), 409u);
+  EXPECT_THAT(EGLCore::kFragmentShader,
+              HasSubstr("vec4(y + 1.403 * v,                       y - 0.344 * u"));
+}
+
+TEST_F(EGLCoreTest, InitBuildsEverythingAndLeavesNoContextCurrent) {
+  auto window = Window(64, 48);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 64, 48));
+  EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+  EXPECT_NE(core.display, nullptr);
+  EXPECT_NE(core.surface, nullptr);
+  EXPECT_NE(core.context, nullptr);
+  EXPECT_NE(core.program, 0u);
+  for (GLint location : {core.m_positionHandle, core.matrixHandle, core.coordHandle,
+                         core.yhandle, core.uhandle, core.vhandle})
+    EXPECT_GE(location, 0);
+  EXPECT_FLOAT_EQ(core.drawnAspectRatio, 64.0f / 48.0f);
+
+  const auto traces = Traces();
+  EXPECT_TRUE(Contains_(traces, ": EglContextInit: w,h=64,48,1.33333"));
+  EXPECT_TRUE(Contains_(traces, ": CreateEnvironment: context:0x"));
+  EXPECT_TRUE(Contains_(traces, ": CreateProgram: linked success!!!"));
+  EXPECT_TRUE(Contains_(traces, ": CreateEnvironment: m_positionHandle:"));
+  const auto platform = PlatformLines();
+  EXPECT_THAT(platform, Contains("[NATIVE] EGLCore::EglContextInit 1 64,48,"));
+  EXPECT_THAT(platform, Contains("[NATIVE] EGLCore1:: createProgram linked success"));
+}
+
+TEST_F(EGLCoreTest, NullWindowReportsBothErrors) {
+  EGLCore core;
+  Traces();
+  EXPECT_FALSE(core.EglContextInit(nullptr, 64, 48));
+  const auto traces = Traces();
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_THAT(traces[0], HasSubstr(": EglContextInit: window=nullptr\n"));
+  EXPECT_THAT(traces[1], HasSubstr(": EglContextInit:  param error\n"));
+  EXPECT_THAT(PlatformLines(),
+              ::testing::ElementsAre("[NATIVE] GLCore::EglContextInit window=nullptr",
+                                     "[NATIVE] EGLCore::EglContextInit: param error"));
+}
+
+TEST_F(EGLCoreTest, BadSizeReportsParamErrorAndChangesNothing) {
+  auto window = Window(32, 32);
+  EGLCore core;
+  Traces();
+  for (auto [w, h] : {std::pair{0, 32}, {32, 0}, {-5, 32}, {32, -1}}) {
+    EXPECT_FALSE(core.EglContextInit(window->NativeWindow(), w, h));
+    EXPECT_EQ(core.width, 0);
+    EXPECT_EQ(core.height, 0);
+    EXPECT_EQ(core.nativeWindow, nullptr);
+    EXPECT_EQ(core.display, nullptr);
+  }
+  const auto traces = Traces();
+  EXPECT_EQ(traces.size(), 4u);
+  EXPECT_FALSE(Contains_(traces, "window=nullptr"));
+}
+
+// A window id the display does not know: the surface step fails, and the
+// release that follows reports each missing object and still finishes.
+TEST_F(EGLCoreTest, UnknownWindowFailsAtSurfaceAndReleaseCleansUp) {
+  auto window = Window(16, 16);  // keeps the display busy with a real client
+  EGLCore core;
+  void* bogus = reinterpret_cast<void*>(static_cast<uintptr_t>(0x1fffff0));
+  EXPECT_FALSE(core.EglContextInit(bogus, 16, 16));
+  EXPECT_TRUE(Contains_(Traces(), ": CreateEnvironment: surface is null"));
+  EXPECT_THAT(PlatformLines(),
+              Contains("[NATIVE] EGLCore:: eglCreateWindowSurface: unable to create surface"));
+  EXPECT_NE(core.display, nullptr);
+  EXPECT_EQ(core.surface, nullptr);
+  EXPECT_EQ(core.program, 0u);
+
+  core.Release();
+  const auto platform = PlatformLines();
+  EXPECT_THAT(platform, Contains("EGLCore Release eglDestroySurface failed"));
+  EXPECT_THAT(platform, Contains("EGLCore Release eglDestroyContext failed"));
+  EXPECT_THAT(platform, Contains("[NATIVE] egl Release end"));
+  EXPECT_THAT(platform, Not(Contains("EGLCore Release eglTerminate failed")));
+  EXPECT_EQ(core.display, nullptr);
+
+  core.Release();
+  EXPECT_THAT(PlatformLines(), ::testing::ElementsAre("[NATIVE] no again"));
+}
+
+TEST_F(EGLCoreTest, ReleaseOfNeverInitialisedCoreOnlySaysNoAgain) {
+  EGLCore core;
+  Traces();
+  core.Release();
+  const auto traces = Traces();
+  ASSERT_EQ(traces.size(), 2u);
+  EXPECT_THAT(traces[0], HasSubstr(": Release: begine.\n"));
+  EXPECT_THAT(traces[1], HasSubstr(": Release: no again.\n"));
+  EXPECT_THAT(PlatformLines(), ::testing::ElementsAre("[NATIVE] no again"));
+}
+
+TEST_F(EGLCoreTest, ReleaseTwiceThenInitAgainDrawsAgain) {
+  auto window = Window(40, 30);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 40, 30));
+  Frame(40, 30, 255, 128, 128).Draw(core);
+  PlatformLines();
+  core.Release();
+  auto platform = PlatformLines();
+  EXPECT_THAT(platform, Contains("[NATIVE] delete program."));
+  EXPECT_THAT(platform, Contains("[NATIVE]  delete txture"));
+  EXPECT_THAT(platform, Contains("[NATIVE] egl Release begin"));
+  EXPECT_THAT(platform, Contains("[NATIVE] egl Release end"));
+  EXPECT_EQ(core.program, 0u);
+  EXPECT_EQ(core._ytid, 0u);
+  EXPECT_EQ(core.display, nullptr);
+
+  core.Release();
+  EXPECT_THAT(PlatformLines(), ::testing::ElementsAre("[NATIVE] no again"));
+
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 40, 30));
+  Frame(40, 30, 0, 128, 255).Draw(core);  // dark red
+  const int red = ShaderRgb(0, 128, 255).r;
+  const auto pixels = PixelsWhen(*window, [&](const auto& p) {
+    return std::abs(RgbOf(At(p, *window, 20, 15)).r - red) <= 2;
+  });
+  ExpectNear(RgbOf(At(pixels, *window, 20, 15)), ShaderRgb(0, 128, 255), 2, "after re-init");
+}
+
+// --- Drawing: colour ------------------------------------------------------------
+
+struct ColourCase {
+  const char* name;
+  uint8_t y, u, v;
+};
+
+TEST_F(EGLCoreTest, FlatFramesRenderTheShaderColour) {
+  const ColourCase cases[] = {
+      {"black", 0, 128, 128},  {"white", 255, 128, 128}, {"red", 76, 85, 255},
+      {"green", 150, 44, 21},  {"blue", 29, 255, 107},   {"grey", 128, 128, 128},
+  };
+  auto window = Window(48, 32);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 48, 32));
+  for (const ColourCase& c : cases) {
+    Frame frame(48, 32, c.y, c.u, c.v);
+    frame.Draw(core);
+    const Rgb expected = ShaderRgb(c.y, c.u, c.v);
+    auto close = [&](const std::vector<uint32_t>& p) {
+      const Rgb got = RgbOf(At(p, *window, 24, 16));
+      return std::abs(got.r - expected.r) <= 2 && std::abs(got.g - expected.g) <= 2 &&
+             std::abs(got.b - expected.b) <= 2;
+    };
+    const auto pixels = PixelsWhen(*window, close);
+    for (auto [x, y] : {std::pair{0, 0}, {47, 0}, {24, 16}, {0, 31}, {47, 31}}) {
+      const Rgb got = RgbOf(At(pixels, *window, x, y));
+      ExpectNear(got, expected, 2, std::string(c.name) + " against the shader formula");
+      ExpectNear(got, LibyuvRgb(c.y, c.u, c.v), 2, std::string(c.name) + " against libyuv");
+    }
+  }
+}
+
+// --- Drawing: geometry ----------------------------------------------------------
+
+// A 64x36 (16:9) frame: red in the left eighth, blue in the right eighth,
+// white between, drawn on a 160x120 (4:3) window.
+class GeometryTest : public EGLCoreTest {
+ protected:
+  void SetUp() override {
+    EGLCoreTest::SetUp();
+    window_ = Window(160, 120);
+    ASSERT_NE(window_, nullptr);
+    ASSERT_TRUE(core_.EglContextInit(window_->NativeWindow(), 160, 120));
+    frame_ = std::make_unique<Frame>(64, 36, 255, 128, 128);
+    frame_->FillLumaColumns(0, 8, 76);
+    frame_->FillLumaColumns(56, 64, 29);
+    // Chroma for the coloured bands (chroma columns 0..3 and 28..31).
+    for (int row = 0; row < frame_->chroma_height; ++row) {
+      for (int col = 0; col < frame_->chroma_width; ++col) {
+        const size_t i = static_cast<size_t>(row) * frame_->chroma_width + col;
+        if (col < 4) { frame_->U[i] = 85; frame_->V[i] = 255; }
+        if (col >= 28) { frame_->U[i] = 255; frame_->V[i] = 107; }
+      }
+    }
+  }
+
+  std::vector<uint32_t> DrawWithType(int type) {
+    core_.SetScaleType(type);
+    frame_->Draw(core_);
+    // The middle of the window shows the frame's white in every mode.
+    return PixelsWhen(*window_, [&](const auto& p) {
+      return At(p, *window_, 80, 60) == 0xffffff && core_.scaleType == type;
+    });
+  }
+
+  bool IsBlack(const std::vector<uint32_t>& p, int x, int y) { return At(p, *window_, x, y) == 0; }
+  bool IsWhite(const std::vector<uint32_t>& p, int x, int y) { return At(p, *window_, x, y) == 0xffffff; }
+  bool IsRed(const std::vector<uint32_t>& p, int x, int y) {
+    const Rgb c = RgbOf(At(p, *window_, x, y));
+    return c.r > 200 && c.g < 60 && c.b < 60;
+  }
+
+  std::unique_ptr<X11Surface> window_;
+  EGLCore core_;
+  std::unique_ptr<Frame> frame_;
+};
+
+TEST_F(GeometryTest, FitLeavesBarsAboveAndBelow) {
+  const auto p = DrawWithType(2);
+  EXPECT_FLOAT_EQ(core_.texMatrix[0], 1.0f);
+  EXPECT_FLOAT_EQ(core_.texMatrix[5], 0.75f);
+  // scaleY 0.75 on 120 rows: the picture spans rows 15..104.
+  for (int x : {3, 80, 156}) {
+    EXPECT_TRUE(IsBlack(p, x, 0)) << x;
+    EXPECT_TRUE(IsBlack(p, x, 13)) << x;
+    EXPECT_FALSE(IsBlack(p, x, 17)) << x;
+    EXPECT_FALSE(IsBlack(p, x, 102)) << x;
+    EXPECT_TRUE(IsBlack(p, x, 106)) << x;
+    EXPECT_TRUE(IsBlack(p, x, 119)) << x;
+  }
+  EXPECT_TRUE(IsRed(p, 3, 60));  // the whole width of the frame is visible
+}
+
+TEST_F(GeometryTest, FillCropsTheSides) {
+  const auto p = DrawWithType(3);
+  EXPECT_NEAR(core_.texMatrix[0], (16.0f / 9.0f) / (4.0f / 3.0f), 1e-5);
+  EXPECT_FLOAT_EQ(core_.texMatrix[5], 1.0f);
+  // No bars, and the red and blue eighths of the frame are cropped away.
+  for (int y : {0, 60, 119}) {
+    EXPECT_TRUE(IsWhite(p, 3, y)) << y;
+    EXPECT_TRUE(IsWhite(p, 156, y)) << y;
+  }
+}
+
+TEST_F(GeometryTest, StretchCoversTheSurface) {
+  const auto p = DrawWithType(1);
+  EXPECT_FLOAT_EQ(core_.texMatrix[0], 1.0f);
+  EXPECT_FLOAT_EQ(core_.texMatrix[5], 1.0f);
+  for (int y : {0, 60, 119}) {
+    EXPECT_TRUE(IsRed(p, 3, y)) << y;
+    EXPECT_TRUE(IsWhite(p, 80, y)) << y;
+  }
+}
+
+TEST_F(GeometryTest, UnknownScaleTypeActsAsStretch) {
+  DrawWithType(2);
+  DrawWithType(42);
+  EXPECT_FLOAT_EQ(core_.texMatrix[0], 1.0f);
+  EXPECT_FLOAT_EQ(core_.texMatrix[5], 1.0f);
+}
+
+TEST_F(EGLCoreTest, EqualAspectRatiosCoverTheSurfaceInEveryType) {
+  auto window = Window(160, 120);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 160, 120));
+  for (int type : {1, 2, 3}) {
+    core.SetScaleType(type);
+    Frame(64, 48, 255, 128, 128).Draw(core);
+    EXPECT_FLOAT_EQ(core.texMatrix[0], 1.0f) << type;
+    EXPECT_FLOAT_EQ(core.texMatrix[5], 1.0f) << type;
+    const auto p = PixelsWhen(*window, [&](const auto& px) { return At(px, *window, 0, 0) == 0xffffff; });
+    for (auto [x, y] : {std::pair{0, 0}, {159, 0}, {0, 119}, {159, 119}})
+      EXPECT_EQ(At(p, *window, x, y), 0xffffffu) << "type " << type;
+  }
+}
+
+TEST_F(EGLCoreTest, FirstRowOfTheFrameIsAtTheTop) {
+  auto window = Window(64, 64);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 64, 64));
+  Frame frame(32, 32, 0, 128, 128);
+  std::fill(&frame.Y[0], &frame.Y[16 * 32], 255);  // top half white
+  frame.Draw(core);
+  const auto p = PixelsWhen(*window, [&](const auto& px) { return At(px, *window, 32, 2) == 0xffffff; });
+  EXPECT_EQ(At(p, *window, 32, 2), 0xffffffu);
+  ExpectNear(RgbOf(At(p, *window, 32, 61)), ShaderRgb(0, 128, 128), 2, "bottom half");
+}
+
+// --- Drawing: odd sizes -----------------------------------------------------------
+
+// Columns of distinct grey: rows read with the wrong alignment would shift.
+TEST_F(EGLCoreTest, OddWidthPlanesAreReadExactly) {
+  auto window = Window(100, 60);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 100, 60));
+  core.SetScaleType(1);
+  Frame frame(5, 3, 0, 128, 128);
+  for (int row = 0; row < 3; ++row)
+    for (int col = 0; col < 5; ++col)
+      frame.Y[static_cast<size_t>(row) * 5 + col] = static_cast<uint8_t>(40 * col + 20);
+  frame.Draw(core);
+  const auto p = PixelsWhen(*window, [&](const auto& px) { return At(px, *window, 10, 10) != 0; });
+  for (int row = 0; row < 3; ++row) {
+    for (int col = 0; col < 5; ++col) {
+      const Rgb got = RgbOf(At(p, *window, col * 20 + 10, row * 20 + 10));
+      EXPECT_NEAR(got.g, 40 * col + 20, 2) << "row " << row << " column " << col;
+    }
+  }
+}
+
+TEST_F(EGLCoreTest, LargeOddFrameRendersWithoutReadingPastPlanes) {
+  auto window = Window(160, 90);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 160, 90));
+  Frame frame(641, 361, 128, 128, 128);
+  frame.Draw(core);
+  const auto p = PixelsWhen(*window, [&](const auto& px) { return At(px, *window, 80, 45) != 0; });
+  ExpectNear(RgbOf(At(p, *window, 80, 45)), ShaderRgb(128, 128, 128), 2, "grey");
+}
+
+// --- State and traces -------------------------------------------------------------
+
+TEST_F(EGLCoreTest, TexturesAndMatrixAreMadeOnceThenReused) {
+  auto window = Window(64, 48);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 64, 48));
+  Traces();
+  PlatformLines();
+
+  Frame(32, 24, 100, 128, 128).Draw(core);
+  auto traces = Traces();
+  EXPECT_TRUE(Contains_(traces, ": onRenderData: ytid:"));
+  EXPECT_TRUE(Contains_(traces, ": onRenderData: utid:"));
+  EXPECT_TRUE(Contains_(traces, ": onRenderData: vtid:"));
+  EXPECT_TRUE(Contains_(traces, ": matraix: w:h=32,24,frameWidth:frameHeight=0,0"));
+  EXPECT_TRUE(Contains_(traces, ": matraix: type = 2"));
+  EXPECT_FALSE(PlatformLines().empty());
+  const GLuint y = core._ytid, u = core._utid, v = core._vtid;
+  EXPECT_NE(y, 0u);
+
+  // Steady state: not a single line.
+  Frame(32, 24, 100, 128, 128).Draw(core);
+  EXPECT_TRUE(Traces().empty());
+  EXPECT_TRUE(PlatformLines().empty());
+
+  // A new size recomputes the matrix and keeps the textures.
+  Frame(31, 23, 100, 128, 128).Draw(core);
+  traces = Traces();
+  EXPECT_TRUE(Contains_(traces, ": matraix: w:h=31,23,frameWidth:frameHeight=32,24"));
+  EXPECT_FALSE(Contains_(traces, "ytid:"));
+  EXPECT_EQ(core._ytid, y);
+  EXPECT_EQ(core._utid, u);
+  EXPECT_EQ(core._vtid, v);
+}
+
+TEST_F(EGLCoreTest, ScaleTypeTakesEffectOnlyWhenItChanges) {
+  auto window = Window(64, 48);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 64, 48));
+  Frame frame(64, 36, 100, 128, 128);
+  frame.Draw(core);
+  Traces();
+  core.SetScaleType(2);  // already in force
+  EXPECT_TRUE(Contains_(Traces(), ": SetScaleType: before.type:2,new :2"));
+  frame.Draw(core);
+  EXPECT_TRUE(Traces().empty());
+  core.SetScaleType(3);
+  Traces();
+  frame.Draw(core);
+  EXPECT_TRUE(Contains_(Traces(), ": matraix: type = 3"));
+  EXPECT_EQ(core.scaleType, 3);
+}
+
+TEST_F(EGLCoreTest, FillBlackClearsAndDropsTextures) {
+  auto window = Window(64, 48);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 64, 48));
+  core.FillBlack();  // no textures yet: no " delete txture"
+  EXPECT_THAT(PlatformLines(), Not(Contains("[NATIVE]  delete txture")));
+
+  Frame frame(64, 48, 255, 128, 128);
+  frame.Draw(core);
+  PixelsWhen(*window, [&](const auto& p) { return At(p, *window, 32, 24) == 0xffffff; });
+  PlatformLines();
+  Traces();
+  core.FillBlack();
+  EXPECT_THAT(PlatformLines(), Contains("[NATIVE]  delete txture"));
+  EXPECT_EQ(core._ytid, 0u);
+  const auto p = PixelsWhen(*window, [&](const auto& px) { return At(px, *window, 32, 24) == 0; });
+  EXPECT_EQ(At(p, *window, 32, 24), 0u);
+  EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+
+  // Same size afterwards: fresh textures, same matrix.
+  frame.Draw(core);
+  const auto traces = Traces();
+  EXPECT_TRUE(Contains_(traces, "ytid:"));
+  EXPECT_FALSE(Contains_(traces, "matraix"));
+}
+
+TEST_F(EGLCoreTest, DrawingWithoutEnvironmentReportsAndChangesNothing) {
+  EGLCore core;
+  Frame frame(8, 8, 1, 2, 3);
+  Traces();
+  frame.Draw(core);
+  core.FillBlack();
+  const auto traces = Traces();
+  EXPECT_TRUE(Contains_(traces, ": onRenderData: makecureent failed"));
+  EXPECT_TRUE(Contains_(traces, ": FillBlack: makecureent failed"));
+  const auto platform = PlatformLines();
+  EXPECT_THAT(platform, Contains("[NATIVE] EGLCore shard contxt makecureent failed!!!"));
+  EXPECT_THAT(platform, Contains("[NATIVE] EGLCore shard1 contxt makecureent failed!!!"));
+  EXPECT_EQ(core._ytid, 0u);
+  EXPECT_EQ(core.frameWidth, 0);
+
+  // After Release the same.
+  auto window = Window(16, 16);
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 16, 16));
+  core.Release();
+  Traces();
+  frame.Draw(core);
+  EXPECT_TRUE(Contains_(Traces(), "makecureent failed"));
+}
+
+TEST_F(EGLCoreTest, BadFramesAreRefusedBeforeAnyDrawing) {
+  auto window = Window(16, 16);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 16, 16));
+  Frame frame(16, 16, 255, 128, 128);
+  Traces();
+  PlatformLines();
+  core.onRenderData(nullptr, frame.U.data(), frame.V.data(), 16, 16);
+  core.onRenderData(frame.Y.data(), nullptr, frame.V.data(), 16, 16);
+  core.onRenderData(frame.Y.data(), frame.U.data(), nullptr, 16, 16);
+  core.onRenderData(frame.Y.data(), frame.U.data(), frame.V.data(), 0, 16);
+  core.onRenderData(frame.Y.data(), frame.U.data(), frame.V.data(), 16, -3);
+  const auto traces = Traces();
+  EXPECT_EQ(traces.size(), 5u);
+  for (const auto& line : traces)
+    EXPECT_THAT(line, HasSubstr(": onRenderData: invalid frame"));
+  EXPECT_EQ(core._ytid, 0u);
+  EXPECT_EQ(core.frameWidth, 0);
+}
+
+// --- Threads and several cores ------------------------------------------------------
+
+TEST_F(EGLCoreTest, BuiltOnOneThreadDrawnFromAnother) {
+  auto window = Window(32, 32);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 32, 32));
+  std::thread engine([&] {
+    Frame frame(32, 32, 255, 128, 128);
+    for (int i = 0; i < 5; ++i)
+      frame.Draw(core);
+    eglReleaseThread();
+  });
+  engine.join();
+  const auto p = PixelsWhen(*window, [&](const auto& px) { return At(px, *window, 16, 16) == 0xffffff; });
+  EXPECT_EQ(At(p, *window, 16, 16), 0xffffffu);
+  core.Release();
+  EXPECT_EQ(core.display, nullptr);
+}
+
+// Both cores share the process's one EGL display: releasing the first must
+// not pull the display from under the second.
+TEST_F(EGLCoreTest, ReleasingOneCoreLeavesAnotherDrawing) {
+  auto first_window = Window(32, 32);
+  auto second_window = Window(32, 32);
+  EGLCore first, second;
+  ASSERT_TRUE(first.EglContextInit(first_window->NativeWindow(), 32, 32));
+  ASSERT_TRUE(second.EglContextInit(second_window->NativeWindow(), 32, 32));
+  Frame white(32, 32, 255, 128, 128);
+  white.Draw(first);
+  first.Release();
+  white.Draw(second);
+  EXPECT_FALSE(Contains_(Traces(), "makecureent failed"));
+  const auto p = PixelsWhen(*second_window, [&](const auto& px) {
+    return At(px, *second_window, 16, 16) == 0xffffff;
+  });
+  EXPECT_EQ(At(p, *second_window, 16, 16), 0xffffffu);
+}
+
+}  // namespace
