@@ -1,0 +1,328 @@
+#include "quon_render.h"
+
+#include <string.h>
+
+#include <thread>
+
+#include "hilog/log.h"
+#include "quon_render_image.h"
+#include "rtc_base/logging.h"
+
+namespace {
+
+constexpr unsigned int kLogDomain = 0x101;
+constexpr const char* kNativeTag = "[NATIVE]";
+constexpr const char* kCallbackTag = "Callback";
+constexpr const char* kFile = "quon_render";
+
+// Handles appear in platform lines as integers.
+int AsInt(const void* handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+}  // namespace
+
+#define PLATFORM(tag, ...) OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, tag, __VA_ARGS__)
+
+bool QueryXComponentId(OH_NativeXComponent* component, std::string* id) {
+  char buffer[OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1];
+  memset(buffer, 0, sizeof(buffer));
+  uint64_t size = sizeof(buffer);
+  if (OH_NativeXComponent_GetXComponentId(component, buffer, &size) != 0)
+    return false;
+  id->assign(buffer, strnlen(buffer, sizeof(buffer)));
+  return true;
+}
+
+OH_NativeXComponent_Callback PluginRender::m_callback;
+
+// Never destroyed: an engine thread may still look a renderer up while the
+// process exits, and renderers left at exit stay reachable.
+std::unordered_map<std::string, PluginRender*>& PluginRender::m_renderMap =
+    *new std::unordered_map<std::string, PluginRender*>;
+
+std::mutex& PluginRender::RegistryMutex() {
+  static std::mutex* const mutex = new std::mutex;
+  return *mutex;
+}
+
+// --- Registry --------------------------------------------------------------------
+
+PluginRender* PluginRender::GetInstance(std::string& id) {
+  if (id.empty())
+    return nullptr;
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  auto it = m_renderMap.find(id);
+  if (it != m_renderMap.end())
+    return it->second;
+  PluginRender* render = new PluginRender(id);
+  m_renderMap[id] = render;
+  return render;
+}
+
+PluginRender* PluginRender::FindInstance(const std::string& id) {
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  auto it = m_renderMap.find(id);
+  return it != m_renderMap.end() ? it->second : nullptr;
+}
+
+void PluginRender::Release(std::string& id) {
+  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::Release");
+  PluginRender* render = GetInstance(id);
+  LOG_AT(kFile, 512, Info) << "Release" << ": " << ".id:" << id << ",render:"
+                           << static_cast<const void*>(render);
+  if (render == nullptr)
+    return;
+  render->ReleaseCore();
+  // Forgotten before it is deleted, so that no look-up from an engine
+  // thread can hand out a renderer that is being torn down.
+  {
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    auto it = m_renderMap.find(id);
+    if (it != m_renderMap.end() && it->second == render)
+      m_renderMap.erase(it);
+  }
+  delete render;
+}
+
+// --- Construction and destruction -------------------------------------------------
+
+PluginRender::PluginRender(std::string& id) : m_id(id) {
+  PLATFORM(kNativeTag, ">>>>>>>>PluginRender111 %{public}s", m_id.c_str());
+  LOG_AT(kFile, 328, Info) << static_cast<const void*>(this) << ": " << "PluginRender" << ": "
+                           << ".id=" << m_id << ",eglcore=" << static_cast<const void*>(m_eglCore);
+  m_eglCore = new EGLCore;
+  m_callback.OnSurfaceCreated = OnSurfaceCreatedCB;
+  m_callback.OnSurfaceChanged = OnSurfaceChangedCB;
+  m_callback.OnSurfaceDestroyed = OnSurfaceDestroyedCB;
+  m_callback.DispatchTouchEvent = DispatchTouchEventCB;
+}
+
+PluginRender::~PluginRender() {
+  PLATFORM(kNativeTag, ">>>>>>>>~PluginRender");
+  LOG_AT(kFile, 338, Info) << static_cast<const void*>(this) << ": " << "~PluginRender" << ": ";
+  {
+    std::lock_guard<std::mutex> draw(m_drawMutex);
+    delete m_eglCore;  // releases its EGL objects when Release did not
+    m_eglCore = nullptr;
+  }
+  // Observers hear of the end now, while every member still exists: an
+  // engine call racing with the destruction finds the core gone and does
+  // nothing. Once they have been told, wait for such calls to leave.
+  NotifyDestroy();
+  WaitForCallsInProgress();
+  std::lock_guard<std::mutex> lock(m_captureMutex);
+  DropLastFrameLocked();
+}
+
+// Drops the drawing core, waiting for a frame being drawn by an engine
+// thread to finish first.
+void PluginRender::ReleaseCore() {
+  std::lock_guard<std::mutex> draw(m_drawMutex);
+  if (m_eglCore == nullptr)
+    return;
+  m_eglCore->Release();
+  delete m_eglCore;
+  m_eglCore = nullptr;
+}
+
+void PluginRender::WaitForCallsInProgress() {
+  while (m_inFlight.load() > 0)
+    std::this_thread::yield();
+}
+
+void PluginRender::DropLastFrameLocked() {
+  delete m_lastFrame;
+  m_lastFrame = nullptr;
+}
+
+// --- Surface ------------------------------------------------------------------------
+
+void PluginRender::SetNativeXComponent(OH_NativeXComponent* component) {
+  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, kNativeTag,
+               "PluginRender::SetNativeXComponent %{public}d", AsInt(component));
+  m_component = component;
+  OH_NativeXComponent_RegisterCallback(component, &m_callback);
+}
+
+void PluginRender::OnSurfaceCreated(OH_NativeXComponent* component, void* window) {
+  LOG_AT(kFile, 454, Info) << static_cast<const void*>(this) << ": " << "OnSurfaceCreated" << ": "
+                           << ".component:" << static_cast<const void*>(component)
+                           << ",window:" << window << ",width:height=" << m_width.load() << ","
+                           << m_height.load();
+  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceCreated");
+  uint64_t width = 0;
+  uint64_t height = 0;
+  const int32_t size_result = OH_NativeXComponent_GetXComponentSize(component, window, &width, &height);
+  if (size_result == 0) {
+    m_width = static_cast<int32_t>(width);
+    m_height = static_cast<int32_t>(height);
+  }
+  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceCreated111111111111111111");
+  PLATFORM(kNativeTag, "PluginRender::SetNativeWindow %{public}d", AsInt(window));
+  m_window = window;
+  std::lock_guard<std::mutex> draw(m_drawMutex);
+  if (size_result == 0 && m_eglCore != nullptr)
+    m_eglCore->EglContextInit(window, m_width.load(), m_height.load());
+}
+
+void PluginRender::OnSurfaceChanged(OH_NativeXComponent*, void*) {
+  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceChanged");
+}
+
+void PluginRender::OnSurfaceDestroyed(OH_NativeXComponent* component, void* window) {
+  LOG_AT(kFile, 474, Info) << "OnSurfaceDestroyed" << ": " << ".component:"
+                           << static_cast<const void*>(component) << ",window:" << window;
+  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceDestroyed");
+  if (component == nullptr || window == nullptr) {
+    PLATFORM(kCallbackTag, "OnSurfaceDestroyedCB: component or window is null");
+    return;
+  }
+  std::string id;
+  if (!QueryXComponentId(component, &id)) {
+    PLATFORM(kCallbackTag, "OnSurfaceDestroyedCB: Unable to get XComponent id");
+    return;
+  }
+  LOG_AT(kFile, 489, Info) << static_cast<const void*>(this) << ": " << "OnSurfaceDestroyed"
+                           << ": " << ".idStr:" << id;
+  Release(id);  // deletes this renderer
+}
+
+// --- Callbacks ------------------------------------------------------------------------
+
+namespace {
+
+// The opening every callback shares: its log lines, the id query and the
+// renderer look-up (which creates a renderer for an id that has none).
+// Null when the id cannot be had; `id_line` 0 means no id line.
+PluginRender* OpenCallback(OH_NativeXComponent* component, const char* name, int first_line,
+                           int id_line) {
+  LOG_AT(kFile, first_line, Info) << name << ": " << ".";
+  PLATFORM(kNativeTag, "%{public}s", name);
+  std::string id;
+  if (!QueryXComponentId(component, &id))
+    return nullptr;
+  if (id_line != 0)
+    LOG_AT(kFile, id_line, Info) << name << ": " << ".id=" << id;
+  return PluginRender::GetInstance(id);
+}
+
+}  // namespace
+
+void PluginRender::OnSurfaceCreatedCB(OH_NativeXComponent* component, void* window) {
+  if (PluginRender* render = OpenCallback(component, "OnSurfaceCreatedCB", 258, 267))
+    render->OnSurfaceCreated(component, window);
+}
+
+void PluginRender::OnSurfaceChangedCB(OH_NativeXComponent* component, void* window) {
+  if (PluginRender* render = OpenCallback(component, "OnSurfaceChangedCB", 275, 0))
+    render->OnSurfaceChanged(component, window);
+}
+
+void PluginRender::OnSurfaceDestroyedCB(OH_NativeXComponent* component, void* window) {
+  if (PluginRender* render = OpenCallback(component, "OnSurfaceDestroyedCB", 292, 301))
+    render->OnSurfaceDestroyed(component, window);
+}
+
+void PluginRender::DispatchTouchEventCB(OH_NativeXComponent* component, void*) {
+  OpenCallback(component, "DispatchTouchEventCB", 309, 318);
+}
+
+// --- rtc::IVideoRender -----------------------------------------------------------------
+
+void PluginRender::SetSize(int width, int height) {
+  InFlight call(this);
+  PLATFORM(kNativeTag, "PluginRender::SetSize %{public}d,%{public}d", m_width.load(),
+           m_height.load());
+  m_width = width;
+  m_height = height;
+  LOG_AT(kFile, 443, Info) << static_cast<const void*>(this) << ": " << "SetSize" << ": "
+                           << ".sz:" << width << "*" << height;
+}
+
+void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
+  InFlight call(this);
+  if (frame == nullptr) {
+    LOG_AT(kFile, 346, Error) << static_cast<const void*>(this) << ": " << "RenderFrame" << ": "
+                              << "frame is null";
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> draw(m_drawMutex);
+    if (m_eglCore == nullptr)
+      return;  // released: the renderer is going away
+    const uint8_t* y = frame->YPlane();
+    const uint8_t* u = frame->UPlane();
+    const uint8_t* v = frame->VPlane();
+    const int32_t width = frame->Width();
+    const int32_t height = frame->Height();
+    m_eglCore->onRenderData(y, u, v, width, height);
+  }
+  std::lock_guard<std::mutex> lock(m_captureMutex);
+  if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)
+    return;
+  LOG_AT(kFile, 350, Info) << static_cast<const void*>(this) << ": " << "RenderFrame" << ": "
+                           << ".copy frame " << static_cast<const void*>(m_lastFrame);
+  DropLastFrameLocked();
+  m_lastFrame = frame->Clone();
+  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality);
+  m_captureEnabled = false;  // one frame per arming, whatever happened
+}
+
+int PluginRender::EnableCapture(bool enable) {
+  InFlight call(this);
+  std::lock_guard<std::mutex> lock(m_captureMutex);
+  LOG_AT(kFile, 411, Info) << static_cast<const void*>(this) << ": " << "EnableCapture" << ": "
+                           << ".enable:" << enable
+                           << ",lastframe=" << static_cast<const void*>(m_lastFrame);
+  m_captureEnabled = enable;
+  if (!enable)
+    DropLastFrameLocked();
+  return 0;
+}
+
+int PluginRender::CaptureImage(const std::string& jpegFileName, int quality) {
+  InFlight call(this);
+  {
+    std::lock_guard<std::mutex> lock(m_captureMutex);
+    LOG_AT(kFile, 423, Info) << static_cast<const void*>(this) << ": " << "CaptureImage" << ": "
+                             << " lastframe=" << static_cast<const void*>(m_lastFrame)
+                             << " enabel=" << m_captureEnabled << " jpegFileName=" << jpegFileName
+                             << " qualtiy=" << quality;
+    if (!m_captureEnabled)
+      return -1;
+    m_jpegFileName = jpegFileName;
+    m_quality = quality;
+  }
+  LOG_AT(kFile, 430, Info) << static_cast<const void*>(this) << ": " << "CaptureImage" << ": "
+                           << " end";
+  return 0;
+}
+
+int PluginRender::ReservedOp1(...) { return rtc::kNotSupported; }
+int PluginRender::ReservedOp2(...) { return rtc::kNotSupported; }
+int PluginRender::ReservedOp3(...) { return rtc::kNotSupported; }
+int PluginRender::ReservedOp4(...) { return rtc::kNotSupported; }
+int PluginRender::ReservedOp5(...) { return rtc::kNotSupported; }
+int PluginRender::ReservedOp6(...) { return rtc::kNotSupported; }
+int PluginRender::ReservedOp7(...) { return 0; }
+
+int PluginRender::FillBlack() {
+  InFlight call(this);
+  LOG_AT(kFile, 363, Info) << static_cast<const void*>(this) << ": " << "FillBlack" << ": " << ".";
+  PLATFORM(kNativeTag, ">>>>>>>>FillBlack");
+  std::lock_guard<std::mutex> draw(m_drawMutex);
+  if (m_eglCore != nullptr)
+    m_eglCore->FillBlack();
+  return 0;
+}
+
+bool PluginRender::SetScaleType(int type) {
+  InFlight call(this);
+  LOG_AT(kFile, 403, Info) << static_cast<const void*>(this) << ": " << "SetScaleType" << ": "
+                           << ".stype:" << type;
+  std::lock_guard<std::mutex> draw(m_drawMutex);
+  if (m_eglCore != nullptr)
+    m_eglCore->SetScaleType(type);
+  return true;
+}

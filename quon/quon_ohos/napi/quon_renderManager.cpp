@@ -1,0 +1,176 @@
+#include "quon_renderManager.h"
+
+#include <string.h>
+
+#include <mutex>
+
+#include "hilog/log.h"
+#include "rtc_base/logging.h"
+
+namespace {
+
+constexpr unsigned int kLogDomain = 0x101;
+constexpr const char* kInitTag = "[Initrender]";
+constexpr const char* kManagerTag = "PluginManager";
+constexpr const char* kFile = "quon_renderManager";
+constexpr const char* kXComponentProperty = "__NATIVE_XCOMPONENT_OBJ__";
+
+// Guards m_nativeXComponentMap and the creation of the instance: the engine
+// reaches the manager from its own threads.
+std::mutex& ManagerMutex() {
+  static std::mutex* const mutex = new std::mutex;
+  return *mutex;
+}
+
+int AsInt(const void* handle) {
+  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
+}
+
+}  // namespace
+
+#define PLATFORM(tag, ...) OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, tag, __VA_ARGS__)
+
+PluginManager* PluginManager::m_instance = nullptr;
+std::unordered_map<std::string, OH_NativeXComponent*> PluginManager::m_nativeXComponentMap;
+
+PluginManager::PluginManager() = default;
+PluginManager::~PluginManager() = default;
+
+PluginManager* PluginManager::GetInstance() {
+  std::lock_guard<std::mutex> lock(ManagerMutex());
+  if (m_instance == nullptr)
+    m_instance = new PluginManager;
+  return m_instance;
+}
+
+// --- Module entry --------------------------------------------------------------------
+
+namespace {
+
+napi_value ModuleInit(napi_env env, napi_value exports) {
+  PLATFORM(kInitTag, "--------begin-------");
+  if (env == nullptr || exports == nullptr) {
+    PLATFORM(kInitTag, "env or exports is null");
+    return exports;
+  }
+  const bool bound = PluginManager::GetInstance()->Export(env, exports);
+  PLATFORM(kInitTag, "---------end--------%{public}d", bound ? 1 : 0);
+  return exports;
+}
+
+napi_module g_module = {
+    1,              // nm_version
+    0,              // nm_flags
+    nullptr,        // nm_filename
+    ModuleInit,     // nm_register_func
+    "nativerender", // nm_modname
+    nullptr,        // nm_priv
+    {nullptr, nullptr, nullptr, nullptr},
+};
+
+// Registration with the platform's module loader happens when the library
+// is loaded; nothing else runs until the platform calls ModuleInit.
+__attribute__((constructor)) void RegisterModule() {
+  napi_module_register(&g_module);
+}
+
+}  // namespace
+
+bool PluginManager::Export(napi_env env, napi_value exports) {
+  if (env == nullptr || exports == nullptr) {
+    PLATFORM(kManagerTag, "Export: env or exports is null");
+    return false;
+  }
+  LOG_AT(kFile, 35, Info) << "Export" << ": " << ".";
+  napi_value exportInstance = nullptr;
+  if (napi_get_named_property(env, exports, kXComponentProperty, &exportInstance) != napi_ok) {
+    // One retry: the platform may not have attached the component yet.
+    const napi_status status =
+        napi_get_named_property(env, exports, kXComponentProperty, &exportInstance);
+    if (status != napi_ok) {
+      PLATFORM(kManagerTag, "Export: napi_get_named_property fail %{public}d", status);
+      return false;
+    }
+  }
+  napi_valuetype type = napi_undefined;
+  const napi_status typeStatus = napi_typeof(env, exportInstance, &type);
+  if (typeStatus != napi_ok) {
+    PLATFORM(kManagerTag, "napi_typeof failed  %{public}d", typeStatus);
+    return false;
+  }
+  PLATFORM(kManagerTag, "napi_typeof is  %{public}d", type);
+  OH_NativeXComponent* component = nullptr;
+  const napi_status unwrapStatus =
+      napi_unwrap(env, exportInstance, reinterpret_cast<void**>(&component));
+  if (unwrapStatus != napi_ok) {
+    PLATFORM(kManagerTag, "Export: napi_unwrap fail %{public}d=%{public}d", unwrapStatus,
+             AsInt(component));
+    return false;
+  }
+  char idBuffer[OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1] = {};
+  uint64_t idSize = sizeof(idBuffer);
+  const int32_t idResult = OH_NativeXComponent_GetXComponentId(component, idBuffer, &idSize);
+  if (idResult != 0) {
+    PLATFORM(kManagerTag, " OH_NativeXComponent_GetXComponentId fail %{public}d", idResult);
+    return false;
+  }
+  std::string id(idBuffer, strnlen(idBuffer, sizeof(idBuffer)));
+  LOG_AT(kFile, 67, Info) << "Export" << ": " << ".idstr:" << id
+                          << ",nativeXComponent:" << static_cast<const void*>(component);
+  PLATFORM(kManagerTag, "Export %{public}s", id.c_str());
+  if (id.empty()) {
+    // No renderer can exist for an empty id, so there is nothing to bind.
+    PLATFORM(kManagerTag, "Export: empty XComponent id");
+    return false;
+  }
+  GetInstance()->SetNativeXComponent(id, component);
+  PluginRender* render = PluginRender::GetInstance(id);
+  render->SetNativeXComponent(component);
+  PLATFORM(kManagerTag, "Export end");
+  return true;
+}
+
+// --- Registry ----------------------------------------------------------------------------
+
+void PluginManager::SetNativeXComponent(std::string& id, OH_NativeXComponent* nativeXComponent) {
+  if (nativeXComponent == nullptr)
+    return;
+  LOG_AT(kFile, 86, Info) << "SetNativeXComponent" << ": " << ".id:" << id
+                          << ",nativeXComponent:" << static_cast<const void*>(nativeXComponent);
+  std::lock_guard<std::mutex> lock(ManagerMutex());
+  m_nativeXComponentMap[id] = nativeXComponent;
+}
+
+PluginRender* PluginManager::GetRender(std::string& id) {
+  return PluginRender::GetInstance(id);
+}
+
+PluginRender* PluginManager::FindRender(std::string& id) {
+  if (id.empty())
+    return nullptr;
+  return PluginRender::FindInstance(id);
+}
+
+bool PluginManager::SetScaleType(std::string& id, int type) {
+  PluginRender* render = FindRender(id);
+  LOG_AT(kFile, 102, Info) << "SetScaleType" << ": " << ".id=" << id << ",type=" << type
+                           << ",instance=" << static_cast<const void*>(render);
+  if (type < 1 || type > 3 || render == nullptr)
+    return false;
+  return render->SetScaleType(type);
+}
+
+void* PluginManager::GetNativeWindow(std::string& id) {
+  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, "GetNativeWindow", "GetNativeWindow id %{public}s",
+               id.c_str());
+  PluginRender* render = PluginRender::GetInstance(id);
+  if (render == nullptr)
+    return nullptr;
+  PLATFORM("[NATIVE]", "PluginRender::SetNativeWindow %{public}d", AsInt(render->window()));
+  return render->window();
+}
+
+void PluginManager::InitLogFile(const std::string& path, ILogRenderListener* listener) {
+  PLATFORM(kManagerTag, "InitLogFile %{public}s", path.c_str());
+  m_logListener = listener;
+}

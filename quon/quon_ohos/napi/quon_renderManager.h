@@ -1,0 +1,56 @@
+#ifndef QUON_OHOS_NAPI_QUON_RENDERMANAGER_H_
+#define QUON_OHOS_NAPI_QUON_RENDERMANAGER_H_
+
+// The module's exported entry point for the application and the media
+// engine: XComponent handles by id, renderers by id, scale types, native
+// windows and the host's log listener.
+//
+// Threads: Export and the XComponent callbacks run on the UI thread; the
+// engine may call GetRender, FindRender and SetScaleType from its own
+// threads (the registries are guarded). A renderer handed out stays valid
+// until its observers hear OnDestroy (rtc::IVideoRender::AddObserver).
+
+#include <string>
+#include <unordered_map>
+
+#include "ILogRenderListener.h"
+#include "ace/xcomponent/native_interface_xcomponent.h"
+#include "napi/native_api.h"
+#include "quon_render.h"
+
+class NATIVERENDER_EXPORT PluginManager {
+ public:
+  PluginManager();
+  ~PluginManager();
+
+  // The process-wide instance, created on first use and never deleted.
+  static PluginManager* GetInstance();
+
+  // Binds the XComponent found on the module's exports object: records its
+  // handle, makes its renderer and registers the surface callbacks. False on
+  // any failure, with a platform log line saying which.
+  bool Export(napi_env env, napi_value exports);
+  // Records `nativeXComponent` for `id` (replacing another handle); a null
+  // handle is ignored.
+  void SetNativeXComponent(std::string& id, OH_NativeXComponent* nativeXComponent);
+  // The renderer of `id`, created when missing; null for an empty id.
+  PluginRender* GetRender(std::string& id);
+  // The renderer of `id` or null; never creates one.
+  PluginRender* FindRender(std::string& id);
+  // Forwards scale type 1 (stretch), 2 (fit) or 3 (fill) to `id`'s existing
+  // renderer. False for other values or when there is no renderer.
+  bool SetScaleType(std::string& id, int type);
+  // The native window of `id`'s renderer (created when missing), null until
+  // its surface exists.
+  void* GetNativeWindow(std::string& id);
+  // Installs the host's log listener; `path` is recorded in the log only.
+  void InitLogFile(const std::string& path, ILogRenderListener* listener);
+
+  static PluginManager* m_instance;
+  static std::unordered_map<std::string, OH_NativeXComponent*> m_nativeXComponentMap;
+
+ private:
+  ILogRenderListener* m_logListener = nullptr;
+};
+
+#endif  // QUON_OHOS_NAPI_QUON_RENDERMANAGER_H_

@@ -1,0 +1,117 @@
+#ifndef QUON_OHOS_NAPI_VIDEO_RENDER_INTERFACES_H_
+#define QUON_OHOS_NAPI_VIDEO_RENDER_INTERFACES_H_
+
+// The interfaces shared with the media engine. The engine is built on its
+// own and reaches these virtual operations by their position in the vtable,
+// so the order of every declaration below is part of the contract,
+// including operations this library never calls (placeholders that hold
+// their slots). Do not reorder, insert or remove virtual functions.
+
+#include <stddef.h>
+#include <stdint.h>
+
+#include <string>
+#include <vector>
+
+#define NATIVERENDER_EXPORT __attribute__((visibility("default")))
+
+namespace rtc {
+
+class DestroyNotify;
+
+// Implemented by the engine: told when a renderer it holds goes away.
+class DestroyObserver {
+ public:
+  // Slot 1. Called once, on the thread that destroys `notify`; after it
+  // returns the engine must not call `notify` again.
+  virtual void OnDestroy(DestroyNotify* notify) = 0;
+
+ protected:
+  virtual ~DestroyObserver() = default;
+};
+
+// Keeps the observers to tell when this object is destroyed.
+class NATIVERENDER_EXPORT DestroyNotify {
+ public:
+  DestroyNotify() = default;
+  DestroyNotify(const DestroyNotify&) = delete;
+  DestroyNotify& operator=(const DestroyNotify&) = delete;
+
+  // Slot 1. Appends `observer` unless already present. Returns 0.
+  virtual int AddObserver(DestroyObserver* observer);
+  // Slot 2. Removes the first occurrence of `observer`, if any. Returns 0.
+  virtual int RemoveObserver(DestroyObserver* observer);
+  // Slots 3 and 4. Tells every observer still registered, in the order they
+  // were added (see NotifyDestroy).
+  virtual ~DestroyNotify();
+
+ protected:
+  // Calls OnDestroy(this) on every observer present now, once each, in the
+  // order they were added, and empties the list; observers added or removed
+  // from inside OnDestroy do not change who is called. A derived class may
+  // call it early in its own destructor, so that observers stop using the
+  // object before its members are torn down; the base destructor then finds
+  // nobody left to tell.
+  void NotifyDestroy();
+
+ private:
+  std::vector<DestroyObserver*> m_observers;
+};
+
+// An I420 frame owned by the engine: planar Y, U (Cb), V (Cr), chroma halved
+// in both directions. Plane pointers stay valid for the duration of the call
+// that received the frame.
+class IVideoFrame {
+ public:
+  // Slots 1 and 2; the deleting destructor releases a copy made by Clone().
+  virtual ~IVideoFrame() = default;
+  virtual int32_t Width() const = 0;                     // slot 3
+  virtual int32_t Height() const = 0;                    // slot 4
+  virtual void EngineOperation5() = 0;                   // slot 5, engine's own
+  virtual const uint8_t* YPlane() const = 0;             // slot 6
+  virtual const uint8_t* UPlane() const = 0;             // slot 7
+  virtual const uint8_t* VPlane() const = 0;             // slot 8
+  virtual void EngineOperation9() = 0;                   // slot 9, engine's own
+  virtual void EngineOperation10() = 0;                  // slot 10, engine's own
+  virtual void EngineOperation11() = 0;                  // slot 11, engine's own
+  virtual int32_t YStride() const = 0;                   // slot 12, bytes per row
+  virtual int32_t UStride() const = 0;                   // slot 13
+  virtual int32_t VStride() const = 0;                   // slot 14
+  virtual void EngineOperation15() = 0;                  // slot 15, engine's own
+  // Slot 16. A new heap copy owned by the caller (delete it), or null.
+  virtual IVideoFrame* Clone() const = 0;
+  // Slot 17. Converts the frame into `buffer` (`size` bytes, rows of
+  // `stride` bytes) in the pixel format named by the FourCC code `fourcc`.
+  // 0 on success, non-zero when the format is not supported or the buffer
+  // is too small (the buffer is then not written).
+  virtual int ExportArgb(uint32_t fourcc, uint8_t* buffer, size_t size, int32_t stride) const = 0;
+};
+
+// FourCC of 32-bit pixels stored B, G, R, A in memory ("ARGB" read as a
+// little-endian word).
+constexpr uint32_t kFourccArgb = 0x42475241;
+
+// What a renderer offers the engine.
+class NATIVERENDER_EXPORT IVideoRender : public DestroyNotify {
+ public:
+  virtual void SetSize(int width, int height) = 0;
+  virtual void RenderFrame(IVideoFrame* frame) = 0;
+  virtual int EnableCapture(bool enable) = 0;
+  virtual int CaptureImage(const std::string& jpegFileName, int quality) = 0;
+  // Reserved for the engine's use; their arguments are the engine's own.
+  virtual int ReservedOp1(...) = 0;
+  virtual int ReservedOp2(...) = 0;
+  virtual int ReservedOp3(...) = 0;
+  virtual int ReservedOp4(...) = 0;
+  virtual int ReservedOp5(...) = 0;
+  virtual int ReservedOp6(...) = 0;
+  virtual int FillBlack() = 0;
+  virtual int ReservedOp7(...) = 0;
+};
+
+// Result of the operations a renderer does not support.
+constexpr int kNotSupported = 1004;
+
+}  // namespace rtc
+
+#endif  // QUON_OHOS_NAPI_VIDEO_RENDER_INTERFACES_H_
