@@ -99,7 +99,8 @@ bool ReadableOnScreen(Display* display, Window window, XWindowAttributes* attrib
 
 }  // namespace
 
-std::unique_ptr<X11Surface> X11Surface::Create(int width, int height, const char* title) {
+std::unique_ptr<X11Surface> X11Surface::Create(int width, int height, const char* title, int x,
+                                               int y) {
   if (!ValidSize(width, height)) {
     std::fprintf(stderr, "X11Surface: invalid window size %dx%d\n", width, height);
     return nullptr;
@@ -124,9 +125,9 @@ std::unique_ptr<X11Surface> X11Surface::Create(int width, int height, const char
   attributes.colormap = XCreateColormap(display, root, visual.visual, AllocNone);
   attributes.background_pixel = BlackPixel(display, screen);
   attributes.border_pixel = 0;
-  attributes.event_mask = StructureNotifyMask | ExposureMask | ButtonPressMask;
+  attributes.event_mask = StructureNotifyMask | ExposureMask | ButtonPressMask | KeyPressMask;
   const Window window = XCreateWindow(
-      display, root, 0, 0, static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
+      display, root, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
       visual.depth, InputOutput, visual.visual,
       CWColormap | CWBackPixel | CWBorderPixel | CWEventMask, &attributes);
   XStoreName(display, window, title != nullptr ? title : "");

@@ -22,8 +22,10 @@ class X11Surface {
   // null, with a message on stderr, when there is no display, no such
   // visual, the size is out of range or the window does not appear within a
   // few seconds.
+  // (x, y) places the window's top-left corner on the screen.
   static std::unique_ptr<X11Surface> Create(int width, int height,
-                                            const char* title = "nativerender");
+                                            const char* title = "nativerender", int x = 0,
+                                            int y = 0);
   ~X11Surface();
 
   X11Surface(const X11Surface&) = delete;

@@ -1,0 +1,262 @@
+#include "engine/video_source.h"
+
+#include <errno.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+#include <sstream>
+#include <vector>
+
+namespace engine {
+
+namespace {
+
+constexpr int kMaxDimension = 16384;
+constexpr size_t kMaxHeaderLength = 4096;
+
+bool ValidSize(int width, int height) {
+  return width > 0 && height > 0 && width <= kMaxDimension && height <= kMaxDimension;
+}
+
+// Reads exactly `size` bytes into each plane row by row (the frame's own
+// strides may be wider than the rows). Returns how many bytes were read.
+size_t ReadPlanes(FILE* file, I420Frame* frame) {
+  const int w = frame->Width(), h = frame->Height();
+  const int cw = I420Frame::ChromaWidth(w), ch = I420Frame::ChromaHeight(h);
+  struct Plane {
+    uint8_t* data;
+    int stride, width, height;
+  } planes[] = {{frame->MutableYPlane(), frame->EffectiveStrideY(), w, h},
+                {frame->MutableUPlane(), frame->EffectiveStrideU(), cw, ch},
+                {frame->MutableVPlane(), frame->EffectiveStrideV(), cw, ch}};
+  size_t total = 0;
+  for (const Plane& plane : planes) {
+    for (int row = 0; row < plane.height; ++row) {
+      const size_t got =
+          fread(plane.data + static_cast<size_t>(row) * plane.stride, 1, plane.width, file);
+      total += got;
+      if (got != static_cast<size_t>(plane.width))
+        return total;
+    }
+  }
+  return total;
+}
+
+size_t FrameBytes(int w, int h) {
+  return static_cast<size_t>(w) * h +
+         2 * static_cast<size_t>(I420Frame::ChromaWidth(w)) * I420Frame::ChromaHeight(h);
+}
+
+struct FileCloser {
+  void operator()(FILE* file) const {
+    if (file != nullptr)
+      fclose(file);
+  }
+};
+using ScopedFile = std::unique_ptr<FILE, FileCloser>;
+
+ScopedFile OpenFile(const std::string& path, std::string* error) {
+  ScopedFile file(fopen(path.c_str(), "rb"));
+  if (!file)
+    *error = "cannot open " + path + ": " + strerror(errno);
+  return file;
+}
+
+// Reads one line (up to '\n', which is consumed and not stored). False at
+// the end of the file or when the line is unreasonably long.
+bool ReadLine(FILE* file, std::string* line) {
+  line->clear();
+  for (int c; (c = fgetc(file)) != EOF;) {
+    if (c == '\n')
+      return true;
+    if (line->size() >= kMaxHeaderLength)
+      return false;
+    line->push_back(static_cast<char>(c));
+  }
+  return false;
+}
+
+class Y4mSource : public VideoSource {
+ public:
+  Y4mSource(ScopedFile file, const Y4mHeader& header, long data_start)
+      : file_(std::move(file)), data_start_(data_start) {
+    frame_ = I420Frame::Create(header.width, header.height);
+    fps_ = header.fps;
+  }
+
+  Status Next() override {
+    std::string line;
+    if (!ReadLine(file_.get(), &line))
+      return line.empty() && feof(file_.get()) ? Status::kEnd : Status::kTruncated;
+    if (line.compare(0, 5, "FRAME") != 0) {
+      error_ = "frame " + std::to_string(frames_read_ + 1) + " does not start with FRAME";
+      return Status::kError;
+    }
+    if (ReadPlanes(file_.get(), frame_.get()) != FrameBytes(width(), height()))
+      return Status::kTruncated;
+    ++frames_read_;
+    return Status::kFrame;
+  }
+
+  bool Rewind() override { return fseek(file_.get(), data_start_, SEEK_SET) == 0; }
+
+ private:
+  ScopedFile file_;
+  long data_start_;
+};
+
+class RawSource : public VideoSource {
+ public:
+  RawSource(ScopedFile file, int width, int height) : file_(std::move(file)) {
+    frame_ = I420Frame::Create(width, height);
+  }
+
+  Status Next() override {
+    const size_t got = ReadPlanes(file_.get(), frame_.get());
+    if (got == 0 && feof(file_.get()))
+      return Status::kEnd;
+    if (got != FrameBytes(width(), height()))
+      return Status::kTruncated;
+    ++frames_read_;
+    return Status::kFrame;
+  }
+
+  bool Rewind() override {
+    clearerr(file_.get());
+    return fseek(file_.get(), 0, SEEK_SET) == 0;
+  }
+
+ private:
+  ScopedFile file_;
+};
+
+class PatternSource : public VideoSource {
+ public:
+  PatternSource(int width, int height, double fps)
+      : bars_(width, height, FrameGenerator::Pattern::kColourBars),
+        marker_(width, height, FrameGenerator::Pattern::kMovingMarker) {
+    frame_ = I420Frame::Create(width, height);
+    fps_ = fps;
+  }
+
+  Status Next() override {
+    const PlaneSet planes{frame_->MutableYPlane(), frame_->EffectiveStrideY(),
+                          frame_->MutableUPlane(), frame_->EffectiveStrideU(),
+                          frame_->MutableVPlane(), frame_->EffectiveStrideV()};
+    bars_.Draw(frames_read_, planes);
+    DrawMarker(planes, marker_.Marker(frames_read_));
+    ++frames_read_;
+    return Status::kFrame;  // never ends
+  }
+
+  bool Rewind() override {
+    frames_read_ = 0;
+    return true;
+  }
+
+ private:
+  // A white square over the bars, so motion shows on the colour bars.
+  void DrawMarker(const PlaneSet& planes, const MarkerRect& marker) {
+    const int right = std::min(marker.x + marker.size, width());
+    const int bottom = std::min(marker.y + marker.size, height());
+    for (int y = marker.y; y < bottom; ++y)
+      memset(planes.y + static_cast<size_t>(y) * planes.stride_y + marker.x, 235, right - marker.x);
+    // Neutral chroma under the square (chroma rows and columns are halved).
+    for (int y = marker.y / 2; y < (bottom + 1) / 2; ++y) {
+      memset(planes.u + static_cast<size_t>(y) * planes.stride_u + marker.x / 2, 128,
+             (right + 1) / 2 - marker.x / 2);
+      memset(planes.v + static_cast<size_t>(y) * planes.stride_v + marker.x / 2, 128,
+             (right + 1) / 2 - marker.x / 2);
+    }
+  }
+
+  FrameGenerator bars_;
+  FrameGenerator marker_;
+};
+
+bool ParseRate(const std::string& value, double* fps) {
+  const size_t colon = value.find(':');
+  if (colon == std::string::npos)
+    return false;
+  const long numerator = strtol(value.c_str(), nullptr, 10);
+  const long denominator = strtol(value.c_str() + colon + 1, nullptr, 10);
+  if (numerator <= 0 || denominator <= 0)
+    return false;
+  *fps = static_cast<double>(numerator) / static_cast<double>(denominator);
+  return true;
+}
+
+}  // namespace
+
+bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* error) {
+  std::istringstream tokens(line);
+  std::string token;
+  if (!(tokens >> token) || token != "YUV4MPEG2") {
+    *error = "not a YUV4MPEG2 file (the header must start with YUV4MPEG2)";
+    return false;
+  }
+  while (tokens >> token) {
+    const std::string value = token.substr(1);
+    switch (token[0]) {
+      case 'W': header->width = atoi(value.c_str()); break;
+      case 'H': header->height = atoi(value.c_str()); break;
+      case 'C': header->chroma = value; break;
+      case 'F':
+        if (!ParseRate(value, &header->fps)) {
+          *error = "bad frame rate '" + value + "' in the YUV4MPEG2 header";
+          return false;
+        }
+        break;
+      default: break;  // interlacing, aspect, comments: not needed to play
+    }
+  }
+  if (!ValidSize(header->width, header->height)) {
+    *error = "bad frame size " + std::to_string(header->width) + "x" +
+             std::to_string(header->height) + " in the YUV4MPEG2 header";
+    return false;
+  }
+  if (header->chroma.compare(0, 3, "420") != 0) {
+    *error = "unsupported chroma layout C" + header->chroma + ": only 4:2:0 (C420*) is played";
+    return false;
+  }
+  return true;
+}
+
+std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error) {
+  ScopedFile file = OpenFile(path, error);
+  if (!file)
+    return nullptr;
+  std::string line;
+  if (!ReadLine(file.get(), &line)) {
+    *error = path + ": missing or overlong YUV4MPEG2 header";
+    return nullptr;
+  }
+  Y4mHeader header;
+  if (!ParseY4mHeader(line, &header, error)) {
+    *error = path + ": " + *error;
+    return nullptr;
+  }
+  const long data_start = ftell(file.get());
+  return std::make_unique<Y4mSource>(std::move(file), header, data_start);
+}
+
+std::unique_ptr<VideoSource> OpenRawYuv(const std::string& path, int width, int height,
+                                        std::string* error) {
+  if (!ValidSize(width, height)) {
+    *error = "bad frame size " + std::to_string(width) + "x" + std::to_string(height);
+    return nullptr;
+  }
+  ScopedFile file = OpenFile(path, error);
+  if (!file)
+    return nullptr;
+  return std::make_unique<RawSource>(std::move(file), width, height);
+}
+
+std::unique_ptr<VideoSource> OpenPattern(int width, int height, double fps) {
+  if (!ValidSize(width, height))
+    return nullptr;
+  return std::make_unique<PatternSource>(width, height, fps);
+}
+
+}  // namespace engine

@@ -1,0 +1,70 @@
+#ifndef ENGINE_VIDEO_SOURCE_H_
+#define ENGINE_VIDEO_SOURCE_H_
+
+// Where the player's frames come from: a YUV4MPEG2 file, a raw I420 file,
+// or a built-in animated pattern. Sources read one frame at a time into a
+// frame they own and hand out for the duration of one render call.
+
+#include <stdint.h>
+#include <stdio.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/frame_generator.h"
+#include "engine/i420_frame.h"
+
+namespace engine {
+
+class VideoSource {
+ public:
+  enum class Status {
+    kFrame,      // a frame was read
+    kEnd,        // the input ended cleanly after its last whole frame
+    kTruncated,  // the input ended inside a frame; the partial frame is dropped
+    kError,      // the input could not be read (see error())
+  };
+
+  virtual ~VideoSource() = default;
+  // Reads the next frame into frame(). After kEnd or kTruncated, Rewind()
+  // starts again from the first frame.
+  virtual Status Next() = 0;
+  virtual bool Rewind() = 0;
+  I420Frame* frame() const { return frame_.get(); }
+  int width() const { return frame_->Width(); }
+  int height() const { return frame_->Height(); }
+  // Frames per second the input asks for (0 when it does not say).
+  double fps() const { return fps_; }
+  int64_t frames_read() const { return frames_read_; }
+  const std::string& error() const { return error_; }
+
+ protected:
+  std::unique_ptr<I420Frame> frame_;
+  double fps_ = 0;
+  int64_t frames_read_ = 0;
+  std::string error_;
+};
+
+// YUV4MPEG2 with 4:2:0 chroma (C420, C420jpeg, C420paldv, C420mpeg2, or no
+// C tag). Null, with the reason in `error`, for a missing or unreadable
+// file, a bad header or another chroma layout.
+std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error);
+// Raw I420 frames of width x height, back to back.
+std::unique_ptr<VideoSource> OpenRawYuv(const std::string& path, int width, int height,
+                                        std::string* error);
+// The built-in animated test pattern: colour bars with a moving marker.
+std::unique_ptr<VideoSource> OpenPattern(int width, int height, double fps);
+
+// Parses a YUV4MPEG2 stream header line (without its newline) into the size,
+// frame rate and chroma tag. False, with the reason, when it is not one.
+struct Y4mHeader {
+  int width = 0;
+  int height = 0;
+  double fps = 0;
+  std::string chroma = "420jpeg";
+};
+bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* error);
+
+}  // namespace engine
+
+#endif  // ENGINE_VIDEO_SOURCE_H_

@@ -1,0 +1,76 @@
+#ifndef OHOS_DESKTOP_HOST_SHELL_H
+#define OHOS_DESKTOP_HOST_SHELL_H
+
+// The desktop stand-in for the application's UI runtime. It loads a native
+// module library with dlopen (so the library registers itself the way it
+// does on a device), binds XComponents to it through the module's init
+// function, and runs the UI thread: an X11 event loop that turns each
+// window's life into the XComponent callbacks.
+//
+//   window mapped            -> OnSurfaceCreated
+//   window resized           -> OnSurfaceChanged
+//   button press             -> DispatchTouchEvent
+//   window closed, shutdown  -> OnSurfaceDestroyed
+//
+// Every callback, the module init and every X11 call run on the UI thread.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "napi/native_api.h"
+
+namespace ohos_desktop {
+
+class X11Surface;
+
+// Keeps every GL driver loaded now (Mesa's DRI drivers) loaded for the life
+// of the process, as an app's graphics stack stays loaded on a device.
+// Without it the last eglTerminate unloads the driver, the next surface
+// loads it again, and the allocations the driver keeps can no longer be
+// attributed by LeakSanitizer. Safe to call any number of times.
+void PinLoadedGraphicsDrivers();
+
+class HostShell {
+ public:
+  // Loads the library at `module_path` and finds the module registered as
+  // `module_name`. Null, with the reason in `error`, when either fails.
+  static std::unique_ptr<HostShell> Load(const std::string& module_path,
+                                         const std::string& module_name, std::string* error);
+  ~HostShell();  // Shutdown()
+  HostShell(const HostShell&) = delete;
+  HostShell& operator=(const HostShell&) = delete;
+
+  // Opens a width x height window titled with `id`, binds an XComponent
+  // with that id, size and window through the module's init function, and
+  // reports its surface as created. False, with the reason, on failure.
+  bool AddXComponent(const std::string& id, int width, int height, std::string* error);
+  // Reports the surface of `id` destroyed and then created again on the
+  // same window (what the UI does when a component leaves and re-enters the
+  // screen). False for an unknown id.
+  bool RecreateSurface(const std::string& id);
+  // The window's pixels (0x00RRGGBB, rows top first); empty for an unknown id.
+  std::vector<uint32_t> ReadPixels(const std::string& id, int* width, int* height);
+
+  // Called on the UI thread for a key pressed in a component's window
+  // (the character it types, or 0) and when a window was closed by its user.
+  void SetKeyHandler(std::function<void(const std::string& id, char key)> handler);
+  void SetCloseHandler(std::function<void(const std::string& id)> handler);
+
+  // Runs `task` on the UI thread and waits for it.
+  void RunOnUiThread(const std::function<void()>& task);
+
+  // Reports every remaining surface destroyed, closes the windows and stops
+  // the UI thread. Safe to call more than once.
+  void Shutdown();
+
+ private:
+  class Impl;
+  explicit HostShell(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace ohos_desktop
+
+#endif  // OHOS_DESKTOP_HOST_SHELL_H
