@@ -2,6 +2,7 @@
 // pixels are read back from the window after the swap.
 
 #include <EGL/egl.h>
+#include <stdlib.h>
 #include <libyuv/convert_argb.h>
 
 #include <string.h>
@@ -114,6 +115,8 @@ bool Contains_(const std::vector<std::string>& lines, const std::string& text) {
 class EGLCoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ASSERT_NE(getenv("DISPLAY"), nullptr) << "these tests draw into X11 windows: run them "
+                                             "with a display (scripts/test starts Xvfb)";
     PinEglDriver();
     rtc::logging_internal::ResetForTesting();
     rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);

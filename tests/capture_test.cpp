@@ -1,0 +1,646 @@
+// One-frame capture to BMP and JPEG files, checked by readers other than the
+// writers: libjpeg's decoder (raw planes and quantisation tables), libyuv's
+// conversion for the BMP pixels, and PIL as a second decoder of both files.
+// Planes end at guard pages, so any read past a plane faults.
+
+#include <setjmp.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+// After stdio.h.
+#include <jpeglib.h>
+#include <libyuv/convert_argb.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/frame_generator.h"
+#include "engine/i420_frame.h"
+#include "quon_render_image.h"
+#include "rtc_base/logging.h"
+#include "support/guarded_plane.h"
+
+namespace {
+
+using engine::FrameGenerator;
+using engine::I420Frame;
+
+// --- Helpers -------------------------------------------------------------------
+
+class RecordingSink : public rtc::LogSink {
+ public:
+  void OnLogMessage(const std::string& message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(message);
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0;
+}
+
+// The visible samples of a plane, rows packed.
+std::vector<uint8_t> Visible(const uint8_t* plane, int stride, int width, int rows) {
+  std::vector<uint8_t> out;
+  out.reserve(static_cast<size_t>(width) * rows);
+  for (int row = 0; row < rows; ++row)
+    out.insert(out.end(), plane + static_cast<ptrdiff_t>(row) * stride,
+               plane + static_cast<ptrdiff_t>(row) * stride + width);
+  return out;
+}
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  if (a.size() != b.size() || a.empty())
+    return 0;
+  double sum = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const double d = static_cast<double>(a[i]) - b[i];
+    sum += d * d;
+  }
+  const double mse = sum / static_cast<double>(a.size());
+  return mse == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+// A frame drawn by the generator into three planes that each end right
+// after their last visible sample, at a guard page. Strides of 0 are
+// reported as 0 (the planes are then tight).
+struct GuardedFrame {
+  GuardedFrame(int w, int h, FrameGenerator::Pattern pattern, int sy, int su, int sv)
+      : width(w),
+        height(h),
+        cw(I420Frame::ChromaWidth(w)),
+        ch(I420Frame::ChromaHeight(h)),
+        stride_y(sy != 0 ? sy : w),
+        stride_u(su != 0 ? su : cw),
+        stride_v(sv != 0 ? sv : cw),
+        y(static_cast<size_t>(stride_y) * (h - 1) + w),
+        u(static_cast<size_t>(stride_u) * (ch - 1) + cw),
+        v(static_cast<size_t>(stride_v) * (ch - 1) + cw) {
+    FrameGenerator(w, h, pattern)
+        .Draw(3, engine::PlaneSet{y.data(), stride_y, u.data(), stride_u, v.data(), stride_v});
+    frame = I420Frame::Wrap(w, h, y.data(), sy, u.data(), su, v.data(), sv);
+  }
+
+  std::vector<uint8_t> VisibleY() const { return Visible(y.data(), stride_y, width, height); }
+  std::vector<uint8_t> VisibleU() const { return Visible(u.data(), stride_u, cw, ch); }
+  std::vector<uint8_t> VisibleV() const { return Visible(v.data(), stride_v, cw, ch); }
+
+  // libyuv's 32-bit pixels of the frame, rows packed.
+  std::vector<uint8_t> Argb() const {
+    std::vector<uint8_t> argb(static_cast<size_t>(width) * height * 4);
+    libyuv::I420ToARGB(y.data(), stride_y, u.data(), stride_u, v.data(), stride_v, argb.data(),
+                       width * 4, width, height);
+    return argb;
+  }
+
+  int width, height, cw, ch, stride_y, stride_u, stride_v;
+  GuardedPlane y, u, v;
+  std::unique_ptr<I420Frame> frame;
+};
+
+// A frame that reports any size without having planes: for the size checks.
+class FakeFrame : public rtc::IVideoFrame {
+ public:
+  FakeFrame(int w, int h, int export_result = 0) : width_(w), height_(h), result_(export_result) {}
+  int32_t Width() const override { return width_; }
+  int32_t Height() const override { return height_; }
+  void EngineOperation5() override {}
+  const uint8_t* YPlane() const override { return nullptr; }
+  const uint8_t* UPlane() const override { return nullptr; }
+  const uint8_t* VPlane() const override { return nullptr; }
+  void EngineOperation9() override {}
+  void EngineOperation10() override {}
+  void EngineOperation11() override {}
+  int32_t YStride() const override { return 0; }
+  int32_t UStride() const override { return 0; }
+  int32_t VStride() const override { return 0; }
+  void EngineOperation15() override {}
+  IVideoFrame* Clone() const override { return nullptr; }
+  int ExportArgb(uint32_t, uint8_t*, size_t, int32_t) const override {
+    ++export_calls;
+    return result_;
+  }
+  mutable int export_calls = 0;
+
+ private:
+  int width_, height_, result_;
+};
+
+// --- A JPEG decoder: libjpeg in raw mode, so the planes come back as stored --------
+
+struct DecodedJpeg {
+  std::string error;  // empty when decoded
+  int width = 0;
+  int height = 0;
+  int h_samp[3] = {};
+  int v_samp[3] = {};
+  std::vector<uint8_t> padded[3];  // whole blocks, as the decoder writes them
+  int padded_width[3] = {};
+  int plane_width[3] = {};
+  int plane_height[3] = {};
+  std::vector<uint16_t> quant[2];  // luma and chroma tables, natural order
+
+  std::vector<uint8_t> Plane(int c) const {
+    return Visible(padded[c].data(), padded_width[c], plane_width[c], plane_height[c]);
+  }
+};
+
+struct DecodeErrors {
+  jpeg_error_mgr pub;
+  jmp_buf jump;
+};
+
+void OnDecodeError(j_common_ptr cinfo) {
+  longjmp(reinterpret_cast<DecodeErrors*>(cinfo->err)->jump, 1);
+}
+
+// Everything that outlives a library error lives in `out`.
+void DecodeInto(const std::vector<uint8_t>* data, jpeg_decompress_struct* cinfo,
+                DecodeErrors* errors, DecodedJpeg* out) {
+  cinfo->err = jpeg_std_error(&errors->pub);
+  errors->pub.error_exit = OnDecodeError;
+  if (setjmp(errors->jump) != 0) {
+    char message[JMSG_LENGTH_MAX];
+    (*cinfo->err->format_message)(reinterpret_cast<j_common_ptr>(cinfo), message);
+    out->error = message;
+    return;
+  }
+  jpeg_create_decompress(cinfo);
+  jpeg_mem_src(cinfo, data->data(), static_cast<unsigned long>(data->size()));
+  jpeg_read_header(cinfo, TRUE);
+  if (cinfo->num_components != 3) {
+    out->error = "not three components";
+    return;
+  }
+  for (int t = 0; t < 2; ++t) {
+    if (cinfo->quant_tbl_ptrs[t] != nullptr)
+      out->quant[t].assign(cinfo->quant_tbl_ptrs[t]->quantval,
+                           cinfo->quant_tbl_ptrs[t]->quantval + 64);
+  }
+  cinfo->raw_data_out = TRUE;
+  cinfo->out_color_space = JCS_YCbCr;
+  jpeg_start_decompress(cinfo);
+  out->width = static_cast<int>(cinfo->output_width);
+  out->height = static_cast<int>(cinfo->output_height);
+  for (int c = 0; c < 3; ++c) {
+    const jpeg_component_info& comp = cinfo->comp_info[c];
+    out->h_samp[c] = comp.h_samp_factor;
+    out->v_samp[c] = comp.v_samp_factor;
+    out->padded_width[c] = static_cast<int>(comp.width_in_blocks) * DCTSIZE;
+    out->plane_width[c] = static_cast<int>(comp.downsampled_width);
+    out->plane_height[c] = static_cast<int>(comp.downsampled_height);
+    const size_t rows = static_cast<size_t>(cinfo->total_iMCU_rows) * comp.v_samp_factor * DCTSIZE;
+    out->padded[c].assign(rows * out->padded_width[c], 0);
+  }
+  const int group = cinfo->max_v_samp_factor * DCTSIZE;
+  while (cinfo->output_scanline < cinfo->output_height) {
+    const int imcu = static_cast<int>(cinfo->output_scanline) / group;
+    JSAMPROW rows[3][2 * DCTSIZE];
+    JSAMPARRAY tables[3];
+    for (int c = 0; c < 3; ++c) {
+      const int n = out->v_samp[c] * DCTSIZE;
+      for (int i = 0; i < n && i < 2 * DCTSIZE; ++i)
+        rows[c][i] =
+            out->padded[c].data() + static_cast<size_t>(imcu * n + i) * out->padded_width[c];
+      tables[c] = rows[c];
+    }
+    if (jpeg_read_raw_data(cinfo, tables, static_cast<JDIMENSION>(group)) == 0) {
+      out->error = "short file";
+      return;
+    }
+  }
+  jpeg_finish_decompress(cinfo);
+}
+
+DecodedJpeg DecodeJpeg(const std::string& path) {
+  const std::vector<uint8_t> data = ReadFile(path);
+  DecodedJpeg out;
+  if (data.empty()) {
+    out.error = "no file";
+    return out;
+  }
+  jpeg_decompress_struct cinfo{};
+  DecodeErrors errors{};
+  DecodeInto(&data, &cinfo, &errors, &out);
+  jpeg_destroy_decompress(&cinfo);
+  return out;
+}
+
+// --- Fixture -------------------------------------------------------------------
+
+class CaptureTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rtc::logging_internal::ResetForTesting();
+    rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
+    const char* tmp = getenv("TMPDIR");
+    std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") +
+                          "/capture-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override {
+    rtc::LogLine::RemoveSink(&sink_);
+    std::error_code ignored;
+    std::filesystem::remove_all(dir_, ignored);
+  }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  std::vector<std::string> Lines() { return sink_.Lines(); }
+  bool Logged(const std::string& text) {
+    for (const std::string& line : Lines())
+      if (line.find(text) != std::string::npos)
+        return true;
+    return false;
+  }
+  // Whether any writer reported success.
+  bool LoggedOk() {
+    return Logged("(quon_render:237): write_BMP_file: ok") ||
+           Logged("(quon_render:135): write_JPEG_file: ok");
+  }
+
+  std::string dir_;
+  RecordingSink sink_;
+};
+
+// --- File format choice --------------------------------------------------------
+
+TEST_F(CaptureTest, ExtensionBmpInAnyCaseGivesBmpEverythingElseJpeg) {
+  GuardedFrame f(16, 8, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
+  const struct {
+    const char* name;
+    bool bmp;
+  } cases[] = {
+      {"photo.BMP", true},  {"a.b.Bmp", true},  {"photo.bmp", true},  {"photo.bmpx", false},
+      {"photo.jpg", false}, {"photo", false},   {"photo.", false},    {"bmp", false},
+      {"photo.bm", false},  {"x.bmp.jpg", false},
+  };
+  for (const auto& c : cases) {
+    const std::string path = Path(c.name);
+    EXPECT_TRUE(Render2SaveImage(f.frame.get(), path, 90)) << c.name;
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    ASSERT_GE(bytes.size(), 2u) << c.name;
+    if (c.bmp) {
+      EXPECT_TRUE(bytes[0] == 'B' && bytes[1] == 'M') << c.name;
+    } else {
+      EXPECT_TRUE(bytes[0] == 0xFF && bytes[1] == 0xD8) << c.name;
+    }
+  }
+  EXPECT_TRUE(Logged("(quon_render:247): Render2SaveImage: begin\n"));
+  EXPECT_TRUE(Logged("(quon_render:237): write_BMP_file: ok\n"));
+  EXPECT_TRUE(Logged("(quon_render:135): write_JPEG_file: ok\n"));
+}
+
+TEST_F(CaptureTest, NullFrameOrEmptyNameWritesNothing) {
+  GuardedFrame f(4, 4, FrameGenerator::Pattern::kFlat, 0, 0, 0);
+  EXPECT_FALSE(Render2SaveImage(nullptr, Path("x.jpg"), 90));
+  EXPECT_FALSE(Render2SaveImage(f.frame.get(), "", 90));
+  const std::string warning =
+      "(quon_render:244): Render2SaveImage: frame is null or filename is null.\n";
+  int warnings = 0;
+  for (const std::string& line : Lines())
+    warnings += line.find(warning) != std::string::npos;
+  EXPECT_EQ(warnings, 2);
+  EXPECT_FALSE(Logged("Render2SaveImage: begin"));
+
+  // The writers on their own refuse a null frame too.
+  EXPECT_FALSE(write_BMP_file(nullptr, Path("y.bmp")));
+  EXPECT_FALSE(write_JPEG_file(nullptr, Path("y.jpg"), 90));
+  EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
+// --- BMP -----------------------------------------------------------------------
+
+TEST_F(CaptureTest, BmpOfTwoByTwoFrameHasExactHeaderAndLibyuvPixels) {
+  std::unique_ptr<I420Frame> frame = I420Frame::Create(2, 2);
+  const uint8_t luma[4] = {16, 81, 145, 235};
+  memcpy(frame->MutableYPlane(), luma, 4);
+  frame->MutableUPlane()[0] = 90;
+  frame->MutableVPlane()[0] = 200;
+  const std::string path = Path("tiny.bmp");
+  ASSERT_TRUE(write_BMP_file(frame.get(), path));
+
+  const std::vector<uint8_t> bytes = ReadFile(path);
+  ASSERT_EQ(bytes.size(), 74u);
+  const std::vector<uint8_t> header = {
+      'B', 'M', 74, 0, 0, 0, 0, 0, 0, 0, 58, 0, 0, 0,  // file header
+      40, 0, 0, 0,                                       // header size (of a 44-byte block)
+      2, 0, 0, 0,                                        // width
+      0xFE, 0xFF, 0xFF, 0xFF,                            // height -2: top row first
+      1, 0, 32, 0,                                       // planes, bits per pixel
+      0, 0, 0, 0,                                        // uncompressed
+      16, 0, 0, 0,                                       // image size
+      0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,    // resolutions, colours
+      0, 0, 0, 0,                                        // the block's last four bytes
+  };
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin(), bytes.begin() + 58), header);
+
+  std::vector<uint8_t> argb(16);
+  libyuv::I420ToARGB(frame->YPlane(), 2, frame->UPlane(), 1, frame->VPlane(), 1, argb.data(), 8, 2,
+                     2);
+  EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 58, bytes.end()), argb);
+}
+
+TEST_F(CaptureTest, BmpPixelsOfOddPaddedAndZeroStrideFrames) {
+  const struct {
+    int w, h, sy, su, sv;
+  } cases[] = {{5, 3, 0, 0, 0}, {33, 17, 0, 0, 0}, {1, 1, 0, 0, 0}, {30, 7, 48, 24, 32}};
+  for (const auto& c : cases) {
+    GuardedFrame f(c.w, c.h, FrameGenerator::Pattern::kColourBars, c.sy, c.su, c.sv);
+    const std::string path = Path("odd.bmp");
+    ASSERT_TRUE(write_BMP_file(f.frame.get(), path)) << c.w << "x" << c.h;
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    ASSERT_EQ(bytes.size(), 58u + static_cast<size_t>(c.w) * c.h * 4) << c.w << "x" << c.h;
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 58, bytes.end()), f.Argb()) << c.w << "x" << c.h;
+  }
+}
+
+TEST_F(CaptureTest, BmpRefusesSizesItCannotWrite) {
+  // 40000 x 40000 x 4 bytes does not fit the 32-bit size fields.
+  FakeFrame huge(40000, 40000);
+  EXPECT_FALSE(write_BMP_file(&huge, Path("huge.bmp")));
+  EXPECT_EQ(huge.export_calls, 0);
+  EXPECT_TRUE(Logged("write_BMP_file: frame too large for a BMP file. width=40000, height=40000"));
+
+  FakeFrame empty(0, 4), negative(4, -2);
+  EXPECT_FALSE(write_BMP_file(&empty, Path("empty.bmp")));
+  EXPECT_FALSE(write_BMP_file(&negative, Path("negative.bmp")));
+  EXPECT_TRUE(Logged("write_BMP_file: invalid frame size. width=0, height=4"));
+  EXPECT_TRUE(Logged("write_BMP_file: invalid frame size. width=4, height=-2"));
+  EXPECT_FALSE(LoggedOk());
+  EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
+TEST_F(CaptureTest, BmpOfFrameThatCannotExportWritesNothing) {
+  FakeFrame refusing(4, 4, /*export_result=*/-1);
+  const std::string path = Path("refused.bmp");
+  EXPECT_FALSE(Render2SaveImage(&refusing, path, 90));
+  EXPECT_EQ(refusing.export_calls, 1);
+  EXPECT_TRUE(Logged("write_BMP_file: ExportArgb failed. result=-1, filename=" + path));
+  EXPECT_FALSE(LoggedOk());
+  EXPECT_FALSE(Exists(path));
+
+  // An earlier capture of the same name survives the failed one.
+  std::ofstream(path) << "earlier";
+  EXPECT_FALSE(write_BMP_file(&refusing, path));
+  const std::vector<uint8_t> kept = ReadFile(path);
+  EXPECT_EQ(std::string(kept.begin(), kept.end()), "earlier");
+}
+
+// --- JPEG ----------------------------------------------------------------------
+
+TEST_F(CaptureTest, JpegDecodesToTheFramePlanes) {
+  const struct {
+    const char* what;
+    int w, h, sy, su, sv;
+  } cases[] = {
+      {"even", 640, 360, 0, 0, 0},          {"odd", 641, 361, 641, 321, 321},
+      {"tiny odd", 5, 3, 5, 3, 3},          {"one pixel", 1, 1, 1, 1, 1},
+      {"padded rows", 100, 50, 128, 64, 72}, {"zero strides, odd width", 33, 17, 0, 0, 0},
+      {"zero strides, even", 64, 40, 0, 0, 0}, {"height not a multiple of 16", 48, 23, 64, 32, 32},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.what << " " << c.w << "x" << c.h);
+    GuardedFrame f(c.w, c.h, FrameGenerator::Pattern::kGradient, c.sy, c.su, c.sv);
+    const std::string path = Path("frame.jpg");
+    ASSERT_TRUE(write_JPEG_file(f.frame.get(), path, 90));
+
+    const DecodedJpeg jpeg = DecodeJpeg(path);
+    ASSERT_EQ(jpeg.error, "");
+    EXPECT_EQ(jpeg.width, c.w);
+    EXPECT_EQ(jpeg.height, c.h);
+    EXPECT_EQ(jpeg.h_samp[0], 2);
+    EXPECT_EQ(jpeg.v_samp[0], 2);
+    EXPECT_EQ(jpeg.h_samp[1], 1);
+    EXPECT_EQ(jpeg.v_samp[2], 1);
+    EXPECT_GT(Psnr(jpeg.Plane(0), f.VisibleY()), 35.0);
+    EXPECT_GT(Psnr(jpeg.Plane(1), f.VisibleU()), 35.0);
+    EXPECT_GT(Psnr(jpeg.Plane(2), f.VisibleV()), 35.0);
+  }
+}
+
+TEST_F(CaptureTest, JpegQualityIsClampedToOneToHundred) {
+  GuardedFrame f(64, 48, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
+  std::vector<uint16_t> tables[5];
+  size_t sizes[5];
+  const int qualities[5] = {-5, 0, 1, 100, 250};
+  for (int i = 0; i < 5; ++i) {
+    const std::string path = Path("q" + std::to_string(i) + ".jpg");
+    ASSERT_TRUE(write_JPEG_file(f.frame.get(), path, qualities[i])) << qualities[i];
+    const DecodedJpeg jpeg = DecodeJpeg(path);
+    ASSERT_EQ(jpeg.error, "") << qualities[i];
+    tables[i] = jpeg.quant[0];
+    tables[i].insert(tables[i].end(), jpeg.quant[1].begin(), jpeg.quant[1].end());
+    ASSERT_EQ(tables[i].size(), 128u);
+    sizes[i] = ReadFile(path).size();
+  }
+  // Quality 1 scales every baseline entry to its ceiling, quality 100 to 1.
+  EXPECT_EQ(tables[2], std::vector<uint16_t>(128, 255));
+  EXPECT_EQ(tables[0], tables[2]);  // -5
+  EXPECT_EQ(tables[1], tables[2]);  // 0
+  EXPECT_EQ(tables[3], std::vector<uint16_t>(128, 1));
+  EXPECT_EQ(tables[4], tables[3]);  // 250
+  EXPECT_LT(sizes[2], sizes[3]);
+}
+
+TEST_F(CaptureTest, JpegRefusesFramesItCannotRead) {
+  FakeFrame no_planes(16, 16), empty(0, 0);
+  EXPECT_FALSE(write_JPEG_file(&no_planes, Path("a.jpg"), 90));
+  EXPECT_FALSE(write_JPEG_file(&empty, Path("b.jpg"), 90));
+  EXPECT_TRUE(Logged("write_JPEG_file: frame has a null plane. filename=" + Path("a.jpg")));
+  EXPECT_TRUE(Logged("write_JPEG_file: invalid frame size. width=0, height=0"));
+
+  // Rows shorter than the picture.
+  GuardedFrame f(16, 16, FrameGenerator::Pattern::kFlat, 0, 0, 0);
+  std::unique_ptr<I420Frame> narrow =
+      I420Frame::Wrap(16, 16, f.y.data(), 12, f.u.data(), 8, f.v.data(), 8);
+  EXPECT_FALSE(write_JPEG_file(narrow.get(), Path("c.jpg"), 90));
+  EXPECT_TRUE(
+      Logged("write_JPEG_file: invalid stride. width=16, ystride=12, ustride=8, vstride=8"));
+  EXPECT_FALSE(LoggedOk());
+  EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
+TEST_F(CaptureTest, JpegRefusesFramesLargerThanAJpegFile) {
+  std::unique_ptr<I420Frame> wide = I420Frame::Create(70000, 2);
+  ASSERT_NE(wide, nullptr);
+  const std::string path = Path("wide.jpg");
+  EXPECT_FALSE(write_JPEG_file(wide.get(), path, 90));
+  EXPECT_TRUE(Logged("write_JPEG_file: frame too large for a JPEG file. width=70000, height=2"));
+  EXPECT_FALSE(Exists(path));
+}
+
+// Sets the largest file this process may write, for the life of the object.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    previous_handler_ = signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    signal(SIGXFSZ, previous_handler_);
+  }
+
+ private:
+  rlimit saved_;
+  void (*previous_handler_)(int);
+};
+
+TEST_F(CaptureTest, WriteFailureMidFileRemovesThePartialFile) {
+  GuardedFrame f(320, 240, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
+  const std::string bmp = Path("cut.bmp");
+  const std::string jpg = Path("cut.jpg");
+  {
+    FileSizeLimit limit(1000);
+    EXPECT_FALSE(Render2SaveImage(f.frame.get(), bmp, 90));
+    EXPECT_FALSE(Render2SaveImage(f.frame.get(), jpg, 90));
+  }
+  EXPECT_TRUE(Logged("write_BMP_file: write file failed. filename=" + bmp));
+  // The JPEG library's own error, returned to the writer instead of ending
+  // the process.
+  EXPECT_TRUE(Logged("write_JPEG_file: jpeg error: Output file write error"));
+  EXPECT_FALSE(LoggedOk());
+  EXPECT_FALSE(Exists(bmp));
+  EXPECT_FALSE(Exists(jpg));
+
+  // Without the limit the same captures succeed.
+  EXPECT_TRUE(Render2SaveImage(f.frame.get(), bmp, 90));
+  EXPECT_TRUE(Render2SaveImage(f.frame.get(), jpg, 90));
+  EXPECT_GT(ReadFile(jpg).size(), 1000u);
+}
+
+// --- Paths that cannot be written -------------------------------------------------
+
+TEST_F(CaptureTest, UnopenablePathsLogTheWritersOpenFailure) {
+  GuardedFrame f(8, 8, FrameGenerator::Pattern::kFlat, 0, 0, 0);
+  ASSERT_TRUE(std::ofstream(Path("plain")).good());  // a file where a directory should be
+  const std::string parents[] = {Path("missing"), Path("plain"), "/proc"};
+  for (const std::string& parent : parents) {
+    const std::string bmp = parent + "/capture-test.bmp";
+    const std::string jpg = parent + "/capture-test.jpg";
+    EXPECT_FALSE(Render2SaveImage(f.frame.get(), bmp, 90)) << bmp;
+    EXPECT_FALSE(Render2SaveImage(f.frame.get(), jpg, 90)) << jpg;
+    EXPECT_TRUE(
+        Logged("(quon_render:212): write_BMP_file: open file failed. filename=" + bmp + "\n"))
+        << bmp;
+    EXPECT_TRUE(Logged("(quon_render:19): write_JPEG_file: filename: " + jpg + "\n")) << jpg;
+    EXPECT_FALSE(Exists(bmp));
+    EXPECT_FALSE(Exists(jpg));
+  }
+  EXPECT_FALSE(LoggedOk());
+}
+
+TEST_F(CaptureTest, FullDiskIsAFailureAndTheDeviceStays) {
+  // A private node of the full device where the test may make one (as
+  // root), so that a writer that wrongly unlinks its target cannot take the
+  // system's /dev/full with it; otherwise /dev/full itself, which an
+  // unprivileged process cannot unlink.
+  std::string full = Path("full");
+  if (mknod(full.c_str(), S_IFCHR | 0666, makedev(1, 7)) != 0)
+    full = "/dev/full";
+  GuardedFrame small(16, 16, FrameGenerator::Pattern::kGradient, 0, 0, 0);
+  GuardedFrame large(640, 480, FrameGenerator::Pattern::kGradient, 0, 0, 0);
+  for (GuardedFrame* f : {&small, &large}) {
+    EXPECT_FALSE(write_BMP_file(f->frame.get(), full)) << f->width;
+    EXPECT_FALSE(write_JPEG_file(f->frame.get(), full, 90)) << f->width;
+  }
+  EXPECT_TRUE(Logged("write_BMP_file: write file failed. filename=" + full));
+  EXPECT_TRUE(Logged("write_JPEG_file: jpeg error: Output file write error"));
+  EXPECT_FALSE(LoggedOk());
+  struct stat st;
+  ASSERT_EQ(stat(full.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// --- A second decoder -------------------------------------------------------------
+
+TEST_F(CaptureTest, PilOpensBothFiles) {
+  GuardedFrame f(65, 17, FrameGenerator::Pattern::kColourBars, 80, 40, 48);
+  const std::string bmp = Path("bars.bmp");
+  const std::string jpg = Path("bars.jpg");
+  ASSERT_TRUE(write_BMP_file(f.frame.get(), bmp));
+  ASSERT_TRUE(write_JPEG_file(f.frame.get(), jpg, 90));
+
+  // Prints format, size and the pixel in the middle of the third bar, away
+  // from the edges that chroma upsampling blurs.
+  const int x = 20, y = 8;
+  const std::string script = Path("read.py");
+  std::ofstream(script) << "import sys\n"
+                           "from PIL import Image\n"
+                           "for path in sys.argv[1:]:\n"
+                           "    im = Image.open(path)\n"
+                           "    im.load()\n"
+                           "    r, g, b = im.convert('RGB').getpixel(("
+                        << x << ", " << y << "))\n"
+                        << "    print(im.format, im.size[0], im.size[1], r, g, b)\n";
+  const std::string command = "/usr/bin/python3 " + script + " " + bmp + " " + jpg + " 2>&1";
+  FILE* pipe = popen(command.c_str(), "r");
+  ASSERT_NE(pipe, nullptr);
+  std::string output;
+  char buffer[512];
+  while (fgets(buffer, sizeof(buffer), pipe) != nullptr)
+    output += buffer;
+  ASSERT_EQ(pclose(pipe), 0) << output;
+
+  char format[2][16] = {};
+  int w[2], h[2], rgb[2][3];
+  ASSERT_EQ(sscanf(output.c_str(), "%15s %d %d %d %d %d\n%15s %d %d %d %d %d", format[0], &w[0],
+                   &h[0], &rgb[0][0], &rgb[0][1], &rgb[0][2], format[1], &w[1], &h[1], &rgb[1][0],
+                   &rgb[1][1], &rgb[1][2]),
+            12)
+      << output;
+  EXPECT_STREQ(format[0], "BMP");
+  EXPECT_STREQ(format[1], "JPEG");
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(w[i], 65);
+    EXPECT_EQ(h[i], 17);
+  }
+  // The BMP pixel is exactly libyuv's.
+  const std::vector<uint8_t> argb = f.Argb();
+  const uint8_t* expected = &argb[static_cast<size_t>(y * 65 + x) * 4];  // B, G, R, A
+  EXPECT_EQ(rgb[0][0], expected[2]);
+  EXPECT_EQ(rgb[0][1], expected[1]);
+  EXPECT_EQ(rgb[0][2], expected[0]);
+  // The JPEG holds the planes as they are, which a JFIF reader converts
+  // with the full-range equations.
+  const double Y = f.y[y * f.stride_y + x];
+  const double Cb = f.u[(y / 2) * f.stride_u + x / 2] - 128.0;
+  const double Cr = f.v[(y / 2) * f.stride_v + x / 2] - 128.0;
+  EXPECT_NEAR(rgb[1][0], Y + 1.402 * Cr, 6);
+  EXPECT_NEAR(rgb[1][1], Y - 0.344136 * Cb - 0.714136 * Cr, 6);
+  EXPECT_NEAR(rgb[1][2], Y + 1.772 * Cb, 6);
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+// The engine's I420 frames and test patterns: copies that do not share
+// memory with their source, conversions that refuse bad buffers without
+// touching them, odd sizes read within their planes.
+
+#include <string.h>
+
+#include <memory>
+#include <set>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/frame_generator.h"
+#include "engine/i420_frame.h"
+#include "support/guarded_plane.h"
+
+namespace {
+
+using engine::FrameGenerator;
+using engine::I420Frame;
+using engine::PlaneSet;
+
+std::vector<uint8_t> PlaneBytes(const uint8_t* plane, int stride, int width, int rows) {
+  std::vector<uint8_t> bytes;
+  for (int row = 0; row < rows; ++row)
+    bytes.insert(bytes.end(), plane + static_cast<ptrdiff_t>(row) * stride,
+                 plane + static_cast<ptrdiff_t>(row) * stride + width);
+  return bytes;
+}
+
+// The visible samples of all three planes, without row padding.
+std::vector<uint8_t> Pixels(const rtc::IVideoFrame& frame) {
+  const int w = frame.Width();
+  const int h = frame.Height();
+  const int cw = I420Frame::ChromaWidth(w);
+  const int ch = I420Frame::ChromaHeight(h);
+  const int sy = frame.YStride() != 0 ? frame.YStride() : w;
+  const int su = frame.UStride() != 0 ? frame.UStride() : cw;
+  const int sv = frame.VStride() != 0 ? frame.VStride() : cw;
+  std::vector<uint8_t> all = PlaneBytes(frame.YPlane(), sy, w, h);
+  std::vector<uint8_t> u = PlaneBytes(frame.UPlane(), su, cw, ch);
+  std::vector<uint8_t> v = PlaneBytes(frame.VPlane(), sv, cw, ch);
+  all.insert(all.end(), u.begin(), u.end());
+  all.insert(all.end(), v.begin(), v.end());
+  return all;
+}
+
+TEST(I420FrameTest, CloneIsTightIndependentCopy) {
+  FrameGenerator bars(37, 21, FrameGenerator::Pattern::kColourBars);
+  std::unique_ptr<I420Frame> frame = bars.Generate(0, 64, 40, 48);
+  ASSERT_NE(frame, nullptr);
+  EXPECT_EQ(frame->YStride(), 64);
+  EXPECT_EQ(frame->UStride(), 40);
+
+  std::unique_ptr<rtc::IVideoFrame> copy(frame->Clone());
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->Width(), 37);
+  EXPECT_EQ(copy->Height(), 21);
+  EXPECT_EQ(copy->YStride(), 37);
+  EXPECT_EQ(copy->UStride(), 19);
+  EXPECT_EQ(copy->VStride(), 19);
+  const std::vector<uint8_t> before = Pixels(*frame);
+  EXPECT_EQ(Pixels(*copy), before);
+
+  // Writing the source afterwards leaves the copy alone, in every plane.
+  memset(frame->MutableYPlane(), 1, size_t{64} * 21);
+  memset(frame->MutableUPlane(), 2, size_t{40} * 11);
+  memset(frame->MutableVPlane(), 3, size_t{48} * 11);
+  EXPECT_EQ(Pixels(*copy), before);
+
+  frame->set_clone_fails_for_testing(true);
+  EXPECT_EQ(frame->Clone(), nullptr);
+}
+
+TEST(I420FrameTest, BorrowedOddFrameWithZeroStridesStaysInsideItsPlanes) {
+  // 5 x 3: chroma is 3 x 2. Each plane ends at a guard page.
+  GuardedPlane y(15, 235), u(6, 128), v(6, 128);
+  std::unique_ptr<I420Frame> frame =
+      I420Frame::Wrap(5, 3, y.data(), 0, u.data(), 0, v.data(), 0);
+  EXPECT_EQ(frame->YStride(), 0);  // reported as given
+  EXPECT_EQ(frame->UStride(), 0);
+  EXPECT_EQ(frame->MutableYPlane(), nullptr);
+
+  std::unique_ptr<rtc::IVideoFrame> copy(frame->Clone());
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(Pixels(*copy), Pixels(*frame));
+
+  std::vector<uint8_t> argb(size_t{5} * 3 * 4, 0);
+  ASSERT_EQ(frame->ExportArgb(rtc::kFourccArgb, argb.data(), argb.size(), 5 * 4), 0);
+  for (size_t i = 0; i < argb.size(); ++i)
+    ASSERT_EQ(argb[i], 255) << "byte " << i;  // video white, opaque
+}
+
+TEST(I420FrameTest, ExportArgbRefusesWithoutWriting) {
+  FrameGenerator flat(6, 4, FrameGenerator::Pattern::kFlat, {16, 128, 128});
+  std::unique_ptr<I420Frame> frame = flat.Generate(0);
+  ASSERT_NE(frame, nullptr);
+  const int stride = 6 * 4;
+  const size_t size = static_cast<size_t>(stride) * 4;
+  std::vector<uint8_t> buffer(size, 0xAB);
+  const std::vector<uint8_t> untouched = buffer;
+
+  EXPECT_NE(frame->ExportArgb(0x34324241 /* ABGR */, buffer.data(), size, stride), 0);
+  EXPECT_NE(frame->ExportArgb(rtc::kFourccArgb, nullptr, size, stride), 0);
+  EXPECT_NE(frame->ExportArgb(rtc::kFourccArgb, buffer.data(), size - 1, stride), 0);
+  EXPECT_NE(frame->ExportArgb(rtc::kFourccArgb, buffer.data(), size, stride - 4), 0);
+  EXPECT_NE(frame->ExportArgb(rtc::kFourccArgb, buffer.data(), size, -stride), 0);
+  EXPECT_EQ(buffer, untouched);
+
+  // The last row needs no padding; padding between rows is left alone.
+  std::vector<uint8_t> padded(32 * 3 + stride, 0xAB);
+  ASSERT_EQ(frame->ExportArgb(rtc::kFourccArgb, padded.data(), padded.size(), 32), 0);
+  for (int row = 0; row < 4; ++row) {
+    for (int x = 0; x < stride; x += 4) {
+      EXPECT_EQ(padded[row * 32 + x + 2], 0) << row << "," << x;    // red of video black
+      EXPECT_EQ(padded[row * 32 + x + 3], 255) << row << "," << x;  // alpha
+    }
+    if (row < 3) {
+      EXPECT_EQ(padded[row * 32 + stride], 0xAB) << "row " << row;
+    }
+  }
+}
+
+TEST(I420FrameTest, CreateRefusesEmptySizes) {
+  EXPECT_EQ(I420Frame::Create(0, 4), nullptr);
+  EXPECT_EQ(I420Frame::Create(4, -1), nullptr);
+  EXPECT_EQ(FrameGenerator(0, 0, FrameGenerator::Pattern::kGradient).Generate(0), nullptr);
+}
+
+TEST(FrameGeneratorTest, SameIndexSameBytesAtAnySize) {
+  const std::pair<int, int> sizes[] = {{1, 1}, {2, 2}, {3, 5}, {17, 9}, {64, 36}};
+  const FrameGenerator::Pattern patterns[] = {
+      FrameGenerator::Pattern::kFlat, FrameGenerator::Pattern::kGradient,
+      FrameGenerator::Pattern::kColourBars, FrameGenerator::Pattern::kMovingMarker};
+  for (const auto& [w, h] : sizes) {
+    for (FrameGenerator::Pattern pattern : patterns) {
+      FrameGenerator generator(w, h, pattern);
+      std::unique_ptr<I420Frame> a = generator.Generate(7);
+      std::unique_ptr<I420Frame> b = generator.Generate(7, w + 3, 0, 64);
+      ASSERT_NE(a, nullptr);
+      ASSERT_NE(b, nullptr);
+      EXPECT_EQ(Pixels(*a), Pixels(*b))
+          << w << "x" << h << " pattern " << static_cast<int>(pattern);
+
+      // Drawing into planes that end at a guard page stays inside them.
+      const int cw = I420Frame::ChromaWidth(w), ch = I420Frame::ChromaHeight(h);
+      GuardedPlane y(static_cast<size_t>(w) * h), u(static_cast<size_t>(cw) * ch),
+          v(static_cast<size_t>(cw) * ch);
+      generator.Draw(7, PlaneSet{y.data(), w, u.data(), cw, v.data(), cw});
+      std::unique_ptr<I420Frame> guarded =
+          I420Frame::Wrap(w, h, y.data(), w, u.data(), cw, v.data(), cw);
+      EXPECT_EQ(Pixels(*guarded), Pixels(*a));
+    }
+  }
+}
+
+TEST(FrameGeneratorTest, MarkerMovesAndStaysInsideThePicture) {
+  FrameGenerator generator(41, 23, FrameGenerator::Pattern::kMovingMarker);
+  std::set<std::pair<int, int>> positions;
+  for (int64_t index = 0; index < 200; ++index) {
+    const engine::MarkerRect m = generator.Marker(index);
+    ASSERT_GE(m.size, 2);
+    ASSERT_GE(m.x, 0);
+    ASSERT_GE(m.y, 0);
+    ASSERT_LE(m.x + m.size, 41) << "index " << index;
+    ASSERT_LE(m.y + m.size, 23) << "index " << index;
+    EXPECT_EQ(m.x % 2, 0);
+    EXPECT_EQ(m.y % 2, 0);
+    positions.insert({m.x, m.y});
+  }
+  EXPECT_GT(positions.size(), 20u);
+
+  // The picture shows the marker where Marker() says, and only there.
+  std::unique_ptr<I420Frame> frame = generator.Generate(5);
+  const engine::MarkerRect m = generator.Marker(5);
+  for (int row = 0; row < 23; ++row) {
+    for (int x = 0; x < 41; ++x) {
+      const bool inside = x >= m.x && x < m.x + m.size && row >= m.y && row < m.y + m.size;
+      ASSERT_EQ(frame->YPlane()[row * frame->YStride() + x], inside ? 235 : 128) << x << "," << row;
+    }
+  }
+  EXPECT_NE(Pixels(*generator.Generate(5)), Pixels(*generator.Generate(6)));
+}
+
+}  // namespace

@@ -1,0 +1,258 @@
+// PluginManager: the XComponent and renderer registries, scale types,
+// native windows, and binding an XComponent through the module's init
+// function with every failure the platform can report.
+
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "desktop/hilog_records.h"
+#include "desktop/napi_host.h"
+#include "desktop/xcomponent_host.h"
+#include "quon_renderManager.h"
+#include "rtc_base/logging.h"
+
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ohos_desktop::NapiFunction;
+
+class RecordingSink : public rtc::LogSink {
+ public:
+  void OnLogMessage(const std::string& message) override { lines.push_back(message); }
+  std::vector<std::string> lines;
+};
+
+class ManagerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rtc::logging_internal::ResetForTesting();
+    rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
+    ohos_desktop::SetHilogStderrEnabled(false);
+    ohos_desktop::ClearHilogRecords();
+    ohos_desktop::ClearNapiFailures();
+    manager_ = PluginManager::GetInstance();
+  }
+  void TearDown() override {
+    ohos_desktop::ClearNapiFailures();
+    rtc::LogLine::RemoveSink(&sink_);
+  }
+
+  std::vector<std::string> PlatformLines() {
+    std::vector<std::string> lines;
+    for (const auto& record : ohos_desktop::HilogRecords())
+      lines.push_back(record.tag + " " + record.text);
+    ohos_desktop::ClearHilogRecords();
+    return lines;
+  }
+
+  RecordingSink sink_;
+  PluginManager* manager_ = nullptr;
+};
+
+// --- Registries ----------------------------------------------------------------------------
+
+TEST_F(ManagerTest, SingletonIsCreatedOnceAndExported) {
+  EXPECT_EQ(PluginManager::GetInstance(), manager_);
+  EXPECT_EQ(PluginManager::m_instance, manager_);
+}
+
+TEST_F(ManagerTest, FindNeverCreatesGetDoes) {
+  std::string id = "registry-a";
+  EXPECT_EQ(manager_->FindRender(id), nullptr);
+  EXPECT_EQ(manager_->FindRender(id), nullptr);
+  PluginRender* render = manager_->GetRender(id);
+  ASSERT_NE(render, nullptr);
+  EXPECT_EQ(manager_->FindRender(id), render);
+  EXPECT_EQ(manager_->GetRender(id), render);
+  std::string empty;
+  EXPECT_EQ(manager_->GetRender(empty), nullptr);
+  EXPECT_EQ(manager_->FindRender(empty), nullptr);
+  EXPECT_EQ(manager_->GetNativeWindow(empty), nullptr);
+  PluginRender::Release(id);
+}
+
+TEST_F(ManagerTest, ScaleTypesOneToThreeOnlyForRegisteredRenderers) {
+  std::string id = "scale";
+  EXPECT_FALSE(manager_->SetScaleType(id, 2));  // unregistered: no renderer made
+  EXPECT_EQ(manager_->FindRender(id), nullptr);
+  EXPECT_THAT(sink_.lines.back(), HasSubstr("(quon_renderManager:102): SetScaleType: .id=scale,type=2,instance=0"));
+  PluginRender* render = manager_->GetRender(id);
+  for (int type : {0, 4, -1})
+    EXPECT_FALSE(manager_->SetScaleType(id, type)) << type;
+  EXPECT_EQ(render->eglCore()->pendingScaleType, 2);
+  for (int type : {1, 2, 3}) {
+    EXPECT_TRUE(manager_->SetScaleType(id, type)) << type;
+    EXPECT_EQ(render->eglCore()->pendingScaleType, type);
+  }
+  std::string empty;
+  EXPECT_FALSE(manager_->SetScaleType(empty, 1));
+  PluginRender::Release(id);
+}
+
+TEST_F(ManagerTest, NativeWindowBeforeTheSurfaceIsNullButRegisters) {
+  std::string id = "window-early";
+  EXPECT_EQ(manager_->GetNativeWindow(id), nullptr);
+  EXPECT_NE(manager_->FindRender(id), nullptr);
+  EXPECT_THAT(PlatformLines(), ElementsAre("GetNativeWindow GetNativeWindow id window-early",
+                                           "[NATIVE] >>>>>>>>PluginRender111 window-early",
+                                           "[NATIVE] PluginRender::SetNativeWindow 0"));
+  PluginRender::Release(id);
+}
+
+TEST_F(ManagerTest, SecondHandleForAnIdReplacesTheFirst) {
+  ohos_desktop::ScopedXComponent first(ohos_desktop::CreateXComponent("handles", 4, 4, nullptr));
+  ohos_desktop::ScopedXComponent second(ohos_desktop::CreateXComponent("handles", 4, 4, nullptr));
+  std::string id = "handles";
+  manager_->SetNativeXComponent(id, first.get());
+  manager_->SetNativeXComponent(id, second.get());
+  manager_->SetNativeXComponent(id, nullptr);  // ignored
+  EXPECT_EQ(PluginManager::m_nativeXComponentMap.count(id), 1u);
+  EXPECT_EQ(PluginManager::m_nativeXComponentMap[id], second.get());
+}
+
+// --- Binding through the module's init function ----------------------------------------------
+
+// The module as the platform sees it: registered by the library's static
+// initialiser, bound through an exports object that carries the component.
+class BindingTest : public ManagerTest {
+ protected:
+  void SetUp() override {
+    ManagerTest::SetUp();
+    module_ = ohos_desktop::FindRegisteredModule("nativerender");
+    ASSERT_NE(module_, nullptr);
+    env_.reset(ohos_desktop::CreateNapiEnv());
+  }
+
+  napi_value ExportsWith(OH_NativeXComponent* component) {
+    napi_value exports = ohos_desktop::NapiCreateObject(env_.get());
+    napi_value holder = ohos_desktop::NapiCreateObject(env_.get());
+    ohos_desktop::NapiWrap(env_.get(), holder, component);
+    ohos_desktop::NapiSetNamedProperty(env_.get(), exports, "__NATIVE_XCOMPONENT_OBJ__", holder);
+    return exports;
+  }
+
+  napi_value Init(napi_value exports) { return module_->nm_register_func(env_.get(), exports); }
+
+  const napi_module* module_ = nullptr;
+  ohos_desktop::ScopedNapiEnv env_;
+};
+
+TEST_F(BindingTest, DescriptorIsTheModules) {
+  EXPECT_EQ(module_->nm_version, 1);
+  EXPECT_EQ(module_->nm_flags, 0u);
+  EXPECT_EQ(module_->nm_filename, nullptr);
+  EXPECT_STREQ(module_->nm_modname, "nativerender");
+  EXPECT_EQ(module_->nm_priv, nullptr);
+  for (void* reserved : module_->reserved)
+    EXPECT_EQ(reserved, nullptr);
+}
+
+TEST_F(BindingTest, BindsTheComponentAndRegistersCallbacks) {
+  ohos_desktop::ScopedXComponent component(ohos_desktop::CreateXComponent("bound", 4, 4, nullptr));
+  napi_value exports = ExportsWith(component.get());
+  EXPECT_EQ(Init(exports), exports);
+  const auto platform = PlatformLines();
+  EXPECT_EQ(platform.front(), "[Initrender] --------begin-------");
+  EXPECT_THAT(platform, Contains("PluginManager napi_typeof is  6"));
+  EXPECT_THAT(platform, Contains("PluginManager Export bound"));
+  EXPECT_THAT(platform, Contains("PluginManager Export end"));
+  EXPECT_EQ(platform.back(), "[Initrender] ---------end--------1");
+  EXPECT_EQ(ohos_desktop::RegisteredCallback(component.get()), &PluginRender::m_callback);
+  std::string id = "bound";
+  EXPECT_NE(manager_->FindRender(id), nullptr);
+  EXPECT_EQ(PluginManager::m_nativeXComponentMap[id], component.get());
+  EXPECT_TRUE(std::any_of(sink_.lines.begin(), sink_.lines.end(), [](const std::string& line) {
+    return line.find("(quon_renderManager:67): Export: .idstr:bound,nativeXComponent:0x") !=
+           std::string::npos;
+  }));
+
+  // Binding again keeps one entry and one renderer.
+  PluginRender* render = manager_->FindRender(id);
+  Init(ExportsWith(component.get()));
+  EXPECT_EQ(manager_->FindRender(id), render);
+  EXPECT_EQ(PluginManager::m_nativeXComponentMap.count(id), 1u);
+  PluginRender::Release(id);
+}
+
+TEST_F(BindingTest, NullExportsIsReportedWithoutEndLine) {
+  EXPECT_EQ(Init(nullptr), nullptr);
+  EXPECT_THAT(PlatformLines(), ElementsAre("[Initrender] --------begin-------",
+                                           "[Initrender] env or exports is null"));
+  EXPECT_FALSE(manager_->Export(nullptr, nullptr));
+  EXPECT_THAT(PlatformLines(), ElementsAre("PluginManager Export: env or exports is null"));
+}
+
+TEST_F(BindingTest, PropertyReadIsRetriedOnce) {
+  ohos_desktop::ScopedXComponent component(ohos_desktop::CreateXComponent("retry", 4, 4, nullptr));
+  ohos_desktop::InjectNapiFailure(NapiFunction::kGetNamedProperty, 1, napi_generic_failure);
+  Init(ExportsWith(component.get()));
+  EXPECT_EQ(PlatformLines().back(), "[Initrender] ---------end--------1");
+  std::string id = "retry";
+  PluginRender::Release(id);
+
+  ohos_desktop::InjectNapiFailure(NapiFunction::kGetNamedProperty, 2, napi_invalid_arg);
+  Init(ExportsWith(component.get()));
+  const auto platform = PlatformLines();
+  EXPECT_THAT(platform, Contains("PluginManager Export: napi_get_named_property fail 1"));
+  EXPECT_EQ(platform.back(), "[Initrender] ---------end--------0");
+  EXPECT_EQ(manager_->FindRender(id), nullptr);  // a failed binding changes nothing
+}
+
+TEST_F(BindingTest, EachFailureRowHasItsLine) {
+  ohos_desktop::ScopedXComponent component(ohos_desktop::CreateXComponent("rows", 4, 4, nullptr));
+  struct Row {
+    NapiFunction function;
+    napi_status status;
+    const char* line;
+  } rows[] = {
+      {NapiFunction::kTypeof, napi_generic_failure, "PluginManager napi_typeof failed  9"},
+      {NapiFunction::kUnwrap, napi_object_expected, "PluginManager Export: napi_unwrap fail 2=0"},
+  };
+  for (const Row& row : rows) {
+    ohos_desktop::InjectNapiFailure(row.function, 1, row.status);
+    Init(ExportsWith(component.get()));
+    const auto platform = PlatformLines();
+    EXPECT_THAT(platform, Contains(row.line));
+    EXPECT_EQ(platform.back(), "[Initrender] ---------end--------0");
+  }
+  ohos_desktop::InjectXComponentIdFailure(component.get(), 1, -2);
+  Init(ExportsWith(component.get()));
+  EXPECT_THAT(PlatformLines(), Contains("PluginManager  OH_NativeXComponent_GetXComponentId fail -2"));
+  std::string id = "rows";
+  EXPECT_EQ(manager_->FindRender(id), nullptr);
+  EXPECT_EQ(PluginManager::m_nativeXComponentMap.count(id), 0u);
+}
+
+TEST_F(BindingTest, PropertyThatIsNotAnObjectFailsAtUnwrap) {
+  napi_value exports = ohos_desktop::NapiCreateObject(env_.get());
+  ohos_desktop::NapiSetNamedProperty(env_.get(), exports, "__NATIVE_XCOMPONENT_OBJ__",
+                                     ohos_desktop::NapiCreateNumber(env_.get(), 7));
+  Init(exports);
+  const auto platform = PlatformLines();
+  EXPECT_THAT(platform, Contains("PluginManager napi_typeof is  3"));
+  EXPECT_THAT(platform, Contains(HasSubstr("Export: napi_unwrap fail")));
+}
+
+TEST_F(BindingTest, LongestIdFitsAndEmptyIdIsRefused) {
+  const std::string longest(128, 'x');
+  ohos_desktop::ScopedXComponent component(ohos_desktop::CreateXComponent(longest, 4, 4, nullptr));
+  Init(ExportsWith(component.get()));
+  std::string id = longest;
+  EXPECT_NE(manager_->FindRender(id), nullptr);
+  PluginRender::Release(id);
+
+  ohos_desktop::ScopedXComponent unnamed(ohos_desktop::CreateXComponent("", 4, 4, nullptr));
+  Init(ExportsWith(unnamed.get()));
+  const auto platform = PlatformLines();
+  EXPECT_THAT(platform, Contains("PluginManager Export: empty XComponent id"));
+  EXPECT_EQ(platform.back(), "[Initrender] ---------end--------0");
+  EXPECT_EQ(ohos_desktop::RegisteredCallback(unnamed.get()), nullptr);
+}
+
+}  // namespace

@@ -1,0 +1,452 @@
+// PluginRender: destroy notification, the surface lifecycle through the
+// XComponent callbacks, the rtc::IVideoRender operations and the capture
+// state machine, and a renderer torn down while an engine thread draws.
+
+#include <EGL/egl.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <functional>
+#include <sstream>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "desktop/hilog_records.h"
+#include "desktop/x11_surface.h"
+#include "desktop/xcomponent_host.h"
+#include "quon_render.h"
+#include "rtc_base/logging.h"
+#include "support/egl_driver_pin.h"
+#include "support/test_frame.h"
+
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+class RecordingSink : public rtc::LogSink {
+ public:
+  void OnLogMessage(const std::string& message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(message);
+  }
+  std::vector<std::string> TakeLines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> lines;
+    lines.swap(lines_);
+    return lines;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+std::string ToString(const void* pointer) {
+  std::ostringstream text;
+  text << pointer;
+  return text.str();
+}
+
+bool AnyContains(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
+// Records the order in which observers are told.
+class OrderObserver : public rtc::DestroyObserver {
+ public:
+  OrderObserver(std::vector<std::string>* log, std::string name) : log_(log), name_(std::move(name)) {}
+  void OnDestroy(rtc::DestroyNotify* notify) override {
+    log_->push_back(name_);
+    last_notify = notify;
+    if (on_destroy)
+      on_destroy(notify);
+  }
+  std::function<void(rtc::DestroyNotify*)> on_destroy;
+  rtc::DestroyNotify* last_notify = nullptr;
+
+ private:
+  std::vector<std::string>* log_;
+  std::string name_;
+};
+
+class RenderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rtc::logging_internal::ResetForTesting();
+    rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
+    ohos_desktop::SetHilogStderrEnabled(false);
+    ohos_desktop::ClearHilogRecords();
+  }
+  void TearDown() override { rtc::LogLine::RemoveSink(&sink_); }
+
+  std::vector<std::string> PlatformLines() {
+    std::vector<std::string> lines;
+    for (const auto& record : ohos_desktop::HilogRecords())
+      lines.push_back(record.tag + " " + record.text);
+    ohos_desktop::ClearHilogRecords();
+    return lines;
+  }
+
+  RecordingSink sink_;
+};
+
+// --- Destroy notification -------------------------------------------------------------
+
+TEST(DestroyNotifyTest, ObserversAreToldOnceInOrder) {
+  std::vector<std::string> log;
+  OrderObserver a(&log, "a"), b(&log, "b"), c(&log, "c"), never(&log, "never");
+  auto* notify = new rtc::DestroyNotify;
+  EXPECT_EQ(notify->AddObserver(&a), 0);
+  EXPECT_EQ(notify->AddObserver(&b), 0);
+  EXPECT_EQ(notify->AddObserver(&a), 0);  // twice: told once
+  EXPECT_EQ(notify->AddObserver(&c), 0);
+  EXPECT_EQ(notify->RemoveObserver(&c), 0);
+  EXPECT_EQ(notify->RemoveObserver(&never), 0);  // never added: no effect
+  delete notify;
+  EXPECT_THAT(log, ElementsAre("a", "b"));
+  EXPECT_EQ(a.last_notify, notify);
+}
+
+TEST(DestroyNotifyTest, ChangesFromInsideOnDestroyDoNotChangeWhoIsTold) {
+  std::vector<std::string> log;
+  OrderObserver first(&log, "first"), second(&log, "second"), late(&log, "late");
+  auto* notify = new rtc::DestroyNotify;
+  notify->AddObserver(&first);
+  notify->AddObserver(&second);
+  first.on_destroy = [&](rtc::DestroyNotify* n) {
+    n->RemoveObserver(&second);
+    n->AddObserver(&late);
+  };
+  delete notify;
+  EXPECT_THAT(log, ElementsAre("first", "second"));
+}
+
+// --- Lifecycle through the callbacks --------------------------------------------------
+
+class LifecycleTest : public RenderTest {
+ protected:
+  void SetUp() override {
+    RenderTest::SetUp();
+    ASSERT_NE(getenv("DISPLAY"), nullptr) << "these tests draw into X11 windows: run them "
+                                             "with a display (scripts/test starts Xvfb)";
+    PinEglDriver();
+  }
+};
+
+TEST_F(LifecycleTest, ConstructionLogsNullCoreThenOwnsOne) {
+  std::string id = "construct";
+  PluginRender* render = PluginRender::GetInstance(id);
+  ASSERT_NE(render, nullptr);
+  EXPECT_EQ(PluginRender::GetInstance(id), render);
+  EXPECT_NE(render->eglCore(), nullptr);
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), "(quon_render:328): " + ToString(render) +
+                                                 ": PluginRender: .id=construct,eglcore=0"));
+  EXPECT_THAT(PlatformLines(), Contains("[NATIVE] >>>>>>>>PluginRender111 construct"));
+  std::string empty;
+  EXPECT_EQ(PluginRender::GetInstance(empty), nullptr);
+  PluginRender::Release(id);
+}
+
+TEST_F(LifecycleTest, SurfaceCreatedChangedTouchedAndDestroyed) {
+  auto window = ohos_desktop::X11Surface::Create(64, 48, "lifecycle");
+  ASSERT_NE(window, nullptr);
+  ohos_desktop::ScopedXComponent component(
+      ohos_desktop::CreateXComponent("surface-1", 64, 48, window->NativeWindow()));
+  std::string id = "surface-1";
+  PluginRender* render = PluginRender::GetInstance(id);
+  render->SetNativeXComponent(component.get());
+  ASSERT_EQ(ohos_desktop::RegisteredCallback(component.get()), &PluginRender::m_callback);
+  std::vector<std::string> told;
+  OrderObserver observer(&told, "engine");
+  render->AddObserver(&observer);
+  sink_.TakeLines();
+  PlatformLines();
+
+  ohos_desktop::DispatchSurfaceCreated(component.get());
+  auto traces = sink_.TakeLines();
+  EXPECT_TRUE(AnyContains(traces, "(quon_render:258): OnSurfaceCreatedCB: ."));
+  EXPECT_TRUE(AnyContains(traces, "(quon_render:267): OnSurfaceCreatedCB: .id=surface-1"));
+  EXPECT_TRUE(AnyContains(traces, ": OnSurfaceCreated: .component:"));
+  EXPECT_TRUE(AnyContains(traces, ",width:height=0,0"));  // the sizes held before
+  EXPECT_EQ(render->width(), 64);
+  EXPECT_EQ(render->height(), 48);
+  EXPECT_EQ(render->window(), window->NativeWindow());
+  ASSERT_NE(render->eglCore(), nullptr);
+  EXPECT_NE(render->eglCore()->program, 0u);
+
+  ohos_desktop::DispatchSurfaceChanged(component.get());
+  ohos_desktop::DispatchTouchEvent(component.get());
+  EXPECT_THAT(PlatformLines(), Contains("[NATIVE] >>>>>>>>>>>>PluginRender::OnSurfaceChanged"));
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), "(quon_render:318): DispatchTouchEventCB: .id=surface-1"));
+
+  // A destroyed callback without a window leaves the renderer as it is.
+  PluginRender::OnSurfaceDestroyedCB(component.get(), nullptr);
+  EXPECT_THAT(PlatformLines(), Contains("Callback OnSurfaceDestroyedCB: component or window is null"));
+  EXPECT_EQ(PluginRender::FindInstance(id), render);
+  EXPECT_TRUE(told.empty());
+
+  ohos_desktop::DispatchSurfaceDestroyed(component.get());
+  EXPECT_EQ(PluginRender::FindInstance(id), nullptr);
+  EXPECT_THAT(told, ElementsAre("engine"));
+  const auto platform = PlatformLines();
+  EXPECT_THAT(platform, Contains("[NATIVE] >>>>>>>>>>>>PluginRender::Release"));
+  EXPECT_THAT(platform, Contains("[NATIVE] egl Release end"));
+  EXPECT_THAT(platform, Contains("[NATIVE] >>>>>>>>~PluginRender"));
+  EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+}
+
+TEST_F(LifecycleTest, CallbacksCreateRenderersForUnknownIds) {
+  ohos_desktop::ScopedXComponent changed(ohos_desktop::CreateXComponent("fresh-changed", 8, 8, nullptr));
+  ohos_desktop::ScopedXComponent touched(ohos_desktop::CreateXComponent("fresh-touch", 8, 8, nullptr));
+  PluginRender::OnSurfaceChangedCB(changed.get(), nullptr);
+  PluginRender::DispatchTouchEventCB(touched.get(), nullptr);
+  PluginRender* a = PluginRender::FindInstance("fresh-changed");
+  PluginRender* b = PluginRender::FindInstance("fresh-touch");
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(a->window(), nullptr);
+  std::string ida = "fresh-changed", idb = "fresh-touch";
+  PluginRender::Release(ida);
+  PluginRender::Release(idb);
+}
+
+TEST_F(LifecycleTest, FailedIdOrSizeQueriesStopQuietly) {
+  auto window = ohos_desktop::X11Surface::Create(32, 32, "queries");
+  ASSERT_NE(window, nullptr);
+  ohos_desktop::ScopedXComponent component(
+      ohos_desktop::CreateXComponent("queries", 32, 32, window->NativeWindow()));
+  ohos_desktop::InjectXComponentIdFailure(component.get(), 1, -1);
+  PluginRender::OnSurfaceCreatedCB(component.get(), window->NativeWindow());
+  EXPECT_EQ(PluginRender::FindInstance("queries"), nullptr);
+
+  ohos_desktop::InjectXComponentSizeFailure(component.get(), 1, -1);
+  PluginRender::OnSurfaceCreatedCB(component.get(), window->NativeWindow());
+  PluginRender* render = PluginRender::FindInstance("queries");
+  ASSERT_NE(render, nullptr);
+  EXPECT_EQ(render->window(), window->NativeWindow());  // stored anyway
+  EXPECT_EQ(render->eglCore()->display, nullptr);        // but no environment
+  // The second id query of a destruction fails: the renderer stays.
+  ohos_desktop::InjectXComponentIdFailure(component.get(), 1, -1);
+  render->OnSurfaceDestroyed(component.get(), window->NativeWindow());
+  EXPECT_THAT(PlatformLines(), Contains("Callback OnSurfaceDestroyedCB: Unable to get XComponent id"));
+  EXPECT_EQ(PluginRender::FindInstance("queries"), render);
+  std::string id = "queries";
+  PluginRender::Release(id);
+}
+
+// --- rtc::IVideoRender operations ------------------------------------------------------
+
+TEST_F(RenderTest, ReservedOperationsAndSimpleResults) {
+  std::string id = "ops";
+  PluginRender* render = PluginRender::GetInstance(id);
+  rtc::IVideoRender* engine_view = render;
+  EXPECT_EQ(engine_view->ReservedOp1(), 1004);
+  EXPECT_EQ(engine_view->ReservedOp3(1, 2, 3), 1004);
+  EXPECT_EQ(engine_view->ReservedOp6(nullptr), 1004);
+  EXPECT_EQ(engine_view->ReservedOp7(), 0);
+  EXPECT_EQ(engine_view->FillBlack(), 0);  // no surface yet: the core reports, no crash
+  EXPECT_TRUE(render->SetScaleType(3));
+  EXPECT_EQ(render->eglCore()->pendingScaleType, 3);
+  ohos_desktop::ClearHilogRecords();
+  engine_view->SetSize(640, 360);
+  EXPECT_THAT(PlatformLines(), Contains("[NATIVE] PluginRender::SetSize 0,0"));
+  EXPECT_EQ(render->width(), 640);
+  EXPECT_EQ(render->eglCore()->width, 0);  // the drawing size is the surface's
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": SetSize: .sz:640*360"));
+  engine_view->RenderFrame(nullptr);  // refused, logged
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": RenderFrame: frame is null"));
+  PluginRender::Release(id);
+}
+
+// --- Capture state machine --------------------------------------------------------------
+
+class CaptureStateTest : public RenderTest {
+ protected:
+  void SetUp() override {
+    RenderTest::SetUp();
+    render_ = PluginRender::GetInstance(id_);
+  }
+  void TearDown() override {
+    PluginRender::Release(id_);
+    RenderTest::TearDown();
+  }
+  void Frame() {
+    TestFrame frame(4, 4, &counters_);
+    render_->RenderFrame(&frame);
+  }
+
+  std::string id_ = "capture";
+  PluginRender* render_ = nullptr;
+  TestFrame::Counters counters_;
+  std::string path_ = ::testing::TempDir() + "capture_state.bmp";
+};
+
+TEST_F(CaptureStateTest, CaptureImageWhileIdleIsRefused) {
+  EXPECT_EQ(render_->CaptureImage(path_, 50), -1);
+  Frame();
+  EXPECT_EQ(counters_.clones, 0);
+}
+
+TEST_F(CaptureStateTest, ArmedAndNamedCapturesExactlyOneFrame) {
+  EXPECT_EQ(render_->EnableCapture(true), 0);
+  EXPECT_EQ(render_->CaptureImage(path_, 50), 0);
+  auto traces = sink_.TakeLines();
+  EXPECT_TRUE(AnyContains(traces, ": CaptureImage:  lastframe=0 enabel=1 jpegFileName=" + path_ +
+                                      " qualtiy=50"));
+  EXPECT_TRUE(AnyContains(traces, "(quon_render:430): " + ToString(render_) + ": CaptureImage:  end"));
+  Frame();
+  Frame();
+  EXPECT_EQ(counters_.clones, 1);
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": RenderFrame: .copy frame 0"));
+  EXPECT_EQ(render_->CaptureImage(path_, 50), -1);  // idle again
+}
+
+TEST_F(CaptureStateTest, ZeroQualityOrEmptyNameNeverCaptures) {
+  render_->EnableCapture(true);
+  EXPECT_EQ(render_->CaptureImage(path_, 0), 0);
+  Frame();
+  EXPECT_EQ(counters_.clones, 0);
+  EXPECT_EQ(render_->CaptureImage("", 50), 0);
+  Frame();
+  EXPECT_EQ(counters_.clones, 0);
+  EXPECT_EQ(render_->CaptureImage(path_, 50), 0);  // still armed
+  Frame();
+  EXPECT_EQ(counters_.clones, 1);
+}
+
+TEST_F(CaptureStateTest, NameAndQualitySurviveACapture) {
+  render_->EnableCapture(true);
+  render_->CaptureImage(path_, 50);
+  Frame();
+  render_->EnableCapture(true);  // no new name: the same file again
+  Frame();
+  EXPECT_EQ(counters_.clones, 2);
+  // The second capture replaced the first copy.
+  EXPECT_EQ(counters_.copies_destroyed, 1);
+}
+
+TEST_F(CaptureStateTest, DisablingDropsTheHeldCopy) {
+  render_->EnableCapture(true);
+  render_->CaptureImage(path_, 50);
+  Frame();
+  sink_.TakeLines();
+  EXPECT_EQ(counters_.copies_destroyed, 0);
+  render_->EnableCapture(false);
+  EXPECT_EQ(counters_.copies_destroyed, 1);
+  auto traces = sink_.TakeLines();
+  EXPECT_FALSE(AnyContains(traces, "lastframe=0\n"));  // the copy's address was logged
+  render_->EnableCapture(false);
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ".enable:0,lastframe=0"));
+}
+
+TEST_F(CaptureStateTest, NullCopyStillEndsTheCapture) {
+  counters_.clone_returns_null = true;
+  render_->EnableCapture(true);
+  render_->CaptureImage(path_, 50);
+  Frame();
+  EXPECT_EQ(counters_.clones, 1);
+  EXPECT_EQ(render_->CaptureImage(path_, 50), -1);  // idle
+  Frame();
+  EXPECT_EQ(counters_.clones, 1);
+}
+
+TEST_F(CaptureStateTest, HeldCopyGoesWithTheRenderer) {
+  render_->EnableCapture(true);
+  render_->CaptureImage(path_, 50);
+  Frame();
+  PluginRender::Release(id_);
+  EXPECT_EQ(counters_.copies_destroyed, 1);
+  render_ = PluginRender::GetInstance(id_);  // for TearDown
+}
+
+// --- Teardown while an engine thread draws --------------------------------------------------
+
+// The engine side as an engine is meant to be written: it holds the renderer
+// only between the look-up and OnDestroy, under a lock of its own.
+class Engine : public rtc::DestroyObserver {
+ public:
+  explicit Engine(std::string id) : id_(std::move(id)) {}
+  void OnDestroy(rtc::DestroyNotify* notify) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (render_ == notify)
+      render_ = nullptr;
+    ++destroyed_;
+  }
+  // One frame: look the renderer up when there is none, draw, sometimes
+  // arm a capture.
+  void Step(TestFrame& frame, int n) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (render_ == nullptr) {
+      render_ = PluginRender::FindInstance(id_);
+      if (render_ == nullptr)
+        return;
+      render_->AddObserver(this);
+    }
+    if (n % 25 == 0) {
+      render_->EnableCapture(true);
+      render_->CaptureImage(::testing::TempDir() + "engine_capture.jpg", 0);  // armed, never fires
+    }
+    render_->SetSize(frame.Width(), frame.Height());
+    render_->RenderFrame(&frame);
+    ++frames_;
+  }
+  int frames() { std::lock_guard<std::mutex> lock(mutex_); return frames_; }
+  int destroyed() { std::lock_guard<std::mutex> lock(mutex_); return destroyed_; }
+
+ private:
+  std::mutex mutex_;
+  std::string id_;
+  PluginRender* render_ = nullptr;
+  int frames_ = 0;
+  int destroyed_ = 0;
+};
+
+TEST_F(LifecycleTest, SurfaceRecreatedWhileEngineDraws) {
+  rtc::LogLine::RemoveSink(&sink_);  // thousands of lines; not the point here
+  auto window = ohos_desktop::X11Surface::Create(32, 32, "engine");
+  ASSERT_NE(window, nullptr);
+  // A second core keeps the display initialised, so each new surface is
+  // quick to build and the test exercises the teardown, not driver start-up.
+  EGLCore keeper;
+  auto keeper_window = ohos_desktop::X11Surface::Create(8, 8, "keeper");
+  ASSERT_TRUE(keeper.EglContextInit(keeper_window->NativeWindow(), 8, 8));
+
+  const std::string name = "engine-surface";
+  ohos_desktop::ScopedXComponent component(
+      ohos_desktop::CreateXComponent(name, 32, 32, window->NativeWindow()));
+  Engine engine(name);
+  std::atomic<bool> stop{false};
+  std::thread engine_thread([&] {
+    TestFrame::Counters counters;
+    TestFrame frame(32, 32, &counters);
+    for (int n = 0; !stop.load(); ++n)
+      engine.Step(frame, n);
+    eglReleaseThread();
+  });
+  constexpr int kCycles = 200;
+  for (int cycle = 0; cycle < kCycles; ++cycle) {
+    std::string id = name;
+    PluginRender::GetInstance(id)->SetNativeXComponent(component.get());
+    ohos_desktop::DispatchSurfaceCreated(component.get());
+    ohos_desktop::DispatchSurfaceDestroyed(component.get());
+  }
+  stop = true;
+  engine_thread.join();
+  EXPECT_EQ(PluginRender::FindInstance(name), nullptr);
+  EXPECT_LE(engine.destroyed(), kCycles);
+  EXPECT_GT(engine.frames(), 0);
+  rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
+}
+
+}  // namespace
