@@ -117,12 +117,35 @@ const char* BaseName(const char* path) {
   return base;
 }
 
+// localtime_r takes the time-zone lock on every call; lines come many to
+// the second, so each thread keeps the broken-down time of its last second.
+const tm& LocalTime(time_t seconds) {
+  thread_local time_t cached_seconds = -1;
+  thread_local tm cached;
+  if (seconds != cached_seconds) {
+    localtime_r(&seconds, &cached);
+    cached_seconds = seconds;
+  }
+  return cached;
+}
+
+// Building a stream is much of the cost of a line, so each thread reuses
+// one; a line begun while the thread's stream is busy gets its own.
+struct ThreadStream {
+  std::ostringstream stream;
+  const std::ios_base::fmtflags flags = stream.flags();
+  bool in_use = false;
+};
+
+ThreadStream& CurrentThreadStream() {
+  thread_local ThreadStream thread_stream;
+  return thread_stream;
+}
+
 void AppendWallClockStamp(std::ostream& out) {
   timeval tv;
   gettimeofday(&tv, nullptr);
-  tm local;
-  time_t seconds = tv.tv_sec;
-  localtime_r(&seconds, &local);
+  const tm& local = LocalTime(tv.tv_sec);
   char buffer[64];
   FormatBounded(buffer, sizeof(buffer), "%02d-%02d %02d:%02d:%02d.%03d",
                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
@@ -171,6 +194,21 @@ LogLine::LogLine(const char* file, int line, LogSeverity severity,
     is_noop_ = true;
     return;
   }
+  ThreadStream& pooled = CurrentThreadStream();
+  if (!pooled.in_use) {
+    pooled.in_use = true;
+    pooled.stream.str(std::string());
+    pooled.stream.clear();
+    pooled.stream.flags(pooled.flags);
+    pooled.stream.fill(' ');
+    pooled.stream.precision(6);
+    pooled.stream.width(0);
+    print_stream_ = &pooled.stream;
+    pooled_ = true;
+  } else {
+    owned_stream_ = std::make_unique<std::ostringstream>();
+    print_stream_ = owned_stream_.get();
+  }
   AppendPrefix(file, line);
   AppendErrorContext(error_context, error_code);
 }
@@ -180,14 +218,14 @@ void LogLine::AppendPrefix(const char* file, int line) {
     const int64_t now_ms = MonotonicMillis();
     StartMillis(now_ms);  // the first stamped line fixes the origin
     if (g_realtime_timestamps.load(std::memory_order_relaxed))
-      AppendWallClockStamp(print_stream_);
+      AppendWallClockStamp(*print_stream_);
     else
-      AppendElapsedStamp(print_stream_, now_ms);
+      AppendElapsedStamp(*print_stream_, now_ms);
   }
   if (g_thread_ids.load(std::memory_order_relaxed))
-    print_stream_ << "[" << static_cast<long>(syscall(SYS_gettid)) << "] ";
+    *print_stream_ << "[" << static_cast<long>(syscall(SYS_gettid)) << "] ";
   if (file != nullptr)
-    print_stream_ << "(" << BaseName(file) << ":" << line << "): ";
+    *print_stream_ << "(" << BaseName(file) << ":" << line << "): ";
 }
 
 void LogLine::AppendErrorContext(LogErrorContext error_context, int error_code) {
@@ -207,9 +245,12 @@ LogLine::~LogLine() {
   if (is_noop_)
     return;
   if (!extra_.empty())
-    print_stream_ << " : " << extra_;
-  print_stream_ << std::endl;
-  const std::string text = print_stream_.str();
+    *print_stream_ << " : " << extra_;
+  *print_stream_ << '\n';
+  const std::string text = print_stream_->str();
+  // Free for the lines the sinks may log while delivering this one.
+  if (pooled_)
+    CurrentThreadStream().in_use = false;
 
   if (static_cast<int>(severity_) >=
       g_stderr_threshold.load(std::memory_order_relaxed)) {
@@ -231,7 +272,7 @@ LogLine::~LogLine() {
 std::ostream& LogLine::stream() {
   if (is_noop_)
     return DiscardingStream();
-  return print_stream_;
+  return *print_stream_;
 }
 
 void LogLine::Configure(const char* params) {

@@ -21,6 +21,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -107,7 +108,11 @@ class LogLine {
   void AppendPrefix(const char* file, int line);
   void AppendErrorContext(LogErrorContext error_context, int error_code);
 
-  std::ostringstream print_stream_;
+  // The thread's reusable stream when free, else owned_ (a line built while
+  // another is being built on the same thread, e.g. inside an operand).
+  std::ostringstream* print_stream_ = nullptr;
+  std::unique_ptr<std::ostringstream> owned_stream_;
+  bool pooled_ = false;
   const LogSeverity severity_;
   std::string extra_;
   bool is_noop_ = false;

@@ -99,12 +99,20 @@ long long FileSize(const std::string& path) {
 TEST(PlayerTest, PlaysAY4mFileWithCapturesAndAFittedScreenshot) {
   const std::string input = WriteY4m("clip.y4m", 64, 36, 5);
   const std::string jpeg = TempPath("frame2.jpg"), bmp = TempPath("frame3.BMP"),
-                    png = TempPath("shot.png");
+                    png = TempPath("shot.png"), log = TempPath("render.log");
+  remove(log.c_str());
   const PlayerRun run = Player(input + " --fps 0 --surface 160x120 --scale fit --capture 2:" + jpeg +
-                         " --capture 3:" + bmp + " --screenshot " + png);
+                         " --capture 3:" + bmp + " --screenshot " + png + " --log " + log);
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_THAT(run.output, HasSubstr("played 5 frames"));
   EXPECT_THAT(run.output, HasSubstr("capture " + jpeg + " (frame 2, "));
+
+  // The module's runtime lines, forwarded through the listener.
+  std::ifstream log_file(log);
+  const std::string lines((std::istreambuf_iterator<char>(log_file)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(lines, HasSubstr("(quon_renderManager:35): Export: ."));
+  EXPECT_THAT(lines, HasSubstr(": RenderFrame: .copy frame "));
+  EXPECT_THAT(run.output, HasSubstr("log " + log + " ("));
 
   int w = 0, h = 0;
   ASSERT_TRUE(JpegSize(jpeg, &w, &h));

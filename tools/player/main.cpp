@@ -101,8 +101,7 @@ class Player {
     const int status = Summarise() && screenshot_ok ? kPlayed : kPlayedWithProblems;
     engines_.clear();
     shell_->Shutdown();
-    if (listener_)
-      listener_->Flush();
+    ReportLog();
     return status;
   }
 
@@ -258,11 +257,21 @@ class Player {
         }
       }
     }
-    if (listener_) {
-      listener_->Flush();
-      printf("log %s (%lld lines delivered)\n", options_.log.c_str(), listener_->lines());
-    }
     return ok;
+  }
+
+  // The teardown's own lines arrive on the module's log thread shortly
+  // after the surfaces are gone: wait until the count stops moving.
+  void ReportLog() {
+    if (!listener_)
+      return;
+    long long lines = -1;
+    for (int attempt = 0; attempt < 50 && lines != listener_->lines(); ++attempt) {
+      lines = listener_->lines();
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    listener_->Flush();
+    printf("log %s (%lld lines delivered)\n", options_.log.c_str(), listener_->lines());
   }
 
   const Options options_;

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "hilog/log.h"
+#include "quon_render_logfile.h"
 #include "rtc_base/logging.h"
 
 namespace {
@@ -33,7 +34,10 @@ int AsInt(const void* handle) {
 PluginManager* PluginManager::m_instance = nullptr;
 std::unordered_map<std::string, OH_NativeXComponent*> PluginManager::m_nativeXComponentMap;
 
-PluginManager::PluginManager() = default;
+PluginManager::PluginManager() {
+  CallbLogSink::CreateInstance();
+}
+
 PluginManager::~PluginManager() = default;
 
 PluginManager* PluginManager::GetInstance() {
@@ -172,5 +176,6 @@ void* PluginManager::GetNativeWindow(std::string& id) {
 
 void PluginManager::InitLogFile(const std::string& path, ILogRenderListener* listener) {
   PLATFORM(kManagerTag, "InitLogFile %{public}s", path.c_str());
+  CallbLogSink::setRenderLogFile(path, listener);
   m_logListener = listener;
 }

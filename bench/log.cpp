@@ -1,0 +1,164 @@
+// End-to-end log forwarding: from a LOG(Info) statement to the host's
+// listener on the log thread, against spdlog's asynchronous logger (queue
+// 8192, producers block when it is full) formatting the same content with a
+// pattern of the same shape and delivering to a callback sink.
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <spdlog/async.h>
+#include <spdlog/sinks/base_sink.h>
+#include <spdlog/spdlog.h>
+
+#include "harness.h"
+#include "quon_render_logfile.h"
+#include "rtc_base/logging.h"
+#include "rtc_base/timeutils.h"
+
+namespace {
+
+constexpr int64_t kLines = 1000000;
+constexpr int kLatencySamples = 2000;
+constexpr int kRounds = 3;
+
+// Counts deliveries; for latency runs, reads the send time from the line.
+class CountingListener : public ILogRenderListener {
+ public:
+  void OnRenderLog(std::string line) override {
+    if (measure_latency) {
+      const size_t at = line.rfind('@');
+      if (at != std::string::npos) {
+        const int64_t sent = strtoll(line.c_str() + at + 1, nullptr, 10);
+        std::lock_guard<std::mutex> lock(mutex);
+        latencies_us.push_back((rtc::MonotonicNanos() - sent) / 1000.0);
+      }
+    }
+    count.fetch_add(1, std::memory_order_release);
+  }
+  std::atomic<int64_t> count{0};
+  bool measure_latency = false;
+  std::mutex mutex;
+  std::vector<double> latencies_us;
+};
+
+class CountingSpdlogSink : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  std::atomic<int64_t> count{0};
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& message) override {
+    spdlog::memory_buf_t formatted;
+    formatter_->format(message, formatted);
+    count.fetch_add(1, std::memory_order_release);
+  }
+  void flush_() override {}
+};
+
+// Waits until `count` reaches `target`, or stops moving for 100 ms (lines
+// were dropped). Returns the time of the last delivery seen.
+int64_t WaitUntil(const std::atomic<int64_t>& count, int64_t target) {
+  int64_t last = count.load(std::memory_order_acquire);
+  int64_t last_change = rtc::MonotonicNanos();
+  while (last < target && rtc::MonotonicNanos() - last_change < 100'000'000) {
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+    const int64_t now_count = count.load(std::memory_order_acquire);
+    if (now_count != last) {
+      last = now_count;
+      last_change = rtc::MonotonicNanos();
+    }
+  }
+  return last_change;
+}
+
+// Delivered lines per second with `threads` producers sharing kLines lines.
+template <typename Produce>
+double Throughput(int threads, const std::atomic<int64_t>& delivered, Produce produce) {
+  const int64_t before = delivered.load();
+  const int64_t start = rtc::MonotonicNanos();
+  std::vector<std::thread> producers;
+  for (int t = 0; t < threads; ++t)
+    producers.emplace_back([&, t] { produce(t, kLines / threads); });
+  for (auto& producer : producers)
+    producer.join();
+  const int64_t end = WaitUntil(delivered, before + kLines);
+  return (delivered.load() - before) / ((end - start) / 1e9);
+}
+
+double Percentile(std::vector<double> values, double fraction) {
+  if (values.empty())
+    return 0;
+  std::sort(values.begin(), values.end());
+  return values[static_cast<size_t>(fraction * (values.size() - 1))];
+}
+
+}  // namespace
+
+int main() {
+  // Ours: the module's sink, as the product configures it.
+  CountingListener listener;
+  CallbLogSink sink;
+  sink.Init();
+  sink.SetListener("", &listener);
+  const void* renderer = &sink;
+  auto ours_produce = [renderer](int, int64_t lines) {
+    for (int64_t n = 0; n < lines; ++n)
+      LOG(Info) << renderer << ": " << "RenderFrame" << ": " << ".frame=" << n;
+  };
+
+  // spdlog: asynchronous logger over the same shape of line.
+  spdlog::init_thread_pool(8192, 1);
+  auto counting = std::make_shared<CountingSpdlogSink>();
+  auto logger = std::make_shared<spdlog::async_logger>("bench", counting, spdlog::thread_pool(),
+                                                       spdlog::async_overflow_policy::block);
+  logger->set_pattern("%m-%d %H:%M:%S.%e (%s:%#): %v");
+  logger->set_level(spdlog::level::info);
+  auto peer_produce = [&logger, renderer](int, int64_t lines) {
+    for (int64_t n = 0; n < lines; ++n)
+      SPDLOG_LOGGER_INFO(logger, "{}: {}: .frame={}", renderer, "RenderFrame", n);
+  };
+
+  double ours1 = 0, ours2 = 0, peer1 = 0, peer2 = 0;
+  for (int round = 0; round < kRounds; ++round) {
+    ours1 = std::max(ours1, Throughput(1, listener.count, ours_produce));
+    peer1 = std::max(peer1, Throughput(1, counting->count, peer_produce));
+    ours2 = std::max(ours2, Throughput(2, listener.count, ours_produce));
+    peer2 = std::max(peer2, Throughput(2, counting->count, peer_produce));
+  }
+  const int64_t produced = 4LL * kRounds * kLines / 2;  // our share of the rounds
+  const int64_t dropped = produced - listener.count.load();
+
+  // Latency at a light load: 1,000 lines per second.
+  listener.measure_latency = true;
+  for (int i = 0; i < kLatencySamples; ++i) {
+    LOG(Info) << renderer << ": " << "RenderFrame" << ": " << ".sent@" << rtc::MonotonicNanos();
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  WaitUntil(listener.count, produced + kLatencySamples);
+  std::vector<double> latencies;
+  {
+    std::lock_guard<std::mutex> lock(listener.mutex);
+    latencies = listener.latencies_us;
+  }
+
+  bench::Report("log.e2e.lines_per_s", ours1, "lines/s");
+  bench::Report("log.e2e.spdlog_lines_per_s", peer1, "lines/s");
+  bench::Report("log.e2e.ratio", ours1 / peer1, "x");
+  bench::Report("log.e2e.2t.lines_per_s", ours2, "lines/s");
+  bench::Report("log.e2e.2t.spdlog_lines_per_s", peer2, "lines/s");
+  bench::Report("log.e2e.2t.ratio", ours2 / peer2, "x");
+  bench::Report("log.e2e.dropped", static_cast<double>(dropped), "lines");
+  bench::Report("log.latency.p50_us", Percentile(latencies, 0.50), "us");
+  bench::Report("log.latency.p99_us", Percentile(latencies, 0.99), "us");
+  sink.SetListener("", nullptr);
+  spdlog::shutdown();
+  return 0;
+}

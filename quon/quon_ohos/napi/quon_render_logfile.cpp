@@ -1,0 +1,217 @@
+#include "quon_render_logfile.h"
+
+#include <algorithm>
+#include <mutex>
+#include <sstream>
+
+#include "hilog/log.h"
+#include "rtc_base/physicalsocketserver.h"
+
+namespace {
+
+constexpr unsigned int kLogDomain = 0x101;
+constexpr const char* kNativeTag = "[NATIVE]";
+constexpr const char* kLogConfiguration = "verbose realtstamp";
+
+// The sink's own threshold: the first severity named in the configuration
+// text, Error when it names none.
+rtc::LogSeverity ThresholdOf(const char* configuration) {
+  static const std::pair<const char*, rtc::LogSeverity> kNames[] = {
+      {"sensitive", rtc::LogSeverity::Sensitive}, {"verbose", rtc::LogSeverity::Verbose},
+      {"info", rtc::LogSeverity::Info},           {"warning", rtc::LogSeverity::Warning},
+      {"error", rtc::LogSeverity::Error},
+  };
+  std::istringstream tokens(configuration);
+  std::string token;
+  while (tokens >> token) {
+    for (const auto& name : kNames)
+      if (token == name.first)
+        return name.second;
+  }
+  return rtc::LogSeverity::Error;
+}
+
+std::mutex& CreationMutex() {
+  static std::mutex* const mutex = new std::mutex;
+  return *mutex;
+}
+
+}  // namespace
+
+std::atomic<CallbLogSink*> CallbLogSink::instance_{nullptr};
+
+CallbLogSink* CallbLogSink::Instance() {
+  return instance_.load();
+}
+
+void CallbLogSink::CreateInstance() {
+  std::lock_guard<std::mutex> creation(CreationMutex());
+  if (instance_.load() != nullptr)
+    return;
+  auto* sink = new CallbLogSink;
+  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, kNativeTag, "CallbLogSink init");
+  sink->Init();
+  instance_.store(sink);
+}
+
+bool CallbLogSink::setRenderLogFile(const std::string& path, ILogRenderListener* listener) {
+  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, kNativeTag, "setRenderLogFile listener=%{public}p",
+               static_cast<void*>(listener));
+  CreateInstance();
+  instance_.load()->SetListener(path, listener);
+  return true;
+}
+
+CallbLogSink::CallbLogSink() = default;
+
+void CallbLogSink::Init() {
+  {
+    rtc::ScopedLock lock(&lock_);
+    if (!thread_) {
+      thread_ = std::make_unique<rtc::Thread>(std::make_unique<rtc::PhysicalSocketServer>(),
+                                              /*initialize=*/true);
+      thread_->SetName("CallbackLogThread", this);
+      thread_->Start();
+    }
+    if (!invoker_)
+      invoker_ = std::make_unique<rtc::AsyncInvoker>();
+  }
+  rtc::LogLine::Configure(kLogConfiguration);
+  rtc::LogLine::AddSink(this, ThresholdOf(kLogConfiguration));
+  started_ = true;
+}
+
+CallbLogSink::~CallbLogSink() {
+  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, kNativeTag, "CallbLogSink uninit");
+  started_ = false;
+  // Unregistered first, outside lock_: the logging core calls OnLogMessage
+  // under its own lock, which must never wait for ours.
+  rtc::LogLine::RemoveSink(this);
+  std::unique_ptr<rtc::Thread> thread;
+  std::unique_ptr<rtc::AsyncInvoker> invoker;
+  {
+    // Waits for a listener call in progress; started_ is clear, so the
+    // drain makes no further call.
+    rtc::ScopedLock call(&listenerCallLock_);
+    rtc::ScopedLock lock(&lock_);
+    listener_ = nullptr;
+    lines_.clear();
+    if (thread_ && invoker_)
+      thread_->Clear(invoker_.get());
+    thread = std::move(thread_);
+    invoker = std::move(invoker_);
+  }
+  // Stopped and joined without lock_: a drain in progress may be waiting
+  // for it.
+  if (thread)
+    thread->Stop();
+  thread.reset();
+  invoker.reset();
+  rtc::ScopedLock lock(&lock_);
+  lines_.clear();
+}
+
+void CallbLogSink::SetListener(const std::string& path, ILogRenderListener* listener) {
+  {
+    rtc::ScopedLock call(&listenerCallLock_);
+    rtc::ScopedLock lock(&lock_);
+    listener_ = listener;
+    logFilePath_ = path;
+  }
+  // Lines logged while there was no listener go out now, not with the next
+  // logged line.
+  PostDrain();
+}
+
+size_t CallbLogSink::QueuedLines() {
+  rtc::ScopedLock lock(&lock_);
+  return lines_.size();
+}
+
+void CallbLogSink::OnLogMessage(const std::string& message) {
+  if (!started_)
+    return;
+  {
+    rtc::ScopedLock lock(&lock_);
+    if (lines_.size() >= kMaxQueuedLines)
+      lines_.pop_front();
+    lines_.push_back({nextSequence_++, message});
+    if (listener_ == nullptr)
+      return;  // SetListener posts the drain
+  }
+  if (!draining_)
+    PostDrain();
+}
+
+// At most one drain waits in the thread's queue at a time. The post is
+// made without lock_, so that the queue's own lock is never taken inside
+// ours (the queue may log while holding it).
+void CallbLogSink::PostDrain() {
+  if (drainPosted_.exchange(true))
+    return;
+  rtc::AsyncInvoker* invoker;
+  rtc::Thread* thread;
+  {
+    rtc::ScopedLock lock(&lock_);
+    invoker = invoker_.get();
+    thread = thread_.get();
+  }
+  if (invoker == nullptr || thread == nullptr) {
+    drainPosted_ = false;
+    return;
+  }
+  invoker->Invoke<void>(
+      rtc::PostLocation("OnLogMessage", "../../quon/quon_ohos/napi/quon_render_logfile:104"), thread,
+      rtc::MethodFunctor<CallbLogSink, void (CallbLogSink::*)(), void>(&CallbLogSink::Drain, this));
+}
+
+void CallbLogSink::Drain() {
+  drainPosted_ = false;
+  for (;;) {
+    draining_ = true;
+    while (started_ && DeliverOldest()) {
+    }
+    draining_ = false;
+    // A line queued after the last delivery but while draining_ was still
+    // set posted nothing: look once more now that it is clear.
+    rtc::ScopedLock lock(&lock_);
+    if (!started_ || lines_.empty() || listener_ == nullptr)
+      return;
+  }
+}
+
+// Hands the oldest queued lines to the listener, outside lock_ so that a
+// listener that logs, or a thread logging meanwhile, never waits on a
+// listener call while holding the logging core's lock. Lines are copied out
+// a batch at a time (one lock for many lines: a busy logger would otherwise
+// win lock_ over the drain line after line) and leave the queue only once
+// delivered. False when nothing was delivered.
+bool CallbLogSink::DeliverOldest() {
+  {
+    rtc::ScopedLock lock(&lock_);
+    if (lines_.empty() || listener_ == nullptr)
+      return false;
+    const size_t count = std::min(lines_.size(), kDeliveryBatch);
+    batch_.assign(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(count));
+  }
+  bool delivered = false;
+  uint64_t lastDelivered = 0;
+  for (QueuedLine& line : batch_) {
+    if (!started_)
+      break;
+    rtc::ScopedLock call(&listenerCallLock_);
+    if (listener_ == nullptr)
+      break;
+    listener_->OnRenderLog(std::move(line.text));
+    lastDelivered = line.sequence;
+    delivered = true;
+  }
+  batch_.clear();
+  if (!delivered)
+    return false;
+  rtc::ScopedLock lock(&lock_);
+  // Lines pushed out by overflow while the listener ran are already gone.
+  while (!lines_.empty() && lines_.front().sequence <= lastDelivered)
+    lines_.pop_front();
+  return true;
+}

@@ -1,0 +1,88 @@
+#ifndef QUON_OHOS_NAPI_QUON_RENDER_LOGFILE_H_
+#define QUON_OHOS_NAPI_QUON_RENDER_LOGFILE_H_
+
+// Forwards every runtime log line to the host's ILogRenderListener on a
+// thread of its own, "CallbackLogThread", so that no thread that logs ever
+// runs host code. Lines wait in a bounded queue (the oldest is dropped past
+// 5120) and reach the listener one call at a time, in logging order, each
+// exactly once: a line leaves the queue only after the listener returned.
+// With no listener set, lines stay queued and are delivered as soon as one
+// is set.
+//
+// One sink per process, created by PluginManager's constructor or by the
+// first setRenderLogFile; it switches runtime logging on ("verbose
+// realtstamp") and lives until the process ends.
+
+#include <stdint.h>
+
+#include <atomic>
+#include <deque>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ILogRenderListener.h"
+#include "rtc_base/asyncinvoker.h"
+#include "rtc_base/logging.h"
+#include "rtc_base/recursive_mutex.h"
+#include "rtc_base/sigslot.h"
+#include "rtc_base/thread.h"
+
+class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::single_threaded> {
+ public:
+  static constexpr size_t kMaxQueuedLines = 5120;
+  static constexpr size_t kDeliveryBatch = 64;
+
+  // Creates the process's sink unless it exists.
+  static void CreateInstance();
+  // Creates the sink if needed, then makes `listener` the receiver of every
+  // later delivery (null stops delivery; lines then stay queued). Waits for
+  // a listener call in progress, so the old listener is not called after
+  // this returns. Always true.
+  static bool setRenderLogFile(const std::string& path, ILogRenderListener* listener);
+  // The process's sink, or null before it exists.
+  static CallbLogSink* Instance();
+
+  // A sink of its own, for tests; the product uses the process's instance.
+  CallbLogSink();
+  ~CallbLogSink() override;
+  CallbLogSink(const CallbLogSink&) = delete;
+  CallbLogSink& operator=(const CallbLogSink&) = delete;
+
+  void Init();
+  void SetListener(const std::string& path, ILogRenderListener* listener);
+  void OnLogMessage(const std::string& message) override;
+
+  size_t QueuedLines();
+  rtc::Thread* thread() { return thread_.get(); }
+
+ private:
+  struct QueuedLine {
+    uint64_t sequence;
+    std::string text;
+  };
+
+  void Drain();
+  bool DeliverOldest();
+  void PostDrain();
+
+  static std::atomic<CallbLogSink*> instance_;
+
+  std::atomic<bool> started_{false};
+  std::atomic<bool> draining_{false};
+  std::atomic<bool> drainPosted_{false};
+  std::string logFilePath_;
+  rtc::RecursiveMutex lock_;  // guards listener_, thread_, invoker_, lines_
+  ILogRenderListener* listener_ = nullptr;
+  std::unique_ptr<rtc::Thread> thread_;
+  std::unique_ptr<rtc::AsyncInvoker> invoker_;
+  std::deque<QueuedLine> lines_;
+  uint64_t nextSequence_ = 0;
+  std::vector<QueuedLine> batch_;  // the log thread's copy of the lines it delivers
+  // Held across each listener call (which runs outside lock_), so that a
+  // listener being replaced is never called after the replacement returns.
+  // listener_ is written under both locks, so either one suffices to read it.
+  rtc::RecursiveMutex listenerCallLock_;
+};
+
+#endif  // QUON_OHOS_NAPI_QUON_RENDER_LOGFILE_H_

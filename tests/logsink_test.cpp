@@ -1,0 +1,277 @@
+// The callback log sink: every runtime line reaches the host's listener on
+// "CallbackLogThread", in order, exactly once, with a bounded queue.
+
+#include <dirent.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <fstream>
+#include <mutex>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "desktop/hilog_records.h"
+#include "quon_renderManager.h"
+#include "quon_render_logfile.h"
+#include "rtc_base/logging.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::MatchesRegex;
+
+// Records what it receives; can be slow, and can log from inside a call.
+class Listener : public ILogRenderListener {
+ public:
+  void OnRenderLog(std::string line) override {
+    if (delay_ms > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    if (log_inside && line.find("outer ") != std::string::npos)
+      LOG(Info) << "from inside " << line.size();
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(std::move(line));
+    cv_.notify_all();
+  }
+  // Waits (a generous while at most) until `count` lines arrived.
+  bool WaitFor(size_t count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::seconds(30), [&] { return lines_.size() >= count; });
+  }
+  std::vector<std::string> lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+
+  int delay_ms = 0;
+  bool log_inside = false;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::vector<std::string> lines_;
+};
+
+// The lines carrying `tag`, in the order received.
+std::vector<std::string> Tagged(const std::vector<std::string>& lines, const std::string& tag) {
+  std::vector<std::string> tagged;
+  for (const std::string& line : lines)
+    if (line.find(tag) != std::string::npos)
+      tagged.push_back(line);
+  return tagged;
+}
+
+class LogSinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    rtc::logging_internal::ResetForTesting();
+    ohos_desktop::SetHilogStderrEnabled(false);
+    sink_ = std::make_unique<CallbLogSink>();
+    sink_->Init();
+  }
+  void TearDown() override { sink_.reset(); }
+
+  // Declared before the sink, so they outlive it: the log thread may be
+  // inside a listener call until the sink is gone.
+  Listener listener, first, second;
+  std::unique_ptr<CallbLogSink> sink_;
+};
+
+TEST_F(LogSinkTest, LinesCarryTheWallClockPrefixAndANewline) {
+  sink_->SetListener("unused.log", &listener);
+  LOG(Info) << "hello sink";
+  ASSERT_TRUE(listener.WaitFor(1));
+  const auto lines = Tagged(listener.lines(), "hello sink");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_THAT(lines[0], MatchesRegex("[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} "
+                                     "\\(logsink_test\\.cpp:[0-9]+\\): hello sink\n"));
+}
+
+TEST_F(LogSinkTest, ManyThreadsEachLineOnceInOrder) {
+  sink_->SetListener("", &listener);
+  constexpr int kThreads = 4, kLines = 1000;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i)
+        LOG(Info) << "seq t" << t << " n" << i << ";";
+    });
+  for (auto& thread : threads)
+    thread.join();
+  ASSERT_TRUE(listener.WaitFor(kThreads * kLines));
+  const auto lines = Tagged(listener.lines(), "seq t");
+  EXPECT_EQ(lines.size(), static_cast<size_t>(kThreads * kLines));
+  for (int t = 0; t < kThreads; ++t) {
+    const auto own = Tagged(lines, "seq t" + std::to_string(t) + " ");
+    ASSERT_EQ(own.size(), static_cast<size_t>(kLines));
+    for (int i = 0; i < kLines; ++i)
+      ASSERT_THAT(own[i], HasSubstr(" n" + std::to_string(i) + ";")) << "thread " << t;
+  }
+}
+
+TEST_F(LogSinkTest, WithoutListenerTheNewest5120LinesWaitAndThenArriveInOrder) {
+  for (int i = 0; i < 6000; ++i)
+    LOG(Info) << "queued " << i << ";";
+  EXPECT_EQ(sink_->QueuedLines(), CallbLogSink::kMaxQueuedLines);
+  sink_->SetListener("", &listener);  // delivery starts without another line
+  ASSERT_TRUE(listener.WaitFor(5120));
+  const auto lines = Tagged(listener.lines(), "queued ");
+  ASSERT_EQ(lines.size(), 5120u);
+  EXPECT_THAT(lines.front(), HasSubstr("queued 880;"));
+  EXPECT_THAT(lines.back(), HasSubstr("queued 5999;"));
+}
+
+TEST_F(LogSinkTest, NullListenerReceivesNothingAndKeepsLines) {
+  sink_->SetListener("", nullptr);
+  LOG(Info) << "kept";
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(sink_->QueuedLines(), 1u);
+}
+
+TEST_F(LogSinkTest, ReplacementListenerGetsEverythingAfterIt) {
+  sink_->SetListener("", &first);
+  for (int i = 0; i < 50; ++i)
+    LOG(Info) << "phase " << i << ";";
+  sink_->SetListener("", &second);  // the first is never called after this
+  const size_t first_count = first.lines().size();
+  for (int i = 50; i < 100; ++i)
+    LOG(Info) << "phase " << i << ";";
+  ASSERT_TRUE(second.WaitFor(50));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(first.lines().size(), first_count);
+  auto all = Tagged(first.lines(), "phase ");
+  const auto later = Tagged(second.lines(), "phase ");
+  all.insert(all.end(), later.begin(), later.end());
+  ASSERT_EQ(all.size(), 100u);
+  for (int i = 0; i < 100; ++i)
+    EXPECT_THAT(all[i], HasSubstr("phase " + std::to_string(i) + ";"));
+}
+
+// The listener logs while other threads log: its lines are queued and
+// delivered like any other, and nothing deadlocks.
+TEST_F(LogSinkTest, ListenerThatLogsWhileOthersLogCompletes) {
+  listener.log_inside = true;
+  sink_->SetListener("", &listener);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 3; ++t)
+    threads.emplace_back([] {
+      for (int i = 0; i < 300; ++i)
+        LOG(Info) << "outer " << i;
+    });
+  for (auto& thread : threads)
+    thread.join();
+  ASSERT_TRUE(listener.WaitFor(1800));
+  const auto lines = listener.lines();
+  EXPECT_EQ(Tagged(lines, "outer ").size(), 900u);
+  EXPECT_EQ(Tagged(lines, "from inside").size(), 900u);
+}
+
+// A slow listener under four flat-out loggers: memory stays bounded and
+// the loggers finish (they never wait for the listener).
+TEST_F(LogSinkTest, SlowListenerKeepsTheQueueBounded) {
+  listener.delay_ms = 10;
+  sink_->SetListener("", &listener);
+  std::atomic<size_t> most_queued{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 3000; ++i) {
+        LOG(Info) << "flood " << i;
+        const size_t queued = sink_->QueuedLines();
+        size_t seen = most_queued.load();
+        while (queued > seen && !most_queued.compare_exchange_weak(seen, queued)) {
+        }
+      }
+    });
+  for (auto& thread : threads)
+    thread.join();
+  EXPECT_LE(most_queued.load(), CallbLogSink::kMaxQueuedLines);
+  EXPECT_GT(listener.lines().size(), 0u);
+}
+
+TEST_F(LogSinkTest, DestroyedWhileLinesFlow) {
+  listener.delay_ms = 1;
+  sink_->SetListener("", &listener);
+  std::atomic<bool> stop{false};
+  std::thread logger([&] {
+    while (!stop)
+      LOG(Info) << "flowing";
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  sink_.reset();  // removes itself, stops and joins its thread
+  stop = true;
+  logger.join();
+  const size_t received = listener.lines().size();
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(listener.lines().size(), received);  // nothing after destruction
+}
+
+// --- The process's sink through PluginManager ---------------------------------------------
+
+std::vector<std::string> ThreadNames() {
+  std::vector<std::string> names;
+  DIR* tasks = opendir("/proc/self/task");
+  if (tasks == nullptr)
+    return names;
+  while (dirent* entry = readdir(tasks)) {
+    if (entry->d_name[0] == '.')
+      continue;
+    std::ifstream comm(std::string("/proc/self/task/") + entry->d_name + "/comm");
+    std::string name;
+    std::getline(comm, name);
+    names.push_back(name);
+  }
+  closedir(tasks);
+  return names;
+}
+
+TEST(ProcessLogSinkTest, InitLogFileBeforeAnyManagerStartsTheThread) {
+  rtc::logging_internal::ResetForTesting();
+  ohos_desktop::SetHilogStderrEnabled(false);
+  EXPECT_EQ(CallbLogSink::Instance(), nullptr);
+  EXPECT_FALSE(rtc::LogLine::IsLoggable(rtc::LogSeverity::Error));  // logging is off
+  Listener listener;
+  CallbLogSink::setRenderLogFile("first.log", &listener);
+  ASSERT_NE(CallbLogSink::Instance(), nullptr);
+  EXPECT_TRUE(rtc::LogLine::IsLoggable(rtc::LogSeverity::Verbose));
+  // The thread names itself once it runs.
+  for (int attempt = 0; attempt < 200; ++attempt) {
+    const auto names = ThreadNames();
+    if (std::find(names.begin(), names.end(), "CallbackLogThre") != names.end())
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_THAT(ThreadNames(), ::testing::Contains("CallbackLogThre"));
+  LOG(Info) << "after";
+  ASSERT_TRUE(listener.WaitFor(1));
+  CallbLogSink::setRenderLogFile("first.log", nullptr);
+}
+
+TEST(ProcessLogSinkTest, ManagerSinkDeliversLinesLoggedBeforeAndAfterInitLogFile) {
+  rtc::logging_internal::ResetForTesting();
+  ohos_desktop::SetHilogStderrEnabled(false);
+  PluginManager* manager = PluginManager::GetInstance();  // creates the sink
+  LOG(Info) << "before listener";
+  Listener listener;
+  manager->InitLogFile("/data/render.log", &listener);
+  LOG(Info) << "after listener";
+  ASSERT_TRUE(listener.WaitFor(2));
+  const auto lines = listener.lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_THAT(Tagged(lines, "before listener"), ::testing::SizeIs(1));
+  EXPECT_THAT(Tagged(lines, "after listener"), ::testing::SizeIs(1));
+  bool found = false;
+  for (const auto& record : ohos_desktop::HilogRecords())
+    found = found || (record.tag == "PluginManager" && record.text == "InitLogFile /data/render.log");
+  EXPECT_TRUE(found);
+  manager->InitLogFile("", nullptr);
+}
+
+}  // namespace
