@@ -32,6 +32,7 @@
 #include "engine/i420_frame.h"
 #include "quon_render_image.h"
 #include "rtc_base/logging.h"
+#include "support/log_capture.h"
 #include "support/guarded_plane.h"
 
 namespace {
@@ -41,21 +42,7 @@ using engine::I420Frame;
 
 // --- Helpers -------------------------------------------------------------------
 
-class RecordingSink : public rtc::LogSink {
- public:
-  void OnLogMessage(const std::string& message) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(message);
-  }
-  std::vector<std::string> Lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+using test_support::RecordingSink;
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -274,7 +261,7 @@ class CaptureTest : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return dir_ + "/" + name; }
-  std::vector<std::string> Lines() { return sink_.Lines(); }
+  std::vector<std::string> Lines() { return sink_.lines(); }
   bool Logged(const std::string& text) {
     for (const std::string& line : Lines())
       if (line.find(text) != std::string::npos)

@@ -26,33 +26,18 @@
 #include "rtc_base/logging.h"
 #include "support/egl_driver_pin.h"
 #include "support/guarded_plane.h"
+#include "support/log_capture.h"
 
 namespace {
 
 using ohos_desktop::X11Surface;
+using test_support::AnyContains;
+using test_support::RecordingSink;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
 
 // --- Helpers -------------------------------------------------------------------
-
-class RecordingSink : public rtc::LogSink {
- public:
-  void OnLogMessage(const std::string& message) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(message);
-  }
-  std::vector<std::string> TakeLines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> lines;
-    lines.swap(lines_);
-    return lines;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
 
 // An I420 frame whose planes end at a guard page.
 struct Frame {
@@ -107,11 +92,6 @@ void ExpectNear(const Rgb& actual, const Rgb& expected, int tolerance, const std
   EXPECT_NEAR(actual.b, expected.b, tolerance) << what << " blue";
 }
 
-bool Contains_(const std::vector<std::string>& lines, const std::string& text) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
-}
-
 class EGLCoreTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -134,14 +114,7 @@ class EGLCoreTest : public ::testing::Test {
   // Traces written since the last call.
   std::vector<std::string> Traces() { return sink_.TakeLines(); }
 
-  // Platform lines (tag and text) written since the last call.
-  std::vector<std::string> PlatformLines() {
-    std::vector<std::string> lines;
-    for (const auto& record : ohos_desktop::HilogRecords())
-      lines.push_back(record.tag + " " + record.text);
-    ohos_desktop::ClearHilogRecords();
-    return lines;
-  }
+  std::vector<std::string> PlatformLines() { return test_support::TakePlatformLines(); }
 
   // EGL presents through its own connection to the server, so the picture
   // reaches the window a little after the swap returns: poll until `ready`
@@ -189,10 +162,10 @@ TEST_F(EGLCoreTest, InitBuildsEverythingAndLeavesNoContextCurrent) {
   EXPECT_FLOAT_EQ(core.drawnAspectRatio, 64.0f / 48.0f);
 
   const auto traces = Traces();
-  EXPECT_TRUE(Contains_(traces, ": EglContextInit: w,h=64,48,1.33333"));
-  EXPECT_TRUE(Contains_(traces, ": CreateEnvironment: context:0x"));
-  EXPECT_TRUE(Contains_(traces, ": CreateProgram: linked success!!!"));
-  EXPECT_TRUE(Contains_(traces, ": CreateEnvironment: m_positionHandle:"));
+  EXPECT_TRUE(AnyContains(traces, ": EglContextInit: w,h=64,48,1.33333"));
+  EXPECT_TRUE(AnyContains(traces, ": CreateEnvironment: context:0x"));
+  EXPECT_TRUE(AnyContains(traces, ": CreateProgram: linked success!!!"));
+  EXPECT_TRUE(AnyContains(traces, ": CreateEnvironment: m_positionHandle:"));
   const auto platform = PlatformLines();
   EXPECT_THAT(platform, Contains("[NATIVE] EGLCore::EglContextInit 1 64,48,"));
   EXPECT_THAT(platform, Contains("[NATIVE] EGLCore1:: createProgram linked success"));
@@ -224,7 +197,7 @@ TEST_F(EGLCoreTest, BadSizeReportsParamErrorAndChangesNothing) {
   }
   const auto traces = Traces();
   EXPECT_EQ(traces.size(), 4u);
-  EXPECT_FALSE(Contains_(traces, "window=nullptr"));
+  EXPECT_FALSE(AnyContains(traces, "window=nullptr"));
 }
 
 // A window id the display does not know: the surface step fails, and the
@@ -234,7 +207,7 @@ TEST_F(EGLCoreTest, UnknownWindowFailsAtSurfaceAndReleaseCleansUp) {
   EGLCore core;
   void* bogus = reinterpret_cast<void*>(static_cast<uintptr_t>(0x1fffff0));
   EXPECT_FALSE(core.EglContextInit(bogus, 16, 16));
-  EXPECT_TRUE(Contains_(Traces(), ": CreateEnvironment: surface is null"));
+  EXPECT_TRUE(AnyContains(Traces(), ": CreateEnvironment: surface is null"));
   EXPECT_THAT(PlatformLines(),
               Contains("[NATIVE] EGLCore:: eglCreateWindowSurface: unable to create surface"));
   EXPECT_NE(core.display, nullptr);
@@ -484,11 +457,11 @@ TEST_F(EGLCoreTest, TexturesAndMatrixAreMadeOnceThenReused) {
 
   Frame(32, 24, 100, 128, 128).Draw(core);
   auto traces = Traces();
-  EXPECT_TRUE(Contains_(traces, ": onRenderData: ytid:"));
-  EXPECT_TRUE(Contains_(traces, ": onRenderData: utid:"));
-  EXPECT_TRUE(Contains_(traces, ": onRenderData: vtid:"));
-  EXPECT_TRUE(Contains_(traces, ": matraix: w:h=32,24,frameWidth:frameHeight=0,0"));
-  EXPECT_TRUE(Contains_(traces, ": matraix: type = 2"));
+  EXPECT_TRUE(AnyContains(traces, ": onRenderData: ytid:"));
+  EXPECT_TRUE(AnyContains(traces, ": onRenderData: utid:"));
+  EXPECT_TRUE(AnyContains(traces, ": onRenderData: vtid:"));
+  EXPECT_TRUE(AnyContains(traces, ": matraix: w:h=32,24,frameWidth:frameHeight=0,0"));
+  EXPECT_TRUE(AnyContains(traces, ": matraix: type = 2"));
   EXPECT_FALSE(PlatformLines().empty());
   const GLuint y = core._ytid, u = core._utid, v = core._vtid;
   EXPECT_NE(y, 0u);
@@ -501,8 +474,8 @@ TEST_F(EGLCoreTest, TexturesAndMatrixAreMadeOnceThenReused) {
   // A new size recomputes the matrix and keeps the textures.
   Frame(31, 23, 100, 128, 128).Draw(core);
   traces = Traces();
-  EXPECT_TRUE(Contains_(traces, ": matraix: w:h=31,23,frameWidth:frameHeight=32,24"));
-  EXPECT_FALSE(Contains_(traces, "ytid:"));
+  EXPECT_TRUE(AnyContains(traces, ": matraix: w:h=31,23,frameWidth:frameHeight=32,24"));
+  EXPECT_FALSE(AnyContains(traces, "ytid:"));
   EXPECT_EQ(core._ytid, y);
   EXPECT_EQ(core._utid, u);
   EXPECT_EQ(core._vtid, v);
@@ -516,13 +489,13 @@ TEST_F(EGLCoreTest, ScaleTypeTakesEffectOnlyWhenItChanges) {
   frame.Draw(core);
   Traces();
   core.SetScaleType(2);  // already in force
-  EXPECT_TRUE(Contains_(Traces(), ": SetScaleType: before.type:2,new :2"));
+  EXPECT_TRUE(AnyContains(Traces(), ": SetScaleType: before.type:2,new :2"));
   frame.Draw(core);
   EXPECT_TRUE(Traces().empty());
   core.SetScaleType(3);
   Traces();
   frame.Draw(core);
-  EXPECT_TRUE(Contains_(Traces(), ": matraix: type = 3"));
+  EXPECT_TRUE(AnyContains(Traces(), ": matraix: type = 3"));
   EXPECT_EQ(core.scaleType, 3);
 }
 
@@ -548,8 +521,8 @@ TEST_F(EGLCoreTest, FillBlackClearsAndDropsTextures) {
   // Same size afterwards: fresh textures, same matrix.
   frame.Draw(core);
   const auto traces = Traces();
-  EXPECT_TRUE(Contains_(traces, "ytid:"));
-  EXPECT_FALSE(Contains_(traces, "matraix"));
+  EXPECT_TRUE(AnyContains(traces, "ytid:"));
+  EXPECT_FALSE(AnyContains(traces, "matraix"));
 }
 
 TEST_F(EGLCoreTest, DrawingWithoutEnvironmentReportsAndChangesNothing) {
@@ -559,8 +532,8 @@ TEST_F(EGLCoreTest, DrawingWithoutEnvironmentReportsAndChangesNothing) {
   frame.Draw(core);
   core.FillBlack();
   const auto traces = Traces();
-  EXPECT_TRUE(Contains_(traces, ": onRenderData: makecureent failed"));
-  EXPECT_TRUE(Contains_(traces, ": FillBlack: makecureent failed"));
+  EXPECT_TRUE(AnyContains(traces, ": onRenderData: makecureent failed"));
+  EXPECT_TRUE(AnyContains(traces, ": FillBlack: makecureent failed"));
   const auto platform = PlatformLines();
   EXPECT_THAT(platform, Contains("[NATIVE] EGLCore shard contxt makecureent failed!!!"));
   EXPECT_THAT(platform, Contains("[NATIVE] EGLCore shard1 contxt makecureent failed!!!"));
@@ -573,7 +546,7 @@ TEST_F(EGLCoreTest, DrawingWithoutEnvironmentReportsAndChangesNothing) {
   core.Release();
   Traces();
   frame.Draw(core);
-  EXPECT_TRUE(Contains_(Traces(), "makecureent failed"));
+  EXPECT_TRUE(AnyContains(Traces(), "makecureent failed"));
 }
 
 TEST_F(EGLCoreTest, BadFramesAreRefusedBeforeAnyDrawing) {
@@ -627,7 +600,7 @@ TEST_F(EGLCoreTest, ReleasingOneCoreLeavesAnotherDrawing) {
   white.Draw(first);
   first.Release();
   white.Draw(second);
-  EXPECT_FALSE(Contains_(Traces(), "makecureent failed"));
+  EXPECT_FALSE(AnyContains(Traces(), "makecureent failed"));
   const auto p = PixelsWhen(*second_window, [&](const auto& px) {
     return At(px, *second_window, 16, 16) == 0xffffff;
   });

@@ -20,6 +20,7 @@
 #include "rtc_base/logging.h"
 #include "rtc_base/stringbuilder.h"
 #include "rtc_base/timeutils.h"
+#include "support/log_capture.h"
 
 namespace rtc {
 namespace {
@@ -27,23 +28,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::MatchesRegex;
-
-// Records every line it receives.
-class RecordingSink : public LogSink {
- public:
-  void OnLogMessage(const std::string& message) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(message);
-  }
-  std::vector<std::string> lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+using test_support::RecordingSink;
 
 class LoggingTest : public ::testing::Test {
  protected:

@@ -13,6 +13,7 @@
 #include "desktop/xcomponent_host.h"
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
+#include "support/log_capture.h"
 
 namespace {
 
@@ -22,36 +23,26 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ohos_desktop::NapiFunction;
 
-class RecordingSink : public rtc::LogSink {
- public:
-  void OnLogMessage(const std::string& message) override { lines.push_back(message); }
-  std::vector<std::string> lines;
-};
-
 class ManagerTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    ohos_desktop::SetHilogStderrEnabled(false);
+    // Created first: making the manager starts the log sink, whose own lines
+    // and logging configuration are not what these tests look at.
+    manager_ = PluginManager::GetInstance();
     rtc::logging_internal::ResetForTesting();
     rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
-    ohos_desktop::SetHilogStderrEnabled(false);
     ohos_desktop::ClearHilogRecords();
     ohos_desktop::ClearNapiFailures();
-    manager_ = PluginManager::GetInstance();
   }
   void TearDown() override {
     ohos_desktop::ClearNapiFailures();
     rtc::LogLine::RemoveSink(&sink_);
   }
 
-  std::vector<std::string> PlatformLines() {
-    std::vector<std::string> lines;
-    for (const auto& record : ohos_desktop::HilogRecords())
-      lines.push_back(record.tag + " " + record.text);
-    ohos_desktop::ClearHilogRecords();
-    return lines;
-  }
+  std::vector<std::string> PlatformLines() { return test_support::TakePlatformLines(); }
 
-  RecordingSink sink_;
+  test_support::RecordingSink sink_;
   PluginManager* manager_ = nullptr;
 };
 
@@ -81,7 +72,7 @@ TEST_F(ManagerTest, ScaleTypesOneToThreeOnlyForRegisteredRenderers) {
   std::string id = "scale";
   EXPECT_FALSE(manager_->SetScaleType(id, 2));  // unregistered: no renderer made
   EXPECT_EQ(manager_->FindRender(id), nullptr);
-  EXPECT_THAT(sink_.lines.back(), HasSubstr("(quon_renderManager:102): SetScaleType: .id=scale,type=2,instance=0"));
+  EXPECT_THAT(sink_.lines().back(), HasSubstr("(quon_renderManager:102): SetScaleType: .id=scale,type=2,instance=0"));
   PluginRender* render = manager_->GetRender(id);
   for (int type : {0, 4, -1})
     EXPECT_FALSE(manager_->SetScaleType(id, type)) << type;
@@ -167,10 +158,8 @@ TEST_F(BindingTest, BindsTheComponentAndRegistersCallbacks) {
   std::string id = "bound";
   EXPECT_NE(manager_->FindRender(id), nullptr);
   EXPECT_EQ(PluginManager::m_nativeXComponentMap[id], component.get());
-  EXPECT_TRUE(std::any_of(sink_.lines.begin(), sink_.lines.end(), [](const std::string& line) {
-    return line.find("(quon_renderManager:67): Export: .idstr:bound,nativeXComponent:0x") !=
-           std::string::npos;
-  }));
+  EXPECT_TRUE(test_support::AnyContains(
+      sink_.lines(), "(quon_renderManager:67): Export: .idstr:bound,nativeXComponent:0x"));
 
   // Binding again keeps one entry and one renderer.
   PluginRender* render = manager_->FindRender(id);

@@ -24,6 +24,7 @@
 #include "quon_render.h"
 #include "rtc_base/logging.h"
 #include "support/egl_driver_pin.h"
+#include "support/log_capture.h"
 #include "support/test_frame.h"
 
 namespace {
@@ -32,34 +33,13 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
-
-class RecordingSink : public rtc::LogSink {
- public:
-  void OnLogMessage(const std::string& message) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(message);
-  }
-  std::vector<std::string> TakeLines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<std::string> lines;
-    lines.swap(lines_);
-    return lines;
-  }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
-};
+using test_support::AnyContains;
+using test_support::RecordingSink;
 
 std::string ToString(const void* pointer) {
   std::ostringstream text;
   text << pointer;
   return text.str();
-}
-
-bool AnyContains(const std::vector<std::string>& lines, const std::string& text) {
-  return std::any_of(lines.begin(), lines.end(),
-                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
 }
 
 // Records the order in which observers are told.
@@ -90,13 +70,7 @@ class RenderTest : public ::testing::Test {
   }
   void TearDown() override { rtc::LogLine::RemoveSink(&sink_); }
 
-  std::vector<std::string> PlatformLines() {
-    std::vector<std::string> lines;
-    for (const auto& record : ohos_desktop::HilogRecords())
-      lines.push_back(record.tag + " " + record.text);
-    ohos_desktop::ClearHilogRecords();
-    return lines;
-  }
+  std::vector<std::string> PlatformLines() { return test_support::TakePlatformLines(); }
 
   RecordingSink sink_;
 };

@@ -1,0 +1,57 @@
+#ifndef TESTS_SUPPORT_LOG_CAPTURE_H_
+#define TESTS_SUPPORT_LOG_CAPTURE_H_
+
+// What the code under test logged: runtime lines through a recording sink,
+// platform lines from the stand-in's record list.
+
+#include <algorithm>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "desktop/hilog_records.h"
+#include "rtc_base/logging.h"
+
+namespace test_support {
+
+// Records every runtime line it receives; safe from any thread.
+class RecordingSink : public rtc::LogSink {
+ public:
+  void OnLogMessage(const std::string& message) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lines_.push_back(message);
+  }
+  std::vector<std::string> lines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lines_;
+  }
+  // The lines received since the last call.
+  std::vector<std::string> TakeLines() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<std::string> lines;
+    lines.swap(lines_);
+    return lines;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::vector<std::string> lines_;
+};
+
+// Platform lines recorded since the last call, as "tag text".
+inline std::vector<std::string> TakePlatformLines() {
+  std::vector<std::string> lines;
+  for (const auto& record : ohos_desktop::HilogRecords())
+    lines.push_back(record.tag + " " + record.text);
+  ohos_desktop::ClearHilogRecords();
+  return lines;
+}
+
+inline bool AnyContains(const std::vector<std::string>& lines, const std::string& text) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
+}  // namespace test_support
+
+#endif  // TESTS_SUPPORT_LOG_CAPTURE_H_
