@@ -9,10 +9,23 @@
 // A wake-up that arrives while nobody waits is remembered and ends the next
 // Wait at once. Wait returns false only when the system's wait call fails
 // with an error other than EINTR.
+//
+// The physical server is also a socket factory: its asynchronous sockets
+// report readiness through signals emitted on the waiting thread.
+//
+//   rtc::AsyncSocket* socket = server->OpenAsyncSocket(AF_INET, SOCK_STREAM);
+//   socket->Connected.connect(&client, &Client::OnConnected);
+//   socket->ReadReady.connect(&client, &Client::OnRead);
+//   socket->Closed.connect(&client, &Client::OnClosed);
+//   socket->Connect(rtc::SocketEndpoint::FromHostName("localhost", 8080));
+//
+// Readiness is one-shot: a signal is emitted once, and again only after the
+// socket was asked for more (Recv, Send or Accept ask again by themselves).
 
 #include <stdint.h>
 #include <sys/epoll.h>
 #include <sys/select.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <memory>
@@ -20,10 +33,13 @@
 #include <vector>
 
 #include "rtc_base/event.h"
+#include "rtc_base/nethelpers.h"
 #include "rtc_base/recursive_mutex.h"
+#include "rtc_base/sigslot.h"
 
 namespace rtc {
 
+class AsyncResolver;
 class AsyncSocket;
 class MessageQueue;
 class PhysicalSocketServer;
@@ -146,13 +162,19 @@ class PhysicalSocketServer : public SocketServer {
   PhysicalSocketServer(const PhysicalSocketServer&) = delete;
   PhysicalSocketServer& operator=(const PhysicalSocketServer&) = delete;
 
-  // Sockets come with the network layer; until then there are none.
+  // A blocking socket that the server does not watch; null when the
+  // system refuses the descriptor.
   Socket* OpenSocket(int family, int type) override;
+  // A non-blocking socket whose readiness becomes its signals; null when
+  // the system refuses the descriptor.
   AsyncSocket* OpenAsyncSocket(int family, int type) override;
   void AttachQueue(MessageQueue* queue) override;
   bool Wait(int timeout_ms, bool process_io) override;
   void WakeUp() override;
+  // Takes over a connected descriptor (made non-blocking) as an
+  // asynchronous socket. The caller owns the result.
   virtual AsyncSocket* AdoptSocket(int fd);
+  // POSIX signals are not handled here yet: false.
   virtual bool SetSignalHandler(int signum, void (*handler)(int));
 
   // Registration, from any thread; handlers running inside Wait may call
@@ -165,6 +187,10 @@ class PhysicalSocketServer : public SocketServer {
   bool uses_epoll() const { return epoll_fd_ != -1; }
   // Entries in the epoll result array (0 before the first epoll wait).
   size_t epoll_capacity() const { return epoll_events_.size(); }
+  // EPOLL_CTL_MOD calls made so far by UpdateInterest.
+  uint64_t interest_updates() const { return interest_updates_.load(); }
+  // Registered dispatchers, pending changes included.
+  size_t dispatcher_count();
 
  private:
   bool WaitWithEpoll(int timeout_ms);
@@ -192,6 +218,181 @@ class PhysicalSocketServer : public SocketServer {
   // Touched only by the waiting thread; the signaler clears it from inside
   // delivery to end the current Wait.
   bool keep_waiting_ = false;
+  std::atomic<uint64_t> interest_updates_{0};
+};
+
+// --- Sockets -----------------------------------------------------------------
+
+// A socket on an operating-system descriptor. Failures return -1 (or null)
+// with the reason in LastError(), the errno of the system call; every call
+// records errno right after its system call, also when it succeeded.
+class Socket {
+ public:
+  enum ConnectionState {
+    STATE_CLOSED = 0,
+    STATE_CONNECTING = 1,  // also a listening socket
+    STATE_CONNECTED = 2,
+  };
+  // Option ids for GetOpt and SetOpt; other ids give -1.
+  enum Option {
+    OPT_NO_FRAGMENT = 0,   // path MTU discovery: 1 = don't fragment
+    OPT_RECV_BUFFER = 1,   // SO_RCVBUF
+    OPT_SEND_BUFFER = 2,   // SO_SNDBUF
+    OPT_TCP_NO_DELAY = 3,  // TCP_NODELAY
+    OPT_DSCP = 5,          // not supported: logged, -1
+  };
+
+  virtual ~Socket() = default;
+
+  // Empty when the system cannot tell.
+  virtual SocketEndpoint GetLocalAddress() = 0;
+  virtual SocketEndpoint GetRemoteAddress() = 0;
+  virtual int Bind(const SocketEndpoint& address) = 0;
+  // 0 when connected or on the way (a host name is resolved first); -1
+  // with LastError() EALREADY on a socket that is not closed.
+  virtual int Connect(const SocketEndpoint& address) = 0;
+  // Bytes sent, or -1. Never raises SIGPIPE: a closed peer gives EPIPE.
+  virtual int Send(const void* data, size_t length) = 0;
+  virtual int SendTo(const void* data, size_t length, const SocketEndpoint& address) = 0;
+  // Bytes received, or -1. The end of a stream reads as -1 with EAGAIN and
+  // is reported by the Closed signal. `timestamp`, when given, receives the
+  // datagram's arrival in microseconds, or -1.
+  virtual int Recv(void* buffer, size_t length, int64_t* timestamp) = 0;
+  virtual int RecvFrom(void* buffer, size_t length, SocketEndpoint* from,
+                       int64_t* timestamp) = 0;
+  virtual int Listen(int backlog) = 0;
+  // A new socket owned by the caller, or null. `from` may be null.
+  virtual Socket* Accept(SocketEndpoint* from) = 0;
+  // 0 on a closed socket.
+  virtual int Close() = 0;
+  virtual int LastError() = 0;
+  virtual void SetLastError(int error) = 0;
+  virtual ConnectionState State() = 0;
+  virtual int GetOpt(int option, int* value) = 0;
+  virtual int SetOpt(int option, int value) = 0;
+};
+
+// A socket that reports readiness through signals, emitted on its server's
+// waiting thread. Do not destroy a socket from inside one of its own
+// signals: Close() it there and destroy it afterwards.
+class AsyncSocket : public Socket {
+ public:
+  // Data can be read, or a listening socket has a connection to Accept().
+  // Other threads may connect to these two while they are emitted.
+  sigslot::notifier<sigslot::multi_threaded, AsyncSocket*> ReadReady;
+  // Data can be written again.
+  sigslot::notifier<sigslot::multi_threaded, AsyncSocket*> WriteReady;
+  // A connect has completed.
+  sigslot::notifier<sigslot::single_threaded, AsyncSocket*> Connected;
+  // The peer closed the stream or the connection failed; the error code,
+  // 0 for an orderly end.
+  sigslot::notifier<sigslot::single_threaded, AsyncSocket*, int> Closed;
+};
+
+class PhysicalSocket : public AsyncSocket, public sigslot::has_slots<sigslot::single_threaded> {
+ public:
+  // With a descriptor, the socket starts connected and takes it over.
+  explicit PhysicalSocket(PhysicalSocketServer* server, int fd = -1);
+  ~PhysicalSocket() override;
+  PhysicalSocket(const PhysicalSocket&) = delete;
+  PhysicalSocket& operator=(const PhysicalSocket&) = delete;
+
+  SocketEndpoint GetLocalAddress() override;
+  SocketEndpoint GetRemoteAddress() override;
+  int Bind(const SocketEndpoint& address) override;
+  int Connect(const SocketEndpoint& address) override;
+  int Send(const void* data, size_t length) override;
+  int SendTo(const void* data, size_t length, const SocketEndpoint& address) override;
+  int Recv(void* buffer, size_t length, int64_t* timestamp) override;
+  int RecvFrom(void* buffer, size_t length, SocketEndpoint* from,
+               int64_t* timestamp) override;
+  int Listen(int backlog) override;
+  Socket* Accept(SocketEndpoint* from) override;
+  int Close() override;
+  int LastError() override;
+  void SetLastError(int error) override;
+  ConnectionState State() override;
+  int GetOpt(int option, int* value) override;
+  int SetOpt(int option, int value) override;
+
+  // Closes any descriptor first. True when a new one was made.
+  virtual bool Open(int family, int type);
+  // The system calls, for classes that need to see or shape them.
+  virtual int RawAccept(int fd, sockaddr* address, socklen_t* length);
+  virtual int RawSend(int fd, const void* data, int length, int flags);
+  virtual int RawSendTo(int fd, const void* data, int length, int flags,
+                        const sockaddr* address, socklen_t address_length);
+  // The DISPATCH_* bits the socket wants next: replaced, added, removed.
+  virtual void SetEnabled(uint8_t events);
+  virtual void Enable(uint8_t events);
+  virtual void Disable(uint8_t events);
+
+  uint8_t enabled_events() const { return enabled_events_.load(); }
+  int descriptor() const { return fd_.load(); }
+
+ protected:
+  int ConnectNow(const SocketEndpoint& address);
+  void OnResolved(AsyncResolverInterface* resolver);
+  // The shared ends of the send and receive calls.
+  int FinishSend(int sent, size_t length);
+  int FinishReceive(int received, int error, int64_t* timestamp, int log_line,
+                    const char* log_text);
+  // Records errno as the last error and returns it.
+  int RecordErrno();
+  bool IsBlockingError(int error) const;
+
+  PhysicalSocketServer* const server_;
+  // Plain in the single-threaded use; atomic because the waiting thread
+  // reads them while the owner may change them.
+  std::atomic<int> fd_;
+  std::atomic<ConnectionState> state_;
+  std::atomic<uint8_t> enabled_events_{0};
+  bool is_udp_ = false;
+  // The resolver of a connect to a host name; released by Close().
+  AsyncResolver* resolver_ = nullptr;
+
+ private:
+  RecursiveMutex lock_;  // guards last_error_
+  int last_error_ = 0;
+};
+
+// A PhysicalSocket registered with its server: readiness found by Wait()
+// becomes the socket's signals.
+class SocketDispatcher : public Dispatcher, public PhysicalSocket {
+ public:
+  explicit SocketDispatcher(PhysicalSocketServer* server);
+  // Takes over `fd`; Register() makes it non-blocking and watched.
+  SocketDispatcher(int fd, PhysicalSocketServer* server);
+  ~SocketDispatcher() override;
+
+  uint32_t WantedEvents() override;
+  void BeforeEvent(uint32_t events) override;
+  void HandleEvent(uint32_t events, int error) override;
+  int Descriptor() override;
+  bool IsPeerClosed() override;
+
+  // Open(AF_INET, type).
+  virtual bool Open(int type);
+  bool Open(int family, int type) override;
+  int Close() override;
+  void SetEnabled(uint8_t events) override;
+  void Enable(uint8_t events) override;
+  void Disable(uint8_t events) override;
+
+  // Non-blocking, and added to the server.
+  void Register();
+
+ private:
+  void Unregister();
+
+  // Tells the server when the epoll interest of the enabled bits changed
+  // from `old_events`; inside an event batch, only the batch's end does.
+  void SyncInterest(int old_events);
+
+  // The enabled bits at the start of the event batch being handled, -1
+  // outside one.
+  std::atomic<int> batch_saved_events_{-1};
+  bool registered_ = false;
 };
 
 }  // namespace rtc
