@@ -21,6 +21,8 @@
 //
 // Readiness is one-shot: a signal is emitted once, and again only after the
 // socket was asked for more (Recv, Send or Accept ask again by themselves).
+// It can also run handlers of POSIX signals on the waiting thread:
+// SetSignalHandler().
 
 #include <stdint.h>
 #include <sys/epoll.h>
@@ -28,6 +30,7 @@
 #include <sys/socket.h>
 
 #include <atomic>
+#include <map>
 #include <memory>
 #include <set>
 #include <vector>
@@ -43,6 +46,7 @@ class AsyncResolver;
 class AsyncSocket;
 class MessageQueue;
 class PhysicalSocketServer;
+class PosixSignalDispatcher;
 class Socket;
 
 // Readiness bits, combined with OR.
@@ -174,7 +178,10 @@ class PhysicalSocketServer : public SocketServer {
   // Takes over a connected descriptor (made non-blocking) as an
   // asynchronous socket. The caller owns the result.
   virtual AsyncSocket* AdoptSocket(int fd);
-  // POSIX signals are not handled here yet: false.
+  // Runs `handler` for the POSIX signal `signum` on the waiting thread,
+  // inside Wait, instead of in signal context. SIG_DFL or SIG_IGN restore
+  // that disposition and forget the handler. True on success. Call it on
+  // the waiting thread (or before anyone waits).
   virtual bool SetSignalHandler(int signum, void (*handler)(int));
 
   // Registration, from any thread; handlers running inside Wait may call
@@ -191,6 +198,8 @@ class PhysicalSocketServer : public SocketServer {
   uint64_t interest_updates() const { return interest_updates_.load(); }
   // Registered dispatchers, pending changes included.
   size_t dispatcher_count();
+  // The signal dispatcher, null while no signal has a handler.
+  PosixSignalDispatcher* signal_dispatcher() { return signal_dispatcher_.get(); }
 
  private:
   bool WaitWithEpoll(int timeout_ms);
@@ -204,7 +213,7 @@ class PhysicalSocketServer : public SocketServer {
                         bool check_error);
 
   // Owned; created on demand by SetSignalHandler.
-  std::unique_ptr<Dispatcher> signal_dispatcher_;
+  std::unique_ptr<PosixSignalDispatcher> signal_dispatcher_;
   int epoll_fd_ = -1;
   std::vector<epoll_event> epoll_events_;
   // Registered dispatchers, not owned. While the select path delivers
@@ -393,6 +402,50 @@ class SocketDispatcher : public Dispatcher, public PhysicalSocket {
   // outside one.
   std::atomic<int> batch_saved_events_{-1};
   bool registered_ = false;
+};
+
+// --- POSIX signals -----------------------------------------------------------
+
+// The process-level handler that records `signum` (0 to 127; others are
+// dropped) and wakes the servers' signal dispatchers. Safe in signal
+// context; leaves errno as it found it.
+void RelaySignal(int signum);
+// sigaction(signum) with `handler`, an empty mask and SA_RESTART; true
+// when installed.
+bool InstallSigaction(int signum, void (*handler)(int));
+
+// Watches the relay's pipe for a server and calls, on the waiting thread,
+// the handler of each signal that arrived, lowest number first. A signal
+// that arrives several times before it is handled is handled once.
+class PosixSignalDispatcher : public Dispatcher {
+ public:
+  // Registers with `server`; removes itself when destroyed.
+  explicit PosixSignalDispatcher(PhysicalSocketServer* server);
+  ~PosixSignalDispatcher() override;
+  PosixSignalDispatcher(const PosixSignalDispatcher&) = delete;
+  PosixSignalDispatcher& operator=(const PosixSignalDispatcher&) = delete;
+
+  void SetHandler(int signum, void (*handler)(int));
+  void ClearHandler(int signum);
+  bool HasHandlers() const { return !handlers_.empty(); }
+  // For a server that drops this dispatcher from inside one of its
+  // handlers: it deletes itself once the current delivery has finished.
+  // Returns false when it is not delivering (the caller deletes it).
+  bool DeleteWhenDelivered();
+
+  uint32_t WantedEvents() override;
+  // Drains the relay's pipe.
+  void BeforeEvent(uint32_t events) override;
+  // Calls the handlers of the signals that arrived.
+  void HandleEvent(uint32_t events, int error) override;
+  int Descriptor() override;
+  bool IsPeerClosed() override;
+
+ private:
+  PhysicalSocketServer* const server_;
+  std::map<int, void (*)(int)> handlers_;
+  bool delivering_ = false;
+  bool orphaned_ = false;
 };
 
 }  // namespace rtc
