@@ -294,7 +294,8 @@ class AsyncSocket : public Socket {
   // A connect has completed.
   sigslot::notifier<sigslot::single_threaded, AsyncSocket*> Connected;
   // The peer closed the stream or the connection failed; the error code,
-  // 0 for an orderly end.
+  // 0 for an orderly end. Close the socket then: until it is closed, a
+  // pending error keeps the server's epoll wait returning at once.
   sigslot::notifier<sigslot::single_threaded, AsyncSocket*, int> Closed;
 };
 
