@@ -172,8 +172,15 @@ TEST(ThreadSendTest, ClearReleasesABlockedSenderWithoutRunningItsHandler) {
   auto thread = NewThread();
   ASSERT_TRUE(thread->Start());
   Event gate(false, false);
-  FunctionHandler blocker([&](Message*) { gate.Wait(kForever); });
+  Event blocked(false, false);
+  FunctionHandler blocker([&](Message*) {
+    blocked.Set();
+    gate.Wait(kForever);
+  });
   thread->Post(PostLocation(), &blocker);
+  // The send must find the thread busy: one that arrived before the blocker
+  // ran would be served first, and nothing would be left to clear.
+  ASSERT_TRUE(blocked.Wait(kForever));
   std::atomic<bool> ran{false};
   FunctionHandler cancelled([&](Message*) { ran = true; });
   std::atomic<int> destroyed{0};
