@@ -20,7 +20,7 @@
 #include "rtc_base/logging.h"
 #include "rtc_base/stringbuilder.h"
 #include "rtc_base/timeutils.h"
-#include "support/log_capture.h"
+#include "support/recording_sink.h"
 
 namespace rtc {
 namespace {

@@ -13,12 +13,13 @@
 
 #include "rtc_base/logging.h"
 #include "rtc_base/messagequeue.h"
+#include "support/recording_sink.h"
 
 namespace rtc {
 namespace testing {
 
 // Collects every runtime log line, Verbose and up, while it lives.
-class LogCapture : public LogSink {
+class LogCapture : public test_support::RecordingSink {
  public:
   LogCapture() {
     logging_internal::ResetForTesting();
@@ -26,14 +27,6 @@ class LogCapture : public LogSink {
   }
   ~LogCapture() override { logging_internal::ResetForTesting(); }
 
-  void OnLogMessage(const std::string& message) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back(message);
-  }
-  std::vector<std::string> lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
   // Lines that contain `text`.
   int Count(const std::string& text) {
     int count = 0;
@@ -41,10 +34,6 @@ class LogCapture : public LogSink {
       count += line.find(text) != std::string::npos ? 1 : 0;
     return count;
   }
-
- private:
-  std::mutex mutex_;
-  std::vector<std::string> lines_;
 };
 
 // A payload that counts its destruction.
