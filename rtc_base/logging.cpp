@@ -252,9 +252,11 @@ LogLine::~LogLine() {
   if (pooled_)
     CurrentThreadStream().in_use = false;
 
+  // The whole text, not up to a NUL streamed in the message: the newline
+  // must reach stderr or the next line runs on into this one.
   if (static_cast<int>(severity_) >=
       g_stderr_threshold.load(std::memory_order_relaxed)) {
-    fputs(text.c_str(), stderr);
+    fwrite(text.data(), 1, text.size(), stderr);
     fflush(stderr);
   }
 

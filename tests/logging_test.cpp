@@ -137,6 +137,17 @@ TEST_F(LoggingTest, LongMessagesArriveWhole) {
   LogLine::RemoveSink(&sink);
 }
 
+TEST_F(LoggingTest, MessageWithNulReachesStderrWhole) {
+  LogLine::Configure("info debug");
+  RecordingSink sink;
+  LogLine::AddSink(&sink, LogSeverity::Verbose);
+  const std::string message("before\0after", 12);
+  const std::string err = Stderr([&] { LOG_AT(nullptr, 0, Info) << message; });
+  EXPECT_EQ(err, message + "\n");
+  EXPECT_THAT(sink.lines(), ElementsAre(message + "\n"));
+  LogLine::RemoveSink(&sink);
+}
+
 // --- Thresholds and sinks --------------------------------------------------
 
 TEST_F(LoggingTest, EachSinkGetsLinesAtOrAboveItsThreshold) {
