@@ -2,6 +2,7 @@
 
 #include <stdint.h>
 
+#include <atomic>
 #include <map>
 #include <mutex>
 
@@ -30,6 +31,13 @@ const EGLint kContextAttribs[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
 // at the top.
 const GLfloat kVertices[] = {-1.0f, 1.0f, 1.0f, 1.0f, -1.0f, -1.0f, 1.0f, -1.0f};
 const GLfloat kTexCoords[] = {0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
+
+std::atomic<EglStep> g_failing_step{EglStep::kNone};
+
+// Whether a test asked `step` to fail (see eglcore_testing::FailStep).
+bool Failing(EglStep step) {
+  return g_failing_step.load(std::memory_order_relaxed) == step;
+}
 
 // Handles appear in platform lines as integers.
 int AsInt(const void* handle) {
@@ -74,6 +82,12 @@ bool ReleaseDisplay(EGLDisplay display, bool held) {
 }
 
 }  // namespace
+
+namespace eglcore_testing {
+void FailStep(EglStep step) {
+  g_failing_step.store(step, std::memory_order_relaxed);
+}
+}  // namespace eglcore_testing
 
 // The object's address, the operation, then the text.
 #define TRACE(severity, operation) \
@@ -143,7 +157,7 @@ bool EGLCore::EglContextInit(void* window, int32_t w, int32_t h) {
 }
 
 bool EGLCore::CreateEnvironment() {
-  display = eglGetDisplay(EGL_DEFAULT_DISPLAY);
+  display = Failing(EglStep::kGetDisplay) ? EGL_NO_DISPLAY : eglGetDisplay(EGL_DEFAULT_DISPLAY);
   if (display == EGL_NO_DISPLAY) {
     TRACE(Error, "ContextInit") << "eglDisplay error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: eglGetDisplay: unable to get EGL display");
@@ -151,7 +165,7 @@ bool EGLCore::CreateEnvironment() {
   }
   EGLint major = 0;
   EGLint minor = 0;
-  if (!eglInitialize(display, &major, &minor)) {
+  if (Failing(EglStep::kInitialize) || !eglInitialize(display, &major, &minor)) {
     TRACE(Error, "ContextInit") << "eglInitialize failed";
     PLATFORM(LOG_ERROR, kNativeTag,
              "EGLCore:: eglInitialize: unable to get initialize EGL display");
@@ -162,14 +176,15 @@ bool EGLCore::CreateEnvironment() {
     displayAcquired = true;
   }
   EGLint count = 0;
-  if (!eglChooseConfig(display, kConfigAttribs, &config, 1, &count)) {
+  if (Failing(EglStep::kChooseConfig) ||
+      !eglChooseConfig(display, kConfigAttribs, &config, 1, &count)) {
     TRACE(Error, "ContextInit") << "eglChooseConfig failed";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::eglChooseConfig: unable to choose configs");
     return false;
   }
   // A window the platform does not know is refused here: some EGL
   // implementations crash instead of failing when handed one.
-  if (NativeWindowExists(nativeWindow)) {
+  if (!Failing(EglStep::kCreateSurface) && NativeWindowExists(nativeWindow)) {
     surface = eglCreateWindowSurface(
         display, config,
         static_cast<EGLNativeWindowType>(reinterpret_cast<uintptr_t>(nativeWindow)), nullptr);
@@ -180,8 +195,10 @@ bool EGLCore::CreateEnvironment() {
     return FailEnvironment();
   }
   // A failed context shows up as a failure to make it current.
-  context = eglCreateContext(display, config, EGL_NO_CONTEXT, kContextAttribs);
-  if (!eglMakeCurrent(display, surface, surface, context)) {
+  context = Failing(EglStep::kCreateContext)
+                ? EGL_NO_CONTEXT
+                : eglCreateContext(display, config, EGL_NO_CONTEXT, kContextAttribs);
+  if (Failing(EglStep::kMakeCurrent) || !eglMakeCurrent(display, surface, surface, context)) {
     TRACE(Error, "CreateEnvironment") << "eglMakeCurrent failed";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::eglMakeCurrent failed");
     return FailEnvironment();
@@ -269,7 +286,9 @@ void EGLCore::DestroyEglObjects() {
 // --- Program -------------------------------------------------------------------
 
 GLuint EGLCore::LoadShader(GLenum type, const char* source) {
-  const GLuint shader = glCreateShader(type);
+  const EglStep step =
+      type == GL_VERTEX_SHADER ? EglStep::kCreateVertexShader : EglStep::kCreateFragmentShader;
+  const GLuint shader = Failing(step) ? 0 : glCreateShader(type);
   if (shader == 0) {
     TRACE(Error, "LoadShader") << "glCreateShader unable to load shader";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: glCreateShader unable to load shader");
@@ -291,27 +310,36 @@ GLuint EGLCore::CreateProgram() {
   if (fragment == 0) {
     TRACE(Error, "CreateProgram") << "fragment_shader error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment error");
+    glDeleteShader(vertex);
     return 0;
   }
+  const GLuint created = LinkProgram(vertex, fragment);
+  // Whatever the outcome the shaders go now: a linked program keeps what it
+  // needs of them, and a failed one must not leave them behind in the
+  // context for every later attempt.
+  glDeleteShader(vertex);
+  glDeleteShader(fragment);
+  return created;
+}
+
+GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment) {
   GLint compiled = 0;
   glGetShaderiv(vertex, GL_COMPILE_STATUS, &compiled);
-  if (compiled != 1) {
+  if (compiled != 1 || Failing(EglStep::kCompileVertexShader)) {
     TRACE(Error, "CreateProgram") << "vertex_shader1 error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex_shader error");
     return 0;
   }
   glGetShaderiv(fragment, GL_COMPILE_STATUS, &compiled);
-  if (compiled != 1) {
+  if (compiled != 1 || Failing(EglStep::kCompileFragmentShader)) {
     TRACE(Error, "CreateProgram") << "fragment_shader1 error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment_shader error");
     return 0;
   }
-  const GLuint created = glCreateProgram();
+  const GLuint created = Failing(EglStep::kCreateProgram) ? 0 : glCreateProgram();
   if (created == 0) {
     TRACE(Error, "CreateProgram") << "createProgram program error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram program error");
-    glDeleteShader(vertex);
-    glDeleteShader(fragment);
     return 0;
   }
   TRACE(Info, "CreateProgram") << "createProgram program success!!!";
@@ -321,15 +349,13 @@ GLuint EGLCore::CreateProgram() {
   glLinkProgram(created);
   GLint linked = 0;
   glGetProgramiv(created, GL_LINK_STATUS, &linked);
-  if (linked != 1) {
+  if (linked != 1 || Failing(EglStep::kLinkProgram)) {
     TRACE(Error, "CreateProgram") << "linkedStatus==error!!!";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linkedStatus==error=linkedStatus[0]");
     glDeleteProgram(created);
     return 0;
   }
   glUseProgram(created);
-  glDeleteShader(vertex);
-  glDeleteShader(fragment);
   TRACE(Info, "CreateProgram") << "linked success!!!";
   PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linked success");
   return created;

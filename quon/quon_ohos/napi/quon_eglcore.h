@@ -78,6 +78,7 @@ class EGLCore {
 
  private:
   bool FailEnvironment();
+  GLuint LinkProgram(GLuint vertex, GLuint fragment);
   void LookUpLocations();
   void UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
                    const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
@@ -89,5 +90,29 @@ class EGLCore {
   // Whether this core holds a reference on `display` (see ReleaseDisplay).
   bool displayAcquired = false;
 };
+
+// The steps of building a core's environment, in order. Tests make one of
+// them fail where the driver offers no way to provoke a real failure; the
+// core then takes exactly the path a real failure of that call would take.
+enum class EglStep {
+  kNone,
+  kGetDisplay,
+  kInitialize,
+  kChooseConfig,
+  kCreateSurface,
+  kCreateContext,
+  kMakeCurrent,
+  kCreateVertexShader,
+  kCreateFragmentShader,
+  kCompileVertexShader,
+  kCompileFragmentShader,
+  kCreateProgram,
+  kLinkProgram,
+};
+
+namespace eglcore_testing {
+// Every core fails `step` until this is called again (kNone: no failure).
+void FailStep(EglStep step);
+}  // namespace eglcore_testing
 
 #endif  // QUON_OHOS_NAPI_QUON_EGLCORE_H_
