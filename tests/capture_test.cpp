@@ -8,9 +8,11 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/fsuid.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
 // After stdio.h.
 #include <jpeglib.h>
@@ -547,6 +549,45 @@ TEST_F(CaptureTest, UnopenablePathsLogTheWritersOpenFailure) {
     EXPECT_FALSE(Exists(jpg));
   }
   EXPECT_FALSE(LoggedOk());
+}
+
+// While it lives the calling thread has an unprivileged user's file access,
+// so that permissions hold even in a test run as root: an unprivileged file
+// system uid drops the capabilities that override them.
+class UnprivilegedFileAccess {
+ public:
+  UnprivilegedFileAccess() : root_(geteuid() == 0) {
+    if (root_)
+      setfsuid(65534);
+  }
+  ~UnprivilegedFileAccess() {
+    if (root_)
+      setfsuid(0);
+  }
+
+ private:
+  bool root_;
+};
+
+TEST_F(CaptureTest, ReadOnlyDirectoryRefusesBothWriters) {
+  GuardedFrame f(32, 16, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
+  const std::string readonly = Path("readonly");
+  ASSERT_EQ(mkdir(readonly.c_str(), 0555), 0);
+  ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);  // reachable by anyone
+  const std::string bmp = readonly + "/capture.bmp";
+  const std::string jpg = readonly + "/capture.jpg";
+  {
+    UnprivilegedFileAccess unprivileged;
+    EXPECT_FALSE(Render2SaveImage(f.frame.get(), bmp, 90));
+    EXPECT_FALSE(Render2SaveImage(f.frame.get(), jpg, 90));
+  }
+  EXPECT_TRUE(Logged("write_BMP_file: open file failed. filename=" + bmp));
+  EXPECT_TRUE(Logged("(quon_render:19): write_JPEG_file: filename: " + jpg + "\n"));
+  EXPECT_FALSE(LoggedOk());
+  EXPECT_FALSE(Exists(bmp));
+  EXPECT_FALSE(Exists(jpg));
+  // The same frame is captured fine elsewhere: nothing is left broken.
+  EXPECT_TRUE(Render2SaveImage(f.frame.get(), Path("capture.jpg"), 90));
 }
 
 TEST_F(CaptureTest, FullDiskIsAFailureAndTheDeviceStays) {
