@@ -1,6 +1,7 @@
 #include "engine/video_source.h"
 
 #include <errno.h>
+#include <limits.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -175,6 +176,14 @@ class PatternSource : public VideoSource {
   FrameGenerator marker_;
 };
 
+// A W or H value. atoi would wrap values past int (W4294967298 read as 2);
+// these saturate instead, so they are refused as too large.
+int ParseDimension(const std::string& value) {
+  const long long parsed = strtoll(value.c_str(), nullptr, 10);
+  return static_cast<int>(
+      std::min<long long>(std::max<long long>(parsed, INT_MIN), INT_MAX));
+}
+
 bool ParseRate(const std::string& value, double* fps) {
   const size_t colon = value.find(':');
   if (colon == std::string::npos)
@@ -185,6 +194,18 @@ bool ParseRate(const std::string& value, double* fps) {
     return false;
   *fps = static_cast<double>(numerator) / static_cast<double>(denominator);
   return true;
+}
+
+// A source without a frame (the allocation failed: a large size on a
+// machine short of memory) would crash its first caller; refuse it instead.
+std::unique_ptr<VideoSource> RefuseWithoutFrame(std::unique_ptr<VideoSource> source, int width,
+                                                int height, std::string* error) {
+  if (source->frame() != nullptr)
+    return source;
+  if (error != nullptr)
+    *error = "cannot allocate a " + std::to_string(width) + "x" + std::to_string(height) +
+             " frame";
+  return nullptr;
 }
 
 }  // namespace
@@ -199,8 +220,8 @@ bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* err
   while (tokens >> token) {
     const std::string value = token.substr(1);
     switch (token[0]) {
-      case 'W': header->width = atoi(value.c_str()); break;
-      case 'H': header->height = atoi(value.c_str()); break;
+      case 'W': header->width = ParseDimension(value); break;
+      case 'H': header->height = ParseDimension(value); break;
       case 'C': header->chroma = value; break;
       case 'F':
         if (!ParseRate(value, &header->fps)) {
@@ -238,7 +259,8 @@ std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error
     return nullptr;
   }
   const long data_start = ftell(file.get());
-  return std::make_unique<Y4mSource>(std::move(file), header, data_start);
+  return RefuseWithoutFrame(std::make_unique<Y4mSource>(std::move(file), header, data_start),
+                            header.width, header.height, error);
 }
 
 std::unique_ptr<VideoSource> OpenRawYuv(const std::string& path, int width, int height,
@@ -250,13 +272,15 @@ std::unique_ptr<VideoSource> OpenRawYuv(const std::string& path, int width, int 
   ScopedFile file = OpenFile(path, error);
   if (!file)
     return nullptr;
-  return std::make_unique<RawSource>(std::move(file), width, height);
+  return RefuseWithoutFrame(std::make_unique<RawSource>(std::move(file), width, height), width,
+                            height, error);
 }
 
 std::unique_ptr<VideoSource> OpenPattern(int width, int height, double fps) {
   if (!ValidSize(width, height))
     return nullptr;
-  return std::make_unique<PatternSource>(width, height, fps);
+  return RefuseWithoutFrame(std::make_unique<PatternSource>(width, height, fps), width, height,
+                            nullptr);
 }
 
 }  // namespace engine

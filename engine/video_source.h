@@ -47,12 +47,16 @@ class VideoSource {
 
 // YUV4MPEG2 with 4:2:0 chroma (C420, C420jpeg, C420paldv, C420mpeg2, or no
 // C tag). Null, with the reason in `error`, for a missing or unreadable
-// file, a bad header or another chroma layout.
+// file, a bad header, another chroma layout or a frame that cannot be
+// allocated.
 std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error);
-// Raw I420 frames of width x height, back to back.
+// Raw I420 frames of width x height, back to back. Null, with the reason,
+// for a bad size, a file that cannot be opened or a frame that cannot be
+// allocated.
 std::unique_ptr<VideoSource> OpenRawYuv(const std::string& path, int width, int height,
                                         std::string* error);
 // The built-in animated test pattern: colour bars with a moving marker.
+// Null for a bad size or a frame that cannot be allocated.
 std::unique_ptr<VideoSource> OpenPattern(int width, int height, double fps);
 
 // Parses a YUV4MPEG2 stream header line (without its newline) into the size,

@@ -1,11 +1,17 @@
-// The engine's I420 frames and test patterns: copies that do not share
-// memory with their source, conversions that refuse bad buffers without
-// touching them, odd sizes read within their planes.
+// The engine's I420 frames, test patterns and file readers: copies that do
+// not share memory with their source, conversions that refuse bad buffers
+// without touching them, odd sizes read within their planes, headers whose
+// sizes do not fit refused.
 
+#include <stdio.h>
 #include <string.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <fstream>
 #include <memory>
 #include <set>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -13,6 +19,7 @@
 
 #include "engine/frame_generator.h"
 #include "engine/i420_frame.h"
+#include "engine/video_source.h"
 #include "support/guarded_plane.h"
 
 namespace {
@@ -181,6 +188,63 @@ TEST(FrameGeneratorTest, MarkerMovesAndStaysInsideThePicture) {
     }
   }
   EXPECT_NE(Pixels(*generator.Generate(5)), Pixels(*generator.Generate(6)));
+}
+
+// --- File readers ------------------------------------------------------------
+
+TEST(VideoSourceTest, Y4mSizesPastIntAreRefusedNotWrapped) {
+  // Read as int these would wrap to 2 and to 16.
+  for (const char* line : {"YUV4MPEG2 W4294967298 H2", "YUV4MPEG2 W2 H4294967312",
+                           "YUV4MPEG2 W-4294967294 H2", "YUV4MPEG2 W99999999999999999999 H2"}) {
+    engine::Y4mHeader header;
+    std::string error;
+    EXPECT_FALSE(engine::ParseY4mHeader(line, &header, &error)) << line;
+    EXPECT_NE(error.find("bad frame size"), std::string::npos) << line << ": " << error;
+  }
+  engine::Y4mHeader header;
+  std::string error;
+  ASSERT_TRUE(engine::ParseY4mHeader("YUV4MPEG2 W16384 H2 F25:1", &header, &error)) << error;
+  EXPECT_EQ(header.width, 16384);
+  EXPECT_EQ(header.height, 2);
+}
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define NR_UNDER_SANITIZER 1
+#endif
+
+// In a child: caps the address space a little above what the process uses,
+// then opens 16384x16384 inputs (400 MB frames). 0 when every reader
+// refused with a reason.
+int OpenHugeFramesWithLittleAddressSpace(const std::string& y4m) {
+  long pages = 0;
+  FILE* statm = fopen("/proc/self/statm", "r");
+  if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1)
+    return 3;
+  fclose(statm);
+  const rlim_t cap = static_cast<rlim_t>(pages) * sysconf(_SC_PAGESIZE) + (128u << 20);
+  const rlimit limit = {cap, cap};
+  if (setrlimit(RLIMIT_AS, &limit) != 0)
+    return 4;
+  std::string raw_error, y4m_error;
+  const bool raw_refused = engine::OpenRawYuv("/dev/zero", 16384, 16384, &raw_error) == nullptr &&
+                           raw_error.find("cannot allocate") != std::string::npos;
+  const bool y4m_refused = engine::OpenY4m(y4m, &y4m_error) == nullptr &&
+                           y4m_error.find("cannot allocate") != std::string::npos;
+  const bool pattern_refused = engine::OpenPattern(16384, 16384, 25) == nullptr;
+  return raw_refused && y4m_refused && pattern_refused ? 0 : 1;
+}
+
+// Short of memory, the readers refuse a large input with a reason instead
+// of handing out a source without a frame.
+TEST(VideoSourceTest, ReadersRefuseAFrameTheyCannotAllocate) {
+#ifdef NR_UNDER_SANITIZER
+  GTEST_SKIP() << "the sanitizers' shadow memory needs an unlimited address space";
+#else
+  const std::string y4m = ::testing::TempDir() + "engine_frame_test_huge.y4m";
+  std::ofstream(y4m) << "YUV4MPEG2 W16384 H16384 F25:1\n";
+  EXPECT_EXIT(_exit(OpenHugeFramesWithLittleAddressSpace(y4m)), ::testing::ExitedWithCode(0), "");
+  remove(y4m.c_str());
+#endif
 }
 
 }  // namespace
