@@ -328,8 +328,10 @@ TEST_F(CaptureStateTest, NullCopyStillEndsTheCapture) {
   counters_.clone_returns_null = true;
   render_->EnableCapture(true);
   render_->CaptureImage(path_, 50);
+  sink_.TakeLines();
   Frame();
   EXPECT_EQ(counters_.clones, 1);
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), "Render2SaveImage: frame is null or filename is null."));
   EXPECT_EQ(render_->CaptureImage(path_, 50), -1);  // idle
   Frame();
   EXPECT_EQ(counters_.clones, 1);
