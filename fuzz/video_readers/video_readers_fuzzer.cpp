@@ -1,0 +1,271 @@
+// Fuzzes the player's file readers: the input is a whole file, opened as a
+// YUV4MPEG2 stream and as raw I420 at a few frame sizes taken from its first
+// bytes. Every frame a reader returns must have planes of its size holding
+// exactly the file's bytes for that frame (each byte is compared, so reads
+// outside the planes show); the sequence of results must be what the file
+// holds, no more frames than it has; bad headers and sizes are refused with
+// a reason.
+
+#include <ctype.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/video_source.h"
+
+namespace {
+
+using engine::I420Frame;
+using engine::VideoSource;
+using Status = VideoSource::Status;
+
+// Larger frames behave the same (inputs are a few KiB, so every such frame
+// is truncated) but cost a large zero-filled allocation per run: their
+// headers are only parsed.
+constexpr int64_t kMaxOpenedPixels = 1 << 16;
+constexpr size_t kMaxLine = 4096;  // the readers' longest header or FRAME line
+constexpr int kMaxDimension = 16384;
+
+int g_file = -1;  // a memfd holding the current input
+std::string g_path;
+
+[[noreturn]] void Fail(const std::string& what) {
+  fprintf(stderr, "video readers fuzzer: invariant broken: %s\n", what.c_str());
+  abort();
+}
+
+#define CHECK_OR_FAIL(ok, what) \
+  do {                          \
+    if (!(ok))                  \
+      Fail(what);               \
+  } while (0)
+
+size_t FrameBytes(int w, int h) {
+  return static_cast<size_t>(w) * h +
+         2 * static_cast<size_t>(I420Frame::ChromaWidth(w)) * I420Frame::ChromaHeight(h);
+}
+
+// Compares the frame's visible planes with the I420 bytes at `data`, reading
+// every byte of every row through the frame's strides.
+void CheckFrame(const I420Frame& frame, int w, int h, const uint8_t* data) {
+  CHECK_OR_FAIL(frame.Width() == w && frame.Height() == h, "frame size changed");
+  const int cw = I420Frame::ChromaWidth(w), ch = I420Frame::ChromaHeight(h);
+  struct Plane {
+    const uint8_t* pixels;
+    int stride, width, height;
+  } planes[] = {{frame.YPlane(), frame.YStride(), w, h},
+                {frame.UPlane(), frame.UStride(), cw, ch},
+                {frame.VPlane(), frame.VStride(), cw, ch}};
+  for (const Plane& plane : planes) {
+    CHECK_OR_FAIL(plane.pixels != nullptr && plane.stride >= plane.width,
+                  "plane missing or stride below its width");
+    for (int row = 0; row < plane.height; ++row) {
+      CHECK_OR_FAIL(
+          memcmp(plane.pixels + static_cast<size_t>(row) * plane.stride, data, plane.width) == 0,
+          "frame bytes differ from the file");
+      data += plane.width;
+    }
+  }
+}
+
+void WriteInput(const uint8_t* data, size_t size) {
+  if (ftruncate(g_file, 0) != 0 ||
+      (size > 0 && pwrite(g_file, data, size, 0) != static_cast<ssize_t>(size)))
+    Fail("cannot write the input file");
+}
+
+// --- Raw I420 ---------------------------------------------------------------
+
+// Frames follow back to back; a partial last frame is dropped as truncated.
+void CheckRaw(const uint8_t* data, size_t size, int w, int h, bool rewind) {
+  std::string error;
+  std::unique_ptr<VideoSource> source = engine::OpenRawYuv(g_path, w, h, &error);
+  CHECK_OR_FAIL(source != nullptr,
+                "raw " + std::to_string(w) + "x" + std::to_string(h) + " refused: " + error);
+  const size_t frame_bytes = FrameBytes(w, h);
+  const size_t whole = size / frame_bytes;
+  const Status last = size % frame_bytes == 0 ? Status::kEnd : Status::kTruncated;
+  for (int pass = 0; pass < (rewind ? 2 : 1); ++pass) {
+    size_t frames = 0;
+    Status status;
+    while ((status = source->Next()) == Status::kFrame) {
+      CHECK_OR_FAIL(frames < whole, "raw reader returned more frames than the file holds");
+      CheckFrame(*source->frame(), w, h, data + frames * frame_bytes);
+      ++frames;
+    }
+    CHECK_OR_FAIL(frames == whole, "raw reader stopped early");
+    CHECK_OR_FAIL(status == last, "raw reader ended with the wrong status");
+    CHECK_OR_FAIL(source->Rewind(), "raw rewind failed");
+  }
+}
+
+void CheckRawRefusals(const uint8_t* data, size_t size) {
+  const int bad[][2] = {{0, 1}, {1, 0}, {-1, 8}, {kMaxDimension + 1, 1}, {2, INT32_MIN}};
+  const int pick = size > 0 ? data[0] % 5 : 0;
+  std::string error;
+  CHECK_OR_FAIL(engine::OpenRawYuv(g_path, bad[pick][0], bad[pick][1], &error) == nullptr,
+                "raw reader accepted a bad size");
+  CHECK_OR_FAIL(!error.empty(), "raw refusal without a reason");
+}
+
+// --- YUV4MPEG2 --------------------------------------------------------------
+
+// One line at `*pos` as the readers take it: up to '\n' (consumed), at most
+// kMaxLine bytes. False at the end of the data or for a longer line; `line`
+// holds what was read.
+bool TakeLine(const uint8_t* data, size_t size, size_t* pos, std::string* line) {
+  line->clear();
+  while (*pos < size) {
+    const char c = static_cast<char>(data[(*pos)++]);
+    if (c == '\n')
+      return true;
+    if (line->size() >= kMaxLine)
+      return false;
+    line->push_back(c);
+  }
+  return false;
+}
+
+// The value of the last "<tag><digits>" token of a header line, without any
+// wrap-around: what a W or H tag really asks for.
+bool LastTagValue(const std::string& line, char tag, int64_t* value) {
+  bool found = false;
+  size_t start = 0;
+  while (start < line.size()) {
+    while (start < line.size() && isspace(static_cast<unsigned char>(line[start])))
+      ++start;
+    size_t end = start;
+    while (end < line.size() && !isspace(static_cast<unsigned char>(line[end])))
+      ++end;
+    if (end > start && line[start] == tag) {
+      found = true;
+      int64_t v = 0;
+      size_t i = start + 1;
+      const bool negative = i < end && line[i] == '-';
+      if (negative || (i < end && line[i] == '+'))
+        ++i;
+      for (; i < end && isdigit(static_cast<unsigned char>(line[i])); ++i)
+        v = v > INT32_MAX ? v : v * 10 + (line[i] - '0');  // saturates past int
+      *value = negative ? -v : v;
+    }
+    start = end;
+  }
+  return found;
+}
+
+void CheckHeaderVerdict(const std::string& line, bool accepted, const engine::Y4mHeader& header,
+                        const std::string& error) {
+  if (!accepted) {
+    CHECK_OR_FAIL(!error.empty(), "header refused without a reason");
+    return;
+  }
+  CHECK_OR_FAIL(line.find("YUV4MPEG2") != std::string::npos, "header accepted without YUV4MPEG2");
+  CHECK_OR_FAIL(header.width > 0 && header.height > 0 && header.width <= kMaxDimension &&
+                    header.height <= kMaxDimension,
+                "header accepted with a bad size");
+  CHECK_OR_FAIL(header.chroma.compare(0, 3, "420") == 0,
+                "header accepted with chroma " + header.chroma);
+  CHECK_OR_FAIL(header.fps >= 0 && header.fps == header.fps, "header accepted with a bad rate");
+  int64_t w = 0, h = 0;
+  CHECK_OR_FAIL(LastTagValue(line, 'W', &w) && w == header.width,
+                "width " + std::to_string(header.width) + " is not what '" + line + "' says");
+  CHECK_OR_FAIL(LastTagValue(line, 'H', &h) && h == header.height,
+                "height " + std::to_string(header.height) + " is not what '" + line + "' says");
+}
+
+// Walks the frames as the file lays them out and compares each result of
+// the reader with it.
+void CheckY4mFrames(const uint8_t* data, size_t size, size_t pos, VideoSource* source, int w,
+                    int h) {
+  const size_t frame_bytes = FrameBytes(w, h);
+  const size_t first = pos;
+  for (int64_t frames = 0;; ++frames) {
+    const Status status = source->Next();
+    std::string line;
+    const size_t line_start = pos;
+    if (!TakeLine(data, size, &pos, &line)) {
+      const Status want = line_start == size ? Status::kEnd : Status::kTruncated;
+      CHECK_OR_FAIL(status == want, "y4m: wrong status at the end of the data");
+      break;
+    }
+    if (line.compare(0, 5, "FRAME") != 0) {
+      CHECK_OR_FAIL(status == Status::kError && !source->error().empty(),
+                    "y4m: a frame without FRAME was not refused with a reason");
+      break;
+    }
+    if (size - pos < frame_bytes) {
+      CHECK_OR_FAIL(status == Status::kTruncated, "y4m: a partial frame was not truncated");
+      break;
+    }
+    CHECK_OR_FAIL(status == Status::kFrame, "y4m: a whole frame was not returned");
+    CheckFrame(*source->frame(), w, h, data + pos);
+    pos += frame_bytes;
+    CHECK_OR_FAIL(source->frames_read() == frames + 1, "y4m: frames_read is off");
+  }
+  // A rewind starts again at the first frame.
+  CHECK_OR_FAIL(source->Rewind(), "y4m rewind failed");
+  size_t again = first;
+  std::string line;
+  if (TakeLine(data, size, &again, &line) && line.compare(0, 5, "FRAME") == 0 &&
+      size - again >= frame_bytes) {
+    CHECK_OR_FAIL(source->Next() == Status::kFrame, "y4m: no first frame after a rewind");
+    CheckFrame(*source->frame(), w, h, data + again);
+  }
+}
+
+void CheckY4m(const uint8_t* data, size_t size) {
+  size_t pos = 0;
+  std::string line;
+  const bool have_line = TakeLine(data, size, &pos, &line);
+  engine::Y4mHeader header;
+  std::string parse_error;
+  const bool parsed = have_line && engine::ParseY4mHeader(line, &header, &parse_error);
+  if (have_line)
+    CheckHeaderVerdict(line, parsed, header, parse_error);
+  if (parsed && static_cast<int64_t>(header.width) * header.height > kMaxOpenedPixels)
+    return;
+
+  std::string error;
+  std::unique_ptr<VideoSource> source = engine::OpenY4m(g_path, &error);
+  CHECK_OR_FAIL((source != nullptr) == parsed, "OpenY4m and ParseY4mHeader disagree");
+  if (!source) {
+    CHECK_OR_FAIL(error.compare(0, g_path.size() + 2, g_path + ": ") == 0,
+                  "y4m refusal without the path and a reason: '" + error + "'");
+    return;
+  }
+  CHECK_OR_FAIL(source->width() == header.width && source->height() == header.height &&
+                    source->fps() == header.fps,
+                "y4m source does not match its header");
+  CheckY4mFrames(data, size, pos, source.get(), header.width, header.height);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  g_file = memfd_create("video-readers-fuzzer", MFD_CLOEXEC);
+  if (g_file < 0) {
+    perror("video readers fuzzer: memfd_create");
+    abort();
+  }
+  // The readers take a path; this one opens the memfd afresh each time.
+  g_path = "/proc/self/fd/" + std::to_string(g_file);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  WriteInput(data, size);
+  CheckY4m(data, size);
+  // Raw sizes from the first bytes: one up to 64x64, one tiny and odd-ish.
+  const uint8_t b0 = size > 0 ? data[0] : 0, b1 = size > 1 ? data[1] : 0;
+  CheckRaw(data, size, 1 + b0 % 64, 1 + b1 % 64, /*rewind=*/true);
+  CheckRaw(data, size, 1 + b1 % 5, 1 + b0 % 3, /*rewind=*/false);
+  CheckRawRefusals(data, size);
+  return 0;
+}
