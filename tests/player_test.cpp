@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <turbojpeg.h>
 
+#include <dirent.h>
+
 #include <algorithm>
 #include <fstream>
 #include <iterator>
@@ -170,6 +172,10 @@ TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
       {"--scale sideways", "bad value 'sideways' for --scale"},
       {TempPath("raw.yuv"), "a raw .yuv input needs --size WxH"},
       {"--frames", "option --frames needs a value"},
+      {"--capture-every 10", "bad value '10' for --capture-every"},
+      {"--capture-every 0:/tmp", "bad value '0:/tmp' for --capture-every"},
+      {"--recreate-every 0", "bad value '0' for --recreate-every"},
+      {"--duration -1", "bad value '-1' for --duration"},
   };
   for (const auto& c : cases) {
     const PlayerRun run = Player(c.args);
@@ -183,8 +189,73 @@ TEST(PlayerTest, HelpDocumentsEveryOption) {
   const PlayerRun run = Player("--help");
   EXPECT_EQ(run.status, 0);
   for (const char* option : {"--size", "--fps", "--frames", "--loop", "--surface", "--scale", "--id",
-                             "--windows", "--capture", "--quality", "--screenshot", "--log"})
+                             "--windows", "--capture", "--quality", "--screenshot", "--log",
+                             "--duration", "--recreate-every", "--capture-every", "--cycle-scale",
+                             "--slow-listener"})
     EXPECT_THAT(run.output, HasSubstr(option));
+}
+
+std::vector<std::string> FilesIn(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(dir.c_str())) {
+    while (dirent* entry = readdir(d))
+      if (entry->d_name[0] != '.')
+        names.push_back(entry->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A soak run in small: surfaces torn down and rebuilt under the engines,
+// periodic captures of both kinds, scale types cycling, a slow log
+// listener. Nothing may crash, and every capture that did not lose its
+// surface must be a whole, decodable file.
+TEST(PlayerTest, TimedPlayWithRecreatedSurfacesKeepsCapturingBothKinds) {
+  const std::string dir = TempPath("soak");
+  mkdir(dir.c_str(), 0755);
+  for (const std::string& name : FilesIn(dir))
+    remove((dir + "/" + name).c_str());
+  const PlayerRun run = Player("--duration 2 --windows 2 --surface 96x72 --id soak --recreate-every 100"
+                               " --capture-every 10:" + dir + " --cycle-scale 5 --slow-listener 5");
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_THAT(run.output, HasSubstr("2 windows"));
+  EXPECT_THAT(run.output, ::testing::ContainsRegex("surfaces recreated [1-9]"));
+  EXPECT_THAT(run.output, ::testing::ContainsRegex("scale changes [1-9]"));
+  EXPECT_THAT(run.output, ::testing::ContainsRegex("periodic captures written [1-9][0-9]*, failed 0, "));
+  EXPECT_THAT(run.output, ::testing::ContainsRegex("log lines delivered [1-9]"));
+
+  // One file of each kind per window, the scratch names gone.
+  EXPECT_THAT(FilesIn(dir), ::testing::ElementsAre("soak-1.bmp", "soak-1.jpg", "soak-2.bmp", "soak-2.jpg"));
+  for (const char* id : {"soak-1", "soak-2"}) {
+    int w = 0, h = 0;
+    EXPECT_TRUE(JpegSize(dir + "/" + id + ".jpg", &w, &h)) << id;
+    EXPECT_EQ(w, 640);
+    EXPECT_EQ(h, 360);
+    std::ifstream bmp(dir + "/" + id + ".bmp", std::ios::binary);
+    char magic[2] = {};
+    bmp.read(magic, 2);
+    EXPECT_EQ(std::string(magic, 2), "BM") << id;
+    EXPECT_EQ(FileSize(dir + "/" + id + ".bmp"), 58 + 640 * 360 * 4) << id;
+  }
+}
+
+// A recreated surface gets a fresh renderer; the window must keep the scale
+// type it was given, not fall back to the renderer's default (fit, which
+// would leave black bars above and below this 16:9 picture in 4:3).
+TEST(PlayerTest, ScaleTypeSurvivesSurfaceRecreation) {
+  const std::string png = TempPath("recreated_fill.png");
+  const PlayerRun run = Player("--frames 45 --fps 30 --surface 160x120 --scale fill"
+                               " --recreate-every 100 --screenshot " + png);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_THAT(run.output, ::testing::ContainsRegex("surfaces recreated [1-9]"));
+  int w = 0, h = 0;
+  std::vector<uint32_t> pixels;
+  ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+  ASSERT_EQ(w, 160);
+  ASSERT_EQ(h, 120);
+  EXPECT_NE(pixels[2 * 160 + 40], 0u) << "black bar: the window fell back to fit";
+  EXPECT_NE(pixels[117 * 160 + 40], 0u) << "black bar: the window fell back to fit";
 }
 
 }  // namespace

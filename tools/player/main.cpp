@@ -7,12 +7,14 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "desktop/hilog_records.h"
 #include "desktop/host_shell.h"
 #include "engine/video_source.h"
 #include "options.h"
@@ -42,14 +44,22 @@ std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::str
   return engine::OpenY4m(input, error);
 }
 
-// Appends the module's runtime log lines to a file.
-class FileLogListener : public ILogRenderListener {
+// Receives the module's runtime log lines: appends them to a file when it
+// has one and counts them. With a delay it is the slow listener of soak
+// runs, the kind of host that must never hold up the threads that log.
+class LogListener : public ILogRenderListener {
  public:
-  explicit FileLogListener(const std::string& path) : file_(path, std::ios::app) {}
-  bool ok() const { return file_.good(); }
+  LogListener(const std::string& path, int delay_ms) : delay_ms_(delay_ms) {
+    if (!path.empty())
+      file_.open(path, std::ios::app);
+  }
+  bool ok() const { return !file_.is_open() || file_.good(); }
   void OnRenderLog(std::string line) override {
+    if (delay_ms_ > 0)
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
     std::lock_guard<std::mutex> lock(mutex_);
-    file_ << line;
+    if (file_.is_open())
+      file_ << line;
     ++lines_;
   }
   long long lines() {
@@ -58,10 +68,12 @@ class FileLogListener : public ILogRenderListener {
   }
   void Flush() {
     std::lock_guard<std::mutex> lock(mutex_);
-    file_.flush();
+    if (file_.is_open())
+      file_.flush();
   }
 
  private:
+  const int delay_ms_;
   std::mutex mutex_;
   std::ofstream file_;
   long long lines_ = 0;
@@ -74,6 +86,14 @@ std::string WindowId(const Options& options, int index) {
 class Player {
  public:
   explicit Player(const Options& options) : options_(options) {}
+
+  // The module's log thread outlives the player: it must not be left
+  // holding a listener that is about to be freed. Setting none waits for a
+  // call in progress.
+  ~Player() {
+    if (listener_)
+      PluginManager::GetInstance()->InitLogFile(options_.log, nullptr);
+  }
 
   int Run() {
     std::string error;
@@ -107,9 +127,9 @@ class Player {
 
  private:
   bool OpenLog() {
-    if (options_.log.empty())
+    if (options_.log.empty() && options_.slow_listener_ms == 0)
       return true;
-    listener_ = std::make_unique<FileLogListener>(options_.log);
+    listener_ = std::make_unique<LogListener>(options_.log, options_.slow_listener_ms);
     if (!listener_->ok()) {
       fprintf(stderr, "nativerender-player: cannot write the log file %s\n", options_.log.c_str());
       return false;
@@ -127,8 +147,9 @@ class Player {
         return false;
       std::string key = id;
       PluginManager::GetInstance()->SetScaleType(key, options_.scale);
-      engines_.push_back(
-          std::make_unique<WindowEngine>(id, std::move(sources[i]), options_, /*takes_captures=*/i == 0));
+      engines_.push_back(std::make_unique<WindowEngine>(
+          id, std::move(sources[i]), options_, /*takes_captures=*/i == 0,
+          [this](const std::function<void()>& task) { shell_->RunOnUiThread(task); }));
     }
     shell_->SetKeyHandler([this](const std::string& id, char key) { OnKey(id, key); });
     return true;
@@ -139,7 +160,10 @@ class Player {
     std::string render_id = id;
     switch (key) {
       case '1': case '2': case '3':
-        PluginManager::GetInstance()->SetScaleType(render_id, key - '0');
+        if (engine)
+          engine->SetScale(key - '0');  // kept across surface recreations
+        else
+          PluginManager::GetInstance()->SetScaleType(render_id, key - '0');
         break;
       case 'c': if (engine) engine->RequestCapture("jpg"); break;
       case 'b': if (engine) engine->RequestCapture("bmp"); break;
@@ -157,41 +181,72 @@ class Player {
     return nullptr;
   }
 
-  // Starts the engines and reports progress once a second until all end.
+  // Starts the engines and runs the play: progress once a second, the
+  // surface recreations and the end of a timed play, until all engines end.
   void Play() {
     start_ns_ = rtc::MonotonicNanos();
     for (auto& engine : engines_)
       engine->Start();
-    int64_t last_frames = 0;
-    int64_t last_ns = start_ns_;
-    for (;;) {
-      const bool all_finished = WaitForEngines(std::chrono::seconds(1));
-      if (!options_.quiet) {
-        const int64_t now = rtc::MonotonicNanos();
-        const int64_t frames = TotalRendered();
-        fprintf(stderr, "frames %lld  fps %.1f  dropped %lld\n", static_cast<long long>(frames),
-                (frames - last_frames) * 1e9 / std::max<int64_t>(now - last_ns, 1),
-                static_cast<long long>(TotalDropped()));
-        last_frames = frames;
-        last_ns = now;
+    const int64_t kSecond = 1000000000;
+    const int64_t recreate_step =
+        options_.recreate_every_ms > 0
+            ? int64_t{options_.recreate_every_ms} * 1000000 / options_.windows
+            : 0;
+    int64_t next_recreate = start_ns_ + recreate_step;
+    int64_t next_progress = start_ns_ + kSecond;
+    size_t next_window = 0;
+    bool stopping = false;
+    Progress progress{0, start_ns_};
+    while (!AllFinished()) {
+      const int64_t now = rtc::MonotonicNanos();
+      if (!stopping && options_.duration_s > 0 && now - start_ns_ >= options_.duration_s * kSecond) {
+        for (auto& engine : engines_)
+          engine->Stop();
+        stopping = true;
       }
-      if (all_finished)
-        break;
+      if (!stopping && recreate_step > 0 && now >= next_recreate) {
+        RecreateSurface(*engines_[next_window]);
+        next_window = (next_window + 1) % engines_.size();
+        // A slow UI thread lowers the rate rather than bunching recreations.
+        next_recreate = std::max(next_recreate + recreate_step, rtc::MonotonicNanos());
+      }
+      if (now >= next_progress) {
+        ReportProgress(&progress);
+        // The player never reads the platform log's in-process records
+        // (kept for tests; a device keeps that log outside the app), so a
+        // long play does not carry tens of thousands of them.
+        ohos_desktop::ClearHilogRecords();
+        next_progress += kSecond;
+      }
+      int64_t wait_ns = 10000000;
+      if (recreate_step > 0 && !stopping)
+        wait_ns = std::min(wait_ns, next_recreate - rtc::MonotonicNanos());
+      std::this_thread::sleep_for(std::chrono::nanoseconds(std::max<int64_t>(wait_ns, 0)));
     }
     end_ns_ = rtc::MonotonicNanos();
+    ReportProgress(&progress);
     for (auto& engine : engines_)
       engine->Join();
   }
 
-  // True as soon as every engine has finished; false after `period`.
-  bool WaitForEngines(std::chrono::milliseconds period) {
-    const auto deadline = std::chrono::steady_clock::now() + period;
-    while (!AllFinished()) {
-      if (std::chrono::steady_clock::now() >= deadline)
-        return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  void RecreateSurface(WindowEngine& engine) {
+    const std::string id = engine.id();
+    engine.RecreateSurface([this, &id] { shell_->RecreateSurface(id); });
+  }
+
+  struct Progress {
+    int64_t frames;
+    int64_t ns;
+  };
+  void ReportProgress(Progress* last) {
+    const int64_t now = rtc::MonotonicNanos();
+    const int64_t frames = TotalRendered();
+    if (!options_.quiet) {
+      fprintf(stderr, "frames %lld  fps %.1f  dropped %lld\n", static_cast<long long>(frames),
+              (frames - last->frames) * 1e9 / std::max<int64_t>(now - last->ns, 1),
+              static_cast<long long>(TotalDropped()));
     }
-    return true;
+    *last = {frames, now};
   }
 
   bool AllFinished() {
@@ -244,20 +299,47 @@ class Player {
            seconds > 0 ? frames / seconds : 0.0);
     printf(", %d window%s, %lld dropped)\n", options_.windows, options_.windows == 1 ? "" : "s",
            static_cast<long long>(TotalDropped()));
+    PeriodicCaptures periodic;
+    int64_t recreated = 0, scale_changes = 0;
     for (auto& engine : engines_) {
       ok = !engine->truncated() && ok;
-      for (const CaptureResult& capture : engine->captures()) {
-        if (capture.bytes >= 0) {
-          printf("capture %s (frame %lld, %lld bytes)\n", capture.path.c_str(),
-                 static_cast<long long>(capture.frame), capture.bytes);
-        } else {
-          fprintf(stderr, "nativerender-player: capture of frame %lld to %s failed\n",
-                  static_cast<long long>(capture.frame), capture.path.c_str());
-          ok = false;
-        }
-      }
+      for (const CaptureResult& capture : engine->captures())
+        ok = ReportCapture(capture) && ok;
+      const PeriodicCaptures counts = engine->periodic_captures();
+      periodic.written += counts.written;
+      periodic.failed += counts.failed;
+      periodic.skipped += counts.skipped;
+      recreated += engine->surfaces_recreated();
+      scale_changes += engine->scale_changes();
+    }
+    if (options_.recreate_every_ms > 0)
+      printf("surfaces recreated %lld\n", static_cast<long long>(recreated));
+    if (options_.cycle_scale > 0)
+      printf("scale changes %lld\n", static_cast<long long>(scale_changes));
+    if (options_.capture_every > 0) {
+      printf("periodic captures written %lld, failed %lld, skipped %lld"
+             " (skipped: the surface was being recreated)\n",
+             static_cast<long long>(periodic.written), static_cast<long long>(periodic.failed),
+             static_cast<long long>(periodic.skipped));
+      ok = periodic.failed == 0 && ok;
     }
     return ok;
+  }
+
+  // One requested capture; false when it failed.
+  static bool ReportCapture(const CaptureResult& capture) {
+    if (capture.bytes >= 0) {
+      printf("capture %s (frame %lld, %lld bytes)\n", capture.path.c_str(),
+             static_cast<long long>(capture.frame), capture.bytes);
+    } else if (capture.skipped) {
+      printf("capture of frame %lld to %s skipped: the surface was being recreated\n",
+             static_cast<long long>(capture.frame), capture.path.c_str());
+    } else {
+      fprintf(stderr, "nativerender-player: capture of frame %lld to %s failed\n",
+              static_cast<long long>(capture.frame), capture.path.c_str());
+      return false;
+    }
+    return true;
   }
 
   // The teardown's own lines arrive on the module's log thread shortly
@@ -271,13 +353,16 @@ class Player {
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     listener_->Flush();
-    printf("log %s (%lld lines delivered)\n", options_.log.c_str(), listener_->lines());
+    if (options_.log.empty())
+      printf("log lines delivered %lld\n", listener_->lines());
+    else
+      printf("log %s (%lld lines delivered)\n", options_.log.c_str(), listener_->lines());
   }
 
   const Options options_;
   std::unique_ptr<ohos_desktop::HostShell> shell_;
   std::vector<std::unique_ptr<WindowEngine>> engines_;
-  std::unique_ptr<FileLogListener> listener_;
+  std::unique_ptr<LogListener> listener_;
   int64_t start_ns_ = 0;
   int64_t end_ns_ = 0;
 };

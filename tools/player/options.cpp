@@ -82,6 +82,29 @@ const std::map<std::string, Handler>& ValueOptions() {
       {"--screenshot", [](const std::string& v, Options* o) { o->screenshot = v; return !v.empty(); }},
       {"--log", [](const std::string& v, Options* o) { o->log = v; return !v.empty(); }},
       {"--module", [](const std::string& v, Options* o) { o->module = v; return !v.empty(); }},
+      {"--duration", [](const std::string& v, Options* o) {
+         return ParseInt(v, 1, 7 * 24 * 3600, &o->duration_s);
+       }},
+      {"--recreate-every", [](const std::string& v, Options* o) {
+         int64_t ms = 0;
+         if (!ParseInt(v, 1, 3600 * 1000, &ms)) return false;
+         o->recreate_every_ms = static_cast<int>(ms);
+         return true;
+       }},
+      {"--capture-every", [](const std::string& v, Options* o) {
+         const size_t colon = v.find(':');
+         if (colon == std::string::npos || !ParseInt(v.substr(0, colon), 1, INT64_MAX, &o->capture_every))
+           return false;
+         o->capture_dir = v.substr(colon + 1);
+         return !o->capture_dir.empty();
+       }},
+      {"--cycle-scale", [](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->cycle_scale); }},
+      {"--slow-listener", [](const std::string& v, Options* o) {
+         int64_t ms = 0;
+         if (!ParseInt(v, 1, 10000, &ms)) return false;
+         o->slow_listener_ms = static_cast<int>(ms);
+         return true;
+       }},
   };
   return handlers;
 }
@@ -124,6 +147,8 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     *error = "a raw .yuv input needs --size WxH";
     return false;
   }
+  if (options->duration_s > 0)
+    options->loop = true;
   return true;
 }
 
@@ -152,6 +177,18 @@ INPUT                  a .y4m file (4:2:0), a raw I420 .yuv file (with --size),
   --screenshot PATH    write the first window's pixels after the last frame (PNG)
   --log PATH           write the module's runtime log lines to PATH
   --module PATH        the module library (default: the one built with the player)
+
+soak runs (scripts/stress):
+  --duration SECONDS   play this long, looping the input (unless --frames ends it first)
+  --recreate-every MS  destroy and recreate each window's surface every MS ms, the
+                       windows in turn, as the UI does when a component leaves and
+                       re-enters the screen
+  --capture-every N:DIR  capture every Nth frame of every window, alternately to
+                       DIR/ID.jpg and DIR/ID.bmp (each overwritten by the next
+                       capture of its kind)
+  --cycle-scale N      switch every window to the next scale type every N frames
+  --slow-listener MS   the log listener takes MS ms per line (with or without --log)
+
   --quiet              no progress lines
   --help               this text
 
@@ -160,6 +197,8 @@ keys in a window: 1/2/3 stretch/fit/fill, c capture JPEG, b capture BMP,
 
 exit status: 0 played; 1 could not start (no display, no module); 2 bad
 options or input; 3 played, but the input was truncated or a capture failed
+(a periodic capture lost because its surface was being recreated at that
+moment is counted and reported as skipped, not as failed)
 )";
 }
 

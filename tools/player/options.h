@@ -28,6 +28,13 @@ struct Options {
   std::string screenshot;
   std::string log;
   std::string module;
+  // Soak runs: play for a time, disturb the module while it plays.
+  int64_t duration_s = 0;       // > 0: play this long, looping the input
+  int recreate_every_ms = 0;    // > 0: each window's surface destroyed and recreated this often
+  int64_t capture_every = 0;    // > 0: every N frames per window, alternately JPEG and BMP...
+  std::string capture_dir;      // ...into DIR/<id>.jpg and DIR/<id>.bmp
+  int64_t cycle_scale = 0;      // > 0: the next scale type every N frames
+  int slow_listener_ms = 0;     // > 0: the log listener takes this long per line
   bool quiet = false;
   bool help = false;
 };

@@ -23,9 +23,9 @@ long long FileSize(const std::string& path) {
 }  // namespace
 
 WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> source,
-                           const Options& options, bool takes_captures)
+                           const Options& options, bool takes_captures, UiRunner run_on_ui)
     : id_(std::move(id)), source_(std::move(source)), options_(options),
-      takes_captures_(takes_captures) {
+      takes_captures_(takes_captures), run_on_ui_(std::move(run_on_ui)), scale_(options.scale) {
   if (options_.fps >= 0)
     fps_ = options_.fps;
   else if (source_->fps() > 0)
@@ -59,34 +59,80 @@ std::vector<CaptureResult> WindowEngine::captures() {
   return captures_;
 }
 
+PeriodicCaptures WindowEngine::periodic_captures() {
+  std::lock_guard<std::mutex> lock(captures_mutex_);
+  return periodic_;
+}
+
+void WindowEngine::SetScale(int type) {
+  scale_ = type;
+  auto apply = [this, type] {
+    std::string id = id_;
+    PluginManager::GetInstance()->SetScaleType(id, type);
+  };
+  if (run_on_ui_)
+    run_on_ui_(apply);
+  else
+    apply();
+}
+
+void WindowEngine::RecreateSurface(const std::function<void()>& recreate) {
+  ++surface_epoch_;
+  recreate();
+  ++surface_epoch_;
+}
+
 void WindowEngine::OnDestroy(rtc::DestroyNotify* notify) {
   std::lock_guard<std::mutex> lock(render_mutex_);
   if (render_ == notify)
     render_ = nullptr;
 }
 
-// Looked up again after the surface went away and came back. Must be
-// called with render_mutex_ held.
-rtc::IVideoRender* WindowEngine::Renderer() {
-  if (render_ == nullptr) {
-    std::string id = id_;
-    render_ = PluginManager::GetInstance()->FindRender(id);
+// Finds the window's renderer after the surface came (back). On the UI
+// thread, where renderers come and go, so the one found is alive until the
+// observer is registered; the scale type is the engine's, not the fresh
+// renderer's default. Called without render_mutex_: OnDestroy, on the UI
+// thread, may be waiting for it.
+void WindowEngine::Attach() {
+  {
+    std::lock_guard<std::mutex> lock(render_mutex_);
     if (render_ != nullptr)
-      render_->AddObserver(this);
+      return;
   }
-  return render_;
+  auto attach = [this] {
+    std::string id = id_;
+    rtc::IVideoRender* render = PluginManager::GetInstance()->FindRender(id);
+    if (render == nullptr)
+      return;
+    {
+      std::lock_guard<std::mutex> lock(render_mutex_);
+      if (render_ != nullptr)
+        return;
+      render_ = render;
+      render->AddObserver(this);
+    }
+    PluginManager::GetInstance()->SetScaleType(id, scale_.load());
+  };
+  if (run_on_ui_)
+    run_on_ui_(attach);
+  else
+    attach();
 }
 
 void WindowEngine::Run() {
-  const int64_t limit = options_.frames > 0 ? options_.frames
-                        : options_.input.empty() ? kPatternFrames
-                                                 : INT64_MAX;
+  const int64_t limit = options_.frames > 0                               ? options_.frames
+                        : options_.input.empty() && options_.duration_s == 0 ? kPatternFrames
+                                                                              : INT64_MAX;
   const int64_t start_ns = rtc::MonotonicNanos();
   for (int64_t index = 0; index < limit && !stop_; ++index) {
     while (paused_ && !stop_)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     if (!NextFrame())
       break;
+    if (options_.cycle_scale > 0 && (index + 1) % options_.cycle_scale == 0) {
+      SetScale(scale_.load() % 3 + 1);
+      ++scale_changes_;
+    }
     if (!Pace(index, start_ns) && !CaptureDue(index + 1)) {
       ++frames_dropped_;
       continue;
@@ -134,6 +180,8 @@ bool WindowEngine::Pace(int64_t index, int64_t start_ns) {
 }
 
 bool WindowEngine::CaptureDue(int64_t frame_number) {
+  if (options_.capture_every > 0 && frame_number % options_.capture_every == 0)
+    return true;
   std::lock_guard<std::mutex> lock(captures_mutex_);
   if (!requested_captures_.empty())
     return true;
@@ -143,40 +191,86 @@ bool WindowEngine::CaptureDue(int64_t frame_number) {
   return false;
 }
 
+// The file the frame is to be captured to, if any. Periodic captures go to
+// a scratch name first and replace DIR/ID.jpg or DIR/ID.bmp only once
+// written, so that each of the two always holds the last good capture.
+std::string WindowEngine::CapturePath(int64_t frame_number, bool* periodic) {
+  *periodic = false;
+  std::lock_guard<std::mutex> lock(captures_mutex_);
+  if (takes_captures_) {
+    for (const Capture& capture : options_.captures)
+      if (capture.frame == frame_number)
+        return capture.path;
+  }
+  if (!requested_captures_.empty()) {
+    const std::string path = "capture-" + id_ + "-" + std::to_string(frame_number) + "." +
+                             requested_captures_.front();
+    requested_captures_.erase(requested_captures_.begin());
+    return path;
+  }
+  if (options_.capture_every > 0 && frame_number % options_.capture_every == 0) {
+    *periodic = true;
+    const char* extension = periodic_attempts_++ % 2 == 0 ? "jpg" : "bmp";
+    return options_.capture_dir + "/" + id_ + ".partial." + extension;
+  }
+  return std::string();
+}
+
 void WindowEngine::Present(int64_t frame_number) {
-  std::string capture_path;
+  bool periodic = false;
+  const std::string capture_path = CapturePath(frame_number, &periodic);
+  if (!capture_path.empty())
+    remove(capture_path.c_str());  // so that a failed capture leaves no stale file
+  const int64_t epoch = surface_epoch_.load();
+  Attach();
   {
-    std::lock_guard<std::mutex> lock(captures_mutex_);
-    if (takes_captures_) {
-      for (const Capture& capture : options_.captures)
-        if (capture.frame == frame_number)
-          capture_path = capture.path;
-    }
-    if (capture_path.empty() && !requested_captures_.empty()) {
-      capture_path = "capture-" + id_ + "-" + std::to_string(frame_number) + "." +
-                     requested_captures_.front();
-      requested_captures_.erase(requested_captures_.begin());
+    std::lock_guard<std::mutex> lock(render_mutex_);
+    if (render_ == nullptr) {
+      ++frames_dropped_;  // no surface right now
+    } else {
+      if (fill_black_.exchange(false))
+        render_->FillBlack();
+      if (!capture_path.empty()) {
+        render_->EnableCapture(true);
+        render_->CaptureImage(capture_path, options_.quality);
+      }
+      render_->RenderFrame(source_->frame());
+      ++frames_rendered_;
     }
   }
-  std::lock_guard<std::mutex> lock(render_mutex_);
-  rtc::IVideoRender* render = Renderer();
-  if (render == nullptr) {
-    ++frames_dropped_;  // no surface right now
+  if (!capture_path.empty())
+    RecordCapture(capture_path, frame_number, periodic, epoch);
+}
+
+// A recreation was under way when the capture began, or started since: the
+// surface, and with it the armed capture, may have gone in between.
+bool WindowEngine::LostToRecreation(int64_t epoch_before) const {
+  return epoch_before % 2 != 0 || surface_epoch_.load() != epoch_before;
+}
+
+void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, bool periodic,
+                                 int64_t epoch_before) {
+  const long long bytes = FileSize(path);
+  const bool skipped = bytes < 0 && LostToRecreation(epoch_before);
+  if (!periodic) {
+    std::lock_guard<std::mutex> lock(captures_mutex_);
+    captures_.push_back({path, frame_number, bytes, skipped});
     return;
   }
-  if (fill_black_.exchange(false))
-    render->FillBlack();
-  if (!capture_path.empty()) {
-    remove(capture_path.c_str());  // so that a failed capture leaves no stale file
-    render->EnableCapture(true);
-    render->CaptureImage(capture_path, options_.quality);
-  }
-  render->RenderFrame(source_->frame());
-  ++frames_rendered_;
-  if (!capture_path.empty()) {
-    std::lock_guard<std::mutex> captures_lock(captures_mutex_);
-    captures_.push_back({capture_path, frame_number, FileSize(capture_path)});
-  }
+  // "DIR/ID.partial.jpg" -> "DIR/ID.jpg"
+  const size_t dot = path.rfind(".partial.");
+  const std::string final_path = path.substr(0, dot) + path.substr(dot + 8);
+  const bool written = bytes >= 0 && rename(path.c_str(), final_path.c_str()) == 0;
+  if (!written && !skipped)
+    fprintf(stderr, "%s: capture of frame %lld to %s failed\n", id_.c_str(),
+            static_cast<long long>(frame_number), final_path.c_str());
+  std::lock_guard<std::mutex> lock(captures_mutex_);
+  if (written)
+    ++periodic_.written;
+  else if (skipped)
+    ++periodic_.skipped;
+  else
+    ++periodic_.failed;
 }
 
 }  // namespace player
