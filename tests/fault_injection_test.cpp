@@ -203,8 +203,10 @@ TEST_F(GraphicsFaultTest, FailedProgramLeavesNoShadersBehind) {
 }
 
 // Someone terminates the display every core shares: the core that was
-// drawing reports each failed operation and releases without harm, and a
-// core built afterwards draws, untouched by the stale core's release.
+// drawing reports each failed operation and forgets the objects that died
+// with the display, and a core built afterwards draws, untouched by the
+// stale core's release (the driver may give the new core's objects the
+// addresses of the dead ones).
 TEST_F(GraphicsFaultTest, DisplayTerminatedUnderACore) {
   auto first_window = Window(20, 20);
   auto second_window = Window(20, 20, 100);
@@ -224,6 +226,9 @@ TEST_F(GraphicsFaultTest, DisplayTerminatedUnderACore) {
   const auto traces = sink_.TakeLines();
   EXPECT_TRUE(AnyContains(traces, ": onRenderData: makecureent failed"));
   EXPECT_TRUE(AnyContains(traces, ": FillBlack: makecureent failed"));
+  EXPECT_TRUE(AnyContains(traces, ": onRenderData: the display was terminated; surface "));
+  EXPECT_EQ(stale.surface, nullptr);
+  EXPECT_EQ(stale.context, nullptr);
 
   EGLCore fresh;
   ASSERT_TRUE(fresh.EglContextInit(second_window->NativeWindow(), 20, 20));

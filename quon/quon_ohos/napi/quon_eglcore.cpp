@@ -223,6 +223,30 @@ bool EGLCore::FailEnvironment() {
   return false;
 }
 
+// Our cores keep the shared display initialised while any of them holds it,
+// but code outside the module may still terminate it. Every object made on
+// it died then, and the driver may hand out their addresses again to the
+// next core: destroying them at Release would destroy that core's objects.
+// So they are forgotten, and only the display reference stays for Release.
+void EGLCore::ForgetObjectsOfTerminatedDisplay(const char* operation) {
+  // Only a display that is no longer initialised fails this query.
+  if (display == EGL_NO_DISPLAY || eglQueryString(display, EGL_VENDOR) != nullptr)
+    return;
+  TRACE(Error, operation) << "the display was terminated; surface " << surface << " and context "
+                          << context << " are gone";
+  surface = nullptr;
+  context = nullptr;
+  program = 0;
+  _ytid = _utid = _vtid = 0;
+}
+
+// Without a surface and a context there is nothing to draw to, whatever the
+// driver would say to making "nothing" current.
+bool EGLCore::MakeCurrent() {
+  return surface != EGL_NO_SURFACE && context != EGL_NO_CONTEXT &&
+         eglMakeCurrent(display, surface, surface, context);
+}
+
 void EGLCore::ReleaseCurrent() {
   eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
 }
@@ -390,9 +414,10 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
                                  << frameH;
     return;
   }
-  if (!eglMakeCurrent(display, surface, surface, context)) {
+  if (!MakeCurrent()) {
     TRACE(Error, "onRenderData") << "makecureent failed";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore shard contxt makecureent failed!!!");
+    ForgetObjectsOfTerminatedDisplay("onRenderData");
     return;
   }
   glViewport(0, 0, width, height);
@@ -495,9 +520,10 @@ void EGLCore::matraix(int32_t frameW, int32_t frameH) {
 
 void EGLCore::FillBlack() {
   TRACE(Info, "FillBlack") << ".";
-  if (!eglMakeCurrent(display, surface, surface, context)) {
+  if (!MakeCurrent()) {
     TRACE(Error, "FillBlack") << "makecureent failed";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore shard1 contxt makecureent failed!!!");
+    ForgetObjectsOfTerminatedDisplay("FillBlack");
     return;
   }
   glViewport(0, 0, width, height);

@@ -78,11 +78,13 @@ class EGLCore {
 
  private:
   bool FailEnvironment();
+  void ForgetObjectsOfTerminatedDisplay(const char* operation);
   GLuint LinkProgram(GLuint vertex, GLuint fragment);
   void LookUpLocations();
   void UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
                    const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
   void DrawQuad();
+  bool MakeCurrent();
   void ReleaseCurrent();
   void ReleaseObj();
   void DestroyEglObjects();
