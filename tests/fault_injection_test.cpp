@@ -330,6 +330,22 @@ TEST_P(InFlightTest, DestroyWaitsForTheFrameCallInProgress) {
     EXPECT_EQ(counters.copies_destroyed.load(), 1);
     EXPECT_EQ(access(capture.c_str(), F_OK), 0);
   }
+
+  // The host goes on: the surface comes back and frames are drawn again.
+  PluginRender* again = PluginRender::GetInstance(name);
+  again->SetNativeXComponent(component.get());
+  ohos_desktop::DispatchSurfaceCreated(component.get());
+  TestFrame plain(32, 32, &counters, 235);
+  again->RenderFrame(&plain);
+  bool white = false;
+  for (int attempt = 0; attempt < 300 && !white; ++attempt) {
+    const std::vector<uint32_t> pixels = window->ReadPixels();
+    white = !pixels.empty() && (pixels[16 * 32 + 16] >> 8 & 0xff) > 200;
+    if (!white)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(white);
+  ohos_desktop::DispatchSurfaceDestroyed(component.get());
 }
 
 INSTANTIATE_TEST_SUITE_P(HeldInside, InFlightTest,
