@@ -15,6 +15,15 @@ namespace {
 constexpr int64_t kNanosPerSecond = 1000000000;
 constexpr int64_t kPatternFrames = 150;
 
+// Frames of all windows are drawn one at a time. Mesa's llvmpipe (22.3)
+// reads freed memory when two threads draw and swap with their own
+// contexts at the same time, and crashes now and then; drawing in turn is
+// safe, also while the UI thread builds and tears down other contexts.
+std::mutex& FrameMutex() {
+  static std::mutex* const mutex = new std::mutex;
+  return *mutex;
+}
+
 long long FileSize(const std::string& path) {
   struct stat info;
   return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
@@ -228,6 +237,7 @@ void WindowEngine::Present(int64_t frame_number) {
     if (render_ == nullptr) {
       ++frames_dropped_;  // no surface right now
     } else {
+      std::lock_guard<std::mutex> frame(FrameMutex());
       if (fill_black_.exchange(false))
         render_->FillBlack();
       if (!capture_path.empty()) {
