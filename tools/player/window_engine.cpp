@@ -233,11 +233,13 @@ void WindowEngine::Present(int64_t frame_number) {
   const int64_t epoch = surface_epoch_.load();
   Attach();
   {
+    // The turn is taken before render_mutex_, so that the UI thread, whose
+    // OnDestroy needs render_mutex_, never waits behind other windows' frames.
+    std::lock_guard<std::mutex> frame(FrameMutex());
     std::lock_guard<std::mutex> lock(render_mutex_);
     if (render_ == nullptr) {
       ++frames_dropped_;  // no surface right now
     } else {
-      std::lock_guard<std::mutex> frame(FrameMutex());
       if (fill_black_.exchange(false))
         render_->FillBlack();
       if (!capture_path.empty()) {
