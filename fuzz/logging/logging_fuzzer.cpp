@@ -21,17 +21,11 @@
 // carry the prefix the flags select, the location, the message, the error
 // context and the final newline, and nothing else may arrive.
 
-#include <errno.h>
-#include <fcntl.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/mman.h>
-#include <unistd.h>
-
-#include <sanitizer/common_interface_defs.h>
 
 #include <algorithm>
 #include <string>
@@ -52,12 +46,20 @@ constexpr size_t kMaxRecords = 64;
 constexpr char kInnerFile[] = "fuzz/inner.cc";
 constexpr int kInnerLine = 7;
 
-int g_saved_stderr = -1;  // the real stderr while statements write to g_capture
-int g_capture = -1;       // a memfd that receives what the core writes to stderr
+// While a record runs, `stderr` is a memory stream, so that what the core
+// writes there can be checked. glibc lets the variable be set; libFuzzer
+// and the sanitizers keep writing to the real stream (they copied the
+// pointer at start-up or write the descriptor), so their reports stay
+// visible, and swapping costs no system call.
+FILE* g_real_stderr = nullptr;
+FILE* g_capture = nullptr;
+char* g_captured = nullptr;  // the memory stream's buffer and size
+size_t g_captured_size = 0;
+size_t g_captured_taken = 0;
 
 [[noreturn]] void Fail(const std::string& what) {
-  if (g_saved_stderr >= 0)
-    dup2(g_saved_stderr, STDERR_FILENO);
+  if (g_real_stderr != nullptr)
+    stderr = g_real_stderr;
   fprintf(stderr, "logging fuzzer: invariant broken: %s\n", what.c_str());
   abort();
 }
@@ -336,16 +338,11 @@ void CheckThresholds(const Model& model) {
   }
 }
 
+// What the core wrote to stderr since the last call.
 std::string TakeCapturedStderr() {
-  std::string text;
-  if (lseek(g_capture, 0, SEEK_CUR) == 0)
-    return text;  // nothing written: the common case
-  char buffer[4096];
-  off_t offset = 0;
-  for (ssize_t n; (n = pread(g_capture, buffer, sizeof(buffer), offset)) > 0; offset += n)
-    text.append(buffer, static_cast<size_t>(n));
-  if (ftruncate(g_capture, 0) != 0 || lseek(g_capture, 0, SEEK_SET) != 0)
-    Fail("cannot reset the stderr capture");
+  fflush(g_capture);  // brings g_captured and g_captured_size up to date
+  std::string text(g_captured + g_captured_taken, g_captured_size - g_captured_taken);
+  g_captured_taken = g_captured_size;
   return text;
 }
 
@@ -392,7 +389,7 @@ void RunRecord(const std::string& record, Model* model) {
   if (op == 'L' && !ParseStatement(record, &statement))
     return;
 
-  dup2(g_capture, STDERR_FILENO);
+  stderr = g_capture;
   if (op == 'C') {
     const std::string params = record.substr(1);
     LogLine::Configure(params.c_str());
@@ -417,7 +414,7 @@ void RunRecord(const std::string& record, Model* model) {
     g_echo_pending = false;
     ModelStatement(*model, statement, &expected);
   }
-  dup2(g_saved_stderr, STDERR_FILENO);
+  stderr = g_real_stderr;
 
   CheckStderr(*model, TakeCapturedStderr(), expected.stderr_lines);
   for (int i = 0; i < kSinks; ++i) {
@@ -430,20 +427,12 @@ void RunRecord(const std::string& record, Model* model) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
-  g_saved_stderr = dup(STDERR_FILENO);
-  g_capture = memfd_create("logging-fuzzer-stderr", MFD_CLOEXEC);
-  if (g_saved_stderr < 0 || g_capture < 0) {
-    perror("logging fuzzer: cannot set up the stderr capture");
-    abort();
-  }
-  // Sanitizer reports must reach the real stderr even while a statement
-  // writes into the capture.
-  __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(g_saved_stderr)));
-  return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  g_real_stderr = stderr;
+  g_capture = open_memstream(&g_captured, &g_captured_size);
+  if (g_capture == nullptr)
+    Fail("cannot open the stderr capture");
+  g_captured_taken = 0;
   rtc::logging_internal::ResetForTesting();
   Model model;
   const std::string input(reinterpret_cast<const char*>(data), size);
@@ -457,5 +446,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     start = end + 1;
   }
   rtc::logging_internal::ResetForTesting();
+  fclose(g_capture);
+  free(g_captured);
+  g_capture = nullptr;
+  g_captured = nullptr;
   return 0;
 }
