@@ -220,13 +220,16 @@ std::vector<std::string> FilesIn(const std::string& dir) {
 // periodic captures of both kinds, scale types cycling, a slow log
 // listener. Nothing may crash, and every capture that did not lose its
 // surface must be a whole, decodable file.
-TEST(PlayerTest, TimedPlayWithRecreatedSurfacesKeepsCapturingBothKinds) {
+TEST(PlayerTest, RecreatedSurfacesUnderPlayKeepCapturingBothKinds) {
   const std::string dir = TempPath("soak");
   mkdir(dir.c_str(), 0755);
   for (const std::string& name : FilesIn(dir))
     remove((dir + "/" + name).c_str());
-  const PlayerRun run = Player("--duration 2 --windows 2 --surface 96x72 --id soak --recreate-every 100"
-                               " --capture-every 10:" + dir + " --cycle-scale 5 --slow-listener 5");
+  // Counted frames, not a time, so that a slow (sanitizer) build still
+  // makes several captures of each kind; captured frames are never dropped.
+  const PlayerRun run = Player("--frames 40 --fps 30 --windows 2 --surface 96x72 --id soak"
+                               " --recreate-every 300 --capture-every 4:" + dir +
+                               " --cycle-scale 5 --slow-listener 5");
   ASSERT_EQ(run.status, 0) << run.output;
   EXPECT_THAT(run.output, HasSubstr("2 windows"));
   EXPECT_THAT(run.output, ::testing::ContainsRegex("surfaces recreated [1-9]"));
@@ -247,6 +250,19 @@ TEST(PlayerTest, TimedPlayWithRecreatedSurfacesKeepsCapturingBothKinds) {
     EXPECT_EQ(std::string(magic, 2), "BM") << id;
     EXPECT_EQ(FileSize(dir + "/" + id + ".bmp"), 58 + 640 * 360 * 4) << id;
   }
+}
+
+// A timed play loops its input and ends by itself: without the time limit
+// this one would never end.
+TEST(PlayerTest, TimedPlayLoopsTheInputUntilTimeIsUp) {
+  const std::string input = WriteY4m("short.y4m", 16, 16, 3);
+  const PlayerRun run = Player(input + " --duration 1 --fps 0");
+  ASSERT_EQ(run.status, 0) << run.output;
+  const size_t summary = run.output.find("played ");
+  ASSERT_NE(summary, std::string::npos) << run.output;
+  long long frames = 0;
+  ASSERT_EQ(sscanf(run.output.c_str() + summary, "played %lld frames", &frames), 1) << run.output;
+  EXPECT_GT(frames, 3);
 }
 
 // A recreated surface gets a fresh renderer; the window must keep the scale
