@@ -219,7 +219,7 @@ std::string WindowEngine::CapturePath(int64_t frame_number, bool* periodic) {
   }
   if (options_.capture_every > 0 && frame_number % options_.capture_every == 0) {
     *periodic = true;
-    const char* extension = periodic_attempts_++ % 2 == 0 ? "jpg" : "bmp";
+    const char* extension = periodic_bmp_next_ ? "bmp" : "jpg";
     return options_.capture_dir + "/" + id_ + ".partial." + extension;
   }
   return std::string();
@@ -276,6 +276,8 @@ void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, 
   if (!written && !skipped)
     fprintf(stderr, "%s: capture of frame %lld to %s failed\n", id_.c_str(),
             static_cast<long long>(frame_number), final_path.c_str());
+  if (!skipped)
+    periodic_bmp_next_ = !periodic_bmp_next_;
   std::lock_guard<std::mutex> lock(captures_mutex_);
   if (written)
     ++periodic_.written;

@@ -106,7 +106,10 @@ class WindowEngine : public rtc::DestroyObserver {
   std::vector<CaptureResult> captures_;
   std::vector<std::string> requested_captures_;
   PeriodicCaptures periodic_;
-  int64_t periodic_attempts_ = 0;  // engine thread only: picks JPEG or BMP
+  // Engine thread only: the kind of the next periodic capture. It moves on
+  // only once a capture of this kind was written or failed, so that one
+  // lost to a recreation is tried again and the kinds still alternate.
+  bool periodic_bmp_next_ = false;
 
   std::atomic<bool> stop_{false};
   std::atomic<bool> paused_{false};
