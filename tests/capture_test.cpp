@@ -18,6 +18,7 @@
 #include <jpeglib.h>
 #include <libyuv/convert_argb.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -386,6 +387,20 @@ TEST_F(CaptureTest, BmpRefusesSizesItCannotWrite) {
   EXPECT_TRUE(Logged("write_BMP_file: invalid frame size. width=4, height=-2"));
   EXPECT_FALSE(LoggedOk());
   EXPECT_TRUE(std::filesystem::is_empty(dir_));
+}
+
+// Engines disagree on ExportArgb's success value: a byte count or true
+// still gives a file, and pixels the engine left alone read as zero.
+TEST_F(CaptureTest, BmpTakesAnyNonNegativeExportResultAsSuccess) {
+  for (int result : {1, 4 * 4 * 4}) {
+    SCOPED_TRACE(result);
+    FakeFrame lazy(4, 4, result);
+    const std::string path = Path("export-" + std::to_string(result) + ".bmp");
+    ASSERT_TRUE(Render2SaveImage(&lazy, path, 90));
+    const std::vector<uint8_t> bytes = ReadFile(path);
+    ASSERT_EQ(bytes.size(), 58u + 4 * 4 * 4);
+    EXPECT_TRUE(std::all_of(bytes.begin() + 58, bytes.end(), [](uint8_t b) { return b == 0; }));
+  }
 }
 
 TEST_F(CaptureTest, BmpOfFrameThatCannotExportWritesNothing) {

@@ -2,7 +2,11 @@
 // native windows, and binding an XComponent through the module's init
 // function with every failure the platform can report.
 
+#include <atomic>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -11,6 +15,7 @@
 #include "desktop/hilog_records.h"
 #include "desktop/napi_host.h"
 #include "desktop/xcomponent_host.h"
+#include "quon_eglcore.h"
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
 #include "support/log_capture.h"
@@ -65,6 +70,15 @@ TEST_F(ManagerTest, FindNeverCreatesGetDoes) {
   EXPECT_EQ(manager_->GetRender(empty), nullptr);
   EXPECT_EQ(manager_->FindRender(empty), nullptr);
   EXPECT_EQ(manager_->GetNativeWindow(empty), nullptr);
+  EXPECT_EQ(manager_->FindRenderAndObserve(empty, nullptr), nullptr);
+  ohos_desktop::ScopedXComponent component(ohos_desktop::CreateXComponent("", 4, 4, nullptr));
+  manager_->SetNativeXComponent(empty, component.get());
+  EXPECT_EQ(PluginManager::m_nativeXComponentMap.count(empty), 0u);
+  for (const char* refused : {"GetRender: refused, the id is empty",
+                              "FindRender: refused, the id is empty",
+                              "FindRenderAndObserve: refused, the id is empty",
+                              "SetNativeXComponent: refused, the id is empty"})
+    EXPECT_TRUE(test_support::AnyContains(sink_.lines(), refused)) << refused;
   PluginRender::Release(id);
 }
 
@@ -105,6 +119,97 @@ TEST_F(ManagerTest, SecondHandleForAnIdReplacesTheFirst) {
   manager_->SetNativeXComponent(id, nullptr);  // ignored
   EXPECT_EQ(PluginManager::m_nativeXComponentMap.count(id), 1u);
   EXPECT_EQ(PluginManager::m_nativeXComponentMap[id], second.get());
+}
+
+// --- Engine calls racing the UI thread ----------------------------------------------------
+
+// An engine's observer as an engine is meant to write it: the renderer is
+// held under the engine's own lock from FindRenderAndObserve to OnDestroy.
+class EngineObserver : public rtc::DestroyObserver {
+ public:
+  void OnDestroy(rtc::DestroyNotify* gone) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (render == gone)
+      render = nullptr;
+    ++told;
+  }
+  std::mutex mutex;
+  rtc::IVideoRender* render = nullptr;
+  int observed = 0;
+  int told = 0;
+};
+
+// The UI thread makes and releases the id's renderer 20,000 times while an
+// engine thread sets scale types, asks for the window and observes: no call
+// may touch a renderer once it is freed (AddressSanitizer watches), and
+// every renderer handed to the observer is followed by exactly one OnDestroy.
+TEST_F(ManagerTest, EngineCallsSurviveRenderersReleasedUnderThem) {
+  rtc::LogLine::RemoveSink(&sink_);  // a hundred thousand lines; not the point here
+  const std::string name = "racing";
+  EngineObserver observer;
+  std::atomic<bool> stop{false};
+  std::thread engine([&] {
+    std::string id = name;
+    while (!stop.load()) {
+      manager_->SetScaleType(id, 3);
+      manager_->GetNativeWindow(id);
+      std::lock_guard<std::mutex> lock(observer.mutex);
+      if (observer.render == nullptr) {
+        observer.render = manager_->FindRenderAndObserve(id, &observer);
+        observer.observed += observer.render != nullptr;
+      }
+      if (observer.render != nullptr)
+        observer.render->SetSize(16, 9);
+    }
+  });
+  std::string id = name;
+  for (int i = 0; i < 20000; ++i) {
+    PluginRender::GetInstance(id);
+    PluginRender::Release(id);
+    if (i % 4096 == 0)
+      ohos_desktop::ClearHilogRecords();
+  }
+  stop = true;
+  engine.join();
+  PluginRender::Release(id);  // one the engine's GetNativeWindow may have made
+  std::lock_guard<std::mutex> lock(observer.mutex);
+  EXPECT_GT(observer.observed, 0);
+  EXPECT_EQ(observer.told, observer.observed);
+  EXPECT_EQ(observer.render, nullptr);
+  rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
+}
+
+// A renderer tells each observer once, whatever its OnDestroy does: add
+// another observer (refused, and never told), remove itself, or call back
+// into the manager for the id that is going away.
+TEST_F(ManagerTest, ObserversAreToldOnceAndMayCallBackFromOnDestroy) {
+  std::string id = "told-once";
+  manager_->GetRender(id);
+  std::vector<std::string> told;
+  struct Recorder : rtc::DestroyObserver {
+    std::function<void(rtc::DestroyNotify*)> on_destroy;
+    void OnDestroy(rtc::DestroyNotify* gone) override { on_destroy(gone); }
+  } first, late;
+  late.on_destroy = [&](rtc::DestroyNotify*) { told.push_back("late"); };
+  bool found_during = true, scaled_during = true;
+  first.on_destroy = [&](rtc::DestroyNotify* gone) {
+    told.push_back("first");
+    gone->AddObserver(&late);
+    gone->RemoveObserver(&first);
+    found_during = manager_->FindRender(id) != nullptr;
+    scaled_during = manager_->SetScaleType(id, 1);
+  };
+  ASSERT_NE(manager_->FindRenderAndObserve(id, &first), nullptr);
+  EXPECT_EQ(manager_->FindRenderAndObserve(id, nullptr), nullptr);
+  PluginRender::Release(id);
+  EXPECT_THAT(told, ElementsAre("first"));
+  EXPECT_FALSE(found_during);
+  EXPECT_FALSE(scaled_during);
+  EXPECT_TRUE(test_support::AnyContains(sink_.lines(),
+                                        "AddObserver: refused, the object is being destroyed"));
+  EXPECT_TRUE(test_support::AnyContains(sink_.lines(),
+                                        "FindRenderAndObserve: refused, the observer is null"));
+  EXPECT_EQ(manager_->FindRenderAndObserve(id, &late), nullptr);  // gone: nothing added
 }
 
 // --- Binding through the module's init function ----------------------------------------------

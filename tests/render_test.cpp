@@ -21,7 +21,9 @@
 #include "desktop/hilog_records.h"
 #include "desktop/x11_surface.h"
 #include "desktop/xcomponent_host.h"
+#include "quon_eglcore.h"
 #include "quon_render.h"
+#include "quon_renderManager.h"
 #include "rtc_base/logging.h"
 #include "support/egl_driver_pin.h"
 #include "support/log_capture.h"
@@ -346,82 +348,129 @@ TEST_F(CaptureStateTest, HeldCopyGoesWithTheRenderer) {
   render_ = PluginRender::GetInstance(id_);  // for TearDown
 }
 
-// --- Teardown while an engine thread draws --------------------------------------------------
+// --- Engine threads while surfaces come and go ---------------------------------------------
 
-// The engine side as an engine is meant to be written: it holds the renderer
-// only between the look-up and OnDestroy, under a lock of its own.
-class Engine : public rtc::DestroyObserver {
+// One engine thread's hold on one id's renderer, as an engine is meant to
+// write it: taken with FindRenderAndObserve, used under the engine's lock,
+// dropped in OnDestroy.
+class EngineHold : public rtc::DestroyObserver {
  public:
-  explicit Engine(std::string id) : id_(std::move(id)) {}
-  void OnDestroy(rtc::DestroyNotify* notify) override {
+  void OnDestroy(rtc::DestroyNotify* gone) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (render_ == notify)
+    if (render_ == gone)
       render_ = nullptr;
-    ++destroyed_;
+    ++told_;
   }
-  // One frame: look the renderer up when there is none, draw, sometimes
-  // arm a capture.
-  void Step(TestFrame& frame, int n) {
+
+  // Calls into the renderer of `id` (looked up when none is held): operation
+  // `n` of every kind an engine has, in turn. Frames are drawn one at a
+  // time across threads (`draw_turn`): this Mesa's software rasteriser
+  // crashes when two threads draw at once.
+  void Step(std::string& id, TestFrame& frame, int n, std::mutex& draw_turn) {
+    PluginManager* manager = PluginManager::GetInstance();
+    switch (n % 8) {
+      case 0: manager->SetScaleType(id, 1 + n % 3); return;
+      case 1: manager->GetNativeWindow(id); return;
+      case 2: manager->FindRender(id); manager->GetRender(id); return;
+      default: break;
+    }
+    std::lock_guard<std::mutex> turn(draw_turn);
     std::lock_guard<std::mutex> lock(mutex_);
     if (render_ == nullptr) {
-      render_ = PluginRender::FindInstance(id_);
+      render_ = manager->FindRenderAndObserve(id, this);
+      observed_ += render_ != nullptr;
       if (render_ == nullptr)
         return;
-      render_->AddObserver(this);
     }
-    if (n % 25 == 0) {
-      render_->EnableCapture(true);
-      render_->CaptureImage(::testing::TempDir() + "engine_capture.jpg", 0);  // armed, never fires
+    switch (n % 8) {
+      case 3:
+        render_->EnableCapture(true);
+        render_->CaptureImage(::testing::TempDir() + "stress_" + id + (n % 16 == 3 ? ".bmp" : ".jpg"),
+                              n % 64 == 3 ? 70 : 0);  // a file now and then, armed otherwise
+        break;
+      case 4: render_->FillBlack(); break;
+      case 5:
+        render_->AddObserver(&bystander_);
+        render_->RemoveObserver(&bystander_);
+        break;
+      case 6: render_->SetSize(frame.Width(), frame.Height()); break;
+      default: render_->RenderFrame(&frame); break;
     }
-    render_->SetSize(frame.Width(), frame.Height());
-    render_->RenderFrame(&frame);
-    ++frames_;
   }
-  int frames() { std::lock_guard<std::mutex> lock(mutex_); return frames_; }
-  int destroyed() { std::lock_guard<std::mutex> lock(mutex_); return destroyed_; }
+  // Every renderer this engine observed has told it of its end, once.
+  void ExpectToldOncePerObservation() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    EXPECT_EQ(render_, nullptr);
+    EXPECT_GT(observed_, 0);
+    EXPECT_EQ(told_, observed_);
+  }
 
  private:
+  struct Bystander : rtc::DestroyObserver {
+    void OnDestroy(rtc::DestroyNotify*) override {}
+  } bystander_;
   std::mutex mutex_;
-  std::string id_;
-  PluginRender* render_ = nullptr;
-  int frames_ = 0;
-  int destroyed_ = 0;
+  rtc::IVideoRender* render_ = nullptr;
+  int observed_ = 0;
+  int told_ = 0;
 };
 
-TEST_F(LifecycleTest, SurfaceRecreatedWhileEngineDraws) {
-  rtc::LogLine::RemoveSink(&sink_);  // thousands of lines; not the point here
-  auto window = ohos_desktop::X11Surface::Create(32, 32, "engine");
-  ASSERT_NE(window, nullptr);
+// Four engine threads call every manager entry point and every renderer
+// operation on two ids while the UI thread destroys and recreates their
+// surfaces 500 times: nothing crashes or touches freed memory (the
+// sanitizer builds watch), and every observer is told exactly once.
+TEST_F(LifecycleTest, EngineThreadsSurviveSurfacesComingAndGoing) {
+  rtc::LogLine::RemoveSink(&sink_);  // hundreds of thousands of lines; not the point here
   // A second core keeps the display initialised, so each new surface is
   // quick to build and the test exercises the teardown, not driver start-up.
   EGLCore keeper;
   auto keeper_window = ohos_desktop::X11Surface::Create(8, 8, "keeper");
   ASSERT_TRUE(keeper.EglContextInit(keeper_window->NativeWindow(), 8, 8));
+  const std::vector<std::string> ids = {"stress-a", "stress-b"};
+  std::vector<std::unique_ptr<ohos_desktop::X11Surface>> windows;
+  std::vector<ohos_desktop::ScopedXComponent> components;
+  for (const std::string& id : ids) {
+    windows.push_back(ohos_desktop::X11Surface::Create(32, 32, id.c_str()));
+    ASSERT_NE(windows.back(), nullptr);
+    components.emplace_back(ohos_desktop::CreateXComponent(id, 32, 32, windows.back()->NativeWindow()));
+  }
 
-  const std::string name = "engine-surface";
-  ohos_desktop::ScopedXComponent component(
-      ohos_desktop::CreateXComponent(name, 32, 32, window->NativeWindow()));
-  Engine engine(name);
+  constexpr int kEngines = 4;
+  std::vector<std::vector<EngineHold>> holds(kEngines);
+  std::mutex draw_turn;
   std::atomic<bool> stop{false};
-  std::thread engine_thread([&] {
-    TestFrame::Counters counters;
-    TestFrame frame(32, 32, &counters);
-    for (int n = 0; !stop.load(); ++n)
-      engine.Step(frame, n);
-    eglReleaseThread();
-  });
-  constexpr int kCycles = 200;
+  std::vector<std::thread> engines;
+  for (int e = 0; e < kEngines; ++e) {
+    holds[e] = std::vector<EngineHold>(ids.size());
+    engines.emplace_back([&, e] {
+      TestFrame::Counters counters;
+      TestFrame frame(32, 32, &counters, static_cast<uint8_t>(40 * e));
+      for (int n = e; !stop.load(); ++n) {
+        const size_t which = static_cast<size_t>(n / 8) % ids.size();
+        std::string id = ids[which];
+        holds[e][which].Step(id, frame, n, draw_turn);
+      }
+      eglReleaseThread();
+    });
+  }
+  constexpr int kCycles = 500;
   for (int cycle = 0; cycle < kCycles; ++cycle) {
-    std::string id = name;
-    PluginRender::GetInstance(id)->SetNativeXComponent(component.get());
-    ohos_desktop::DispatchSurfaceCreated(component.get());
-    ohos_desktop::DispatchSurfaceDestroyed(component.get());
+    const size_t which = static_cast<size_t>(cycle) % ids.size();
+    std::string id = ids[which];
+    PluginRender::GetInstance(id)->SetNativeXComponent(components[which].get());
+    ohos_desktop::DispatchSurfaceCreated(components[which].get());
+    ohos_desktop::DispatchSurfaceDestroyed(components[which].get());
+    if (cycle % 64 == 0)
+      ohos_desktop::ClearHilogRecords();
   }
   stop = true;
-  engine_thread.join();
-  EXPECT_EQ(PluginRender::FindInstance(name), nullptr);
-  EXPECT_LE(engine.destroyed(), kCycles);
-  EXPECT_GT(engine.frames(), 0);
+  for (std::thread& engine : engines)
+    engine.join();
+  for (std::string id : ids)
+    PluginRender::Release(id);  // renderers the engines' GetRender made after the last destroy
+  for (auto& per_engine : holds)
+    for (EngineHold& hold : per_engine)
+      hold.ExpectToldOncePerObservation();
   rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
 }
 

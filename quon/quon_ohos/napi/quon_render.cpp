@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "hilog/log.h"
+#include "quon_eglcore.h"
 #include "quon_render_image.h"
 #include "rtc_base/logging.h"
 
@@ -66,6 +67,41 @@ PluginRender* PluginRender::FindInstance(const std::string& id) {
   return it != m_renderMap.end() ? it->second : nullptr;
 }
 
+PluginRender::Pin::Pin(PluginRender* render) : render_(render) {}
+
+PluginRender::Pin::~Pin() {
+  if (render_ != nullptr)
+    --render_->m_inFlight;
+}
+
+PluginRender::Pin PluginRender::PinInstance(std::string& id, bool create) {
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  auto it = m_renderMap.find(id);
+  PluginRender* render = nullptr;
+  if (it != m_renderMap.end()) {
+    render = it->second;
+  } else if (create && !id.empty()) {
+    render = new PluginRender(id);
+    m_renderMap[id] = render;
+  }
+  if (render == nullptr)
+    return Pin();
+  ++render->m_inFlight;
+  return Pin(render);
+}
+
+PluginRender* PluginRender::FindInstanceAndObserve(const std::string& id,
+                                                   rtc::DestroyObserver* observer) {
+  std::lock_guard<std::mutex> lock(RegistryMutex());
+  auto it = m_renderMap.find(id);
+  if (it == m_renderMap.end())
+    return nullptr;
+  // Under the registry lock: Release takes the renderer out of the registry
+  // before it tells anyone, so this observer is on the list it tells.
+  it->second->AddObserver(observer);
+  return it->second;
+}
+
 void PluginRender::Release(std::string& id) {
   PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::Release");
   PluginRender* render = GetInstance(id);
@@ -73,15 +109,15 @@ void PluginRender::Release(std::string& id) {
                            << static_cast<const void*>(render);
   if (render == nullptr)
     return;
-  render->ReleaseCore();
-  // Forgotten before it is deleted, so that no look-up from an engine
-  // thread can hand out a renderer that is being torn down.
+  // Forgotten first: from here on no look-up or pin can reach the renderer,
+  // so nothing new enters it while it is torn down.
   {
     std::lock_guard<std::mutex> lock(RegistryMutex());
     auto it = m_renderMap.find(id);
     if (it != m_renderMap.end() && it->second == render)
       m_renderMap.erase(it);
   }
+  render->ReleaseCore();
   delete render;
 }
 
@@ -108,7 +144,8 @@ PluginRender::~PluginRender() {
   }
   // Observers hear of the end now, while every member still exists: an
   // engine call racing with the destruction finds the core gone and does
-  // nothing. Once they have been told, wait for such calls to leave.
+  // nothing. Once they have been told, wait for such calls and for pins to
+  // leave.
   NotifyDestroy();
   WaitForCallsInProgress();
   std::lock_guard<std::mutex> lock(m_captureMutex);

@@ -9,8 +9,11 @@
 #include <unordered_map>
 
 #include "ace/xcomponent/native_interface_xcomponent.h"
-#include "quon_eglcore.h"
 #include "video_render_interfaces.h"
+
+// The drawing core stays out of this header, so that an engine that
+// includes it needs no EGL or GLES headers.
+class EGLCore;
 
 // Asks the platform for `component`'s id through a zero-filled buffer of
 // OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1 bytes. False when the platform refuses.
@@ -22,10 +25,12 @@ bool QueryXComponentId(OH_NativeXComponent* component, std::string* id);
 // rtc::IVideoRender (engine threads). It is released and deleted when its
 // surface is destroyed; observers added through AddObserver hear of it.
 //
-// Threads: the callbacks and Release run on the UI thread. The engine calls
-// the rtc::IVideoRender operations from its own threads; Release waits for
-// a call already in progress, and calls that find the drawing core gone do
-// nothing. After an observer's OnDestroy the engine must not call again.
+// Threads: the callbacks and Release run on the UI thread. Release first
+// takes the renderer out of the registry, so no look-up finds it once its
+// destruction has begun; it then waits for the rtc::IVideoRender calls and
+// the pins (below) still inside the renderer. Calls that find the drawing
+// core gone do nothing. After an observer's OnDestroy the engine must not
+// call again: the memory goes as soon as those calls have left.
 class PluginRender : public rtc::IVideoRender {
  public:
   explicit PluginRender(std::string& id);
@@ -36,9 +41,37 @@ class PluginRender : public rtc::IVideoRender {
   static PluginRender* GetInstance(std::string& id);
   // The renderer registered for `id`, or null; never creates one.
   static PluginRender* FindInstance(const std::string& id);
-  // Releases the drawing core of `id`'s renderer, deletes the renderer and
-  // forgets it.
+  // Forgets `id`'s renderer, releases its drawing core and deletes it.
   static void Release(std::string& id);
+
+  // A renderer held against deletion for the length of one call. A pin is
+  // taken under the registry lock, so none is taken once Release began, and
+  // the renderer's destructor waits until every pin is dropped.
+  class Pin {
+   public:
+    Pin() = default;
+    explicit Pin(PluginRender* render);  // `render` already counted
+    Pin(Pin&& other) noexcept : render_(other.render_) { other.render_ = nullptr; }
+    Pin(const Pin&) = delete;
+    Pin& operator=(const Pin&) = delete;
+    Pin& operator=(Pin&&) = delete;
+    ~Pin();
+
+    PluginRender* get() const { return render_; }
+    PluginRender* operator->() const { return render_; }
+    explicit operator bool() const { return render_ != nullptr; }
+
+   private:
+    PluginRender* render_ = nullptr;
+  };
+  // `id`'s renderer, pinned; when there is none, a new one if `create` (and
+  // the id is not empty), else an empty pin.
+  static Pin PinInstance(std::string& id, bool create);
+  // `id`'s registered renderer with `observer` added to it in the same step,
+  // or null (and nothing added). The renderer cannot go between the look-up
+  // and the registration, so the observer hears of its end.
+  static PluginRender* FindInstanceAndObserve(const std::string& id,
+                                              rtc::DestroyObserver* observer);
 
   void SetNativeXComponent(OH_NativeXComponent* component);
   void OnSurfaceCreated(OH_NativeXComponent* component, void* window);
@@ -71,14 +104,14 @@ class PluginRender : public rtc::IVideoRender {
 
   // State, readable by the renderer registry and tests.
   const std::string& id() const { return m_id; }
-  void* window() const { return m_window; }
+  void* window() const { return m_window.load(); }
   int32_t width() const { return m_width.load(); }
   int32_t height() const { return m_height.load(); }
   EGLCore* eglCore() const { return m_eglCore; }
 
  private:
-  // Counts an rtc::IVideoRender call in progress, so that destruction can
-  // wait until none is left.
+  // Counts an rtc::IVideoRender call in progress (pins count the same way),
+  // so that destruction can wait until none is left.
   class InFlight {
    public:
     explicit InFlight(PluginRender* render) : render_(render) { ++render_->m_inFlight; }
@@ -100,7 +133,7 @@ class PluginRender : public rtc::IVideoRender {
   std::atomic<int32_t> m_width{0};
   std::atomic<int32_t> m_height{0};
   OH_NativeXComponent* m_component = nullptr;
-  void* m_window = nullptr;
+  std::atomic<void*> m_window{nullptr};  // read by engine threads
   rtc::IVideoFrame* m_lastFrame = nullptr;
   bool m_captureEnabled = false;
   std::mutex m_captureMutex;

@@ -27,6 +27,14 @@ int AsInt(const void* handle) {
   return static_cast<int>(reinterpret_cast<intptr_t>(handle));
 }
 
+// An empty id names no renderer: the call is refused with one line.
+bool RefusedEmptyId(const std::string& id, const char* operation) {
+  if (!id.empty())
+    return false;
+  LOG(Warning) << operation << ": " << "refused, the id is empty";
+  return true;
+}
+
 }  // namespace
 
 #define PLATFORM(tag, ...) OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, tag, __VA_ARGS__)
@@ -137,7 +145,7 @@ bool PluginManager::Export(napi_env env, napi_value exports) {
 // --- Registry ----------------------------------------------------------------------------
 
 void PluginManager::SetNativeXComponent(std::string& id, OH_NativeXComponent* nativeXComponent) {
-  if (nativeXComponent == nullptr)
+  if (nativeXComponent == nullptr || RefusedEmptyId(id, "SetNativeXComponent"))
     return;
   LOG_AT(kFile, 86, Info) << "SetNativeXComponent" << ": " << ".id:" << id
                           << ",nativeXComponent:" << static_cast<const void*>(nativeXComponent);
@@ -146,20 +154,40 @@ void PluginManager::SetNativeXComponent(std::string& id, OH_NativeXComponent* na
 }
 
 PluginRender* PluginManager::GetRender(std::string& id) {
+  if (RefusedEmptyId(id, "GetRender"))
+    return nullptr;
   return PluginRender::GetInstance(id);
 }
 
 PluginRender* PluginManager::FindRender(std::string& id) {
-  if (id.empty())
+  if (RefusedEmptyId(id, "FindRender"))
     return nullptr;
   return PluginRender::FindInstance(id);
 }
 
+PluginRender* PluginManager::FindRenderAndObserve(std::string& id,
+                                                  rtc::DestroyObserver* observer) {
+  if (RefusedEmptyId(id, "FindRenderAndObserve"))
+    return nullptr;
+  if (observer == nullptr) {
+    LOG(Warning) << "FindRenderAndObserve" << ": " << "refused, the observer is null. id=" << id;
+    return nullptr;
+  }
+  PluginRender* render = PluginRender::FindInstanceAndObserve(id, observer);
+  LOG(Info) << "FindRenderAndObserve" << ": " << ".id=" << id
+            << ",observer=" << static_cast<const void*>(observer)
+            << ",instance=" << static_cast<const void*>(render);
+  return render;
+}
+
+// The renderer is pinned from the look-up to the end of the call: a surface
+// destroyed meanwhile on the UI thread waits for it instead of freeing the
+// renderer under it.
 bool PluginManager::SetScaleType(std::string& id, int type) {
-  PluginRender* render = FindRender(id);
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
   LOG_AT(kFile, 102, Info) << "SetScaleType" << ": " << ".id=" << id << ",type=" << type
-                           << ",instance=" << static_cast<const void*>(render);
-  if (type < 1 || type > 3 || render == nullptr)
+                           << ",instance=" << static_cast<const void*>(render.get());
+  if (type < 1 || type > 3 || !render)
     return false;
   return render->SetScaleType(type);
 }
@@ -167,11 +195,12 @@ bool PluginManager::SetScaleType(std::string& id, int type) {
 void* PluginManager::GetNativeWindow(std::string& id) {
   OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, "GetNativeWindow", "GetNativeWindow id %{public}s",
                id.c_str());
-  PluginRender* render = PluginRender::GetInstance(id);
-  if (render == nullptr)
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/true);
+  if (!render)
     return nullptr;
-  PLATFORM("[NATIVE]", "PluginRender::SetNativeWindow %{public}d", AsInt(render->window()));
-  return render->window();
+  void* window = render->window();
+  PLATFORM("[NATIVE]", "PluginRender::SetNativeWindow %{public}d", AsInt(window));
+  return window;
 }
 
 void PluginManager::InitLogFile(const std::string& path, ILogRenderListener* listener) {

@@ -5,10 +5,13 @@
 // engine: XComponent handles by id, renderers by id, scale types, native
 // windows and the host's log listener.
 //
-// Threads: Export and the XComponent callbacks run on the UI thread; the
-// engine may call GetRender, FindRender and SetScaleType from its own
-// threads (the registries are guarded). A renderer handed out stays valid
-// until its observers hear OnDestroy (rtc::IVideoRender::AddObserver).
+// Threads: Export and the XComponent callbacks run on the UI thread; every
+// other operation may be called from any thread (the registries are
+// guarded, and an operation that uses a renderer holds it against deletion
+// for the length of the call). A renderer pointer handed out is only known
+// to be valid while an observer added to it has not yet heard OnDestroy: an
+// engine takes renderers with FindRenderAndObserve, which looks up and
+// observes in one step. docs/integration.md has the engine's rules.
 
 #include <string>
 #include <unordered_map>
@@ -37,6 +40,11 @@ class NATIVERENDER_EXPORT PluginManager {
   PluginRender* GetRender(std::string& id);
   // The renderer of `id` or null; never creates one.
   PluginRender* FindRender(std::string& id);
+  // The renderer of `id` with `observer` added to it in the same step, or
+  // null (nothing added) when `id` has no renderer or `observer` is null.
+  // Unlike FindRender followed by AddObserver, the renderer cannot be
+  // destroyed in between: the observer hears OnDestroy before it goes.
+  PluginRender* FindRenderAndObserve(std::string& id, rtc::DestroyObserver* observer);
   // Forwards scale type 1 (stretch), 2 (fit) or 3 (fill) to `id`'s existing
   // renderer. False for other values or when there is no renderer.
   bool SetScaleType(std::string& id, int type);

@@ -272,11 +272,14 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
   PutLe32(header + 34, imageBytes);                      // compression 0 at 30, then image size
 
   // The pixels are ready before the file is opened: a frame that cannot
-  // export (its buffer would hold uninitialised memory) then leaves an
-  // existing file of that name untouched, and the conversion does not wait
+  // export then leaves an existing file of that name untouched, and the conversion does not wait
   // behind the truncation of a file still being written back.
+  // Engines return 0, a byte count or true on success: only a negative
+  // result is a failure. Zeroed first, pixels an engine leaves unwritten
+  // reach the file black rather than as whatever the heap held.
+  memset(pixels, 0, imageBytes);
   const int exported = frame->ExportArgb(rtc::kFourccArgb, pixels, imageBytes, width * 4);
-  if (exported != 0) {
+  if (exported < 0) {
     LOG(Error) << "write_BMP_file" << ": " << "ExportArgb failed. result=" << exported
                << ", filename=" << fileName;
     return false;

@@ -10,6 +10,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -37,7 +38,9 @@ class NATIVERENDER_EXPORT DestroyNotify {
   DestroyNotify(const DestroyNotify&) = delete;
   DestroyNotify& operator=(const DestroyNotify&) = delete;
 
-  // Slot 1. Appends `observer` unless already present. Returns 0.
+  // Slot 1. Appends `observer` unless already present. Returns 0. Once the
+  // object's destruction has begun nothing is added (a line is logged): an
+  // observer that was not registered before then is never told.
   virtual int AddObserver(DestroyObserver* observer);
   // Slot 2. Removes the first occurrence of `observer`, if any. Returns 0.
   virtual int RemoveObserver(DestroyObserver* observer);
@@ -45,17 +48,22 @@ class NATIVERENDER_EXPORT DestroyNotify {
   // were added (see NotifyDestroy).
   virtual ~DestroyNotify();
 
+  // Both operations may be called from any thread; the list is locked. The
+  // lock is not held while OnDestroy runs, so an observer may call back in.
+
  protected:
   // Calls OnDestroy(this) on every observer present now, once each, in the
   // order they were added, and empties the list; observers added or removed
-  // from inside OnDestroy do not change who is called. A derived class may
-  // call it early in its own destructor, so that observers stop using the
-  // object before its members are torn down; the base destructor then finds
-  // nobody left to tell.
+  // from inside OnDestroy do not change who is called. Only the first call
+  // tells anyone: a derived class calls it early in its own destructor, so
+  // that observers stop using the object before its members are torn down,
+  // and the base destructor's call then does nothing.
   void NotifyDestroy();
 
  private:
-  std::vector<DestroyObserver*> m_observers;
+  std::mutex m_observersMutex;
+  std::vector<DestroyObserver*> m_observers;  // guarded by m_observersMutex
+  bool m_notified = false;                    // guarded by m_observersMutex
 };
 
 // An I420 frame owned by the engine: planar Y, U (Cb), V (Cr), chroma halved
@@ -82,8 +90,10 @@ class IVideoFrame {
   virtual IVideoFrame* Clone() const = 0;
   // Slot 17. Converts the frame into `buffer` (`size` bytes, rows of
   // `stride` bytes) in the pixel format named by the FourCC code `fourcc`.
-  // 0 on success, non-zero when the format is not supported or the buffer
-  // is too small (the buffer is then not written).
+  // Engines differ on what they return: the renderer treats a negative
+  // result as a failure and any other value (0, a byte count, true) as
+  // success. It zeroes the buffer before the call, so pixels an engine
+  // leaves unwritten are black, never uninitialised memory.
   virtual int ExportArgb(uint32_t fourcc, uint8_t* buffer, size_t size, int32_t stride) const = 0;
 };
 
