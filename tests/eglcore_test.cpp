@@ -25,6 +25,7 @@
 #include "quon_eglcore.h"
 #include "rtc_base/logging.h"
 #include "support/egl_driver_pin.h"
+#include "support/eglcore_peer.h"
 #include "support/guarded_plane.h"
 #include "support/log_capture.h"
 
@@ -152,14 +153,15 @@ TEST_F(EGLCoreTest, InitBuildsEverythingAndLeavesNoContextCurrent) {
   EGLCore core;
   ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 64, 48));
   EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
-  EXPECT_NE(core.display, nullptr);
-  EXPECT_NE(core.surface, nullptr);
-  EXPECT_NE(core.context, nullptr);
-  EXPECT_NE(core.program, 0u);
-  for (GLint location : {core.m_positionHandle, core.matrixHandle, core.coordHandle,
-                         core.yhandle, core.uhandle, core.vhandle})
+  EXPECT_NE(Peek(core).display(), nullptr);
+  EXPECT_NE(Peek(core).surface(), nullptr);
+  EXPECT_NE(Peek(core).context(), nullptr);
+  EXPECT_NE(Peek(core).program(), 0u);
+  const EGLCoreTestPeer state = Peek(core);
+  for (GLint location : {state.m_positionHandle(), state.matrixHandle(), state.coordHandle(),
+                         state.yhandle(), state.uhandle(), state.vhandle()})
     EXPECT_GE(location, 0);
-  EXPECT_FLOAT_EQ(core.drawnAspectRatio, 64.0f / 48.0f);
+  EXPECT_FLOAT_EQ(Peek(core).drawnAspectRatio(), 64.0f / 48.0f);
 
   const auto traces = Traces();
   EXPECT_TRUE(AnyContains(traces, ": EglContextInit: w,h=64,48,1.33333"));
@@ -190,10 +192,10 @@ TEST_F(EGLCoreTest, BadSizeReportsParamErrorAndChangesNothing) {
   Traces();
   for (auto [w, h] : {std::pair{0, 32}, {32, 0}, {-5, 32}, {32, -1}}) {
     EXPECT_FALSE(core.EglContextInit(window->NativeWindow(), w, h));
-    EXPECT_EQ(core.width, 0);
-    EXPECT_EQ(core.height, 0);
-    EXPECT_EQ(core.nativeWindow, nullptr);
-    EXPECT_EQ(core.display, nullptr);
+    EXPECT_EQ(Peek(core).width(), 0);
+    EXPECT_EQ(Peek(core).height(), 0);
+    EXPECT_EQ(Peek(core).nativeWindow(), nullptr);
+    EXPECT_EQ(Peek(core).display(), nullptr);
   }
   const auto traces = Traces();
   EXPECT_EQ(traces.size(), 4u);
@@ -210,9 +212,9 @@ TEST_F(EGLCoreTest, UnknownWindowFailsAtSurfaceAndReleaseCleansUp) {
   EXPECT_TRUE(AnyContains(Traces(), ": CreateEnvironment: surface is null"));
   EXPECT_THAT(PlatformLines(),
               Contains("[NATIVE] EGLCore:: eglCreateWindowSurface: unable to create surface"));
-  EXPECT_NE(core.display, nullptr);
-  EXPECT_EQ(core.surface, nullptr);
-  EXPECT_EQ(core.program, 0u);
+  EXPECT_NE(Peek(core).display(), nullptr);
+  EXPECT_EQ(Peek(core).surface(), nullptr);
+  EXPECT_EQ(Peek(core).program(), 0u);
 
   core.Release();
   const auto platform = PlatformLines();
@@ -220,7 +222,7 @@ TEST_F(EGLCoreTest, UnknownWindowFailsAtSurfaceAndReleaseCleansUp) {
   EXPECT_THAT(platform, Contains("EGLCore Release eglDestroyContext failed"));
   EXPECT_THAT(platform, Contains("[NATIVE] egl Release end"));
   EXPECT_THAT(platform, Not(Contains("EGLCore Release eglTerminate failed")));
-  EXPECT_EQ(core.display, nullptr);
+  EXPECT_EQ(Peek(core).display(), nullptr);
 
   core.Release();
   EXPECT_THAT(PlatformLines(), ::testing::ElementsAre("[NATIVE] no again"));
@@ -249,9 +251,9 @@ TEST_F(EGLCoreTest, ReleaseTwiceThenInitAgainDrawsAgain) {
   EXPECT_THAT(platform, Contains("[NATIVE]  delete txture"));
   EXPECT_THAT(platform, Contains("[NATIVE] egl Release begin"));
   EXPECT_THAT(platform, Contains("[NATIVE] egl Release end"));
-  EXPECT_EQ(core.program, 0u);
-  EXPECT_EQ(core._ytid, 0u);
-  EXPECT_EQ(core.display, nullptr);
+  EXPECT_EQ(Peek(core).program(), 0u);
+  EXPECT_EQ(Peek(core)._ytid(), 0u);
+  EXPECT_EQ(Peek(core).display(), nullptr);
 
   core.Release();
   EXPECT_THAT(PlatformLines(), ::testing::ElementsAre("[NATIVE] no again"));
@@ -327,7 +329,7 @@ class GeometryTest : public EGLCoreTest {
     frame_->Draw(core_);
     // The middle of the window shows the frame's white in every mode.
     return PixelsWhen(*window_, [&](const auto& p) {
-      return At(p, *window_, 80, 60) == 0xffffff && core_.scaleType == type;
+      return At(p, *window_, 80, 60) == 0xffffff && Peek(core_).scaleType() == type;
     });
   }
 
@@ -345,8 +347,8 @@ class GeometryTest : public EGLCoreTest {
 
 TEST_F(GeometryTest, FitLeavesBarsAboveAndBelow) {
   const auto p = DrawWithType(2);
-  EXPECT_FLOAT_EQ(core_.texMatrix[0], 1.0f);
-  EXPECT_FLOAT_EQ(core_.texMatrix[5], 0.75f);
+  EXPECT_FLOAT_EQ(Peek(core_).texMatrix()[0], 1.0f);
+  EXPECT_FLOAT_EQ(Peek(core_).texMatrix()[5], 0.75f);
   // scaleY 0.75 on 120 rows: the picture spans rows 15..104.
   for (int x : {3, 80, 156}) {
     EXPECT_TRUE(IsBlack(p, x, 0)) << x;
@@ -361,8 +363,8 @@ TEST_F(GeometryTest, FitLeavesBarsAboveAndBelow) {
 
 TEST_F(GeometryTest, FillCropsTheSides) {
   const auto p = DrawWithType(3);
-  EXPECT_NEAR(core_.texMatrix[0], (16.0f / 9.0f) / (4.0f / 3.0f), 1e-5);
-  EXPECT_FLOAT_EQ(core_.texMatrix[5], 1.0f);
+  EXPECT_NEAR(Peek(core_).texMatrix()[0], (16.0f / 9.0f) / (4.0f / 3.0f), 1e-5);
+  EXPECT_FLOAT_EQ(Peek(core_).texMatrix()[5], 1.0f);
   // No bars, and the red and blue eighths of the frame are cropped away.
   for (int y : {0, 60, 119}) {
     EXPECT_TRUE(IsWhite(p, 3, y)) << y;
@@ -372,8 +374,8 @@ TEST_F(GeometryTest, FillCropsTheSides) {
 
 TEST_F(GeometryTest, StretchCoversTheSurface) {
   const auto p = DrawWithType(1);
-  EXPECT_FLOAT_EQ(core_.texMatrix[0], 1.0f);
-  EXPECT_FLOAT_EQ(core_.texMatrix[5], 1.0f);
+  EXPECT_FLOAT_EQ(Peek(core_).texMatrix()[0], 1.0f);
+  EXPECT_FLOAT_EQ(Peek(core_).texMatrix()[5], 1.0f);
   for (int y : {0, 60, 119}) {
     EXPECT_TRUE(IsRed(p, 3, y)) << y;
     EXPECT_TRUE(IsWhite(p, 80, y)) << y;
@@ -383,8 +385,8 @@ TEST_F(GeometryTest, StretchCoversTheSurface) {
 TEST_F(GeometryTest, UnknownScaleTypeActsAsStretch) {
   DrawWithType(2);
   DrawWithType(42);
-  EXPECT_FLOAT_EQ(core_.texMatrix[0], 1.0f);
-  EXPECT_FLOAT_EQ(core_.texMatrix[5], 1.0f);
+  EXPECT_FLOAT_EQ(Peek(core_).texMatrix()[0], 1.0f);
+  EXPECT_FLOAT_EQ(Peek(core_).texMatrix()[5], 1.0f);
 }
 
 TEST_F(EGLCoreTest, EqualAspectRatiosCoverTheSurfaceInEveryType) {
@@ -394,8 +396,8 @@ TEST_F(EGLCoreTest, EqualAspectRatiosCoverTheSurfaceInEveryType) {
   for (int type : {1, 2, 3}) {
     core.SetScaleType(type);
     Frame(64, 48, 255, 128, 128).Draw(core);
-    EXPECT_FLOAT_EQ(core.texMatrix[0], 1.0f) << type;
-    EXPECT_FLOAT_EQ(core.texMatrix[5], 1.0f) << type;
+    EXPECT_FLOAT_EQ(Peek(core).texMatrix()[0], 1.0f) << type;
+    EXPECT_FLOAT_EQ(Peek(core).texMatrix()[5], 1.0f) << type;
     const auto p = PixelsWhen(*window, [&](const auto& px) { return At(px, *window, 0, 0) == 0xffffff; });
     for (auto [x, y] : {std::pair{0, 0}, {159, 0}, {0, 119}, {159, 119}})
       EXPECT_EQ(At(p, *window, x, y), 0xffffffu) << "type " << type;
@@ -463,7 +465,7 @@ TEST_F(EGLCoreTest, TexturesAndMatrixAreMadeOnceThenReused) {
   EXPECT_TRUE(AnyContains(traces, ": matraix: w:h=32,24,frameWidth:frameHeight=0,0"));
   EXPECT_TRUE(AnyContains(traces, ": matraix: type = 2"));
   EXPECT_FALSE(PlatformLines().empty());
-  const GLuint y = core._ytid, u = core._utid, v = core._vtid;
+  const GLuint y = Peek(core)._ytid(), u = Peek(core)._utid(), v = Peek(core)._vtid();
   EXPECT_NE(y, 0u);
 
   // Steady state: not a single line.
@@ -476,9 +478,9 @@ TEST_F(EGLCoreTest, TexturesAndMatrixAreMadeOnceThenReused) {
   traces = Traces();
   EXPECT_TRUE(AnyContains(traces, ": matraix: w:h=31,23,frameWidth:frameHeight=32,24"));
   EXPECT_FALSE(AnyContains(traces, "ytid:"));
-  EXPECT_EQ(core._ytid, y);
-  EXPECT_EQ(core._utid, u);
-  EXPECT_EQ(core._vtid, v);
+  EXPECT_EQ(Peek(core)._ytid(), y);
+  EXPECT_EQ(Peek(core)._utid(), u);
+  EXPECT_EQ(Peek(core)._vtid(), v);
 }
 
 TEST_F(EGLCoreTest, ScaleTypeTakesEffectOnlyWhenItChanges) {
@@ -496,7 +498,7 @@ TEST_F(EGLCoreTest, ScaleTypeTakesEffectOnlyWhenItChanges) {
   Traces();
   frame.Draw(core);
   EXPECT_TRUE(AnyContains(Traces(), ": matraix: type = 3"));
-  EXPECT_EQ(core.scaleType, 3);
+  EXPECT_EQ(Peek(core).scaleType(), 3);
 }
 
 TEST_F(EGLCoreTest, FillBlackClearsAndDropsTextures) {
@@ -513,7 +515,7 @@ TEST_F(EGLCoreTest, FillBlackClearsAndDropsTextures) {
   Traces();
   core.FillBlack();
   EXPECT_THAT(PlatformLines(), Contains("[NATIVE]  delete txture"));
-  EXPECT_EQ(core._ytid, 0u);
+  EXPECT_EQ(Peek(core)._ytid(), 0u);
   const auto p = PixelsWhen(*window, [&](const auto& px) { return At(px, *window, 32, 24) == 0; });
   EXPECT_EQ(At(p, *window, 32, 24), 0u);
   EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
@@ -537,8 +539,8 @@ TEST_F(EGLCoreTest, DrawingWithoutEnvironmentReportsAndChangesNothing) {
   const auto platform = PlatformLines();
   EXPECT_THAT(platform, Contains("[NATIVE] EGLCore shard contxt makecureent failed!!!"));
   EXPECT_THAT(platform, Contains("[NATIVE] EGLCore shard1 contxt makecureent failed!!!"));
-  EXPECT_EQ(core._ytid, 0u);
-  EXPECT_EQ(core.frameWidth, 0);
+  EXPECT_EQ(Peek(core)._ytid(), 0u);
+  EXPECT_EQ(Peek(core).frameWidth(), 0);
 
   // After Release the same.
   auto window = Window(16, 16);
@@ -565,8 +567,8 @@ TEST_F(EGLCoreTest, BadFramesAreRefusedBeforeAnyDrawing) {
   EXPECT_EQ(traces.size(), 5u);
   for (const auto& line : traces)
     EXPECT_THAT(line, HasSubstr(": onRenderData: invalid frame"));
-  EXPECT_EQ(core._ytid, 0u);
-  EXPECT_EQ(core.frameWidth, 0);
+  EXPECT_EQ(Peek(core)._ytid(), 0u);
+  EXPECT_EQ(Peek(core).frameWidth(), 0);
 }
 
 // --- Threads and several cores ------------------------------------------------------
@@ -585,7 +587,7 @@ TEST_F(EGLCoreTest, BuiltOnOneThreadDrawnFromAnother) {
   const auto p = PixelsWhen(*window, [&](const auto& px) { return At(px, *window, 16, 16) == 0xffffff; });
   EXPECT_EQ(At(p, *window, 16, 16), 0xffffffu);
   core.Release();
-  EXPECT_EQ(core.display, nullptr);
+  EXPECT_EQ(Peek(core).display(), nullptr);
 }
 
 // Both cores share the process's one EGL display: releasing the first must

@@ -29,6 +29,8 @@
 #include "quon_render_logfile.h"
 #include "rtc_base/logging.h"
 #include "support/egl_driver_pin.h"
+#include "support/egl_faults.h"
+#include "support/eglcore_peer.h"
 #include "support/log_capture.h"
 #include "support/test_frame.h"
 
@@ -72,7 +74,7 @@ class FaultTest : public ::testing::Test {
     ohos_desktop::ClearHilogRecords();
   }
   void TearDown() override {
-    eglcore_testing::FailStep(EglStep::kNone);
+    FailStep(EglStep::kNone);
     rtc::LogLine::RemoveSink(&sink_);
   }
 
@@ -158,22 +160,22 @@ TEST_F(GraphicsFaultTest, EveryEnvironmentStepCanFailAndTheCoreRecovers) {
   for (const StepCase& c : kStepCases) {
     SCOPED_TRACE(c.name);
     EGLCore core;
-    eglcore_testing::FailStep(c.step);
+    FailStep(c.step);
     EXPECT_FALSE(core.EglContextInit(window->NativeWindow(), 24, 24));
-    eglcore_testing::FailStep(EglStep::kNone);
+    FailStep(EglStep::kNone);
     const auto lines = PlatformLines();
     EXPECT_THAT(lines, Contains(c.platform_line));
     if (c.step >= EglStep::kCreateVertexShader) {
       EXPECT_THAT(lines, Contains("[NATIVE] EGLCore::CreateProgram: unable to create program"));
     }
-    EXPECT_EQ(core.program, 0u);
+    EXPECT_EQ(Peek(core).program(), 0u);
 
     core.onRenderData(y.data(), uv.data(), uv.data(), 24, 24);
     core.FillBlack();
     core.Release();
-    EXPECT_EQ(core.display, nullptr);
-    EXPECT_EQ(core.surface, nullptr);
-    EXPECT_EQ(core.context, nullptr);
+    EXPECT_EQ(Peek(core).display(), nullptr);
+    EXPECT_EQ(Peek(core).surface(), nullptr);
+    EXPECT_EQ(Peek(core).context(), nullptr);
 
     ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 24, 24));
     EXPECT_TRUE(DrawsGrey(core, *window, static_cast<uint8_t>(60 + 10 * static_cast<int>(c.step))));
@@ -189,15 +191,16 @@ TEST_F(GraphicsFaultTest, FailedProgramLeavesNoShadersBehind) {
                        EglStep::kCompileFragmentShader, EglStep::kCreateProgram,
                        EglStep::kLinkProgram}) {
     EGLCore core;
-    eglcore_testing::FailStep(step);
+    FailStep(step);
     EXPECT_FALSE(core.EglContextInit(window->NativeWindow(), 16, 16));
-    eglcore_testing::FailStep(EglStep::kNone);
-    ASSERT_NE(core.context, nullptr);
-    ASSERT_TRUE(eglMakeCurrent(core.display, core.surface, core.surface, core.context));
+    FailStep(EglStep::kNone);
+    ASSERT_NE(Peek(core).context(), nullptr);
+    const EGLCoreTestPeer state = Peek(core);
+    ASSERT_TRUE(eglMakeCurrent(state.display(), state.surface(), state.surface(), state.context()));
     for (GLuint name = 1; name <= 16; ++name)
       EXPECT_FALSE(glIsShader(name)) << "shader " << name << " after step "
                                      << static_cast<int>(step);
-    eglMakeCurrent(core.display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    eglMakeCurrent(Peek(core).display(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
     core.Release();
   }
 }
@@ -227,8 +230,8 @@ TEST_F(GraphicsFaultTest, DisplayTerminatedUnderACore) {
   EXPECT_TRUE(AnyContains(traces, ": onRenderData: makecureent failed"));
   EXPECT_TRUE(AnyContains(traces, ": FillBlack: makecureent failed"));
   EXPECT_TRUE(AnyContains(traces, ": onRenderData: the display was terminated; surface "));
-  EXPECT_EQ(stale.surface, nullptr);
-  EXPECT_EQ(stale.context, nullptr);
+  EXPECT_EQ(Peek(stale).surface(), nullptr);
+  EXPECT_EQ(Peek(stale).context(), nullptr);
 
   EGLCore fresh;
   ASSERT_TRUE(fresh.EglContextInit(second_window->NativeWindow(), 20, 20));

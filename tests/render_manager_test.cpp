@@ -18,6 +18,7 @@
 #include "quon_eglcore.h"
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
+#include "support/eglcore_peer.h"
 #include "support/log_capture.h"
 
 namespace {
@@ -90,10 +91,10 @@ TEST_F(ManagerTest, ScaleTypesOneToThreeOnlyForRegisteredRenderers) {
   PluginRender* render = manager_->GetRender(id);
   for (int type : {0, 4, -1})
     EXPECT_FALSE(manager_->SetScaleType(id, type)) << type;
-  EXPECT_EQ(render->eglCore()->pendingScaleType, 2);
+  EXPECT_EQ(Peek(*render->eglCore()).pendingScaleType(), 2);
   for (int type : {1, 2, 3}) {
     EXPECT_TRUE(manager_->SetScaleType(id, type)) << type;
-    EXPECT_EQ(render->eglCore()->pendingScaleType, type);
+    EXPECT_EQ(Peek(*render->eglCore()).pendingScaleType(), type);
   }
   std::string empty;
   EXPECT_FALSE(manager_->SetScaleType(empty, 1));

@@ -26,6 +26,7 @@
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
 #include "support/egl_driver_pin.h"
+#include "support/eglcore_peer.h"
 #include "support/log_capture.h"
 #include "support/test_frame.h"
 
@@ -159,7 +160,7 @@ TEST_F(LifecycleTest, SurfaceCreatedChangedTouchedAndDestroyed) {
   EXPECT_EQ(render->height(), 48);
   EXPECT_EQ(render->window(), window->NativeWindow());
   ASSERT_NE(render->eglCore(), nullptr);
-  EXPECT_NE(render->eglCore()->program, 0u);
+  EXPECT_NE(Peek(*render->eglCore()).program(), 0u);
 
   ohos_desktop::DispatchSurfaceChanged(component.get());
   ohos_desktop::DispatchTouchEvent(component.get());
@@ -211,7 +212,7 @@ TEST_F(LifecycleTest, FailedIdOrSizeQueriesStopQuietly) {
   PluginRender* render = PluginRender::FindInstance("queries");
   ASSERT_NE(render, nullptr);
   EXPECT_EQ(render->window(), window->NativeWindow());  // stored anyway
-  EXPECT_EQ(render->eglCore()->display, nullptr);        // but no environment
+  EXPECT_EQ(Peek(*render->eglCore()).display(), nullptr);        // but no environment
   // The second id query of a destruction fails: the renderer stays.
   ohos_desktop::InjectXComponentIdFailure(component.get(), 1, -1);
   render->OnSurfaceDestroyed(component.get(), window->NativeWindow());
@@ -233,12 +234,12 @@ TEST_F(RenderTest, ReservedOperationsAndSimpleResults) {
   EXPECT_EQ(engine_view->ReservedOp7(), 0);
   EXPECT_EQ(engine_view->FillBlack(), 0);  // no surface yet: the core reports, no crash
   EXPECT_TRUE(render->SetScaleType(3));
-  EXPECT_EQ(render->eglCore()->pendingScaleType, 3);
+  EXPECT_EQ(Peek(*render->eglCore()).pendingScaleType(), 3);
   ohos_desktop::ClearHilogRecords();
   engine_view->SetSize(640, 360);
   EXPECT_THAT(PlatformLines(), Contains("[NATIVE] PluginRender::SetSize 0,0"));
   EXPECT_EQ(render->width(), 640);
-  EXPECT_EQ(render->eglCore()->width, 0);  // the drawing size is the surface's
+  EXPECT_EQ(Peek(*render->eglCore()).width(), 0);  // the drawing size is the surface's
   EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": SetSize: .sz:640*360"));
   engine_view->RenderFrame(nullptr);  // refused, logged
   EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": RenderFrame: frame is null"));
@@ -363,9 +364,9 @@ class EngineHold : public rtc::DestroyObserver {
   }
 
   // Calls into the renderer of `id` (looked up when none is held): operation
-  // `n` of every kind an engine has, in turn. Frames are drawn one at a
-  // time across threads (`draw_turn`): this Mesa's software rasteriser
-  // crashes when two threads draw at once.
+  // `n` of every kind an engine has, in turn, so that the other threads'
+  // calls overlap it. Only drawing takes turns across threads (`draw_turn`):
+  // this Mesa's software rasteriser crashes when two threads draw at once.
   void Step(std::string& id, TestFrame& frame, int n, std::mutex& draw_turn) {
     PluginManager* manager = PluginManager::GetInstance();
     switch (n % 8) {
@@ -374,7 +375,10 @@ class EngineHold : public rtc::DestroyObserver {
       case 2: manager->FindRender(id); manager->GetRender(id); return;
       default: break;
     }
-    std::lock_guard<std::mutex> turn(draw_turn);
+    const bool draws = n % 8 == 4 || n % 8 == 7;
+    std::unique_lock<std::mutex> turn(draw_turn, std::defer_lock);
+    if (draws)
+      turn.lock();  // before the engine's lock, which OnDestroy waits for
     std::lock_guard<std::mutex> lock(mutex_);
     if (render_ == nullptr) {
       render_ = manager->FindRenderAndObserve(id, this);

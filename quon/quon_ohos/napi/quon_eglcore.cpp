@@ -2,12 +2,12 @@
 
 #include <stdint.h>
 
-#include <atomic>
 #include <map>
 #include <mutex>
 
 #include "hilog/log.h"
 #include "native_window/external_window.h"
+#include "quon_egl_api.h"
 #include "rtc_base/logging.h"
 
 namespace {
@@ -31,13 +31,6 @@ const EGLint kContextAttribs[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
 // at the top.
 const GLfloat kVertices[] = {-1.0f, 1.0f, 1.0f, 1.0f, -1.0f, -1.0f, 1.0f, -1.0f};
 const GLfloat kTexCoords[] = {0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
-
-std::atomic<EglStep> g_failing_step{EglStep::kNone};
-
-// Whether a test asked `step` to fail (see eglcore_testing::FailStep).
-bool Failing(EglStep step) {
-  return g_failing_step.load(std::memory_order_relaxed) == step;
-}
 
 // Handles appear in platform lines as integers.
 int AsInt(const void* handle) {
@@ -82,12 +75,6 @@ bool ReleaseDisplay(EGLDisplay display, bool held) {
 }
 
 }  // namespace
-
-namespace eglcore_testing {
-void FailStep(EglStep step) {
-  g_failing_step.store(step, std::memory_order_relaxed);
-}
-}  // namespace eglcore_testing
 
 // The object's address, the operation, then the text.
 #define TRACE(severity, operation) \
@@ -157,7 +144,7 @@ bool EGLCore::EglContextInit(void* window, int32_t w, int32_t h) {
 }
 
 bool EGLCore::CreateEnvironment() {
-  display = Failing(EglStep::kGetDisplay) ? EGL_NO_DISPLAY : eglGetDisplay(EGL_DEFAULT_DISPLAY);
+  display = Api().eglGetDisplay(EGL_DEFAULT_DISPLAY);
   if (display == EGL_NO_DISPLAY) {
     TRACE(Error, "ContextInit") << "eglDisplay error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: eglGetDisplay: unable to get EGL display");
@@ -165,7 +152,7 @@ bool EGLCore::CreateEnvironment() {
   }
   EGLint major = 0;
   EGLint minor = 0;
-  if (Failing(EglStep::kInitialize) || !eglInitialize(display, &major, &minor)) {
+  if (!Api().eglInitialize(display, &major, &minor)) {
     TRACE(Error, "ContextInit") << "eglInitialize failed";
     PLATFORM(LOG_ERROR, kNativeTag,
              "EGLCore:: eglInitialize: unable to get initialize EGL display");
@@ -176,16 +163,15 @@ bool EGLCore::CreateEnvironment() {
     displayAcquired = true;
   }
   EGLint count = 0;
-  if (Failing(EglStep::kChooseConfig) ||
-      !eglChooseConfig(display, kConfigAttribs, &config, 1, &count)) {
+  if (!Api().eglChooseConfig(display, kConfigAttribs, &config, 1, &count)) {
     TRACE(Error, "ContextInit") << "eglChooseConfig failed";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::eglChooseConfig: unable to choose configs");
     return false;
   }
   // A window the platform does not know is refused here: some EGL
   // implementations crash instead of failing when handed one.
-  if (!Failing(EglStep::kCreateSurface) && NativeWindowExists(nativeWindow)) {
-    surface = eglCreateWindowSurface(
+  if (NativeWindowExists(nativeWindow)) {
+    surface = Api().eglCreateWindowSurface(
         display, config,
         static_cast<EGLNativeWindowType>(reinterpret_cast<uintptr_t>(nativeWindow)), nullptr);
   }
@@ -195,10 +181,8 @@ bool EGLCore::CreateEnvironment() {
     return FailEnvironment();
   }
   // A failed context shows up as a failure to make it current.
-  context = Failing(EglStep::kCreateContext)
-                ? EGL_NO_CONTEXT
-                : eglCreateContext(display, config, EGL_NO_CONTEXT, kContextAttribs);
-  if (Failing(EglStep::kMakeCurrent) || !eglMakeCurrent(display, surface, surface, context)) {
+  context = Api().eglCreateContext(display, config, EGL_NO_CONTEXT, kContextAttribs);
+  if (!Api().eglMakeCurrent(display, surface, surface, context)) {
     TRACE(Error, "CreateEnvironment") << "eglMakeCurrent failed";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::eglMakeCurrent failed");
     return FailEnvironment();
@@ -230,7 +214,7 @@ bool EGLCore::FailEnvironment() {
 // So they are forgotten, and only the display reference stays for Release.
 void EGLCore::ForgetObjectsOfTerminatedDisplay(const char* operation) {
   // Only a display that is no longer initialised fails this query.
-  if (display == EGL_NO_DISPLAY || eglQueryString(display, EGL_VENDOR) != nullptr)
+  if (display == EGL_NO_DISPLAY || Api().eglQueryString(display, EGL_VENDOR) != nullptr)
     return;
   TRACE(Error, operation) << "the display was terminated; surface " << surface << " and context "
                           << context << " are gone";
@@ -244,11 +228,11 @@ void EGLCore::ForgetObjectsOfTerminatedDisplay(const char* operation) {
 // driver would say to making "nothing" current.
 bool EGLCore::MakeCurrent() {
   return surface != EGL_NO_SURFACE && context != EGL_NO_CONTEXT &&
-         eglMakeCurrent(display, surface, surface, context);
+         Api().eglMakeCurrent(display, surface, surface, context);
 }
 
 void EGLCore::ReleaseCurrent() {
-  eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  Api().eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
 }
 
 void EGLCore::Release() {
@@ -273,7 +257,7 @@ void EGLCore::ReleaseObj() {
     return;
   TRACE(Info, "ReleaseObj") << "delete program.";
   PLATFORM(LOG_INFO, kNativeTag, "delete program.");
-  glDeleteProgram(program);
+  Api().glDeleteProgram(program);
   program = 0;
   m_positionHandle = matrixHandle = coordHandle = 0;
   yhandle = uhandle = vhandle = 0;
@@ -282,12 +266,12 @@ void EGLCore::ReleaseObj() {
 // Each destruction is attempted on its own and each field cleared whatever
 // the outcome, so a half-built environment is torn down as far as it exists.
 void EGLCore::DestroyEglObjects() {
-  if (surface == nullptr || !eglDestroySurface(display, surface)) {
+  if (surface == nullptr || !Api().eglDestroySurface(display, surface)) {
     TRACE(Info, "Release");
     PLATFORM(LOG_ERROR, kEglTag, "Release eglDestroySurface failed");
   }
   surface = nullptr;
-  if (context == nullptr || !eglDestroyContext(display, context)) {
+  if (context == nullptr || !Api().eglDestroyContext(display, context)) {
     TRACE(Info, "Release") << " Release eglDestroyContext failed";
     PLATFORM(LOG_ERROR, kEglTag, "Release eglDestroyContext failed");
   }
@@ -295,13 +279,13 @@ void EGLCore::DestroyEglObjects() {
   ReleaseCurrent();
   const bool last_user = ReleaseDisplay(display, displayAcquired);
   displayAcquired = false;
-  if (last_user && !eglTerminate(display)) {
+  if (last_user && !Api().eglTerminate(display)) {
     TRACE(Info, "Release");
     TRACE(Info, "Release") << " Release eglTerminate failed";
     PLATFORM(LOG_ERROR, kEglTag, "Release eglTerminate failed");
   }
   display = nullptr;
-  if (!eglReleaseThread()) {
+  if (!Api().eglReleaseThread()) {
     TRACE(Info, "Release") << " eglReleaseThread failed";
     PLATFORM(LOG_ERROR, kEglTag, "eglReleaseThread failed");
   }
@@ -310,16 +294,14 @@ void EGLCore::DestroyEglObjects() {
 // --- Program -------------------------------------------------------------------
 
 GLuint EGLCore::LoadShader(GLenum type, const char* source) {
-  const EglStep step =
-      type == GL_VERTEX_SHADER ? EglStep::kCreateVertexShader : EglStep::kCreateFragmentShader;
-  const GLuint shader = Failing(step) ? 0 : glCreateShader(type);
+  const GLuint shader = Api().glCreateShader(type);
   if (shader == 0) {
     TRACE(Error, "LoadShader") << "glCreateShader unable to load shader";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: glCreateShader unable to load shader");
     return 0;
   }
-  glShaderSource(shader, 1, &source, nullptr);
-  glCompileShader(shader);
+  Api().glShaderSource(shader, 1, &source, nullptr);
+  Api().glCompileShader(shader);
   return shader;
 }
 
@@ -334,33 +316,33 @@ GLuint EGLCore::CreateProgram() {
   if (fragment == 0) {
     TRACE(Error, "CreateProgram") << "fragment_shader error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment error");
-    glDeleteShader(vertex);
+    Api().glDeleteShader(vertex);
     return 0;
   }
   const GLuint created = LinkProgram(vertex, fragment);
   // Whatever the outcome the shaders go now: a linked program keeps what it
   // needs of them, and a failed one must not leave them behind in the
   // context for every later attempt.
-  glDeleteShader(vertex);
-  glDeleteShader(fragment);
+  Api().glDeleteShader(vertex);
+  Api().glDeleteShader(fragment);
   return created;
 }
 
 GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment) {
   GLint compiled = 0;
-  glGetShaderiv(vertex, GL_COMPILE_STATUS, &compiled);
-  if (compiled != 1 || Failing(EglStep::kCompileVertexShader)) {
+  Api().glGetShaderiv(vertex, GL_COMPILE_STATUS, &compiled);
+  if (compiled != 1) {
     TRACE(Error, "CreateProgram") << "vertex_shader1 error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex_shader error");
     return 0;
   }
-  glGetShaderiv(fragment, GL_COMPILE_STATUS, &compiled);
-  if (compiled != 1 || Failing(EglStep::kCompileFragmentShader)) {
+  Api().glGetShaderiv(fragment, GL_COMPILE_STATUS, &compiled);
+  if (compiled != 1) {
     TRACE(Error, "CreateProgram") << "fragment_shader1 error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment_shader error");
     return 0;
   }
-  const GLuint created = Failing(EglStep::kCreateProgram) ? 0 : glCreateProgram();
+  const GLuint created = Api().glCreateProgram();
   if (created == 0) {
     TRACE(Error, "CreateProgram") << "createProgram program error";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram program error");
@@ -368,30 +350,30 @@ GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment) {
   }
   TRACE(Info, "CreateProgram") << "createProgram program success!!!";
   PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram successs");
-  glAttachShader(created, vertex);
-  glAttachShader(created, fragment);
-  glLinkProgram(created);
+  Api().glAttachShader(created, vertex);
+  Api().glAttachShader(created, fragment);
+  Api().glLinkProgram(created);
   GLint linked = 0;
-  glGetProgramiv(created, GL_LINK_STATUS, &linked);
-  if (linked != 1 || Failing(EglStep::kLinkProgram)) {
+  Api().glGetProgramiv(created, GL_LINK_STATUS, &linked);
+  if (linked != 1) {
     TRACE(Error, "CreateProgram") << "linkedStatus==error!!!";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linkedStatus==error=linkedStatus[0]");
-    glDeleteProgram(created);
+    Api().glDeleteProgram(created);
     return 0;
   }
-  glUseProgram(created);
+  Api().glUseProgram(created);
   TRACE(Info, "CreateProgram") << "linked success!!!";
   PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linked success");
   return created;
 }
 
 void EGLCore::LookUpLocations() {
-  m_positionHandle = glGetAttribLocation(program, "in_pos");
-  matrixHandle = glGetUniformLocation(program, "texMatrix");
-  coordHandle = glGetAttribLocation(program, "in_tc");
-  yhandle = glGetUniformLocation(program, "y_tex");
-  uhandle = glGetUniformLocation(program, "u_tex");
-  vhandle = glGetUniformLocation(program, "v_tex");
+  m_positionHandle = Api().glGetAttribLocation(program, "in_pos");
+  matrixHandle = Api().glGetUniformLocation(program, "texMatrix");
+  coordHandle = Api().glGetAttribLocation(program, "in_tc");
+  yhandle = Api().glGetUniformLocation(program, "y_tex");
+  uhandle = Api().glGetUniformLocation(program, "u_tex");
+  vhandle = Api().glGetUniformLocation(program, "v_tex");
   TRACE(Info, "CreateEnvironment")
       << "m_positionHandle:" << m_positionHandle << ",matrixHandle:" << matrixHandle
       << ",coordHandle:" << coordHandle << ",yhandle:" << yhandle << ",uhandle:" << uhandle
@@ -420,15 +402,15 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
     ForgetObjectsOfTerminatedDisplay("onRenderData");
     return;
   }
-  glViewport(0, 0, width, height);
-  glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
-  glClear(GL_COLOR_BUFFER_BIT);
-  glUseProgram(program);
+  Api().glViewport(0, 0, width, height);
+  Api().glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+  Api().glClear(GL_COLOR_BUFFER_BIT);
+  Api().glUseProgram(program);
 
   // Rows are tightly packed whatever the width: with the default alignment
   // of 4, a plane whose width is not a multiple of 4 would be read past its
   // end.
-  glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  Api().glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   // Integer division of the signed sum, as the planes are laid out.
   const int32_t chromaW = (frameW + 1) / 2;
   const int32_t chromaH = (frameH + 1) / 2;
@@ -436,52 +418,52 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   UploadPlane(&_utid, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
   UploadPlane(&_vtid, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
 
-  glUseProgram(program);
-  glVertexAttribPointer(m_positionHandle, 2, GL_FLOAT, GL_FALSE, 8, kVertices);
-  glEnableVertexAttribArray(m_positionHandle);
-  glVertexAttribPointer(coordHandle, 2, GL_FLOAT, GL_FALSE, 8, kTexCoords);
-  glEnableVertexAttribArray(coordHandle);
+  Api().glUseProgram(program);
+  Api().glVertexAttribPointer(m_positionHandle, 2, GL_FLOAT, GL_FALSE, 8, kVertices);
+  Api().glEnableVertexAttribArray(m_positionHandle);
+  Api().glVertexAttribPointer(coordHandle, 2, GL_FLOAT, GL_FALSE, 8, kTexCoords);
+  Api().glEnableVertexAttribArray(coordHandle);
   if (frameW != frameWidth || frameH != frameHeight || scaleType != pendingScaleType)
     matraix(frameW, frameH);
-  glUniformMatrix4fv(matrixHandle, 1, GL_FALSE, texMatrix);
+  Api().glUniformMatrix4fv(matrixHandle, 1, GL_FALSE, texMatrix);
   DrawQuad();
 
-  glFlush();
-  glFinish();
-  eglSwapBuffers(display, surface);
+  Api().glFlush();
+  Api().glFinish();
+  Api().eglSwapBuffers(display, surface);
   ReleaseCurrent();
 }
 
 void EGLCore::UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
                           const uint8_t* pixels, int32_t plane_width, int32_t plane_height) {
   if (*texture == 0) {
-    glGenTextures(1, texture);
+    Api().glGenTextures(1, texture);
     TRACE(Info, "onRenderData") << trace_name << *texture;
     PLATFORM(LOG_ERROR, kNativeTag, platform_format, static_cast<int>(*texture));
   }
-  glBindTexture(GL_TEXTURE_2D, *texture);
-  glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, plane_width, plane_height, 0, GL_LUMINANCE,
+  Api().glBindTexture(GL_TEXTURE_2D, *texture);
+  Api().glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, plane_width, plane_height, 0, GL_LUMINANCE,
                GL_UNSIGNED_BYTE, pixels);
-  glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9728.0f);  // GL_NEAREST
-  glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729.0f);  // GL_LINEAR
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+  Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9728.0f);  // GL_NEAREST
+  Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729.0f);  // GL_LINEAR
+  Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+  Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
 }
 
 // Binds the three planes to units 0..2 and draws the quad.
 void EGLCore::DrawQuad() {
-  glActiveTexture(GL_TEXTURE0);
-  glBindTexture(GL_TEXTURE_2D, _ytid);
-  glUniform1i(yhandle, 0);
-  glActiveTexture(GL_TEXTURE1);
-  glBindTexture(GL_TEXTURE_2D, _utid);
-  glUniform1i(uhandle, 1);
-  glActiveTexture(GL_TEXTURE2);
-  glBindTexture(GL_TEXTURE_2D, _vtid);
-  glUniform1i(vhandle, 2);
-  glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-  glDisableVertexAttribArray(m_positionHandle);
-  glDisableVertexAttribArray(coordHandle);
+  Api().glActiveTexture(GL_TEXTURE0);
+  Api().glBindTexture(GL_TEXTURE_2D, _ytid);
+  Api().glUniform1i(yhandle, 0);
+  Api().glActiveTexture(GL_TEXTURE1);
+  Api().glBindTexture(GL_TEXTURE_2D, _utid);
+  Api().glUniform1i(uhandle, 1);
+  Api().glActiveTexture(GL_TEXTURE2);
+  Api().glBindTexture(GL_TEXTURE_2D, _vtid);
+  Api().glUniform1i(vhandle, 2);
+  Api().glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+  Api().glDisableVertexAttribArray(m_positionHandle);
+  Api().glDisableVertexAttribArray(coordHandle);
 }
 
 void EGLCore::matraix(int32_t frameW, int32_t frameH) {
@@ -526,12 +508,12 @@ void EGLCore::FillBlack() {
     ForgetObjectsOfTerminatedDisplay("FillBlack");
     return;
   }
-  glViewport(0, 0, width, height);
-  glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
-  glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-  glFlush();
-  glFinish();
-  eglSwapBuffers(display, surface);
+  Api().glViewport(0, 0, width, height);
+  Api().glClearColor(0.0f, 0.0f, 0.0f, 0.0f);
+  Api().glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+  Api().glFlush();
+  Api().glFinish();
+  Api().eglSwapBuffers(display, surface);
   DeleteTexture();
   ReleaseCurrent();
 }
@@ -542,7 +524,7 @@ void EGLCore::DeleteTexture() {
   PLATFORM(LOG_INFO, kNativeTag, " delete txture");
   TRACE(Info, "DeleteTexture") << "delete txture.";
   const GLuint textures[] = {_ytid, _utid, _vtid};
-  glDeleteTextures(3, textures);
+  Api().glDeleteTextures(3, textures);
   _ytid = _utid = _vtid = 0;
 }
 

@@ -39,16 +39,31 @@ class EGLCore {
   // Records the scale type for the next frame.
   void SetScaleType(int32_t type);
 
-  // Steps of the operations above, public for the renderer and for tests.
+  // The shader texts, byte for byte.
+  static const char kVertexShader[];
+  static const char kFragmentShader[];
+
+ private:
+  // Tests read the state below through it (tests/support/eglcore_peer.h).
+  friend class EGLCoreTestPeer;
+
+  // Steps of the operations above.
   bool CreateEnvironment();
   GLuint CreateProgram();
   GLuint LoadShader(GLenum type, const char* source);
   void matraix(int32_t frameW, int32_t frameH);
   void DeleteTexture();
-
-  // The shader texts, byte for byte.
-  static const char kVertexShader[];
-  static const char kFragmentShader[];
+  bool FailEnvironment();
+  void ForgetObjectsOfTerminatedDisplay(const char* operation);
+  GLuint LinkProgram(GLuint vertex, GLuint fragment);
+  void LookUpLocations();
+  void UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
+                   const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
+  void DrawQuad();
+  bool MakeCurrent();
+  void ReleaseCurrent();
+  void ReleaseObj();
+  void DestroyEglObjects();
 
   // --- State, in declaration order. ---------------------------------------
   int32_t width = 0;             // surface size given to EglContextInit
@@ -76,45 +91,8 @@ class EGLCore {
   int32_t scaleType = 2;         // the type texMatrix was computed with
   int32_t pendingScaleType = 2;  // the type last asked for
 
- private:
-  bool FailEnvironment();
-  void ForgetObjectsOfTerminatedDisplay(const char* operation);
-  GLuint LinkProgram(GLuint vertex, GLuint fragment);
-  void LookUpLocations();
-  void UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
-                   const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
-  void DrawQuad();
-  bool MakeCurrent();
-  void ReleaseCurrent();
-  void ReleaseObj();
-  void DestroyEglObjects();
-
   // Whether this core holds a reference on `display` (see ReleaseDisplay).
   bool displayAcquired = false;
 };
-
-// The steps of building a core's environment, in order. Tests make one of
-// them fail where the driver offers no way to provoke a real failure; the
-// core then takes exactly the path a real failure of that call would take.
-enum class EglStep {
-  kNone,
-  kGetDisplay,
-  kInitialize,
-  kChooseConfig,
-  kCreateSurface,
-  kCreateContext,
-  kMakeCurrent,
-  kCreateVertexShader,
-  kCreateFragmentShader,
-  kCompileVertexShader,
-  kCompileFragmentShader,
-  kCreateProgram,
-  kLinkProgram,
-};
-
-namespace eglcore_testing {
-// Every core fails `step` until this is called again (kNone: no failure).
-void FailStep(EglStep step);
-}  // namespace eglcore_testing
 
 #endif  // QUON_OHOS_NAPI_QUON_EGLCORE_H_

@@ -1,0 +1,44 @@
+#ifndef TESTS_SUPPORT_EGLCORE_PEER_H_
+#define TESTS_SUPPORT_EGLCORE_PEER_H_
+
+#include "quon_eglcore.h"
+
+// Read-only access to a drawing core's private state, for tests:
+// Peek(core).program(). EGLCore names this class its friend.
+class EGLCoreTestPeer {
+ public:
+  explicit EGLCoreTestPeer(const EGLCore& core) : core_(core) {}
+
+  int32_t width() const { return core_.width; }
+  int32_t height() const { return core_.height; }
+  int32_t frameWidth() const { return core_.frameWidth; }
+  int32_t frameHeight() const { return core_.frameHeight; }
+  float drawnAspectRatio() const { return core_.drawnAspectRatio; }
+  float frameAspectRatio() const { return core_.frameAspectRatio; }
+  GLuint program() const { return core_.program; }
+  GLint m_positionHandle() const { return core_.m_positionHandle; }
+  GLint matrixHandle() const { return core_.matrixHandle; }
+  GLint coordHandle() const { return core_.coordHandle; }
+  GLint yhandle() const { return core_.yhandle; }
+  GLint uhandle() const { return core_.uhandle; }
+  GLint vhandle() const { return core_.vhandle; }
+  GLuint _ytid() const { return core_._ytid; }
+  GLuint _utid() const { return core_._utid; }
+  GLuint _vtid() const { return core_._vtid; }
+  void* nativeWindow() const { return core_.nativeWindow; }
+  EGLDisplay display() const { return core_.display; }
+  EGLSurface surface() const { return core_.surface; }
+  EGLContext context() const { return core_.context; }
+  const GLfloat* texMatrix() const { return core_.texMatrix; }
+  int32_t scaleType() const { return core_.scaleType; }
+  int32_t pendingScaleType() const { return core_.pendingScaleType; }
+
+ private:
+  const EGLCore& core_;
+};
+
+inline EGLCoreTestPeer Peek(const EGLCore& core) {
+  return EGLCoreTestPeer(core);
+}
+
+#endif  // TESTS_SUPPORT_EGLCORE_PEER_H_
