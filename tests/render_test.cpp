@@ -4,6 +4,7 @@
 
 #include <EGL/egl.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -268,6 +269,23 @@ class CaptureStateTest : public RenderTest {
   TestFrame::Counters counters_;
   std::string path_ = ::testing::TempDir() + "capture_state.bmp";
 };
+
+// An engine frame whose accessors hand out no planes is refused by the
+// drawing and by the capture writer, with a line each; the capture still
+// ends and no file appears.
+TEST_F(CaptureStateTest, FrameWithoutPlanesIsRefusedAndWritesNothing) {
+  const std::string jpeg = ::testing::TempDir() + "no_planes.jpg";
+  remove(jpeg.c_str());
+  counters_.planes_null = true;
+  render_->EnableCapture(true);
+  render_->CaptureImage(jpeg, 80);
+  Frame();
+  const auto lines = sink_.TakeLines();
+  EXPECT_TRUE(AnyContains(lines, ": onRenderData: invalid frame: planes 0,0,0"));
+  EXPECT_TRUE(AnyContains(lines, "write_JPEG_file"));
+  EXPECT_NE(access(jpeg.c_str(), F_OK), 0);
+  EXPECT_EQ(render_->CaptureImage(jpeg, 80), -1);  // the capture ended
+}
 
 TEST_F(CaptureStateTest, CaptureImageWhileIdleIsRefused) {
   EXPECT_EQ(render_->CaptureImage(path_, 50), -1);

@@ -16,6 +16,7 @@ class TestFrame : public rtc::IVideoFrame {
     std::atomic<int> clones{0};
     std::atomic<int> copies_destroyed{0};
     bool clone_returns_null = false;
+    bool planes_null = false;  // the frame and its copies hand out no planes
   };
 
   TestFrame(int w, int h, Counters* counters, uint8_t y = 128)
@@ -31,9 +32,9 @@ class TestFrame : public rtc::IVideoFrame {
   int32_t Width() const override { return width_; }
   int32_t Height() const override { return height_; }
   void EngineOperation5() override {}
-  const uint8_t* YPlane() const override { return y_.data(); }
-  const uint8_t* UPlane() const override { return u_.data(); }
-  const uint8_t* VPlane() const override { return v_.data(); }
+  const uint8_t* YPlane() const override { return counters_->planes_null ? nullptr : y_.data(); }
+  const uint8_t* UPlane() const override { return counters_->planes_null ? nullptr : u_.data(); }
+  const uint8_t* VPlane() const override { return counters_->planes_null ? nullptr : v_.data(); }
   void EngineOperation9() override {}
   void EngineOperation10() override {}
   void EngineOperation11() override {}
