@@ -10,6 +10,7 @@
 #include <functional>
 #include <sstream>
 #include <atomic>
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -471,6 +472,9 @@ TEST_F(LifecycleTest, EngineThreadsSurviveSurfacesComingAndGoing) {
         const size_t which = static_cast<size_t>(n / 8) % ids.size();
         std::string id = ids[which];
         holds[e][which].Step(id, frame, n, draw_turn);
+        // An engine is paced by its frames; without a pause four threads
+        // spinning on two cores would starve the UI thread's surfaces.
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
       }
       eglReleaseThread();
     });
