@@ -247,9 +247,9 @@ TEST_F(NapiValueTest, InjectedFailuresLastExactlyTheirCount) {
 
 TEST(XComponentTest, IdQueryHonoursBufferSize) {
   int window;
-  const std::string id128(OH_NATIVEXCOMPONENT_MAX_ID_LEN, 'a');
+  const std::string id128(OH_XCOMPONENT_ID_LEN_MAX, 'a');
   ScopedXComponent fits(CreateXComponent(id128, 1, 1, &window));
-  char buffer[OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1] = {};
+  char buffer[OH_XCOMPONENT_ID_LEN_MAX + 1] = {};
   uint64_t size = sizeof(buffer);
   ASSERT_EQ(OH_NativeXComponent_GetXComponentId(fits.get(), buffer, &size),
             OH_NATIVEXCOMPONENT_RESULT_SUCCESS);
@@ -257,7 +257,7 @@ TEST(XComponentTest, IdQueryHonoursBufferSize) {
   EXPECT_EQ(std::string(buffer), id128);
 
   ScopedXComponent too_long(CreateXComponent(id128 + "b", 1, 1, &window));
-  char untouched[OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1] = {};
+  char untouched[OH_XCOMPONENT_ID_LEN_MAX + 1] = {};
   size = sizeof(untouched);
   EXPECT_EQ(OH_NativeXComponent_GetXComponentId(too_long.get(), untouched, &size),
             OH_NATIVEXCOMPONENT_RESULT_BAD_PARAMETER);
@@ -316,7 +316,7 @@ TEST(XComponentTest, InjectedQueryFailuresLastExactlyTheirCount) {
 std::vector<std::string> g_calls;
 
 void Record(const char* name, OH_NativeXComponent* component, void* window) {
-  char id[OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1] = {};
+  char id[OH_XCOMPONENT_ID_LEN_MAX + 1] = {};
   uint64_t size = sizeof(id);
   // Querying from inside a callback must not deadlock.
   OH_NativeXComponent_GetXComponentId(component, id, &size);
@@ -365,7 +365,7 @@ napi_value BindFromExports(napi_env env, napi_value exports) {
   if (napi_get_named_property(env, exports, "__NATIVE_XCOMPONENT_OBJ__", &property) != napi_ok ||
       napi_typeof(env, property, &type) != napi_ok || napi_unwrap(env, property, &native) != napi_ok)
     return nullptr;
-  char id[OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1] = {};
+  char id[OH_XCOMPONENT_ID_LEN_MAX + 1] = {};
   uint64_t size = sizeof(id);
   auto* component = static_cast<OH_NativeXComponent*>(native);
   if (OH_NativeXComponent_GetXComponentId(component, id, &size) != 0) return nullptr;

@@ -26,7 +26,7 @@ int AsInt(const void* handle) {
 #define PLATFORM(tag, ...) OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, tag, __VA_ARGS__)
 
 bool QueryXComponentId(OH_NativeXComponent* component, std::string* id) {
-  char buffer[OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1];
+  char buffer[OH_XCOMPONENT_ID_LEN_MAX + 1];
   memset(buffer, 0, sizeof(buffer));
   uint64_t size = sizeof(buffer);
   if (OH_NativeXComponent_GetXComponentId(component, buffer, &size) != 0)

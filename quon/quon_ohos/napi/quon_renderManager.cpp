@@ -119,7 +119,7 @@ bool PluginManager::Export(napi_env env, napi_value exports) {
              AsInt(component));
     return false;
   }
-  char idBuffer[OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1] = {};
+  char idBuffer[OH_XCOMPONENT_ID_LEN_MAX + 1] = {};
   uint64_t idSize = sizeof(idBuffer);
   const int32_t idResult = OH_NativeXComponent_GetXComponentId(component, idBuffer, &idSize);
   if (idResult != 0) {

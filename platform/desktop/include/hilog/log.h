@@ -28,7 +28,13 @@ typedef enum {
  * A null tag logs under an empty tag.
  */
 int OH_LOG_Print(LogType type, LogLevel level, unsigned int domain,
-                 const char* tag, const char* fmt, ...);
+                 const char* tag, const char* fmt, ...)
+#if defined(__clang__)
+    /* clang checks the conversions, privacy flags included; GCC has no
+     * such format kind. */
+    __attribute__((__format__(os_log, 5, 6)))
+#endif
+    ;
 
 #ifdef __cplusplus
 }

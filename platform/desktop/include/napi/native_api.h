@@ -52,7 +52,7 @@ typedef enum {
 
 typedef napi_value (*napi_addon_register_func)(napi_env env, napi_value exports);
 
-typedef struct {
+typedef struct napi_module {
     int nm_version;
     unsigned int nm_flags;
     const char* nm_filename;

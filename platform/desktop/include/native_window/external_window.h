@@ -12,10 +12,10 @@ extern "C" {
 
 typedef struct NativeWindow OHNativeWindow;
 
-enum NativeWindowOperation {
+typedef enum NativeWindowOperation {
   SET_BUFFER_GEOMETRY = 0,  // int32_t width, int32_t height (not supported here)
   GET_BUFFER_GEOMETRY = 1,  // [out] int32_t* height, [out] int32_t* width
-};
+} NativeWindowOperation;
 
 // 0 on success. GET_BUFFER_GEOMETRY fails (non-zero) for a null window, null
 // outputs, or a window the display does not know; nothing is written then.

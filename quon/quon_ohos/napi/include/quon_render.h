@@ -16,7 +16,7 @@
 class EGLCore;
 
 // Asks the platform for `component`'s id through a zero-filled buffer of
-// OH_NATIVEXCOMPONENT_MAX_ID_LEN + 1 bytes. False when the platform refuses.
+// OH_XCOMPONENT_ID_LEN_MAX + 1 bytes. False when the platform refuses.
 bool QueryXComponentId(OH_NativeXComponent* component, std::string* id);
 
 // The renderer of one XComponent, keyed by the XComponent's id. Created on

@@ -12,7 +12,8 @@
 extern "C" {
 #endif
 
-#define OH_NATIVEXCOMPONENT_MAX_ID_LEN 128
+/* The longest id a component has, without its terminator. */
+const uint32_t OH_XCOMPONENT_ID_LEN_MAX = 128;
 
 enum {
     OH_NATIVEXCOMPONENT_RESULT_SUCCESS = 0,
