@@ -5,6 +5,7 @@
 #include <setjmp.h>
 #include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 
@@ -250,7 +251,12 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
   // whole file is one write from one buffer. The pixels start 64 bytes in
   // (the header fills the 58 bytes before them), so the frame converts into
   // rows as aligned as the allocation itself.
-  std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kBmpPixelsAt + imageBytes]);
+  //
+  // Zeroed, so that pixels an engine's ExportArgb leaves unwritten reach the
+  // file black rather than as whatever the heap held. calloc rather than a
+  // pass of memset: a buffer this large comes from fresh pages, zero already.
+  std::unique_ptr<uint8_t, decltype(&free)> buffer(
+      static_cast<uint8_t*>(calloc(1, kBmpPixelsAt + imageBytes)), &free);
   if (!buffer) {
     LOG(Error) << "write_BMP_file" << ": " << "out of memory. bytes=" << imageBytes;
     return false;
@@ -275,9 +281,7 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
   // export then leaves an existing file of that name untouched, and the conversion does not wait
   // behind the truncation of a file still being written back.
   // Engines return 0, a byte count or true on success: only a negative
-  // result is a failure. Zeroed first, pixels an engine leaves unwritten
-  // reach the file black rather than as whatever the heap held.
-  memset(pixels, 0, imageBytes);
+  // result is a failure.
   const int exported = frame->ExportArgb(rtc::kFourccArgb, pixels, imageBytes, width * 4);
   if (exported < 0) {
     LOG(Error) << "write_BMP_file" << ": " << "ExportArgb failed. result=" << exported
