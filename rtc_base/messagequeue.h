@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "rtc_base/physicalsocketserver.h"
+#include "rtc_base/socketserver.h"
 #include "rtc_base/recursive_mutex.h"
 #include "rtc_base/ringbuffer.h"
 #include "rtc_base/sigslot.h"

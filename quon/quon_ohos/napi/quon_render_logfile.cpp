@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "hilog/log.h"
-#include "rtc_base/physicalsocketserver.h"
+#include "rtc_base/socketserver.h"
 
 namespace {
 
@@ -68,7 +68,7 @@ void CallbLogSink::Init() {
   {
     rtc::ScopedLock lock(&lock_);
     if (!thread_) {
-      thread_ = std::make_unique<rtc::Thread>(std::make_unique<rtc::PhysicalSocketServer>(),
+      thread_ = std::make_unique<rtc::Thread>(rtc::CreateSocketServer(rtc::WaitsFor::kMessagesAndIo),
                                               /*initialize=*/true);
       thread_->SetName("CallbackLogThread", this);
       thread_->Start();
