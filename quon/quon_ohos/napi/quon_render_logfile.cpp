@@ -1,8 +1,10 @@
 #include "quon_render_logfile.h"
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <sstream>
+#include <string>
 
 #include "hilog/log.h"
 #include "rtc_base/socketserver.h"
@@ -68,7 +70,7 @@ void CallbLogSink::Init() {
   {
     rtc::ScopedLock lock(&lock_);
     if (!thread_) {
-      thread_ = std::make_unique<rtc::Thread>(rtc::CreateSocketServer(rtc::WaitsFor::kMessagesAndIo),
+      thread_ = std::make_unique<rtc::Thread>(rtc::CreateSocketServer(rtc::WaitsFor::kMessagesOnly),
                                               /*initialize=*/true);
       thread_->SetName("CallbackLogThread", this);
       thread_->Start();
@@ -160,9 +162,9 @@ void CallbLogSink::PostDrain() {
     drainPosted_ = false;
     return;
   }
-  invoker->Invoke<void>(
+  invoker->Invoke(
       rtc::PostLocation("OnLogMessage", "../../quon/quon_ohos/napi/quon_render_logfile:104"), thread,
-      rtc::MethodFunctor<CallbLogSink, void (CallbLogSink::*)(), void>(&CallbLogSink::Drain, this));
+      [this] { Drain(); });
 }
 
 void CallbLogSink::Drain() {
@@ -182,36 +184,44 @@ void CallbLogSink::Drain() {
 
 // Hands the oldest queued lines to the listener, outside lock_ so that a
 // listener that logs, or a thread logging meanwhile, never waits on a
-// listener call while holding the logging core's lock. Lines are copied out
-// a batch at a time (one lock for many lines: a busy logger would otherwise
-// win lock_ over the drain line after line) and leave the queue only once
-// delivered. False when nothing was delivered.
+// listener call while holding the logging core's lock. Lines are moved out a
+// batch at a time (one lock for many lines: a busy logger would otherwise
+// win lock_ over the drain line after line); those the listener did not get
+// (it was replaced or removed meanwhile) go back to the front of the queue.
+// Lines the queue dropped show as a gap in the sequence numbers: the
+// listener is told how many before it receives the next line. False when
+// nothing was delivered.
 bool CallbLogSink::DeliverOldest() {
   {
     rtc::ScopedLock lock(&lock_);
     if (lines_.empty() || listener_ == nullptr)
       return false;
     const size_t count = std::min(lines_.size(), kDeliveryBatch);
-    batch_.assign(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(count));
+    for (size_t i = 0; i < count; ++i) {
+      batch_.push_back(std::move(lines_.front()));
+      lines_.pop_front();
+    }
   }
-  bool delivered = false;
-  uint64_t lastDelivered = 0;
-  for (QueuedLine& line : batch_) {
+  size_t delivered = 0;
+  for (; delivered < batch_.size(); ++delivered) {
     if (!started_)
       break;
     rtc::ScopedLock call(&listenerCallLock_);
     if (listener_ == nullptr)
       break;
+    QueuedLine& line = batch_[delivered];
+    if (line.sequence != nextToDeliver_)
+      listener_->OnRenderLog(std::to_string(line.sequence - nextToDeliver_) + " lines dropped\n");
     listener_->OnRenderLog(std::move(line.text));
-    lastDelivered = line.sequence;
-    delivered = true;
+    nextToDeliver_ = line.sequence + 1;
+  }
+  if (delivered < batch_.size()) {
+    rtc::ScopedLock lock(&lock_);
+    lines_.insert(lines_.begin(), std::make_move_iterator(batch_.begin() + delivered),
+                  std::make_move_iterator(batch_.end()));
+    while (lines_.size() > kMaxQueuedLines)
+      lines_.pop_front();
   }
   batch_.clear();
-  if (!delivered)
-    return false;
-  rtc::ScopedLock lock(&lock_);
-  // Lines pushed out by overflow while the listener ran are already gone.
-  while (!lines_.empty() && lines_.front().sequence <= lastDelivered)
-    lines_.pop_front();
-  return true;
+  return delivered > 0;
 }

@@ -5,9 +5,11 @@
 // thread of its own, "CallbackLogThread", so that no thread that logs ever
 // runs host code. Lines wait in a bounded queue (the oldest is dropped past
 // 5120) and reach the listener one call at a time, in logging order, each
-// exactly once: a line leaves the queue only after the listener returned.
-// With no listener set, lines stay queued and are delivered as soon as one
-// is set.
+// exactly once unless it was dropped. When lines were dropped, the listener
+// first receives one line of the sink's own, "N lines dropped\n", then the
+// next line. Lines taken out for a listener that is replaced or removed
+// before it gets them go back to the queue, for the next one. With no
+// listener set, lines stay queued and are delivered as soon as one is set.
 //
 // One sink per process, created by PluginManager's constructor or by the
 // first setRenderLogFile; it switches runtime logging on ("verbose
@@ -78,7 +80,10 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   std::unique_ptr<rtc::AsyncInvoker> invoker_;
   std::deque<QueuedLine> lines_;
   uint64_t nextSequence_ = 0;
-  std::vector<QueuedLine> batch_;  // the log thread's copy of the lines it delivers
+  std::vector<QueuedLine> batch_;  // the lines the log thread is delivering
+  // The sequence number the listener should see next; a line with a later
+  // one means the lines in between were dropped. Log thread only.
+  uint64_t nextToDeliver_ = 0;
   // Held across each listener call (which runs outside lock_), so that a
   // listener being replaced is never called after the replacement returns.
   // listener_ is written under both locks, so either one suffices to read it.
