@@ -5,9 +5,11 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "hilog/log.h"
 #include "rtc_base/socketserver.h"
+#include "rtc_base/timeutils.h"
 
 namespace {
 
@@ -138,6 +140,7 @@ void CallbLogSink::OnLogMessage(const std::string& message) {
     if (lines_.size() >= kMaxQueuedLines)
       lines_.pop_front();
     lines_.push_back({nextSequence_++, message});
+    queued_.store(lines_.size(), std::memory_order_relaxed);
     if (listener_ == nullptr)
       return;  // SetListener posts the drain
   }
@@ -173,6 +176,8 @@ void CallbLogSink::Drain() {
     draining_ = true;
     while (started_ && DeliverOldest()) {
     }
+    if (LingerForMoreLines())
+      continue;
     draining_ = false;
     // A line queued after the last delivery but while draining_ was still
     // set posted nothing: look once more now that it is clear.
@@ -180,6 +185,20 @@ void CallbLogSink::Drain() {
     if (!started_ || lines_.empty() || listener_ == nullptr)
       return;
   }
+}
+
+// A logging thread builds a line in a fraction of a microsecond but waking
+// this thread costs several: while lines keep coming, the drain stays a
+// little (yielding the processor) so that the next line finds it still
+// draining instead of posting and waking it again. True when a line came.
+bool CallbLogSink::LingerForMoreLines() {
+  const int64_t until = rtc::MonotonicNanos() + kLingerNs;
+  while (started_ && rtc::MonotonicNanos() < until) {
+    if (queued_.load(std::memory_order_relaxed) != 0)
+      return true;
+    std::this_thread::yield();
+  }
+  return false;
 }
 
 // Hands the oldest queued lines to the listener, outside lock_ so that a
@@ -201,6 +220,7 @@ bool CallbLogSink::DeliverOldest() {
       batch_.push_back(std::move(lines_.front()));
       lines_.pop_front();
     }
+    queued_.store(lines_.size(), std::memory_order_relaxed);
   }
   size_t delivered = 0;
   for (; delivered < batch_.size(); ++delivered) {
@@ -221,6 +241,7 @@ bool CallbLogSink::DeliverOldest() {
                   std::make_move_iterator(batch_.end()));
     while (lines_.size() > kMaxQueuedLines)
       lines_.pop_front();
+    queued_.store(lines_.size(), std::memory_order_relaxed);
   }
   batch_.clear();
   return delivered > 0;

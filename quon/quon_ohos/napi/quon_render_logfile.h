@@ -34,6 +34,8 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
  public:
   static constexpr size_t kMaxQueuedLines = 5120;
   static constexpr size_t kDeliveryBatch = 64;
+  // How long a drain that emptied the queue waits for more before ending.
+  static constexpr int64_t kLingerNs = 30000;
 
   // Creates the process's sink unless it exists.
   static void CreateInstance();
@@ -66,6 +68,7 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
 
   void Drain();
   bool DeliverOldest();
+  bool LingerForMoreLines();
   void PostDrain();
 
   static std::atomic<CallbLogSink*> instance_;
@@ -84,6 +87,9 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   // The sequence number the listener should see next; a line with a later
   // one means the lines in between were dropped. Log thread only.
   uint64_t nextToDeliver_ = 0;
+  // lines_.size() as of its last change, for the drain's linger to watch
+  // without taking lock_.
+  std::atomic<size_t> queued_{0};
   // Held across each listener call (which runs outside lock_), so that a
   // listener being replaced is never called after the replacement returns.
   // listener_ is written under both locks, so either one suffices to read it.
