@@ -177,21 +177,6 @@ void AppendElapsedStamp(std::ostream& out, int64_t now_ms) {
       << std::setw(3) << elapsed % 1000 << std::setfill(' ') << "] ";
 }
 
-bool ParseSeverity(const std::string& token, LogSeverity* severity) {
-  static const std::pair<const char*, LogSeverity> kNames[] = {
-      {"sensitive", LogSeverity::Sensitive}, {"verbose", LogSeverity::Verbose},
-      {"info", LogSeverity::Info},           {"warning", LogSeverity::Warning},
-      {"error", LogSeverity::Error},         {"none", LogSeverity::None},
-  };
-  for (const auto& name : kNames) {
-    if (token == name.first) {
-      *severity = name.second;
-      return true;
-    }
-  }
-  return false;
-}
-
 }  // namespace
 
 LogSink::~LogSink() = default;
@@ -293,6 +278,21 @@ std::ostream& LogLine::stream() {
   if (is_noop_)
     return DiscardingStream();
   return *print_stream_;
+}
+
+bool LogLine::ParseSeverity(const std::string& token, LogSeverity* severity) {
+  static const std::pair<const char*, LogSeverity> kNames[] = {
+      {"sensitive", LogSeverity::Sensitive}, {"verbose", LogSeverity::Verbose},
+      {"info", LogSeverity::Info},           {"warning", LogSeverity::Warning},
+      {"error", LogSeverity::Error},         {"none", LogSeverity::None},
+  };
+  for (const auto& name : kNames) {
+    if (token == name.first) {
+      *severity = name.second;
+      return true;
+    }
+  }
+  return false;
 }
 
 void LogLine::Configure(const char* params) {

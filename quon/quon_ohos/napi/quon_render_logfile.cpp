@@ -17,20 +17,15 @@ constexpr unsigned int kLogDomain = 0x101;
 constexpr const char* kNativeTag = "[NATIVE]";
 constexpr const char* kLogConfiguration = "verbose realtstamp";
 
-// The sink's own threshold: the first severity named in the configuration
-// text, Error when it names none.
+// The sink's own threshold: the first severity other than "none" named in
+// the configuration text, Error when it names none.
 rtc::LogSeverity ThresholdOf(const char* configuration) {
-  static const std::pair<const char*, rtc::LogSeverity> kNames[] = {
-      {"sensitive", rtc::LogSeverity::Sensitive}, {"verbose", rtc::LogSeverity::Verbose},
-      {"info", rtc::LogSeverity::Info},           {"warning", rtc::LogSeverity::Warning},
-      {"error", rtc::LogSeverity::Error},
-  };
   std::istringstream tokens(configuration);
   std::string token;
+  rtc::LogSeverity severity;
   while (tokens >> token) {
-    for (const auto& name : kNames)
-      if (token == name.first)
-        return name.second;
+    if (rtc::LogLine::ParseSeverity(token, &severity) && severity != rtc::LogSeverity::None)
+      return severity;
   }
   return rtc::LogSeverity::Error;
 }
