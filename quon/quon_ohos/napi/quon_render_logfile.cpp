@@ -110,12 +110,11 @@ CallbLogSink::~CallbLogSink() {
   lines_.clear();
 }
 
-void CallbLogSink::SetListener(const std::string& path, ILogRenderListener* listener) {
+void CallbLogSink::SetListener(const std::string& /*path*/, ILogRenderListener* listener) {
   {
     rtc::ScopedLock call(&listenerCallLock_);
     rtc::ScopedLock lock(&lock_);
     listener_ = listener;
-    logFilePath_ = path;
   }
   // Lines logged while there was no listener go out now, not with the next
   // logged line.

@@ -30,6 +30,8 @@
 #include "rtc_base/sigslot.h"
 #include "rtc_base/thread.h"
 
+// The has_slots base connects to nothing; it stays because the bases and
+// their order are part of the class's layout that other code was built with.
 class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::single_threaded> {
  public:
   static constexpr size_t kMaxQueuedLines = 5120;
@@ -54,6 +56,7 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   CallbLogSink& operator=(const CallbLogSink&) = delete;
 
   void Init();
+  // `path` names no file: lines go to the listener only.
   void SetListener(const std::string& path, ILogRenderListener* listener);
   void OnLogMessage(const std::string& message) override;
 
@@ -76,7 +79,6 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   std::atomic<bool> started_{false};
   std::atomic<bool> draining_{false};
   std::atomic<bool> drainPosted_{false};
-  std::string logFilePath_;
   rtc::RecursiveMutex lock_;  // guards listener_, thread_, invoker_, lines_
   ILogRenderListener* listener_ = nullptr;
   std::unique_ptr<rtc::Thread> thread_;
