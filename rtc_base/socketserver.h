@@ -86,6 +86,7 @@ class NullSocketServer : public SocketServer {
  private:
   Event event_;
 };
+
 // What a thread's loop has to wait for besides its messages.
 enum class WaitsFor {
   kMessagesOnly,     // posts and time-outs: an event is enough
