@@ -259,6 +259,10 @@ TEST(ProcessLogSinkTest, ManagerSinkDeliversLinesLoggedBeforeAndAfterInitLogFile
   rtc::logging_internal::ResetForTesting();
   ohos_desktop::SetHilogStderrEnabled(false);
   PluginManager* manager = PluginManager::GetInstance();  // creates the sink
+  // After other cases in the same process the sink already existed, and the
+  // reset above took it off the logging core: register it again.
+  if (!rtc::LogLine::IsLoggable(rtc::LogSeverity::Verbose))
+    CallbLogSink::Instance()->Init();
   LOG(Info) << "before listener";
   Listener listener;
   manager->InitLogFile("/data/render.log", &listener);
