@@ -323,7 +323,8 @@ int MessageQueue::TimeToNextMessage() {
   const int64_t now = MonotonicMillis();
   // Get() keeps a message until its 64-bit trigger: one due further ahead
   // than an int can say is INT_MAX away, not wrapped round to "due now".
-  if (trigger - now > INT_MAX)
+  // (Unsigned: a trigger near the end of the 64-bit range must not overflow.)
+  if (trigger > now && static_cast<uint64_t>(trigger) - static_cast<uint64_t>(now) > INT_MAX)
     return INT_MAX;
   // Modulo 2^32, like the 32-bit clock the triggers may come from.
   const int32_t delay =
