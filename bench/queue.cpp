@@ -26,6 +26,7 @@
 
 #include "harness.h"
 #include "rtc_base/event.h"
+#include "rtc_base/physicalsocketserver.h"
 #include "rtc_base/thread.h"
 #include "rtc_base/timeutils.h"
 

@@ -3,8 +3,7 @@
 
 // Fire-and-forget calls on another thread.
 //
-//   invoker.Invoke<void>(POST_LOCATION_HERE, &worker_thread,
-//                        rtc::MethodFunctor<Sink, void (Sink::*)(), void>(&Sink::Drain, this));
+//   invoker.Invoke(POST_LOCATION_HERE, &worker_thread, [this] { Drain(); });
 //
 // Each Invoke() posts one closure that runs the functor on the target
 // thread. When the invoker is destroyed, no closure of it is still queued or
@@ -16,6 +15,8 @@
 
 #include <atomic>
 #include <memory>
+#include <type_traits>
+#include <utility>
 
 #include "rtc_base/event.h"
 #include "rtc_base/messagequeue.h"
@@ -49,6 +50,8 @@ class FireAndForgetAsyncClosure : public AsyncClosure {
  public:
   FireAndForgetAsyncClosure(AsyncInvoker* invoker, const FunctorT& functor)
       : AsyncClosure(invoker), functor_(functor) {}
+  FireAndForgetAsyncClosure(AsyncInvoker* invoker, FunctorT&& functor)
+      : AsyncClosure(invoker), functor_(std::move(functor)) {}
 
   void Execute() override { static_cast<void>(functor_()); }
 
@@ -81,6 +84,17 @@ class AsyncInvoker : public MessageHandler {
               uint32_t message_id = 0) {
     std::unique_ptr<AsyncClosure> closure(
         new FireAndForgetAsyncClosure<FunctorT>(this, functor));
+    PostClosure(posted_from, thread, &closure, message_id);
+  }
+
+  // The same for any callable, taken by value (it may be move-only); its
+  // result, if any, is dropped.
+  template <class FunctorT,
+            class = std::enable_if_t<std::is_invocable_v<std::decay_t<FunctorT>&>>>
+  void Invoke(const PostLocation& posted_from, Thread* thread, FunctorT&& functor,
+              uint32_t message_id = 0) {
+    std::unique_ptr<AsyncClosure> closure(new FireAndForgetAsyncClosure<std::decay_t<FunctorT>>(
+        this, std::decay_t<FunctorT>(std::forward<FunctorT>(functor))));
     PostClosure(posted_from, thread, &closure, message_id);
   }
 

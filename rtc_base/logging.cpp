@@ -72,8 +72,13 @@ int64_t StartMillis(int64_t now_ms) {
   return start;
 }
 
+// The number of registered sinks, kept beside the list (written under the
+// registry lock) so that building a line need not take that lock to ask.
+std::atomic<size_t> g_sink_count{0};
+
 // Must run under the registry lock.
 void RecomputeMinSeverityLocked() {
+  g_sink_count.store(Registry().sinks.size(), std::memory_order_release);
   int min = g_stderr_threshold.load(std::memory_order_relaxed);
   for (const SinkEntry& entry : Registry().sinks)
     min = std::min(min, static_cast<int>(entry.min_severity));
@@ -81,9 +86,7 @@ void RecomputeMinSeverityLocked() {
 }
 
 bool HasSinks() {
-  SinkRegistry& registry = Registry();
-  ScopedLock lock(&registry.lock);
-  return !registry.sinks.empty();
+  return g_sink_count.load(std::memory_order_acquire) != 0;
 }
 
 // A stream buffer that accepts and drops everything.
@@ -142,36 +145,36 @@ ThreadStream& CurrentThreadStream() {
   return thread_stream;
 }
 
+// "MM-DD hh:mm:ss.mmm ". Formatting the date and time is most of a line's
+// prefix, and it changes once a second: each thread keeps the text up to
+// the seconds' dot and writes the milliseconds by hand.
 void AppendWallClockStamp(std::ostream& out) {
   timeval tv;
   gettimeofday(&tv, nullptr);
-  const tm& local = LocalTime(tv.tv_sec);
-  char buffer[64];
-  FormatBounded(buffer, sizeof(buffer), "%02d-%02d %02d:%02d:%02d.%03d",
-                local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                local.tm_sec, static_cast<int>(tv.tv_usec / 1000));
-  out << buffer << " ";
+  thread_local time_t cached_seconds = -1;
+  thread_local char text[64];
+  thread_local int length = 0;
+  if (tv.tv_sec != cached_seconds) {
+    const tm& local = LocalTime(tv.tv_sec);
+    const int written = FormatBounded(text, sizeof(text) - 4, "%02d-%02d %02d:%02d:%02d.",
+                                      local.tm_mon + 1, local.tm_mday, local.tm_hour,
+                                      local.tm_min, local.tm_sec);
+    length = std::clamp(written, 0, static_cast<int>(sizeof(text)) - 5);
+    cached_seconds = tv.tv_sec;
+  }
+  const int millis = static_cast<int>(tv.tv_usec / 1000);
+  char* tail = text + length;
+  tail[0] = static_cast<char>('0' + millis / 100);
+  tail[1] = static_cast<char>('0' + millis / 10 % 10);
+  tail[2] = static_cast<char>('0' + millis % 10);
+  tail[3] = ' ';
+  out.write(text, length + 4);
 }
 
 void AppendElapsedStamp(std::ostream& out, int64_t now_ms) {
   const int64_t elapsed = now_ms - StartMillis(now_ms);
   out << "[" << std::setfill('0') << std::setw(3) << elapsed / 1000 << ":"
       << std::setw(3) << elapsed % 1000 << std::setfill(' ') << "] ";
-}
-
-bool ParseSeverity(const std::string& token, LogSeverity* severity) {
-  static const std::pair<const char*, LogSeverity> kNames[] = {
-      {"sensitive", LogSeverity::Sensitive}, {"verbose", LogSeverity::Verbose},
-      {"info", LogSeverity::Info},           {"warning", LogSeverity::Warning},
-      {"error", LogSeverity::Error},         {"none", LogSeverity::None},
-  };
-  for (const auto& name : kNames) {
-    if (token == name.first) {
-      *severity = name.second;
-      return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace
@@ -275,6 +278,21 @@ std::ostream& LogLine::stream() {
   if (is_noop_)
     return DiscardingStream();
   return *print_stream_;
+}
+
+bool LogLine::ParseSeverity(const std::string& token, LogSeverity* severity) {
+  static const std::pair<const char*, LogSeverity> kNames[] = {
+      {"sensitive", LogSeverity::Sensitive}, {"verbose", LogSeverity::Verbose},
+      {"info", LogSeverity::Info},           {"warning", LogSeverity::Warning},
+      {"error", LogSeverity::Error},         {"none", LogSeverity::None},
+  };
+  for (const auto& name : kNames) {
+    if (token == name.first) {
+      *severity = name.second;
+      return true;
+    }
+  }
+  return false;
 }
 
 void LogLine::Configure(const char* params) {

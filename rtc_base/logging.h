@@ -97,6 +97,9 @@ class LogLine {
   // "realtstamp" wall-clock stamps, "thread" thread ids. Flags are only ever
   // switched on.
   static void Configure(const char* params);
+  // The severity a Configure() token names ("sensitive" ... "none"); false
+  // for any other token.
+  static bool ParseSeverity(const std::string& token, LogSeverity* severity);
 
   // Registers `sink` (appended, not owned) for lines of `min_severity` and
   // above. The same sink may be added more than once.

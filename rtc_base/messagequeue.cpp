@@ -319,9 +319,16 @@ int MessageQueue::TimeToNextMessage() {
     return 0;
   if (delayed_.empty())
     return kForever;
+  const int64_t trigger = delayed_.front().trigger_ms;
+  const int64_t now = MonotonicMillis();
+  // Get() keeps a message until its 64-bit trigger: one due further ahead
+  // than an int can say is INT_MAX away, not wrapped round to "due now".
+  // (Unsigned: a trigger near the end of the 64-bit range must not overflow.)
+  if (trigger > now && static_cast<uint64_t>(trigger) - static_cast<uint64_t>(now) > INT_MAX)
+    return INT_MAX;
   // Modulo 2^32, like the 32-bit clock the triggers may come from.
-  const int32_t delay = static_cast<int32_t>(
-      static_cast<uint32_t>(delayed_.front().trigger_ms) - MonotonicMillis32());
+  const int32_t delay =
+      static_cast<int32_t>(static_cast<uint32_t>(trigger) - static_cast<uint32_t>(now));
   return std::max<int32_t>(delay, 0);
 }
 

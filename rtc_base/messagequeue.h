@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "rtc_base/physicalsocketserver.h"
+#include "rtc_base/socketserver.h"
 #include "rtc_base/recursive_mutex.h"
 #include "rtc_base/ringbuffer.h"
 #include "rtc_base/sigslot.h"
@@ -175,7 +175,8 @@ class MessageQueue {
   // Called at the top of every wait pass of Get(); nothing to do here.
   virtual void ServeSends();
   // Milliseconds until the next message is due: 0 when one is due now,
-  // kForever when none is queued.
+  // INT_MAX when it is due further ahead than that, kForever when none is
+  // queued.
   virtual int TimeToNextMessage();
 
   // Registers the queue once.

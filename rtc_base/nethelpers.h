@@ -8,7 +8,7 @@
 //   sockaddr_storage storage;
 //   socklen_t length = peer.ToSockaddr(&storage);   // 0: nothing to connect to
 //
-// ResolveHostname() resolves synchronously; AsyncResolver (signalthread.h)
+// ResolveHostname() resolves synchronously; AsyncResolver (asyncresolver.h)
 // does it on a worker thread and reports back on the thread that started it.
 
 #include <netdb.h>

@@ -19,10 +19,8 @@
 // worker thread to end.
 
 #include <memory>
-#include <vector>
 
 #include "rtc_base/messagequeue.h"
-#include "rtc_base/nethelpers.h"
 #include "rtc_base/recursive_mutex.h"
 #include "rtc_base/sigslot.h"
 #include "rtc_base/thread.h"
@@ -101,36 +99,6 @@ class SignalThread : public sigslot::has_slots<sigslot::single_threaded>,
   RecursiveMutex lock_;  // guards state_, refcount_ and main_
   State state_ = State::kIdle;
   int refcount_ = 1;
-};
-
-// Resolves an endpoint's host name on a SignalThread.
-class AsyncResolver : public SignalThread, public AsyncResolverInterface {
- public:
-  AsyncResolver();
-
-  // Ignored while a resolution runs.
-  void Start(const SocketEndpoint& request) override;
-  bool ResolvedFor(int family, SocketEndpoint* out) const override;
-  int ResolveError() const override;
-  void Destroy(bool wait) override;
-
-  // What was found, in order.
-  const std::vector<IPAddress>& addresses() const { return addresses_; }
-
- protected:
-  ~AsyncResolver() override;
-
-  void BeforeWork() override;
-  void PerformWork() override;
-  void AfterWork() override;
-
- private:
-  // Taken as request_ only when the worker starts: the running worker
-  // reads request_.
-  SocketEndpoint next_request_;
-  SocketEndpoint request_;
-  std::vector<IPAddress> addresses_;
-  int error_ = -1;  // -1 until a resolution has run
 };
 
 }  // namespace rtc

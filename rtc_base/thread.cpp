@@ -66,7 +66,7 @@ Thread* Thread::Current() {
     return thread;
   if (!pthread_equal(registry.creator, pthread_self()))
     return nullptr;
-  auto* adopted = new Thread(std::make_unique<PhysicalSocketServer>(), true);
+  auto* adopted = new Thread(CreateSocketServer(WaitsFor::kMessagesAndIo), true);
   adopted->thread_ = pthread_self();
   SetRegisteredThread(adopted);
   return adopted;
@@ -229,7 +229,7 @@ void Thread::Clear(MessageHandler* handler, uint32_t message_id, MessageList* re
 
 // --- AutoThread --------------------------------------------------------------
 
-AutoThread::AutoThread() : Thread(std::make_unique<PhysicalSocketServer>(), false) {
+AutoThread::AutoThread() : Thread(CreateSocketServer(WaitsFor::kMessagesAndIo), false) {
   Initialize();
   if (RegisteredThread() == nullptr)
     SetRegisteredThread(this);

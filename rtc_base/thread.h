@@ -3,7 +3,7 @@
 
 // Threads: a message queue bound to one operating-system thread.
 //
-//   rtc::Thread worker(std::make_unique<rtc::PhysicalSocketServer>(), true);
+//   rtc::Thread worker(rtc::CreateSocketServer(rtc::WaitsFor::kMessagesOnly), true);
 //   worker.SetName("Worker", this);
 //   worker.Start();                      // runs the message loop
 //   worker.Post(POST_LOCATION_HERE, &handler, kSomeId);

@@ -51,6 +51,16 @@ TEST(AsyncInvokerTest, RunsFunctorsAndMemberFunctionsOnTheTarget) {
     return 5;  // dropped
   });
   done.Wait(kForever);
+
+  // Any callable, move-only ones too, without naming a return type.
+  auto owned = std::make_unique<int>(7);
+  std::atomic<int> seen{0};
+  invoker.Invoke(PostLocation(), thread.get(), [&, owned = std::move(owned)] {
+    seen = thread->IsCurrent() ? *owned : -1;
+    done.Set();
+  });
+  done.Wait(kForever);
+  EXPECT_EQ(seen.load(), 7);
 }
 
 TEST(AsyncInvokerTest, DestructionDiscardsClosuresQueuedOnABlockedThread) {

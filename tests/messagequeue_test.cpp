@@ -2,6 +2,8 @@
 // latency and slow-dispatch logs, dispose messages, Peek, Clear, the stop
 // flag, teardown, and the registry's purge of a dying handler's messages.
 
+#include <climits>
+
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -76,6 +78,19 @@ TEST_F(MessageQueueTest, GetWaitsForTheNextDelayedMessageOnly) {
   EXPECT_GT(queue_.TimeToNextMessage(), 20000);
   Post(4);
   EXPECT_EQ(queue_.TimeToNextMessage(), 0);
+}
+
+TEST_F(MessageQueueTest, MessageWeeksAheadIsNeverReportedAsDueSoon) {
+  constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
+  // 30 days wraps to a negative 32-bit delay, 60 days to about 10 days.
+  for (const int64_t days : {30, 60}) {
+    queue_.PostAtTime(PostLocation(), MonotonicMillis() + days * kDayMs, &handler_, 1);
+    EXPECT_EQ(queue_.TimeToNextMessage(), INT_MAX) << days << " days";
+    queue_.Clear(nullptr);
+  }
+  queue_.PostAtTime(PostLocation(), MonotonicMillis() + 20 * kDayMs, &handler_, 2);
+  EXPECT_GT(queue_.TimeToNextMessage(), 20 * kDayMs - 60000);
+  EXPECT_LE(queue_.TimeToNextMessage(), 20 * kDayMs);
 }
 
 TEST_F(MessageQueueTest, LateTimeSensitiveMessageIsLoggedWithItsDelay) {

@@ -18,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include "rtc_base/asyncresolver.h"
 #include "rtc_base/nethelpers.h"
 #include "rtc_base/thread.h"
 #include "rtc_base/timeutils.h"

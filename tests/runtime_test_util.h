@@ -13,6 +13,7 @@
 
 #include "rtc_base/logging.h"
 #include "rtc_base/messagequeue.h"
+#include "rtc_base/physicalsocketserver.h"
 #include "support/recording_sink.h"
 
 namespace rtc {

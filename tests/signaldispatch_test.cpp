@@ -42,6 +42,13 @@ std::vector<int> Calls() {
   return g_calls;
 }
 
+// Each case starts with no calls recorded, also when one binary runs them all.
+void ForgetCalls() {
+  std::lock_guard<std::mutex> lock(g_mutex);
+  g_calls.clear();
+  g_threads.clear();
+}
+
 void (*Disposition(int signum))(int) {
   struct sigaction current = {};
   sigaction(signum, nullptr, &current);
@@ -50,7 +57,10 @@ void (*Disposition(int signum))(int) {
 
 class SignalDispatchTest : public ::testing::Test {
  protected:
-  SignalDispatchTest() { g_server = &server_; }
+  SignalDispatchTest() {
+    ForgetCalls();
+    g_server = &server_;
+  }
   ~SignalDispatchTest() override {
     // Ignored rather than default: a signal still on its way must not end
     // the process.
@@ -140,6 +150,7 @@ TEST_F(SignalDispatchTest, HandlerMayReplaceTheDispatcherWhileItDelivers) {
 }
 
 TEST(SignalStormTest, HandlersRunOnTheWaitingThreadAndPostsStillArrive) {
+  ForgetCalls();
   Thread loop(std::make_unique<PhysicalSocketServer>(), true);
   auto* server = static_cast<PhysicalSocketServer*>(loop.socket_server());
   ASSERT_TRUE(loop.Start());

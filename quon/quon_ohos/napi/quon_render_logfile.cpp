@@ -1,11 +1,15 @@
 #include "quon_render_logfile.h"
 
 #include <algorithm>
+#include <iterator>
 #include <mutex>
 #include <sstream>
+#include <string>
+#include <thread>
 
 #include "hilog/log.h"
-#include "rtc_base/physicalsocketserver.h"
+#include "rtc_base/socketserver.h"
+#include "rtc_base/timeutils.h"
 
 namespace {
 
@@ -13,20 +17,15 @@ constexpr unsigned int kLogDomain = 0x101;
 constexpr const char* kNativeTag = "[NATIVE]";
 constexpr const char* kLogConfiguration = "verbose realtstamp";
 
-// The sink's own threshold: the first severity named in the configuration
-// text, Error when it names none.
+// The sink's own threshold: the first severity other than "none" named in
+// the configuration text, Error when it names none.
 rtc::LogSeverity ThresholdOf(const char* configuration) {
-  static const std::pair<const char*, rtc::LogSeverity> kNames[] = {
-      {"sensitive", rtc::LogSeverity::Sensitive}, {"verbose", rtc::LogSeverity::Verbose},
-      {"info", rtc::LogSeverity::Info},           {"warning", rtc::LogSeverity::Warning},
-      {"error", rtc::LogSeverity::Error},
-  };
   std::istringstream tokens(configuration);
   std::string token;
+  rtc::LogSeverity severity;
   while (tokens >> token) {
-    for (const auto& name : kNames)
-      if (token == name.first)
-        return name.second;
+    if (rtc::LogLine::ParseSeverity(token, &severity) && severity != rtc::LogSeverity::None)
+      return severity;
   }
   return rtc::LogSeverity::Error;
 }
@@ -68,7 +67,7 @@ void CallbLogSink::Init() {
   {
     rtc::ScopedLock lock(&lock_);
     if (!thread_) {
-      thread_ = std::make_unique<rtc::Thread>(std::make_unique<rtc::PhysicalSocketServer>(),
+      thread_ = std::make_unique<rtc::Thread>(rtc::CreateSocketServer(rtc::WaitsFor::kMessagesOnly),
                                               /*initialize=*/true);
       thread_->SetName("CallbackLogThread", this);
       thread_->Start();
@@ -111,12 +110,11 @@ CallbLogSink::~CallbLogSink() {
   lines_.clear();
 }
 
-void CallbLogSink::SetListener(const std::string& path, ILogRenderListener* listener) {
+void CallbLogSink::SetListener(const std::string& /*path*/, ILogRenderListener* listener) {
   {
     rtc::ScopedLock call(&listenerCallLock_);
     rtc::ScopedLock lock(&lock_);
     listener_ = listener;
-    logFilePath_ = path;
   }
   // Lines logged while there was no listener go out now, not with the next
   // logged line.
@@ -136,6 +134,7 @@ void CallbLogSink::OnLogMessage(const std::string& message) {
     if (lines_.size() >= kMaxQueuedLines)
       lines_.pop_front();
     lines_.push_back({nextSequence_++, message});
+    queued_.store(lines_.size(), std::memory_order_relaxed);
     if (listener_ == nullptr)
       return;  // SetListener posts the drain
   }
@@ -160,9 +159,9 @@ void CallbLogSink::PostDrain() {
     drainPosted_ = false;
     return;
   }
-  invoker->Invoke<void>(
+  invoker->Invoke(
       rtc::PostLocation("OnLogMessage", "../../quon/quon_ohos/napi/quon_render_logfile:104"), thread,
-      rtc::MethodFunctor<CallbLogSink, void (CallbLogSink::*)(), void>(&CallbLogSink::Drain, this));
+      [this] { Drain(); });
 }
 
 void CallbLogSink::Drain() {
@@ -171,6 +170,8 @@ void CallbLogSink::Drain() {
     draining_ = true;
     while (started_ && DeliverOldest()) {
     }
+    if (LingerForMoreLines())
+      continue;
     draining_ = false;
     // A line queued after the last delivery but while draining_ was still
     // set posted nothing: look once more now that it is clear.
@@ -180,38 +181,62 @@ void CallbLogSink::Drain() {
   }
 }
 
+// A logging thread builds a line in a fraction of a microsecond but waking
+// this thread costs several: while lines keep coming, the drain stays a
+// little (yielding the processor) so that the next line finds it still
+// draining instead of posting and waking it again. True when a line came.
+bool CallbLogSink::LingerForMoreLines() {
+  const int64_t until = rtc::MonotonicNanos() + kLingerNs;
+  while (started_ && rtc::MonotonicNanos() < until) {
+    if (queued_.load(std::memory_order_relaxed) != 0)
+      return true;
+    std::this_thread::yield();
+  }
+  return false;
+}
+
 // Hands the oldest queued lines to the listener, outside lock_ so that a
 // listener that logs, or a thread logging meanwhile, never waits on a
-// listener call while holding the logging core's lock. Lines are copied out
-// a batch at a time (one lock for many lines: a busy logger would otherwise
-// win lock_ over the drain line after line) and leave the queue only once
-// delivered. False when nothing was delivered.
+// listener call while holding the logging core's lock. Lines are moved out a
+// batch at a time (one lock for many lines: a busy logger would otherwise
+// win lock_ over the drain line after line); those the listener did not get
+// (it was replaced or removed meanwhile) go back to the front of the queue.
+// Lines the queue dropped show as a gap in the sequence numbers: the
+// listener is told how many before it receives the next line. False when
+// nothing was delivered.
 bool CallbLogSink::DeliverOldest() {
   {
     rtc::ScopedLock lock(&lock_);
     if (lines_.empty() || listener_ == nullptr)
       return false;
     const size_t count = std::min(lines_.size(), kDeliveryBatch);
-    batch_.assign(lines_.begin(), lines_.begin() + static_cast<std::ptrdiff_t>(count));
+    for (size_t i = 0; i < count; ++i) {
+      batch_.push_back(std::move(lines_.front()));
+      lines_.pop_front();
+    }
+    queued_.store(lines_.size(), std::memory_order_relaxed);
   }
-  bool delivered = false;
-  uint64_t lastDelivered = 0;
-  for (QueuedLine& line : batch_) {
+  size_t delivered = 0;
+  for (; delivered < batch_.size(); ++delivered) {
     if (!started_)
       break;
     rtc::ScopedLock call(&listenerCallLock_);
     if (listener_ == nullptr)
       break;
+    QueuedLine& line = batch_[delivered];
+    if (line.sequence != nextToDeliver_)
+      listener_->OnRenderLog(std::to_string(line.sequence - nextToDeliver_) + " lines dropped\n");
     listener_->OnRenderLog(std::move(line.text));
-    lastDelivered = line.sequence;
-    delivered = true;
+    nextToDeliver_ = line.sequence + 1;
+  }
+  if (delivered < batch_.size()) {
+    rtc::ScopedLock lock(&lock_);
+    lines_.insert(lines_.begin(), std::make_move_iterator(batch_.begin() + delivered),
+                  std::make_move_iterator(batch_.end()));
+    while (lines_.size() > kMaxQueuedLines)
+      lines_.pop_front();
+    queued_.store(lines_.size(), std::memory_order_relaxed);
   }
   batch_.clear();
-  if (!delivered)
-    return false;
-  rtc::ScopedLock lock(&lock_);
-  // Lines pushed out by overflow while the listener ran are already gone.
-  while (!lines_.empty() && lines_.front().sequence <= lastDelivered)
-    lines_.pop_front();
-  return true;
+  return delivered > 0;
 }

@@ -5,9 +5,11 @@
 // thread of its own, "CallbackLogThread", so that no thread that logs ever
 // runs host code. Lines wait in a bounded queue (the oldest is dropped past
 // 5120) and reach the listener one call at a time, in logging order, each
-// exactly once: a line leaves the queue only after the listener returned.
-// With no listener set, lines stay queued and are delivered as soon as one
-// is set.
+// exactly once unless it was dropped. When lines were dropped, the listener
+// first receives one line of the sink's own, "N lines dropped\n", then the
+// next line. Lines taken out for a listener that is replaced or removed
+// before it gets them go back to the queue, for the next one. With no
+// listener set, lines stay queued and are delivered as soon as one is set.
 //
 // One sink per process, created by PluginManager's constructor or by the
 // first setRenderLogFile; it switches runtime logging on ("verbose
@@ -28,10 +30,14 @@
 #include "rtc_base/sigslot.h"
 #include "rtc_base/thread.h"
 
+// The has_slots base connects to nothing; it stays because the bases and
+// their order are part of the class's layout that other code was built with.
 class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::single_threaded> {
  public:
   static constexpr size_t kMaxQueuedLines = 5120;
   static constexpr size_t kDeliveryBatch = 64;
+  // How long a drain that emptied the queue waits for more before ending.
+  static constexpr int64_t kLingerNs = 30000;
 
   // Creates the process's sink unless it exists.
   static void CreateInstance();
@@ -50,6 +56,7 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   CallbLogSink& operator=(const CallbLogSink&) = delete;
 
   void Init();
+  // `path` names no file: lines go to the listener only.
   void SetListener(const std::string& path, ILogRenderListener* listener);
   void OnLogMessage(const std::string& message) override;
 
@@ -64,6 +71,7 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
 
   void Drain();
   bool DeliverOldest();
+  bool LingerForMoreLines();
   void PostDrain();
 
   static std::atomic<CallbLogSink*> instance_;
@@ -71,14 +79,19 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   std::atomic<bool> started_{false};
   std::atomic<bool> draining_{false};
   std::atomic<bool> drainPosted_{false};
-  std::string logFilePath_;
   rtc::RecursiveMutex lock_;  // guards listener_, thread_, invoker_, lines_
   ILogRenderListener* listener_ = nullptr;
   std::unique_ptr<rtc::Thread> thread_;
   std::unique_ptr<rtc::AsyncInvoker> invoker_;
   std::deque<QueuedLine> lines_;
   uint64_t nextSequence_ = 0;
-  std::vector<QueuedLine> batch_;  // the log thread's copy of the lines it delivers
+  std::vector<QueuedLine> batch_;  // the lines the log thread is delivering
+  // The sequence number the listener should see next; a line with a later
+  // one means the lines in between were dropped. Log thread only.
+  uint64_t nextToDeliver_ = 0;
+  // lines_.size() as of its last change, for the drain's linger to watch
+  // without taking lock_.
+  std::atomic<size_t> queued_{0};
   // Held across each listener call (which runs outside lock_), so that a
   // listener being replaced is never called after the replacement returns.
   // listener_ is written under both locks, so either one suffices to read it.
