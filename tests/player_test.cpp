@@ -542,12 +542,12 @@ TEST(PlayerTest, ClosedOrDestroyedWindowsEndTheirEnginesAndTheLastEndsThePlay) {
   const Window second = desktop.WaitForWindow("closing-2");
   ASSERT_NE(first, 0u);
   ASSERT_NE(second, 0u);
-  int x = -1, y = -1;
+  ASSERT_TRUE(desktop.WaitForPicture(first, width / 2, 24));
+  ASSERT_TRUE(desktop.WaitForPicture(second, width / 2, 24));
+  int x = -1, y = -1;  // placed before the play began
   desktop.Position(second, &x, &y);
   EXPECT_EQ(x, 0);
   EXPECT_EQ(y, 48);
-  ASSERT_TRUE(desktop.WaitForPicture(first, width / 2, 24));
-  ASSERT_TRUE(desktop.WaitForPicture(second, width / 2, 24));
   desktop.RequestClose(first);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_EQ(waitpid(player.pid, nullptr, WNOHANG), 0) << "one window closed ended the play";
@@ -591,6 +591,8 @@ TEST(PlayerTest, PauseHoldsTheFrameTakesKeysAtOnceAndResumesWhereItStopped) {
   ASSERT_TRUE(desktop.ok());
   const std::string dir = TempPath("keys");
   mkdir(dir.c_str(), 0755);
+  for (const std::string& name : FilesIn(dir))
+    remove((dir + "/" + name).c_str());
   Background player;
   StartPlayer("--frames 40 --fps 30 --surface 160x120 --id keys", dir, &player);
   const Window window = desktop.WaitForWindow("keys");

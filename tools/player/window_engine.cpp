@@ -163,6 +163,10 @@ void WindowEngine::Run() {
       continue;
     }
     Present(index + 1);
+    // The first frame's time on the window starts when it gets there:
+    // setting up the surface must not make the next frames late.
+    if (index == 0 && fps_ > 0)
+      start_ns = rtc::MonotonicNanos();
   }
   // The play's length without its pauses (start_ns moved on by each): the
   // last frame is on show until the next one would have been due.
@@ -205,8 +209,8 @@ bool WindowEngine::NextFrame() {
       status = source_->Next();
     } else if (status == engine::VideoSource::Status::kEnd) {
       truncated_ = true;
-      fprintf(stderr, "%s: the input ended after %lld frames and, a pipe, cannot be read again:"
-              " the play ends early\n", id_.c_str(), static_cast<long long>(source_->frames_read()));
+      fprintf(stderr, "%s: the input ended after %lld frames, before --duration, and a pipe"
+              " cannot be read again\n", id_.c_str(), static_cast<long long>(source_->frames_read()));
       return false;
     }
   }
