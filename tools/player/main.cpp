@@ -8,6 +8,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -41,7 +42,10 @@ constexpr int64_t kSecond = 1000000000;
 // The first SIGINT or SIGTERM ends the play the way closing every window
 // does; SA_RESETHAND gives the signal its default action back, so a second
 // one of the same kind ends the process at once.
-volatile sig_atomic_t g_stop_signal = 0;
+// An atomic rather than a volatile flag: the handler may run on any of the
+// process's threads while the main thread reads it.
+std::atomic<int> g_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler must not take a lock");
 
 void OnStopSignal(int signal) {
   g_stop_signal = signal;
@@ -196,7 +200,7 @@ class Player {
     int status = ok ? kPlayed : kPlayedWithProblems;
     if (g_stop_signal != 0) {
       Fail(std::string("stopped by ") + SignalName(g_stop_signal));
-      status = 128 + g_stop_signal;
+      status = 128 + g_stop_signal.load();
     }
     if (!WriteStats(status))
       status = status == kPlayed ? kPlayedWithProblems : status;
