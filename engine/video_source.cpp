@@ -3,7 +3,9 @@
 #include <errno.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <ctype.h>
 #include <string.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
@@ -57,10 +59,25 @@ struct FileCloser {
 };
 using ScopedFile = std::unique_ptr<FILE, FileCloser>;
 
+// How messages name the input.
+std::string InputName(const std::string& path) {
+  return path == "-" ? "standard input" : path;
+}
+
+// "-" is standard input, through a descriptor of its own so that closing
+// the source leaves the process's stdin alone.
 ScopedFile OpenFile(const std::string& path, std::string* error) {
-  ScopedFile file(fopen(path.c_str(), "rb"));
+  ScopedFile file;
+  if (path == "-") {
+    const int fd = dup(STDIN_FILENO);
+    file.reset(fd >= 0 ? fdopen(fd, "rb") : nullptr);
+    if (!file && fd >= 0)
+      close(fd);
+  } else {
+    file.reset(fopen(path.c_str(), "rb"));
+  }
   if (!file)
-    *error = "cannot open " + path + ": " + strerror(errno);
+    *error = "cannot open " + InputName(path) + ": " + strerror(errno);
   return file;
 }
 
@@ -84,6 +101,8 @@ class Y4mSource : public VideoSource {
       : file_(std::move(file)), data_start_(data_start) {
     frame_ = I420Frame::Create(header.width, header.height);
     fps_ = header.fps;
+    pixel_aspect_ = static_cast<double>(header.aspect_num) / header.aspect_den;
+    interlacing_ = header.interlacing;
   }
 
   Status Next() override {
@@ -100,7 +119,9 @@ class Y4mSource : public VideoSource {
     return Status::kFrame;
   }
 
-  bool Rewind() override { return fseek(file_.get(), data_start_, SEEK_SET) == 0; }
+  bool Rewind() override {
+    return data_start_ >= 0 && fseek(file_.get(), data_start_, SEEK_SET) == 0;
+  }
 
  private:
   ScopedFile file_;
@@ -176,24 +197,38 @@ class PatternSource : public VideoSource {
   FrameGenerator marker_;
 };
 
-// A W or H value. atoi would wrap values past int (W4294967298 read as 2);
-// these saturate instead, so they are refused as too large.
-int ParseDimension(const std::string& value) {
+// A whole number with an optional sign and nothing else. Values past int
+// saturate (W4294967298 must not wrap to 2), so they are refused as too
+// large rather than as malformed.
+bool ParseWhole(const std::string& value, long long* number) {
+  size_t i = value.empty() || (value[0] != '-' && value[0] != '+') ? 0 : 1;
+  if (i == value.size())
+    return false;
+  for (; i < value.size(); ++i)
+    if (!isdigit(static_cast<unsigned char>(value[i])))
+      return false;
   const long long parsed = strtoll(value.c_str(), nullptr, 10);
-  return static_cast<int>(
-      std::min<long long>(std::max<long long>(parsed, INT_MIN), INT_MAX));
+  *number = std::min<long long>(std::max<long long>(parsed, INT_MIN), INT_MAX);
+  return true;
+}
+
+// "N:D", two whole numbers.
+bool ParseRatio(const std::string& value, long long* numerator, long long* denominator) {
+  const size_t colon = value.find(':');
+  return colon != std::string::npos && ParseWhole(value.substr(0, colon), numerator) &&
+         ParseWhole(value.substr(colon + 1), denominator);
 }
 
 bool ParseRate(const std::string& value, double* fps) {
-  const size_t colon = value.find(':');
-  if (colon == std::string::npos)
-    return false;
-  const long numerator = strtol(value.c_str(), nullptr, 10);
-  const long denominator = strtol(value.c_str() + colon + 1, nullptr, 10);
-  if (numerator <= 0 || denominator <= 0)
+  long long numerator = 0, denominator = 0;
+  if (!ParseRatio(value, &numerator, &denominator) || numerator <= 0 || denominator <= 0)
     return false;
   *fps = static_cast<double>(numerator) / static_cast<double>(denominator);
   return true;
+}
+
+bool Supported420(const std::string& chroma) {
+  return chroma == "420" || chroma == "420jpeg" || chroma == "420paldv" || chroma == "420mpeg2";
 }
 
 // A source without a frame (the allocation failed: a large size on a
@@ -219,9 +254,17 @@ bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* err
   }
   while (tokens >> token) {
     const std::string value = token.substr(1);
+    long long number = 0, den = 0;
     switch (token[0]) {
-      case 'W': header->width = ParseDimension(value); break;
-      case 'H': header->height = ParseDimension(value); break;
+      case 'W':
+      case 'H':
+        if (!ParseWhole(value, &number)) {
+          *error = std::string("bad ") + (token[0] == 'W' ? "width" : "height") + " '" + value +
+                   "' in the YUV4MPEG2 header";
+          return false;
+        }
+        (token[0] == 'W' ? header->width : header->height) = static_cast<int>(number);
+        break;
       case 'C': header->chroma = value; break;
       case 'F':
         if (!ParseRate(value, &header->fps)) {
@@ -229,7 +272,26 @@ bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* err
           return false;
         }
         break;
-      default: break;  // interlacing, aspect, comments: not needed to play
+      case 'I':
+        if (value.size() != 1 || std::string("ptbm?").find(value[0]) == std::string::npos) {
+          *error = "bad interlacing 'I" + value + "' in the YUV4MPEG2 header (Ip, It, Ib, Im or I?)";
+          return false;
+        }
+        header->interlacing = value[0];
+        break;
+      case 'A':
+        // 0:0 is "unknown", which is played as square pixels.
+        if (!ParseRatio(value, &number, &den) || number < 0 || den < 0 ||
+            (number == 0) != (den == 0)) {
+          *error = "bad pixel aspect 'A" + value + "' in the YUV4MPEG2 header";
+          return false;
+        }
+        if (number > 0) {
+          header->aspect_num = static_cast<int>(number);
+          header->aspect_den = static_cast<int>(den);
+        }
+        break;
+      default: break;  // comments (X) and anything newer: not needed to play
     }
   }
   if (!ValidSize(header->width, header->height)) {
@@ -237,8 +299,9 @@ bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* err
              std::to_string(header->height) + " in the YUV4MPEG2 header";
     return false;
   }
-  if (header->chroma.compare(0, 3, "420") != 0) {
-    *error = "unsupported chroma layout C" + header->chroma + ": only 4:2:0 (C420*) is played";
+  if (!Supported420(header->chroma)) {
+    *error = "unsupported chroma layout C" + header->chroma +
+             ": only 8-bit 4:2:0 (C420, C420jpeg, C420paldv, C420mpeg2) is played";
     return false;
   }
   return true;
@@ -250,14 +313,15 @@ std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error
     return nullptr;
   std::string line;
   if (!ReadLine(file.get(), &line)) {
-    *error = path + ": missing or overlong YUV4MPEG2 header";
+    *error = InputName(path) + ": missing or overlong YUV4MPEG2 header";
     return nullptr;
   }
   Y4mHeader header;
   if (!ParseY4mHeader(line, &header, error)) {
-    *error = path + ": " + *error;
+    *error = InputName(path) + ": " + *error;
     return nullptr;
   }
+  // -1 on a pipe: it cannot be read again.
   const long data_start = ftell(file.get());
   return RefuseWithoutFrame(std::make_unique<Y4mSource>(std::move(file), header, data_start),
                             header.width, header.height, error);

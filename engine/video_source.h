@@ -37,18 +37,28 @@ class VideoSource {
   double fps() const { return fps_; }
   int64_t frames_read() const { return frames_read_; }
   const std::string& error() const { return error_; }
+  // The shape of one pixel, width over height (1: square), and how the
+  // frames were scanned: 'p' progressive, 't' or 'b' interlaced top or
+  // bottom field first, 'm' mixed, '?' not said.
+  double pixel_aspect() const { return pixel_aspect_; }
+  char interlacing() const { return interlacing_; }
 
  protected:
   std::unique_ptr<I420Frame> frame_;
   double fps_ = 0;
+  double pixel_aspect_ = 1;
+  char interlacing_ = 'p';
   int64_t frames_read_ = 0;
   std::string error_;
 };
 
-// YUV4MPEG2 with 4:2:0 chroma (C420, C420jpeg, C420paldv, C420mpeg2, or no
-// C tag). Null, with the reason in `error`, for a missing or unreadable
-// file, a bad header, another chroma layout or a frame that cannot be
-// allocated.
+// Both file readers take "-" for standard input, which they can read once
+// (Rewind fails on a pipe).
+//
+// YUV4MPEG2 with 8-bit 4:2:0 chroma (C420, C420jpeg, C420paldv, C420mpeg2,
+// or no C tag). Null, with the reason in `error`, for a missing or
+// unreadable file, a bad header, another chroma layout or a frame that
+// cannot be allocated.
 std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error);
 // Raw I420 frames of width x height, back to back. Null, with the reason,
 // for a bad size, a file that cannot be opened or a frame that cannot be
@@ -60,12 +70,15 @@ std::unique_ptr<VideoSource> OpenRawYuv(const std::string& path, int width, int 
 std::unique_ptr<VideoSource> OpenPattern(int width, int height, double fps);
 
 // Parses a YUV4MPEG2 stream header line (without its newline) into the size,
-// frame rate and chroma tag. False, with the reason, when it is not one.
+// frame rate, chroma tag, interlacing and pixel aspect. False, with the
+// reason, when it is not one or a field this reader uses is malformed.
 struct Y4mHeader {
   int width = 0;
   int height = 0;
   double fps = 0;
   std::string chroma = "420jpeg";
+  char interlacing = 'p';
+  int aspect_num = 1, aspect_den = 1;  // 0:0 (unknown) is kept as 1:1
 };
 bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* error);
 

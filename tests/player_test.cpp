@@ -1,13 +1,18 @@
 // The player end to end: the real binary, the real module, real windows on
 // the test display; its files checked with independent decoders.
 
+#include <dirent.h>
 #include <png.h>
+#include <signal.h>
+#include <spawn.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
-#include <dirent.h>
+#include <chrono>
+#include <thread>
 
 #include <algorithm>
 #include <fstream>
@@ -18,18 +23,38 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+// After the test framework: Xlib's macros (None, Bool, Status) clash with it.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/keysym.h>
+#undef None
+#undef Bool
+#undef Status
+
 namespace {
 
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 struct PlayerRun {
   int status = -1;
   std::string output;  // stdout and stderr together
 };
 
-PlayerRun Player(const std::string& args, const std::string& environment = "") {
-  const std::string command = environment + " OHOS_DESKTOP_HILOG_QUIET=1 " +
-                              NATIVERENDER_PLAYER_PATH + " --quiet " + args + " 2>&1";
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "player_test_" + name;
+}
+
+std::string PlayerCommand(const std::string& args) {
+  return std::string(NATIVERENDER_PLAYER_PATH) + " --quiet " + args + " 2>&1";
+}
+
+// `input`, when given, is a shell command whose output is piped to the
+// player's standard input.
+PlayerRun Player(const std::string& args, const std::string& environment = "",
+                 const std::string& input = "") {
+  const std::string command = (input.empty() ? "" : input + " | ") + "env " + environment +
+                              " OHOS_DESKTOP_HILOG_QUIET=1 " + PlayerCommand(args);
   PlayerRun run;
   FILE* pipe = popen(command.c_str(), "r");
   if (pipe == nullptr)
@@ -42,9 +67,168 @@ PlayerRun Player(const std::string& args, const std::string& environment = "") {
   return run;
 }
 
-std::string TempPath(const std::string& name) {
-  return ::testing::TempDir() + "player_test_" + name;
+// A player running in the background, for tests that act on it while it
+// plays: its process id and the read end of its output. One that a failed
+// test leaves running is killed.
+struct Background {
+  Background() = default;
+  Background(const Background&) = delete;
+  Background& operator=(const Background&) = delete;
+  ~Background() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    if (output >= 0)
+      close(output);
+  }
+  pid_t pid = -1;
+  int output = -1;
+};
+
+// Starts the player in `dir`.
+void StartPlayer(const std::string& args, const std::string& dir, Background* started) {
+  Background& player = *started;
+  int fds[2];
+  if (pipe(fds) != 0)
+    return;
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+  posix_spawn_file_actions_addclose(&actions, fds[0]);
+  posix_spawn_file_actions_addclose(&actions, fds[1]);
+  // exec: the process id is the player's own.
+  const std::string command = "cd '" + dir + "' && exec " + PlayerCommand(args);
+  const char* argv[] = {"/bin/sh", "-c", command.c_str(), nullptr};
+  if (posix_spawn(&player.pid, "/bin/sh", &actions, nullptr, const_cast<char**>(argv), environ) != 0)
+    player.pid = -1;
+  posix_spawn_file_actions_destroy(&actions);
+  close(fds[1]);
+  player.output = fds[0];
 }
+
+// Waits for the player's end. A status of 128 + N: killed by signal N.
+PlayerRun Finish(Background& player) {
+  PlayerRun run;
+  char buffer[4096];
+  for (ssize_t n; (n = read(player.output, buffer, sizeof(buffer))) > 0;)
+    run.output.append(buffer, static_cast<size_t>(n));
+  close(player.output);
+  player.output = -1;
+  int status = 0;
+  if (player.pid > 0 && waitpid(player.pid, &status, 0) == player.pid)
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  player.pid = -1;
+  return run;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Another program on the same display: finds the player's windows by their
+// titles (the XComponent ids) and does to them what a user or a window
+// manager does.
+class Desktop {
+ public:
+  // A window may go away under the test's requests: that is for the
+  // expectations to judge, not a reason to end the test program.
+  Desktop() : display_(XOpenDisplay(nullptr)) {
+    XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+  }
+  ~Desktop() {
+    if (display_ != nullptr)
+      XCloseDisplay(display_);
+  }
+  bool ok() const { return display_ != nullptr; }
+
+  // The top-level window titled `title`, once it is mapped (0 after 30 s).
+  Window WaitForWindow(const std::string& title) {
+    for (int attempt = 0; attempt < 600; ++attempt) {
+      if (Window window = FindMapped(title))
+        return window;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
+  }
+  // Waits (30 s at most) until the pixel at (x, y) is not black: the play
+  // has begun, and the player takes keys.
+  bool WaitForPicture(Window window, int x, int y) {
+    for (int attempt = 0; attempt < 600; ++attempt) {
+      if (Pixel(window, x, y) != 0)
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  }
+  void Key(Window window, KeySym key) {
+    XEvent event = {};
+    event.xkey.type = KeyPress;
+    event.xkey.display = display_;
+    event.xkey.window = window;
+    event.xkey.root = DefaultRootWindow(display_);
+    event.xkey.keycode = XKeysymToKeycode(display_, key);
+    event.xkey.same_screen = True;
+    XSendEvent(display_, window, True, KeyPressMask, &event);
+    XSync(display_, False);
+  }
+  // What a window manager sends when the user closes the window.
+  void RequestClose(Window window) {
+    XEvent event = {};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display_, "WM_PROTOCOLS", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display_, "WM_DELETE_WINDOW", False));
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display_, window, False, NoEventMask, &event);
+    XSync(display_, False);
+  }
+  void Destroy(Window window) {
+    XDestroyWindow(display_, window);
+    XSync(display_, False);
+  }
+  int screen_width() { return DisplayWidth(display_, DefaultScreen(display_)); }
+  // The window's top-left corner on the screen.
+  void Position(Window window, int* x, int* y) {
+    Window child = 0;
+    XTranslateCoordinates(display_, window, DefaultRootWindow(display_), 0, 0, x, y, &child);
+  }
+  // The pixel at (x, y) of the window, 0xRRGGBB.
+  uint32_t Pixel(Window window, int x, int y) {
+    XImage* image = XGetImage(display_, window, x, y, 1, 1, AllPlanes, ZPixmap);
+    if (image == nullptr)
+      return 0xffffffff;
+    const uint32_t pixel = static_cast<uint32_t>(XGetPixel(image, 0, 0)) & 0xffffff;
+    XDestroyImage(image);
+    return pixel;
+  }
+
+ private:
+  Window FindMapped(const std::string& title) {
+    Window root = 0, parent = 0, *children = nullptr;
+    unsigned count = 0;
+    Window found = 0;
+    if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
+      return 0;
+    for (unsigned i = 0; i < count && found == 0; ++i) {
+      char* name = nullptr;
+      XWindowAttributes attributes;
+      if (XFetchName(display_, children[i], &name) && name != nullptr) {
+        if (title == name && XGetWindowAttributes(display_, children[i], &attributes) &&
+            attributes.map_state == IsViewable)
+          found = children[i];
+        XFree(name);
+      }
+    }
+    if (children != nullptr)
+      XFree(children);
+    return found;
+  }
+
+  Display* display_;
+};
 
 // A YUV4MPEG2 file of `frames` flat frames; frame n has luma 40 + 40 n.
 // `extra_bytes` of a further, unfinished frame may follow.
@@ -158,25 +342,80 @@ TEST(PlayerTest, TruncatedFileStopsAtTheLastWholeFrame) {
   EXPECT_THAT(run.output, HasSubstr("played 2 frames"));
 }
 
-TEST(PlayerTest, UnwritableCaptureIsReportedAndPlaybackGoesOn) {
-  const PlayerRun run = Player("--frames 6 --fps 0 --capture 2:/proc/no/such/dir/x.jpg");
+// Requested captures that cannot happen: the play goes on, each is named,
+// and neither the status nor the figures claim success.
+TEST(PlayerTest, CapturesThatCannotBeTakenAreReportedAndPlaybackGoesOn) {
+  const std::string first = TempPath("twice.jpg"), second = TempPath("twice.bmp"),
+                    late = TempPath("late.jpg"), stats = TempPath("captures.stats");
+  remove(first.c_str());
+  const PlayerRun run = Player("--frames 6 --fps 0 --capture 2:" + first + " --capture 2:" + second +
+                               " --capture 9:" + late + " --stats=" + stats);
   EXPECT_EQ(run.status, 3) << run.output;
-  EXPECT_THAT(run.output, HasSubstr("capture of frame 2 to /proc/no/such/dir/x.jpg failed"));
   EXPECT_THAT(run.output, HasSubstr("played 6 frames"));
+  EXPECT_THAT(run.output, HasSubstr("capture " + first + " (frame 2, "));
+  EXPECT_THAT(run.output, HasSubstr("capture of frame 2 to " + second + " not taken: frame 2 is captured to " + first));
+  EXPECT_THAT(run.output, HasSubstr("capture of frame 9 to " + late + " not taken: the play ended after frame 6"));
+  EXPECT_GT(FileSize(first), 0);
+  const std::string figures = ReadFile(stats);
+  EXPECT_THAT(figures, HasSubstr("player.frames: 6\n"));
+  EXPECT_THAT(figures, HasSubstr("player.captures_written: 1\n"));
+  EXPECT_THAT(figures, HasSubstr("player.captures_failed: 2\n"));
+  EXPECT_THAT(figures, HasSubstr("player.status: 3\n"));
+
+  // An input without a whole frame plays nothing, and says so.
+  const PlayerRun empty = Player(WriteY4m("no_frames.y4m", 16, 16, 0) + " --capture 1:" + late);
+  EXPECT_EQ(empty.status, 3) << empty.output;
+  EXPECT_THAT(empty.output, HasSubstr("not taken: no frame was played"));
+  EXPECT_THAT(empty.output, HasSubstr("nothing was played"));
 }
 
+// Inputs, options and output paths the player cannot honour are refused
+// before anything plays, with one line that names the fault.
 TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
   const std::string y444 = WriteY4m("y444.y4m", 16, 16, 1, 0, "F25:1 C444");
+  const std::string deep = WriteY4m("p10.y4m", 16, 16, 1, 0, "F25:1 C420p10");
+  const std::string mono = WriteY4m("mono.y4m", 16, 16, 1, 0, "F25:1 C420mono");
   const std::string bad_size = WriteY4m("bad_size.y4m", 0, 16, 1);
+  const std::string bad_interlacing = WriteY4m("bad_i.y4m", 16, 16, 1, 0, "F25:1 Ix");
   const std::string not_y4m = TempPath("not.y4m");
   std::ofstream(not_y4m) << "RIFF this is something else\n";
+  const std::string letters = TempPath("letters.y4m");
+  std::ofstream(letters) << "YUV4MPEG2 Wabc H16\n";
+  const std::string empty = TempPath("empty.y4m");
+  std::ofstream{empty};
+  const std::string raw = TempPath("odd.yuv");
+  std::ofstream(raw) << std::string(16 * 16 * 3 / 2 + 5, '\x80');
+  const std::string dir = TempPath("dir");
+  mkdir(dir.c_str(), 0755);
+  const std::string fifo = TempPath("fifo");
+  mkfifo(fifo.c_str(), 0600);
+  const std::string in_dir = dir + "/in.jpg";
+  mkdir(in_dir.c_str(), 0755);
+  const std::string device = TempPath("device.bmp");  // the player removes a capture's file first
+  mkfifo(device.c_str(), 0600);
   const struct {
     std::string args, message;
   } cases[] = {
       {TempPath("missing.y4m"), "cannot open"},
       {y444, "unsupported chroma layout C444"},
+      {deep, "unsupported chroma layout C420p10: only 8-bit 4:2:0"},
+      {mono, "unsupported chroma layout C420mono"},
       {bad_size, "bad frame size 0x16"},
+      {bad_interlacing, "bad interlacing 'Ix'"},
+      {letters, "bad width 'abc'"},
       {not_y4m, "not a YUV4MPEG2 file"},
+      {empty, empty + " is empty"},
+      {dir, dir + " is a directory"},
+      {raw + " --size 16x16", "389 bytes is not a whole number of 16x16 I420 frames (384 bytes each)"},
+      {"--format i420 " + fifo + " --size 16x16 --loop", "is a pipe, which can be read only once: --loop"},
+      {fifo + " --windows 2", "is a pipe, which can be read only once: --windows above 1"},
+      {"--windows 17", "bad value '17' for --windows (1..16)"},
+      {"--capture 2:x.png", "bad value '2:x.png' for --capture"},
+      {"--screenshot shot.jpg", "bad value 'shot.jpg' for --screenshot (a path ending in .png)"},
+      {"--capture 2:" + in_dir, "--capture " + in_dir + ": " + in_dir + " is a directory"},
+      {"--capture=2:/proc/no/such/dir/x.jpg", "no directory /proc/no/such/dir"},
+      {"--log /nonexistent/x.log", "--log /nonexistent/x.log: no directory /nonexistent"},
+      {"--capture 2:" + device, device + " exists and is not a regular file"},
       {"--bogus", "unknown option --bogus"},
       {"--scale sideways", "bad value 'sideways' for --scale"},
       {TempPath("raw.yuv"), "a raw .yuv input needs --size WxH"},
@@ -199,8 +438,9 @@ TEST(PlayerTest, HelpDocumentsEveryOption) {
   EXPECT_EQ(run.status, 0);
   for (const char* option : {"--size", "--fps", "--frames", "--loop", "--surface", "--scale", "--id",
                              "--windows", "--capture", "--quality", "--screenshot", "--log",
+                             "--log-append", "--stats", "--format", "--verbose", "--version",
                              "--duration", "--recreate-every", "--capture-every", "--cycle-scale",
-                             "--slow-listener"})
+                             "--slow-listener", "OHOS_DESKTOP_HILOG_QUIET", "130", "143"})
     EXPECT_THAT(run.output, HasSubstr(option));
 }
 
@@ -235,7 +475,7 @@ TEST(PlayerTest, RecreatedSurfacesUnderPlayKeepCapturingBothKinds) {
   EXPECT_THAT(run.output, ::testing::ContainsRegex("surfaces recreated [1-9]"));
   EXPECT_THAT(run.output, ::testing::ContainsRegex("scale changes [1-9]"));
   EXPECT_THAT(run.output, ::testing::ContainsRegex("periodic captures written [1-9][0-9]*, failed 0, "));
-  EXPECT_THAT(run.output, ::testing::ContainsRegex("log lines delivered [1-9]"));
+  EXPECT_THAT(run.output, ::testing::ContainsRegex("[1-9][0-9]* log lines delivered"));
 
   // One file of each kind per window, the scratch names gone.
   EXPECT_THAT(FilesIn(dir), ::testing::ElementsAre("soak-1.bmp", "soak-1.jpg", "soak-2.bmp", "soak-2.jpg"));
@@ -281,6 +521,148 @@ TEST(PlayerTest, ScaleTypeSurvivesSurfaceRecreation) {
   ASSERT_EQ(h, 120);
   EXPECT_NE(pixels[2 * 160 + 40], 0u) << "black bar: the window fell back to fit";
   EXPECT_NE(pixels[117 * 160 + 40], 0u) << "black bar: the window fell back to fit";
+}
+
+// --- Window and signals ----------------------------------------------------
+
+// A user closes one window: only its engine ends. Another program destroys
+// the last one: the play ends cleanly, as a close would, with nothing left
+// to take a screenshot of. Without this the engines would play on to the
+// end of the time limit, and the teardown would die on an X error. Two
+// windows wider together than the screen go on two rows.
+TEST(PlayerTest, ClosedOrDestroyedWindowsEndTheirEnginesAndTheLastEndsThePlay) {
+  Desktop desktop;
+  ASSERT_TRUE(desktop.ok());
+  const std::string png = TempPath("closed.png");
+  const int width = desktop.screen_width() / 2 + 8;
+  Background player;
+  StartPlayer("--duration 60 --windows 2 --surface " + std::to_string(width) +
+              "x48 --id closing --screenshot " + png, ::testing::TempDir(), &player);
+  const Window first = desktop.WaitForWindow("closing-1");
+  const Window second = desktop.WaitForWindow("closing-2");
+  ASSERT_NE(first, 0u);
+  ASSERT_NE(second, 0u);
+  ASSERT_TRUE(desktop.WaitForPicture(first, width / 2, 24));
+  ASSERT_TRUE(desktop.WaitForPicture(second, width / 2, 24));
+  int x = -1, y = -1;  // placed before the play began
+  desktop.Position(second, &x, &y);
+  EXPECT_EQ(x, 0);
+  EXPECT_EQ(y, 48);
+  desktop.RequestClose(first);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(waitpid(player.pid, nullptr, WNOHANG), 0) << "one window closed ended the play";
+  desktop.Destroy(second);
+  const PlayerRun run = Finish(player);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_THAT(run.output, HasSubstr("2 windows"));
+  EXPECT_THAT(run.output, HasSubstr("screenshot " + png + " skipped: every window was closed"));
+}
+
+// SIGINT and SIGTERM end the play as closing it does: the summary, the log
+// and the figures are written, and the status is the conventional one.
+TEST(PlayerTest, StopSignalsEndThePlayWithItsReportsAndTheConventionalStatus) {
+  Desktop desktop;
+  ASSERT_TRUE(desktop.ok());
+  for (const int signal : {SIGINT, SIGTERM}) {
+    const std::string id = "signal" + std::to_string(signal);
+    const std::string log = TempPath(id + ".log"), stats = TempPath(id + ".stats");
+    std::ofstream(log) << "an earlier run's line\n";  // --log starts the file afresh
+    Background player;
+    StartPlayer("--loop --surface 64x48 --id " + id + " --log " + log + " --stats " + stats,
+                ::testing::TempDir(), &player);
+    ASSERT_NE(desktop.WaitForWindow(id), 0u);
+    kill(player.pid, signal);
+    const PlayerRun run = Finish(player);
+    EXPECT_EQ(run.status, 128 + signal) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("played "));
+    const std::string lines = ReadFile(log);
+    EXPECT_THAT(lines, HasSubstr("Export: ."));
+    EXPECT_THAT(lines, Not(HasSubstr("an earlier run's line")));
+    EXPECT_THAT(ReadFile(stats), HasSubstr("player.status: " + std::to_string(128 + signal) + "\n"));
+  }
+}
+
+// Space pauses and resumes: the frames that fell due during the pause are
+// not dropped on resuming. While paused, a scale key redraws the held frame
+// at once (fill: the black bars of fit go), and a key's capture says where
+// it went.
+TEST(PlayerTest, PauseHoldsTheFrameTakesKeysAtOnceAndResumesWhereItStopped) {
+  Desktop desktop;
+  ASSERT_TRUE(desktop.ok());
+  const std::string dir = TempPath("keys");
+  mkdir(dir.c_str(), 0755);
+  for (const std::string& name : FilesIn(dir))
+    remove((dir + "/" + name).c_str());
+  Background player;
+  StartPlayer("--frames 20 --fps 10 --surface 160x120 --id keys", dir, &player);
+  const Window window = desktop.WaitForWindow("keys");
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(desktop.WaitForPicture(window, 80, 60));
+  desktop.Key(window, XK_space);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_EQ(desktop.Pixel(window, 40, 2), 0u) << "fit leaves a black bar above 16:9 in 4:3";
+  desktop.Key(window, XK_3);
+  uint32_t bar = 0;
+  for (int attempt = 0; attempt < 100 && bar == 0; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    bar = desktop.Pixel(window, 40, 2);
+  }
+  EXPECT_NE(bar, 0u) << "the held frame was not drawn again with fill";
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // 20 frames fall due
+  desktop.Key(window, XK_c);
+  desktop.Key(window, XK_space);
+  const PlayerRun run = Finish(player);
+  EXPECT_EQ(run.status, 0) << run.output;
+  long long played = 0, dropped = -1;
+  const size_t summary = run.output.find("played ");
+  ASSERT_NE(summary, std::string::npos) << run.output;
+  ASSERT_EQ(sscanf(run.output.c_str() + summary, "played %lld frames in %*f s (%*f fps, 1 window, %lld",
+                   &played, &dropped), 2) << run.output;
+  EXPECT_LT(dropped, 10) << run.output;
+  EXPECT_EQ(played + dropped, 20) << run.output;
+  EXPECT_THAT(run.output, ::testing::ContainsRegex("capture capture-keys-[0-9]+\\.jpg \\(frame "));
+  EXPECT_EQ(FilesIn(dir).size(), 1u);
+}
+
+// --- Inputs ---------------------------------------------------------------
+
+// A pipe on standard input, read as y4m or, with --format, as raw I420; the
+// y4m tags the player acts on: non-square pixels size the window (480x360
+// at 4:3 pixels shows as 640x360, the frame stretched into it), and an
+// interlaced input is named once.
+TEST(PlayerTest, StandardInputAndTheY4mTagsArePlayed) {
+  const std::string y4m = WriteY4m("stdin.y4m", 24, 18, 3);
+  const PlayerRun piped = Player("- --fps 0", "", "cat " + y4m);
+  EXPECT_EQ(piped.status, 0) << piped.output;
+  EXPECT_THAT(piped.output, HasSubstr("played 3 frames"));
+
+  const std::string raw = TempPath("stdin.i420");
+  std::ofstream(raw) << std::string(2 * 16 * 16 * 3 / 2, '\x80');
+  const PlayerRun raw_run = Player("--format=i420 --size 16x16 --fps 0 -", "", "cat " + raw);
+  EXPECT_EQ(raw_run.status, 0) << raw_run.output;
+  EXPECT_THAT(raw_run.output, HasSubstr("played 2 frames"));
+
+  const std::string png = TempPath("anamorphic.png");
+  const std::string tagged = WriteY4m("anamorphic.y4m", 48, 36, 2, 0, "F25:1 It A4:3 C420jpeg");
+  const PlayerRun run = Player(tagged + " --fps 0 --screenshot " + png);
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_THAT(run.output, HasSubstr("is interlaced (It): its frames are played as progressive"));
+  int w = 0, h = 0;
+  std::vector<uint32_t> pixels;
+  ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+  EXPECT_EQ(w, 64);
+  EXPECT_EQ(h, 36);
+  EXPECT_NE(pixels[18 * 64 + 1], 0u) << "the frame was not stretched to the window";
+
+  // Wider than the screen: the window shrinks to fit it, keeping its shape.
+  Desktop desktop;
+  ASSERT_TRUE(desktop.ok());
+  const int screen = desktop.screen_width();
+  const PlayerRun wide = Player(WriteY4m("wide.y4m", 2 * screen, 16, 1) + " --screenshot " + png);
+  EXPECT_EQ(wide.status, 0) << wide.output;
+  ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+  EXPECT_EQ(w, screen);
+  EXPECT_EQ(h, 8);
 }
 
 }  // namespace

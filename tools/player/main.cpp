@@ -3,11 +3,13 @@
 // thread per window pushes frames through the module's renderer.
 
 #include <malloc.h>
+#include <math.h>
+#include <signal.h>
 #include <stdio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -15,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "checks.h"
 #include "desktop/hilog_records.h"
 #include "desktop/host_shell.h"
 #include "engine/video_source.h"
@@ -23,6 +26,7 @@
 #include "quon_renderManager.h"
 #include "rtc_base/timeutils.h"
 #include "window_engine.h"
+#include "window_watch.h"
 
 namespace player {
 namespace {
@@ -32,6 +36,44 @@ enum ExitStatus { kPlayed = 0, kCannotStart = 1, kBadInput = 2, kPlayedWithProbl
 constexpr int kPatternWidth = 640;
 constexpr int kPatternHeight = 360;
 constexpr double kDefaultFps = 30;
+constexpr int kMaxWindowSide = 16384;
+constexpr int64_t kSecond = 1000000000;
+
+// The first SIGINT or SIGTERM ends the play the way closing every window
+// does; SA_RESETHAND gives the signal its default action back, so a second
+// one of the same kind ends the process at once.
+// An atomic rather than a volatile flag: the handler may run on any of the
+// process's threads while the main thread reads it.
+std::atomic<int> g_stop_signal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the signal handler must not take a lock");
+
+void OnStopSignal(int signal) {
+  g_stop_signal = signal;
+}
+
+void InstallStopSignals() {
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART | SA_RESETHAND;
+  // A shell starts background jobs with SIGINT ignored; they stay deaf to it.
+  struct sigaction previous = {};
+  if (sigaction(SIGINT, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
+    sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+const char* SignalName(int signal) {
+  return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal";
+}
+
+void Fail(const std::string& message) {
+  fprintf(stderr, "nativerender-player: %s\n", message.c_str());
+}
+
+const char* Plural(long long count, const char* word_s = "s") {
+  return count == 1 ? "" : word_s;
+}
 
 std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::string* error) {
   const std::string& input = options.input;
@@ -40,44 +82,62 @@ std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::str
     const int h = options.raw_height > 0 ? options.raw_height : kPatternHeight;
     return engine::OpenPattern(w, h, kDefaultFps);
   }
-  if (input.size() >= 4 && input.compare(input.size() - 4, 4, ".yuv") == 0)
+  if (options.RawInput())
     return engine::OpenRawYuv(input, options.raw_width, options.raw_height, error);
   return engine::OpenY4m(input, error);
 }
 
-// Receives the module's runtime log lines: appends them to a file when it
-// has one and counts them. With a delay it is the slow listener of soak
-// runs, the kind of host that must never hold up the threads that log.
+// Receives the module's runtime log lines: writes them to a file when it
+// has one, as they come (flushed at least once a second, so that a killed
+// run leaves what it had), and counts them. With a delay it is the slow
+// listener of soak runs, the kind of host that must never hold up the
+// threads that log.
 class LogListener : public ILogRenderListener {
  public:
-  LogListener(const std::string& path, int delay_ms) : delay_ms_(delay_ms) {
+  LogListener(const std::string& path, bool append, int delay_ms) : delay_ms_(delay_ms) {
     if (!path.empty())
-      file_.open(path, std::ios::app);
+      file_ = fopen(path.c_str(), append ? "a" : "w");
   }
-  bool ok() const { return !file_.is_open() || file_.good(); }
+  ~LogListener() override {
+    if (file_ != nullptr)
+      fclose(file_);
+  }
+  bool opened() const { return file_ != nullptr; }
   void OnRenderLog(std::string line) override {
     if (delay_ms_ > 0)
       std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
     std::lock_guard<std::mutex> lock(mutex_);
-    if (file_.is_open())
-      file_ << line;
     ++lines_;
+    if (file_ == nullptr)
+      return;
+    fputs(line.c_str(), file_);
+    const int64_t now = rtc::MonotonicNanos();
+    if (now - last_flush_ns_ >= kSecond)
+      FlushLocked(now);
   }
   long long lines() {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
   }
-  void Flush() {
+  // False once a write to the file failed.
+  bool Flush() {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (file_.is_open())
-      file_.flush();
+    if (file_ != nullptr)
+      FlushLocked(rtc::MonotonicNanos());
+    return file_ == nullptr || ferror(file_) == 0;
   }
 
  private:
+  void FlushLocked(int64_t now) {
+    fflush(file_);
+    last_flush_ns_ = now;
+  }
+
   const int delay_ms_;
   std::mutex mutex_;
-  std::ofstream file_;
+  FILE* file_ = nullptr;
   long long lines_ = 0;
+  int64_t last_flush_ns_ = 0;
 };
 
 std::string WindowId(const Options& options, int index) {
@@ -98,61 +158,131 @@ class Player {
 
   int Run() {
     std::string error;
+    bool pipe = false;
+    if (!CheckInput(options_, &pipe, &error) || !CheckOutputs(options_, &error)) {
+      Fail(error);
+      return kBadInput;
+    }
     std::vector<std::unique_ptr<engine::VideoSource>> sources;
     for (int i = 0; i < options_.windows; ++i) {
       sources.push_back(OpenSource(options_, &error));
       if (!sources.back()) {
-        fprintf(stderr, "nativerender-player: %s\n", error.c_str());
+        Fail(error);
         return kBadInput;
       }
     }
+    DescribeInput(*sources.front());
     if (!OpenLog())
       return kBadInput;
+    watch_ = WindowWatch::Open(&error);
+    if (!watch_) {
+      Fail(error);
+      return kCannotStart;
+    }
     shell_ = ohos_desktop::HostShell::Load(options_.module, "nativerender", &error);
     if (!shell_) {
-      fprintf(stderr, "nativerender-player: %s\n", error.c_str());
+      Fail(error);
       return kCannotStart;
     }
     if (!OpenWindows(sources, &error)) {
-      fprintf(stderr, "nativerender-player: %s\n", error.c_str());
+      Fail(error);
       return kCannotStart;
     }
     Play();
     const bool screenshot_ok = TakeScreenshot();
-    const int status = Summarise() && screenshot_ok ? kPlayed : kPlayedWithProblems;
+    bool ok = Summarise() && screenshot_ok;
+    // No key or close may reach an engine that is going away.
+    shell_->SetKeyHandler(nullptr);
+    shell_->SetCloseHandler(nullptr);
     engines_.clear();
     shell_->Shutdown();
-    ReportLog();
+    ok = ReportLog() && ok;
+    int status = ok ? kPlayed : kPlayedWithProblems;
+    if (g_stop_signal != 0) {
+      Fail(std::string("stopped by ") + SignalName(g_stop_signal));
+      status = 128 + g_stop_signal.load();
+    }
+    if (!WriteStats(status))
+      status = status == kPlayed ? kPlayedWithProblems : status;
     return status;
   }
 
  private:
+  // What the player does with the input's own tags: a pixel aspect other
+  // than 1:1 sizes the default window (and stretches the frame into it,
+  // unless told otherwise); interlaced frames are shown as they are.
+  void DescribeInput(const engine::VideoSource& source) {
+    const char interlacing = source.interlacing();
+    if (interlacing == 't' || interlacing == 'b' || interlacing == 'm')
+      Fail("warning: " + (options_.input == "-" ? std::string("standard input") : options_.input) +
+           " is interlaced (I" + interlacing + "): its frames are played as progressive");
+    if (source.pixel_aspect() != 1 && !options_.scale_given && options_.surface_width == 0)
+      options_.scale = 1;
+  }
+
   bool OpenLog() {
     if (options_.log.empty() && options_.slow_listener_ms == 0)
       return true;
-    listener_ = std::make_unique<LogListener>(options_.log, options_.slow_listener_ms);
-    if (!listener_->ok()) {
-      fprintf(stderr, "nativerender-player: cannot write the log file %s\n", options_.log.c_str());
+    listener_ = std::make_unique<LogListener>(options_.log, options_.log_append,
+                                              options_.slow_listener_ms);
+    if (!options_.log.empty() && !listener_->opened()) {
+      Fail("cannot write the log file " + options_.log);
+      listener_.reset();
       return false;
     }
     PluginManager::GetInstance()->InitLogFile(options_.log, listener_.get());
     return true;
   }
 
+  // The frame's size, or its display size with non-square pixels, shrunk
+  // (keeping its shape) to fit the screen; --surface as given.
+  void WindowSize(const engine::VideoSource& source, int* width, int* height) const {
+    if (options_.surface_width > 0) {
+      *width = options_.surface_width;
+      *height = options_.surface_height;
+      return;
+    }
+    const double w = source.width() * source.pixel_aspect();
+    const double h = source.height();
+    const double shrink = std::min({1.0, watch_->screen_width() / w, watch_->screen_height() / h});
+    *width = std::clamp(static_cast<int>(lround(w * shrink)), 1, kMaxWindowSide);
+    *height = std::clamp(static_cast<int>(lround(h * shrink)), 1, kMaxWindowSide);
+  }
+
+  // Windows go side by side, left to right, and on to a new row where the
+  // screen ends: a window cannot be read back unless it is wholly on it.
   bool OpenWindows(std::vector<std::unique_ptr<engine::VideoSource>>& sources, std::string* error) {
+    int x = 0, y = 0, row_height = 0;
     for (int i = 0; i < options_.windows; ++i) {
       const std::string id = WindowId(options_, i);
-      const int w = options_.surface_width > 0 ? options_.surface_width : sources[i]->width();
-      const int h = options_.surface_height > 0 ? options_.surface_height : sources[i]->height();
+      int w = 0, h = 0;
+      WindowSize(*sources[i], &w, &h);
+      if (x > 0 && x + w > watch_->screen_width()) {
+        x = 0;
+        y += row_height;
+        row_height = 0;
+      }
       if (!shell_->AddXComponent(id, w, h, error))
         return false;
-      std::string key = id;
-      PluginManager::GetInstance()->SetScaleType(key, options_.scale);
+      void* window = nullptr;
+      shell_->RunOnUiThread([&] {
+        std::string key = id;
+        window = PluginManager::GetInstance()->GetNativeWindow(key);
+        PluginManager::GetInstance()->SetScaleType(key, options_.scale);
+      });
+      if (window != nullptr)
+        watch_->Watch(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), x, y, id);
+      x += w;
+      row_height = std::max(row_height, h);
       engines_.push_back(std::make_unique<WindowEngine>(
           id, std::move(sources[i]), options_, /*takes_captures=*/i == 0,
           [this](const std::function<void()>& task) { shell_->RunOnUiThread(task); }));
     }
     shell_->SetKeyHandler([this](const std::string& id, char key) { OnKey(id, key); });
+    shell_->SetCloseHandler([this](const std::string& id) {
+      if (WindowEngine* engine = Engine(id))
+        engine->Close();
+    });
     return true;
   }
 
@@ -183,16 +313,17 @@ class Player {
   }
 
   // Starts the engines and runs the play: progress once a second, the
-  // surface recreations and the end of a timed play, until all engines end.
+  // surface recreations, windows destroyed from outside, a stop signal and
+  // the end of a timed play, until all engines end.
   void Play() {
     start_ns_ = rtc::MonotonicNanos();
     for (auto& engine : engines_)
       engine->Start();
-    const int64_t kSecond = 1000000000;
     const int64_t recreate_step =
         options_.recreate_every_ms > 0
             ? int64_t{options_.recreate_every_ms} * 1000000 / options_.windows
             : 0;
+    const int64_t duration_ns = static_cast<int64_t>(options_.duration_s * kSecond);
     int64_t next_recreate = start_ns_ + recreate_step;
     int64_t next_progress = start_ns_ + kSecond;
     size_t next_window = 0;
@@ -200,19 +331,26 @@ class Player {
     Progress progress{0, start_ns_};
     while (!AllFinished()) {
       const int64_t now = rtc::MonotonicNanos();
-      if (!stopping && options_.duration_s > 0 && now - start_ns_ >= options_.duration_s * kSecond) {
+      if (!stopping && (g_stop_signal != 0 || (duration_ns > 0 && now - start_ns_ >= duration_ns))) {
         for (auto& engine : engines_)
           engine->Stop();
         stopping = true;
       }
+      // Another program destroyed the window: the same as closing it.
+      for (const std::string& id : watch_->Destroyed())
+        if (WindowEngine* engine = Engine(id))
+          engine->Close();
       if (!stopping && recreate_step > 0 && now >= next_recreate) {
-        RecreateSurface(*engines_[next_window]);
+        if (!engines_[next_window]->closed())
+          RecreateSurface(*engines_[next_window]);
         next_window = (next_window + 1) % engines_.size();
         // A slow UI thread lowers the rate rather than bunching recreations.
         next_recreate = std::max(next_recreate + recreate_step, rtc::MonotonicNanos());
       }
       if (now >= next_progress) {
         ReportProgress(&progress);
+        if (listener_)
+          listener_->Flush();
         // The player never reads the platform log's in-process records
         // (kept for tests; a device keeps that log outside the app), so a
         // long play does not carry tens of thousands of them.
@@ -229,7 +367,6 @@ class Player {
       std::this_thread::sleep_for(std::chrono::nanoseconds(std::max<int64_t>(wait_ns, 0)));
     }
     end_ns_ = rtc::MonotonicNanos();
-    ReportProgress(&progress);
     for (auto& engine : engines_)
       engine->Join();
   }
@@ -243,13 +380,18 @@ class Player {
     int64_t frames;
     int64_t ns;
   };
+  // Frames per second of one window: several windows are averaged, not summed.
   void ReportProgress(Progress* last) {
     const int64_t now = rtc::MonotonicNanos();
     const int64_t frames = TotalRendered();
+    int64_t playing = 0;
+    for (auto& engine : engines_)
+      playing += engine->finished() ? 0 : 1;
     if (!options_.quiet) {
-      fprintf(stderr, "frames %lld  fps %.1f  dropped %lld\n", static_cast<long long>(frames),
-              (frames - last->frames) * 1e9 / std::max<int64_t>(now - last->ns, 1),
-              static_cast<long long>(TotalDropped()));
+      fprintf(stderr, "frames %lld  fps %.1f%s  dropped %lld\n", static_cast<long long>(frames),
+              (frames - last->frames) * 1e9 / std::max<int64_t>(now - last->ns, 1) /
+                  std::max<int64_t>(playing, 1),
+              playing > 1 ? " per window" : "", static_cast<long long>(TotalDropped()));
     }
     *last = {frames, now};
   }
@@ -270,46 +412,92 @@ class Player {
     for (auto& engine : engines_) total += engine->frames_dropped();
     return total;
   }
+  // The mean rate of the windows that drew at least two frames.
+  double WindowFps() {
+    double sum = 0;
+    int counted = 0;
+    for (auto& engine : engines_) {
+      if (engine->fps() > 0) {
+        sum += engine->fps();
+        ++counted;
+      }
+    }
+    return counted > 0 ? sum / counted : 0;
+  }
 
   bool TakeScreenshot() {
     if (options_.screenshot.empty())
       return true;
+    WindowEngine* window = nullptr;
+    for (auto& engine : engines_) {
+      if (!engine->closed()) {
+        window = engine.get();
+        break;
+      }
+    }
+    if (window == nullptr) {
+      printf("screenshot %s skipped: every window was closed\n", options_.screenshot.c_str());
+      return true;
+    }
     // The last frame reaches the window through the GL stack's own
     // connection to the display: read until two reads agree.
     int w = 0, h = 0;
-    std::vector<uint32_t> pixels = shell_->ReadPixels(engines_.front()->id(), &w, &h);
-    for (int attempt = 0; attempt < 20; ++attempt) {
+    std::vector<uint32_t> pixels = shell_->ReadPixels(window->id(), &w, &h);
+    for (int attempt = 0; attempt < 20 && !pixels.empty(); ++attempt) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      std::vector<uint32_t> again = shell_->ReadPixels(engines_.front()->id(), &w, &h);
+      std::vector<uint32_t> again = shell_->ReadPixels(window->id(), &w, &h);
       const bool stable = again == pixels;
       pixels.swap(again);
       if (stable)
         break;
     }
     std::string error;
-    if (!WritePng(options_.screenshot, pixels, w, h, &error)) {
-      fprintf(stderr, "nativerender-player: screenshot failed: %s\n", error.c_str());
+    if (pixels.empty()) {
+      error = "the window " + window->id() + " cannot be read back: it must be wholly on the" +
+              " screen (" + std::to_string(watch_->screen_width()) + "x" +
+              std::to_string(watch_->screen_height()) + ")";
+    } else if (!WritePng(options_.screenshot, pixels, w, h, &error)) {
+      error = "cannot write " + options_.screenshot + ": " + error;
+    }
+    if (!error.empty()) {
+      Fail("screenshot failed: " + error);
       return false;
     }
     printf("screenshot %s (%dx%d)\n", options_.screenshot.c_str(), w, h);
     return true;
   }
 
-  // Prints the summary; false when a capture failed or an input was cut.
+  // Prints the summary; false when a capture failed or could not be taken,
+  // an input was cut, or nothing was played.
   bool Summarise() {
     bool ok = true;
-    const double seconds = (end_ns_ - start_ns_) / 1e9;
-    const int64_t frames = TotalRendered();
-    printf("played %lld frames in %.2f s (%.1f fps", static_cast<long long>(frames), seconds,
-           seconds > 0 ? frames / seconds : 0.0);
-    printf(", %d window%s, %lld dropped)\n", options_.windows, options_.windows == 1 ? "" : "s",
+    // A paced window's play lasts until its last frame's time is over.
+    int64_t span_ns = end_ns_ - start_ns_;
+    for (auto& engine : engines_)
+      span_ns = std::max(span_ns, engine->play_span_ns());
+    const double seconds = span_ns / 1e9;
+    const long long frames = TotalRendered();
+    const double fps = WindowFps();
+    printf("played %lld frame%s in %.2f s (", frames, Plural(frames), seconds);
+    if (fps > 0)
+      printf("%.1f fps%s, ", fps, options_.windows > 1 ? " per window" : "");
+    printf("%d window%s, %lld dropped)\n", options_.windows, Plural(options_.windows),
            static_cast<long long>(TotalDropped()));
+    bool closed = false;
+    for (auto& engine : engines_)
+      closed = closed || engine->closed();
+    if (frames == 0 && g_stop_signal == 0 && !closed) {
+      Fail("nothing was played: the input has no whole frame");
+      ok = false;
+    }
     PeriodicCaptures periodic;
     int64_t recreated = 0, scale_changes = 0;
     for (auto& engine : engines_) {
       ok = !engine->truncated() && ok;
-      for (const CaptureResult& capture : engine->captures())
-        ok = ReportCapture(capture) && ok;
+      for (const CaptureResult& capture : engine->captures()) {
+        if (capture.from_key)
+          ok = ReportCapture(capture) && ok;
+      }
       const PeriodicCaptures counts = engine->periodic_captures();
       periodic.written += counts.written;
       periodic.failed += counts.failed;
@@ -317,57 +505,149 @@ class Player {
       recreated += engine->surfaces_recreated();
       scale_changes += engine->scale_changes();
     }
+    ok = ReportRequestedCaptures() && ok;
+    stats_.periodic = periodic;
+    stats_.recreated = recreated;
+    stats_.scale_changes = scale_changes;
+    stats_.seconds = seconds;
+    stats_.frames = frames;
+    stats_.fps = fps;
+    stats_.dropped = TotalDropped();
     if (options_.recreate_every_ms > 0)
       printf("surfaces recreated %lld\n", static_cast<long long>(recreated));
     if (options_.cycle_scale > 0)
       printf("scale changes %lld\n", static_cast<long long>(scale_changes));
     if (options_.capture_every > 0) {
-      printf("periodic captures written %lld, failed %lld, skipped %lld"
-             " (skipped: the surface was being recreated)\n",
+      printf("periodic captures written %lld, failed %lld, skipped %lld%s\n",
              static_cast<long long>(periodic.written), static_cast<long long>(periodic.failed),
-             static_cast<long long>(periodic.skipped));
+             static_cast<long long>(periodic.skipped),
+             periodic.skipped > 0 ? " (skipped: the surface was being recreated)" : "");
       ok = periodic.failed == 0 && ok;
     }
     return ok;
   }
 
-  // One requested capture; false when it failed.
-  static bool ReportCapture(const CaptureResult& capture) {
+  // Each --capture in the order given: written, skipped, failed, or never
+  // taken (its frame never came, or an earlier --capture had that frame).
+  bool ReportRequestedCaptures() {
+    bool ok = true;
+    const WindowEngine& first = *engines_.front();
+    const std::vector<CaptureResult> results = engines_.front()->captures();
+    for (size_t i = 0; i < options_.captures.size(); ++i) {
+      const Capture& wanted = options_.captures[i];
+      const CaptureResult* result = nullptr;
+      for (const CaptureResult& r : results)
+        if (!r.from_key && r.frame == wanted.frame && r.path == wanted.path)
+          result = &r;
+      const Capture* earlier = nullptr;
+      for (size_t j = 0; j < i && earlier == nullptr; ++j)
+        if (options_.captures[j].frame == wanted.frame)
+          earlier = &options_.captures[j];
+      if (earlier != nullptr) {
+        result = nullptr;
+      }
+      if (result != nullptr) {
+        ok = ReportCapture(*result) && ok;
+        continue;
+      }
+      std::string why;
+      if (earlier != nullptr)
+        why = "frame " + std::to_string(wanted.frame) + " is captured to " + earlier->path +
+              " (one capture per frame)";
+      else if (first.frames_read() == 0)
+        why = "no frame was played";
+      else
+        why = "the play ended after frame " + std::to_string(first.frames_read());
+      Fail("capture of frame " + std::to_string(wanted.frame) + " to " + wanted.path +
+           " not taken: " + why);
+      ++stats_.captures_failed;
+      ok = false;
+    }
+    return ok;
+  }
+
+  // One capture; false when it failed.
+  bool ReportCapture(const CaptureResult& capture) {
     if (capture.bytes >= 0) {
-      printf("capture %s (frame %lld, %lld bytes)\n", capture.path.c_str(),
-             static_cast<long long>(capture.frame), capture.bytes);
+      ++stats_.captures_written;
+      if (!capture.from_key)  // a key's capture was reported when it was written
+        printf("capture %s (frame %lld, %lld bytes)\n", capture.path.c_str(),
+               static_cast<long long>(capture.frame), capture.bytes);
     } else if (capture.skipped) {
       printf("capture of frame %lld to %s skipped: the surface was being recreated\n",
              static_cast<long long>(capture.frame), capture.path.c_str());
     } else {
-      fprintf(stderr, "nativerender-player: capture of frame %lld to %s failed\n",
-              static_cast<long long>(capture.frame), capture.path.c_str());
+      ++stats_.captures_failed;
+      Fail("capture of frame " + std::to_string(capture.frame) + " to " + capture.path +
+           " failed: " + capture.why);
       return false;
     }
     return true;
   }
 
   // The teardown's own lines arrive on the module's log thread shortly
-  // after the surfaces are gone: wait until the count stops moving.
-  void ReportLog() {
+  // after the surfaces are gone: wait until the count stops moving. False
+  // when the log file could not be written.
+  bool ReportLog() {
     if (!listener_)
-      return;
+      return true;
     long long lines = -1;
     for (int attempt = 0; attempt < 50 && lines != listener_->lines(); ++attempt) {
       lines = listener_->lines();
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
-    listener_->Flush();
+    const bool written = listener_->Flush();
+    lines = listener_->lines();
+    stats_.log_lines = lines;
     if (options_.log.empty())
-      printf("log lines delivered %lld\n", listener_->lines());
+      printf("%lld log line%s delivered\n", lines, Plural(lines));
     else
-      printf("log %s (%lld lines delivered)\n", options_.log.c_str(), listener_->lines());
+      printf("log %s (%lld line%s delivered)\n", options_.log.c_str(), lines, Plural(lines));
+    if (!written)
+      Fail("writing the log file " + options_.log + " failed");
+    return written;
   }
 
-  const Options options_;
+  // --stats: the run's figures, one "name: value" line each.
+  bool WriteStats(int status) {
+    if (options_.stats.empty())
+      return true;
+    FILE* file = fopen(options_.stats.c_str(), "w");
+    if (file != nullptr) {
+      fprintf(file,
+              "player.windows: %d\nplayer.duration_s: %.3f\nplayer.frames: %lld\n"
+              "player.frames_dropped: %lld\nplayer.fps: %.2f\nplayer.surfaces_recreated: %lld\n"
+              "player.scale_changes: %lld\nplayer.captures_written: %lld\n"
+              "player.captures_failed: %lld\nplayer.periodic_captures_written: %lld\n"
+              "player.periodic_captures_failed: %lld\nplayer.periodic_captures_skipped: %lld\n"
+              "player.log_lines: %lld\nplayer.status: %d\n",
+              options_.windows, stats_.seconds, stats_.frames,
+              static_cast<long long>(stats_.dropped), stats_.fps,
+              static_cast<long long>(stats_.recreated),
+              static_cast<long long>(stats_.scale_changes), stats_.captures_written,
+              stats_.captures_failed, static_cast<long long>(stats_.periodic.written),
+              static_cast<long long>(stats_.periodic.failed),
+              static_cast<long long>(stats_.periodic.skipped), stats_.log_lines, status);
+    }
+    if (file == nullptr || ferror(file) != 0 || fclose(file) != 0) {
+      Fail("cannot write the figures to " + options_.stats);
+      return false;
+    }
+    return true;
+  }
+  struct Stats {
+    double seconds = 0, fps = 0;
+    long long frames = 0, captures_written = 0, captures_failed = 0, log_lines = 0;
+    int64_t dropped = 0, recreated = 0, scale_changes = 0;
+    PeriodicCaptures periodic;
+  };
+
+  Options options_;
+  std::unique_ptr<WindowWatch> watch_;
   std::unique_ptr<ohos_desktop::HostShell> shell_;
   std::vector<std::unique_ptr<WindowEngine>> engines_;
   std::unique_ptr<LogListener> listener_;
+  Stats stats_;
   int64_t start_ns_ = 0;
   int64_t end_ns_ = 0;
 };
@@ -380,13 +660,22 @@ int main(int argc, char** argv) {
   options.module = NATIVERENDER_DEFAULT_MODULE;
   std::string error;
   if (!player::ParseOptions(argc, argv, &options, &error)) {
-    fprintf(stderr, "nativerender-player: %s\n", error.c_str());
+    player::Fail(error);
     return player::kBadInput;
   }
   if (options.help) {
     fputs(player::HelpText(), stdout);
     return 0;
   }
+  if (options.version) {
+    printf("nativerender-player %s\n", NATIVERENDER_PLAYER_VERSION);
+    return 0;
+  }
   setvbuf(stdout, nullptr, _IOLBF, 0);
+  player::InstallStopSignals();
+  player::InstallXErrorHandler();
+  // The module writes many platform log lines, most at error level by its
+  // own design; on the player's stderr they read as failures.
+  ohos_desktop::SetHilogStderrEnabled(options.verbose);
   return player::Player(options).Run();
 }

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <ctype.h>
+#include <math.h>
 #include <stdlib.h>
 
 #include <functional>
@@ -10,11 +12,26 @@ namespace player {
 namespace {
 
 bool ParseInt(const std::string& text, int64_t min, int64_t max, int64_t* value) {
-  if (text.empty())
+  if (text.empty() || isspace(static_cast<unsigned char>(text[0])))
     return false;
   char* end = nullptr;
   const long long parsed = strtoll(text.c_str(), &end, 10);
   if (*end != '\0' || parsed < min || parsed > max)
+    return false;
+  *value = parsed;
+  return true;
+}
+
+// A plain decimal number (no hex, no exponent, no inf or nan).
+bool ParseDecimal(const std::string& text, double min, double max, double* value) {
+  if (text.empty())
+    return false;
+  for (char c : text)
+    if (!isdigit(static_cast<unsigned char>(c)) && c != '.')
+      return false;
+  char* end = nullptr;
+  const double parsed = strtod(text.c_str(), &end);
+  if (*end != '\0' || !(parsed >= min && parsed <= max))
     return false;
   *value = parsed;
   return true;
@@ -31,124 +48,230 @@ bool ParseSize(const std::string& text, int* width, int* height) {
   return true;
 }
 
-using Handler = std::function<bool(const std::string& value, Options* options)>;
+// N or N/D (30000/1001), 0..1000.
+bool ParseFps(const std::string& text, double* fps) {
+  const size_t slash = text.find('/');
+  double numerator = 0, denominator = 1;
+  if (slash == std::string::npos)
+    return ParseDecimal(text, 0, 1000, fps);
+  if (!ParseDecimal(text.substr(0, slash), 0, 1e9, &numerator) ||
+      !ParseDecimal(text.substr(slash + 1), 1e-9, 1e9, &denominator))
+    return false;
+  *fps = numerator / denominator;
+  return *fps <= 1000;
+}
 
-// Options that take a value, with how to apply it. False: bad value.
-const std::map<std::string, Handler>& ValueOptions() {
-  static const std::map<std::string, Handler> handlers = {
-      {"--size", [](const std::string& v, Options* o) { return ParseSize(v, &o->raw_width, &o->raw_height); }},
-      {"--surface", [](const std::string& v, Options* o) {
-         return ParseSize(v, &o->surface_width, &o->surface_height);
-       }},
-      {"--fps", [](const std::string& v, Options* o) {
-         int64_t fps = 0;
-         if (!ParseInt(v, 0, 1000, &fps)) return false;
-         o->fps = static_cast<double>(fps);
-         return true;
-       }},
-      {"--frames", [](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->frames); }},
-      {"--scale", [](const std::string& v, Options* o) {
-         static const std::map<std::string, int> kTypes = {{"stretch", 1}, {"fit", 2}, {"fill", 3}};
-         auto it = kTypes.find(v);
-         if (it == kTypes.end()) return false;
-         o->scale = it->second;
-         return true;
-       }},
-      {"--id", [](const std::string& v, Options* o) {
-         o->id = v;
-         return !v.empty() && v.size() <= 100;
-       }},
-      {"--windows", [](const std::string& v, Options* o) {
-         int64_t n = 0;
-         if (!ParseInt(v, 1, 16, &n)) return false;
-         o->windows = static_cast<int>(n);
-         return true;
-       }},
-      {"--capture", [](const std::string& v, Options* o) {
-         const size_t colon = v.find(':');
-         Capture capture;
-         if (colon == std::string::npos || !ParseInt(v.substr(0, colon), 1, INT64_MAX, &capture.frame))
-           return false;
-         capture.path = v.substr(colon + 1);
-         o->captures.push_back(capture);
-         return !capture.path.empty();
-       }},
-      {"--quality", [](const std::string& v, Options* o) {
-         int64_t q = 0;
-         if (!ParseInt(v, 1, 100, &q)) return false;
-         o->quality = static_cast<int>(q);
-         return true;
-       }},
-      {"--screenshot", [](const std::string& v, Options* o) { o->screenshot = v; return !v.empty(); }},
-      {"--log", [](const std::string& v, Options* o) { o->log = v; return !v.empty(); }},
-      {"--module", [](const std::string& v, Options* o) { o->module = v; return !v.empty(); }},
-      {"--duration", [](const std::string& v, Options* o) {
-         return ParseInt(v, 1, 7 * 24 * 3600, &o->duration_s);
-       }},
-      {"--recreate-every", [](const std::string& v, Options* o) {
-         int64_t ms = 0;
-         if (!ParseInt(v, 1, 3600 * 1000, &ms)) return false;
-         o->recreate_every_ms = static_cast<int>(ms);
-         return true;
-       }},
-      {"--capture-every", [](const std::string& v, Options* o) {
-         const size_t colon = v.find(':');
-         if (colon == std::string::npos || !ParseInt(v.substr(0, colon), 1, INT64_MAX, &o->capture_every))
-           return false;
-         o->capture_dir = v.substr(colon + 1);
-         return !o->capture_dir.empty();
-       }},
-      {"--cycle-scale", [](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->cycle_scale); }},
-      {"--slow-listener", [](const std::string& v, Options* o) {
-         int64_t ms = 0;
-         if (!ParseInt(v, 1, 10000, &ms)) return false;
-         o->slow_listener_ms = static_cast<int>(ms);
-         return true;
-       }},
+std::string Lower(std::string text) {
+  for (char& c : text)
+    c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Extension(const std::string& path) {
+  const size_t dot = path.rfind('.');
+  const size_t slash = path.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+    return std::string();
+  return Lower(path.substr(dot + 1));
+}
+
+// How to apply an option's value, and what it accepts, for the message
+// that refuses a bad one.
+struct ValueOption {
+  std::function<bool(const std::string& value, Options* options)> apply;
+  const char* accepts;
+};
+
+const std::map<std::string, ValueOption>& ValueOptions() {
+  static const std::map<std::string, ValueOption> options = {
+      {"--size", {[](const std::string& v, Options* o) { return ParseSize(v, &o->raw_width, &o->raw_height); },
+                  "WxH, each 1..16384"}},
+      {"--surface", {[](const std::string& v, Options* o) {
+                       return ParseSize(v, &o->surface_width, &o->surface_height);
+                     },
+                     "WxH, each 1..16384"}},
+      {"--format", {[](const std::string& v, Options* o) {
+                      if (v != "y4m" && v != "i420") return false;
+                      o->format = v == "y4m" ? InputFormat::kY4m : InputFormat::kI420;
+                      return true;
+                    },
+                    "y4m or i420"}},
+      {"--fps", {[](const std::string& v, Options* o) { return ParseFps(v, &o->fps); },
+                 "0..1000, a number or a ratio such as 30000/1001"}},
+      {"--frames", {[](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->frames); },
+                    "a whole number from 1"}},
+      {"--scale", {[](const std::string& v, Options* o) {
+                     static const std::map<std::string, int> kTypes = {{"stretch", 1}, {"fit", 2}, {"fill", 3}};
+                     auto it = kTypes.find(v);
+                     if (it == kTypes.end()) return false;
+                     o->scale = it->second;
+                     o->scale_given = true;
+                     return true;
+                   },
+                   "stretch, fit or fill"}},
+      {"--id", {[](const std::string& v, Options* o) {
+                  o->id = v;
+                  return !v.empty() && v.size() <= 100;
+                },
+                "1..100 characters"}},
+      {"--windows", {[](const std::string& v, Options* o) {
+                       int64_t n = 0;
+                       if (!ParseInt(v, 1, 16, &n)) return false;
+                       o->windows = static_cast<int>(n);
+                       return true;
+                     },
+                     "1..16"}},
+      {"--capture", {[](const std::string& v, Options* o) {
+                       const size_t colon = v.find(':');
+                       Capture capture;
+                       if (colon == std::string::npos ||
+                           !ParseInt(v.substr(0, colon), 1, INT64_MAX, &capture.frame))
+                         return false;
+                       capture.path = v.substr(colon + 1);
+                       const std::string extension = Extension(capture.path);
+                       o->captures.push_back(capture);
+                       return extension == "jpg" || extension == "jpeg" || extension == "bmp";
+                     },
+                     "FRAME:PATH, FRAME from 1, PATH ending in .jpg, .jpeg or .bmp"}},
+      {"--quality", {[](const std::string& v, Options* o) {
+                       int64_t q = 0;
+                       if (!ParseInt(v, 1, 100, &q)) return false;
+                       o->quality = static_cast<int>(q);
+                       return true;
+                     },
+                     "1..100"}},
+      {"--screenshot", {[](const std::string& v, Options* o) {
+                          o->screenshot = v;
+                          return Extension(v) == "png";
+                        },
+                        "a path ending in .png"}},
+      {"--log", {[](const std::string& v, Options* o) {
+                   o->log = v;
+                   o->log_append = false;
+                   return !v.empty();
+                 },
+                 "a file path"}},
+      {"--log-append", {[](const std::string& v, Options* o) {
+                          o->log = v;
+                          o->log_append = true;
+                          return !v.empty();
+                        },
+                        "a file path"}},
+      {"--stats", {[](const std::string& v, Options* o) { o->stats = v; return !v.empty(); }, "a file path"}},
+      {"--module", {[](const std::string& v, Options* o) { o->module = v; return !v.empty(); }, "a file path"}},
+      {"--duration", {[](const std::string& v, Options* o) {
+                        return ParseDecimal(v, 0.001, 7 * 24 * 3600, &o->duration_s);
+                      },
+                      "seconds, 0.001..604800"}},
+      {"--recreate-every", {[](const std::string& v, Options* o) {
+                              int64_t ms = 0;
+                              if (!ParseInt(v, 1, 3600 * 1000, &ms)) return false;
+                              o->recreate_every_ms = static_cast<int>(ms);
+                              return true;
+                            },
+                            "milliseconds, 1..3600000"}},
+      {"--capture-every", {[](const std::string& v, Options* o) {
+                             const size_t colon = v.find(':');
+                             if (colon == std::string::npos ||
+                                 !ParseInt(v.substr(0, colon), 1, INT64_MAX, &o->capture_every))
+                               return false;
+                             o->capture_dir = v.substr(colon + 1);
+                             return !o->capture_dir.empty();
+                           },
+                           "N:DIR, N from 1"}},
+      {"--cycle-scale", {[](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->cycle_scale); },
+                         "a whole number from 1"}},
+      {"--slow-listener", {[](const std::string& v, Options* o) {
+                             int64_t ms = 0;
+                             if (!ParseInt(v, 1, 10000, &ms)) return false;
+                             o->slow_listener_ms = static_cast<int>(ms);
+                             return true;
+                           },
+                           "milliseconds, 1..10000"}},
   };
-  return handlers;
+  return options;
+}
+
+bool* FlagOption(const std::string& name, Options* options) {
+  if (name == "--help" || name == "-h") return &options->help;
+  if (name == "--version") return &options->version;
+  if (name == "--loop") return &options->loop;
+  if (name == "--quiet") return &options->quiet;
+  if (name == "--verbose") return &options->verbose;
+  return nullptr;
+}
+
+bool SetInput(const std::string& arg, Options* options, std::string* error) {
+  if (!options->input.empty()) {
+    *error = "more than one input given: " + options->input + " and " + arg;
+    return false;
+  }
+  options->input = arg;
+  return true;
 }
 
 }  // namespace
 
+bool Options::RawInput() const {
+  if (format != InputFormat::kAuto)
+    return format == InputFormat::kI420;
+  return Extension(input) == "yuv";
+}
+
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+  bool options_ended = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      options->help = true;
-    } else if (arg == "--loop") {
-      options->loop = true;
-    } else if (arg == "--quiet") {
-      options->quiet = true;
-    } else if (ValueOptions().count(arg) != 0) {
-      if (i + 1 >= argc) {
-        *error = "option " + arg + " needs a value (see --help)";
+    if (options_ended || arg == "-" || arg.compare(0, 1, "-") != 0) {
+      if (!SetInput(arg, options, error))
+        return false;
+      continue;
+    }
+    if (arg == "--") {
+      options_ended = true;
+      continue;
+    }
+    // --name=value as well as --name value.
+    const size_t equals = arg.find('=');
+    const std::string name = arg.substr(0, equals);
+    if (bool* flag = FlagOption(name, options)) {
+      if (equals != std::string::npos) {
+        *error = "option " + name + " takes no value (see --help)";
         return false;
       }
-      const std::string value = argv[++i];
-      if (!ValueOptions().at(arg)(value, options)) {
-        *error = "bad value '" + value + "' for " + arg + " (see --help)";
-        return false;
-      }
-    } else if (arg.compare(0, 1, "-") == 0) {
-      *error = "unknown option " + arg + " (see --help)";
+      *flag = true;
+      continue;
+    }
+    auto option = ValueOptions().find(name);
+    if (option == ValueOptions().end()) {
+      *error = "unknown option " + name + " (see --help)";
       return false;
-    } else if (options->input.empty()) {
-      options->input = arg;
+    }
+    std::string value;
+    if (equals != std::string::npos) {
+      value = arg.substr(equals + 1);
+    } else if (i + 1 < argc) {
+      value = argv[++i];
     } else {
-      *error = "more than one input given: " + options->input + " and " + arg;
+      *error = "option " + name + " needs a value (see --help)";
+      return false;
+    }
+    if (!option->second.apply(value, options)) {
+      *error = "bad value '" + value + "' for " + name + " (" + option->second.accepts + ")";
       return false;
     }
   }
-  const bool raw = !options->input.empty() &&
-                   options->input.size() >= 4 &&
-                   options->input.compare(options->input.size() - 4, 4, ".yuv") == 0;
-  if (raw && options->raw_width == 0) {
-    *error = "a raw .yuv input needs --size WxH";
+  if (options->help || options->version)
+    return true;
+  if (options->RawInput() && options->raw_width == 0) {
+    *error = options->format == InputFormat::kI420 ? "a raw I420 input (--format i420) needs --size WxH"
+                                                   : "a raw .yuv input needs --size WxH";
     return false;
   }
-  if (options->duration_s > 0)
-    options->loop = true;
+  if (options->input.empty() && options->format != InputFormat::kAuto) {
+    *error = "--format applies to an input file; the built-in pattern has none";
+    return false;
+  }
   return true;
 }
 
@@ -159,27 +282,45 @@ Plays video through the nativerender module: the host shell loads the module
 and gives it one window per XComponent; a media engine thread per window
 pushes I420 frames through the module's renderer.
 
-INPUT                  a .y4m file (4:2:0), a raw I420 .yuv file (with --size),
-                       or nothing for the built-in animated test pattern
-  --size WxH           frame size of a raw .yuv input (the pattern's size, default 640x360)
-  --fps N              frames per second; default the file's rate (30 when it has
-                       none); 0 plays as fast as possible
+INPUT                  a .y4m file (8-bit 4:2:0), a raw I420 .yuv file (with --size),
+                       - for standard input, or nothing for the built-in animated
+                       test pattern. A pipe is read once: --loop and --windows
+                       above 1 are refused with one, and a --duration longer than
+                       its one pass ends when the pipe does (status 3)
+  --format y4m|i420    read INPUT as YUV4MPEG2 or as raw I420 whatever its name
+                       (default: raw for a .yuv name, else YUV4MPEG2)
+  --size WxH           frame size of a raw input (the pattern's size, default 640x360)
+  --fps N              frames per second, 0..1000, a number or a ratio (30000/1001);
+                       default the file's rate (30 when it has none); 0 plays as
+                       fast as possible
   --frames N           stop after N frames per window (default: the whole input;
                        the pattern: 150)
   --loop               start the input again when it ends
-  --surface WxH        window size (default: the frame size)
-  --scale stretch|fit|fill   how the frame is fitted into the window (default fit)
-  --id NAME            XComponent id (default "player"; NAME-1..NAME-N with --windows)
-  --windows N          N windows (1..16), each fed by its own engine thread
-  --capture FRAME:PATH capture frame FRAME (1-based) of the first window to PATH;
-                       ".bmp" gives a BMP file, anything else JPEG; repeatable
+  --surface WxH        window size (default: the frame size, widened or narrowed
+                       by a y4m file's pixel aspect, and shrunk to fit the screen)
+  --scale stretch|fit|fill   how the frame is fitted into the window (default fit;
+                       stretch for a y4m file with non-square pixels)
+  --id NAME            XComponent id, 1..100 characters (default "player";
+                       NAME-1..NAME-N with --windows)
+  --windows N          N windows (1..16), each fed by its own engine thread; they
+                       are placed side by side, in rows that fit the screen
+  --capture FRAME:PATH capture frame FRAME (1-based) of the first window to PATH:
+                       .jpg or .jpeg gives JPEG, .bmp gives BMP; repeatable
   --quality Q          JPEG quality of captures, 1..100 (default 90)
-  --screenshot PATH    write the first window's pixels after the last frame (PNG)
-  --log PATH           write the module's runtime log lines to PATH
+  --screenshot PATH    write the first open window's pixels after the last frame
+                       (PATH ends in .png)
+  --log PATH           write the module's runtime log lines to PATH as they are
+                       delivered (flushed at least once a second); PATH is emptied first
+  --log-append PATH    the same, added to the end of PATH
+  --stats PATH         write the run's figures to PATH as "name: value" lines
   --module PATH        the module library (default: the one built with the player)
 
+  Every output path is checked before the play starts: one that cannot be
+  written is refused (status 2).
+
 soak runs (scripts/stress):
-  --duration SECONDS   play this long, looping the input (unless --frames ends it first)
+  --duration SECONDS   play this long (fractions allowed), looping the input
+                       (unless --frames ends it first)
   --recreate-every MS  destroy and recreate each window's surface every MS ms, the
                        windows in turn, as the UI does when a component leaves and
                        re-enters the screen
@@ -190,15 +331,29 @@ soak runs (scripts/stress):
   --slow-listener MS   the log listener takes MS ms per line (with or without --log)
 
   --quiet              no progress lines
+  --verbose            also show the module's platform log lines on stderr (hidden
+                       by default: the module writes many, most at error level,
+                       by design); this overrides OHOS_DESKTOP_HILOG_QUIET=1, the
+                       environment switch with which the scripts hide them from
+                       every other program
+  --version            the player's version
   --help               this text
+  --opt=value is the same as --opt value; -- ends the options
 
-keys in a window: 1/2/3 stretch/fit/fill, c capture JPEG, b capture BMP,
-                  k fill black, space pause, q quit
+keys in a window: 1/2/3 stretch/fit/fill, c capture JPEG, b capture BMP (to
+                  capture-ID-FRAME.jpg or .bmp in the current directory; each
+                  written file is printed), k fill black, space pause and
+                  resume (where it stopped), q quit
+closing a window ends its engine; closing the last one ends the play
 
 exit status: 0 played; 1 could not start (no display, no module); 2 bad
-options or input; 3 played, but the input was truncated or a capture failed
-(a periodic capture lost because its surface was being recreated at that
-moment is counted and reported as skipped, not as failed)
+options, input or output path; 3 played, but the input was truncated, a
+capture failed or could not be taken (its frame never came, or another
+capture had it), or nothing was played (a periodic capture lost because its
+surface was being recreated at that moment is counted and reported as
+skipped, not as failed); 130 or 143 stopped by SIGINT or SIGTERM (after the
+summary, screenshot and log, as a close; a second one of the same signal
+ends the player at once)
 )";
 }
 

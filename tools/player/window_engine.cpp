@@ -3,8 +3,10 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 
+#include "checks.h"
 #include "quon_renderManager.h"
 #include "rtc_base/timeutils.h"
 
@@ -73,8 +75,19 @@ PeriodicCaptures WindowEngine::periodic_captures() {
   return periodic_;
 }
 
+void WindowEngine::RequestFillBlack() {
+  fill_black_ = true;
+  redraw_ = true;
+}
+
+double WindowEngine::fps() const {
+  const int64_t frames = frames_rendered_.load();
+  return frames >= 2 && play_span_ns_ > 0 ? frames * 1e9 / play_span_ns_ : 0;
+}
+
 void WindowEngine::SetScale(int type) {
   scale_ = type;
+  redraw_ = true;
   auto apply = [this, type] {
     std::string id = id_;
     PluginManager::GetInstance()->SetScaleType(id, type);
@@ -129,15 +142,18 @@ void WindowEngine::Attach() {
 }
 
 void WindowEngine::Run() {
-  const int64_t limit = options_.frames > 0                               ? options_.frames
-                        : options_.input.empty() && options_.duration_s == 0 ? kPatternFrames
-                                                                              : INT64_MAX;
-  const int64_t start_ns = rtc::MonotonicNanos();
-  for (int64_t index = 0; index < limit && !stop_; ++index) {
-    while (paused_ && !stop_)
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    if (!NextFrame())
+  const int64_t limit = options_.frames > 0                       ? options_.frames
+                        : options_.input.empty() && !options_.Loops() ? kPatternFrames
+                                                                      : INT64_MAX;
+  int64_t start_ns = rtc::MonotonicNanos();
+  int64_t index = 0;
+  for (; index < limit && !stop_; ++index) {
+    // The frames' times move on by the pause: none falls due during it.
+    if (paused_)
+      start_ns += WaitWhilePaused();
+    if (stop_ || !NextFrame())
       break;
+    ++frames_read_;
     if (options_.cycle_scale > 0 && (index + 1) % options_.cycle_scale == 0) {
       SetScale(scale_.load() % 3 + 1);
       ++scale_changes_;
@@ -147,15 +163,57 @@ void WindowEngine::Run() {
       continue;
     }
     Present(index + 1);
+    // The first frame's time on the window starts when it gets there:
+    // setting up the surface must not make the next frames late.
+    if (index == 0 && fps_ > 0)
+      start_ns = rtc::MonotonicNanos();
   }
+  // The play's length without its pauses (start_ns moved on by each): the
+  // last frame is on show until the next one would have been due.
+  const int64_t next_due =
+      fps_ > 0 ? start_ns + static_cast<int64_t>(index * (kNanosPerSecond / fps_)) : 0;
+  play_span_ns_ = std::max(last_frame_ns_, next_due) - start_ns;
   finished_ = true;
+}
+
+// Returns how long the pause lasted.
+int64_t WindowEngine::WaitWhilePaused() {
+  const int64_t paused_at = rtc::MonotonicNanos();
+  while (paused_ && !stop_) {
+    if (redraw_.exchange(false))
+      Redraw();
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return rtc::MonotonicNanos() - paused_at;
+}
+
+// While paused: a scale change shows on the held frame at once, and a fill
+// with black stays until the play resumes.
+void WindowEngine::Redraw() {
+  Attach();
+  std::lock_guard<std::mutex> frame(FrameMutex());
+  std::lock_guard<std::mutex> lock(render_mutex_);
+  if (render_ == nullptr)
+    return;
+  if (fill_black_.exchange(false))
+    render_->FillBlack();
+  else if (source_->frames_read() > 0)
+    render_->RenderFrame(source_->frame());
 }
 
 bool WindowEngine::NextFrame() {
   engine::VideoSource::Status status = source_->Next();
-  if (status != engine::VideoSource::Status::kFrame && options_.loop && source_->frames_read() > 0 &&
-      status != engine::VideoSource::Status::kError && source_->Rewind())
-    status = source_->Next();
+  if (status != engine::VideoSource::Status::kFrame && options_.Loops() &&
+      source_->frames_read() > 0 && status != engine::VideoSource::Status::kError) {
+    if (source_->Rewind()) {
+      status = source_->Next();
+    } else if (status == engine::VideoSource::Status::kEnd) {
+      truncated_ = true;
+      fprintf(stderr, "%s: the input ended after %lld frames, before --duration, and a pipe"
+              " cannot be read again\n", id_.c_str(), static_cast<long long>(source_->frames_read()));
+      return false;
+    }
+  }
   switch (status) {
     case engine::VideoSource::Status::kFrame:
       return true;
@@ -203,14 +261,15 @@ bool WindowEngine::CaptureDue(int64_t frame_number) {
 // The file the frame is to be captured to, if any. Periodic captures go to
 // a scratch name first and replace DIR/ID.jpg or DIR/ID.bmp only once
 // written, so that each of the two always holds the last good capture.
-std::string WindowEngine::CapturePath(int64_t frame_number, bool* periodic) {
-  *periodic = false;
+std::string WindowEngine::CapturePath(int64_t frame_number, CaptureKind* kind) {
+  *kind = CaptureKind::kRequested;
   std::lock_guard<std::mutex> lock(captures_mutex_);
   if (takes_captures_) {
     for (const Capture& capture : options_.captures)
       if (capture.frame == frame_number)
         return capture.path;
   }
+  *kind = CaptureKind::kKey;
   if (!requested_captures_.empty()) {
     const std::string path = "capture-" + id_ + "-" + std::to_string(frame_number) + "." +
                              requested_captures_.front();
@@ -218,16 +277,17 @@ std::string WindowEngine::CapturePath(int64_t frame_number, bool* periodic) {
     return path;
   }
   if (options_.capture_every > 0 && frame_number % options_.capture_every == 0) {
-    *periodic = true;
+    *kind = CaptureKind::kPeriodic;
     const char* extension = periodic_bmp_next_ ? "bmp" : "jpg";
     return options_.capture_dir + "/" + id_ + ".partial." + extension;
   }
+  *kind = CaptureKind::kNone;
   return std::string();
 }
 
 void WindowEngine::Present(int64_t frame_number) {
-  bool periodic = false;
-  const std::string capture_path = CapturePath(frame_number, &periodic);
+  CaptureKind kind = CaptureKind::kNone;
+  const std::string capture_path = CapturePath(frame_number, &kind);
   if (!capture_path.empty())
     remove(capture_path.c_str());  // so that a failed capture leaves no stale file
   const int64_t epoch = surface_epoch_.load();
@@ -247,11 +307,13 @@ void WindowEngine::Present(int64_t frame_number) {
         render_->CaptureImage(capture_path, options_.quality);
       }
       render_->RenderFrame(source_->frame());
+      last_frame_ns_ = rtc::MonotonicNanos();
       ++frames_rendered_;
+      redraw_ = false;
     }
   }
   if (!capture_path.empty())
-    RecordCapture(capture_path, frame_number, periodic, epoch);
+    RecordCapture(capture_path, frame_number, kind, epoch);
 }
 
 // A recreation was under way when the capture began, or started since: the
@@ -260,13 +322,23 @@ bool WindowEngine::LostToRecreation(int64_t epoch_before) const {
   return epoch_before % 2 != 0 || surface_epoch_.load() != epoch_before;
 }
 
-void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, bool periodic,
+void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
                                  int64_t epoch_before) {
   const long long bytes = FileSize(path);
   const bool skipped = bytes < 0 && LostToRecreation(epoch_before);
-  if (!periodic) {
+  if (kind != CaptureKind::kPeriodic) {
+    std::string why;
+    if (bytes < 0 && !skipped) {
+      why = WhyNotWritable(path);
+      if (why.empty())
+        why = "the module wrote no file (its log lines, --log, say why)";
+    }
+    // A key's capture has no place in the summary: say at once where it went.
+    if (kind == CaptureKind::kKey && bytes >= 0)
+      printf("capture %s (frame %lld, %lld bytes)\n", path.c_str(),
+             static_cast<long long>(frame_number), bytes);
     std::lock_guard<std::mutex> lock(captures_mutex_);
-    captures_.push_back({path, frame_number, bytes, skipped});
+    captures_.push_back({path, frame_number, bytes, skipped, why, kind == CaptureKind::kKey});
     return;
   }
   // "DIR/ID.partial.jpg" -> "DIR/ID.jpg"

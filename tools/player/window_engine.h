@@ -33,6 +33,8 @@ struct CaptureResult {
   int64_t frame = 0;
   long long bytes = -1;  // -1: no file was written
   bool skipped = false;  // no file because the surface was being recreated
+  std::string why;       // why no file was written, when it was not skipped
+  bool from_key = false; // asked for with a key, not with --capture
 };
 
 // Counts of the periodic captures (--capture-every).
@@ -57,11 +59,20 @@ class WindowEngine : public rtc::DestroyObserver {
 
   // Requests from the UI thread (keys) and from the player.
   void RequestCapture(const std::string& extension);
-  void RequestFillBlack() { fill_black_ = true; }
-  void TogglePause() { paused_ = !paused_; }
-  void Stop() { stop_ = true; }
+  // While paused, these two show at once: the last frame is drawn again
+  // with the new scale type, or the window filled black.
+  void RequestFillBlack();
   // Sets the scale type now and on every renderer the window gets later.
   void SetScale(int type);
+  // Pausing holds the frame on the window; resuming carries on with the
+  // next frame, none of those that fell due meanwhile dropped.
+  void TogglePause() { paused_ = !paused_; }
+  void Stop() { stop_ = true; }
+  // The window is gone: the engine stops, and the player no longer uses it.
+  void Close() {
+    closed_ = true;
+    stop_ = true;
+  }
   // Runs `recreate`, which destroys the window's surface and creates it
   // again, and counts it. A capture that loses its surface to it is counted
   // as skipped, not as failed.
@@ -70,24 +81,37 @@ class WindowEngine : public rtc::DestroyObserver {
   const std::string& id() const { return id_; }
   int64_t frames_rendered() const { return frames_rendered_.load(); }
   int64_t frames_dropped() const { return frames_dropped_.load(); }
+  // Frames taken from the input so far, drawn or dropped.
+  int64_t frames_read() const { return frames_read_.load(); }
   int64_t surfaces_recreated() const { return surface_epoch_.load() / 2; }
   int64_t scale_changes() const { return scale_changes_.load(); }
   bool finished() const { return finished_.load(); }
+  bool closed() const { return closed_.load(); }
+  // After Join: the input was cut, could not be read, or (a pipe) ran out
+  // before a timed play was over.
   bool truncated() const { return truncated_; }
+  // After Join: frames drawn per second of play, pauses left out; 0 with
+  // fewer than two frames.
+  double fps() const;
+  int64_t play_span_ns() const { return play_span_ns_; }
   std::vector<CaptureResult> captures();
   PeriodicCaptures periodic_captures();
 
   void OnDestroy(rtc::DestroyNotify* notify) override;
 
  private:
+  enum class CaptureKind { kNone, kRequested, kKey, kPeriodic };
+
   void Run();
+  int64_t WaitWhilePaused();
+  void Redraw();
   bool NextFrame();
   bool Pace(int64_t index, int64_t start_ns);
   bool CaptureDue(int64_t frame_number);
-  std::string CapturePath(int64_t frame_number, bool* periodic);
+  std::string CapturePath(int64_t frame_number, CaptureKind* kind);
   void Present(int64_t frame_number);
   void Attach();
-  void RecordCapture(const std::string& path, int64_t frame_number, bool periodic,
+  void RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
                      int64_t epoch_before);
   bool LostToRecreation(int64_t epoch_before) const;
   void ApplyScale();
@@ -112,15 +136,20 @@ class WindowEngine : public rtc::DestroyObserver {
   bool periodic_bmp_next_ = false;
 
   std::atomic<bool> stop_{false};
+  std::atomic<bool> closed_{false};
   std::atomic<bool> paused_{false};
   std::atomic<bool> fill_black_{false};
+  std::atomic<bool> redraw_{false};  // while paused: draw the held frame again
   std::atomic<bool> finished_{false};
   std::atomic<int> scale_;
   std::atomic<int64_t> scale_changes_{0};
   std::atomic<int64_t> surface_epoch_{0};  // odd while a recreation is under way
   std::atomic<int64_t> frames_rendered_{0};
   std::atomic<int64_t> frames_dropped_{0};
+  std::atomic<int64_t> frames_read_{0};
+  // Engine thread only, read after Join.
   bool truncated_ = false;
+  int64_t last_frame_ns_ = 0, play_span_ns_ = 0;
   std::thread thread_;
 };
 
