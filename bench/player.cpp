@@ -43,7 +43,7 @@ std::string WriteClip(int width, int height) {
   return path;
 }
 
-// The frames per second the player reports for a run, or 0.
+// The frames per second of a run, every window's frames together, or 0.
 double PlayerFps(const std::string& args) {
   const std::string command = std::string("OHOS_DESKTOP_HILOG_QUIET=1 ") + NATIVERENDER_PLAYER_PATH +
                               " --quiet --fps 0 --loop " + args;
@@ -54,9 +54,10 @@ double PlayerFps(const std::string& args) {
   double fps = 0;
   while (fgets(line, sizeof(line), pipe) != nullptr) {
     long long frames = 0;
-    double seconds = 0, reported = 0;
-    if (sscanf(line, "played %lld frames in %lf s (%lf fps", &frames, &seconds, &reported) == 3)
-      fps = reported;
+    double seconds = 0;
+    // The summary's own fps is per window; the sum is what this compares.
+    if (sscanf(line, "played %lld frames in %lf s", &frames, &seconds) == 2 && seconds > 0)
+      fps = frames / seconds;
   }
   return pclose(pipe) == 0 ? fps : 0;
 }
