@@ -15,6 +15,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -436,6 +437,49 @@ TEST_F(EGLCoreTest, OddWidthPlanesAreReadExactly) {
       EXPECT_NEAR(got.g, 40 * col + 20, 2) << "row " << row << " column " << col;
     }
   }
+}
+
+// Rows padded as decoders align them (odd widths included) draw exactly
+// what the same picture with tight rows draws, whatever the padding holds;
+// a stride below its plane's width is refused before anything is drawn.
+TEST_F(EGLCoreTest, PaddedRowsDrawLikeTightOnes) {
+  auto window = Window(122, 66);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 122, 66));
+  core.SetScaleType(1);
+  for (auto [w, h, stride] : {std::tuple{61, 33, 64}, {40, 22, 64}, {7, 5, 16}}) {
+    SCOPED_TRACE(testing::Message() << w << "x" << h << " stride " << stride);
+    Frame tight(w, h, 0, 0, 0);
+    const int cw = tight.chroma_width, ch = tight.chroma_height, cstride = stride / 2 + 3;
+    std::vector<uint8_t> y(static_cast<size_t>(stride) * h, 255);
+    std::vector<uint8_t> u(static_cast<size_t>(cstride) * ch, 0), v(u.size(), 255);
+    for (int row = 0; row < h; ++row)
+      for (int col = 0; col < w; ++col)
+        y[static_cast<size_t>(row) * stride + col] = tight.Y[static_cast<size_t>(row) * w + col] =
+            static_cast<uint8_t>(16 + (row * 7 + col * 3) % 220);
+    for (int row = 0; row < ch; ++row)
+      for (int col = 0; col < cw; ++col) {
+        u[static_cast<size_t>(row) * cstride + col] = tight.U[static_cast<size_t>(row) * cw + col] =
+            static_cast<uint8_t>(64 + col * 4 % 128);
+        v[static_cast<size_t>(row) * cstride + col] = tight.V[static_cast<size_t>(row) * cw + col] =
+            static_cast<uint8_t>(192 - row * 4 % 128);
+      }
+    core.FillBlack();
+    tight.Draw(core);
+    const auto want = PixelsWhen(*window, [&](const auto& p) { return At(p, *window, 60, 32) != 0; });
+    core.FillBlack();
+    PixelsWhen(*window, [&](const auto& p) { return At(p, *window, 60, 32) == 0; });
+    core.onRenderData(y.data(), u.data(), v.data(), w, h, stride, cstride, cstride);
+    const auto got = PixelsWhen(*window, [&](const auto& p) { return p == want; });
+    EXPECT_TRUE(got == want);
+  }
+  core.FillBlack();
+  Traces();
+  Frame frame(16, 16, 128, 128, 128);
+  core.onRenderData(frame.Y.data(), frame.U.data(), frame.V.data(), 16, 16, 15, 8, 8);
+  EXPECT_TRUE(AnyContains(Traces(), ": onRenderData: invalid frame: strides 15,8,8 below the plane "
+                                    "widths 16,8"));
+  EXPECT_EQ(Peek(core)._ytid(), 0u);  // nothing uploaded
 }
 
 TEST_F(EGLCoreTest, LargeOddFrameRendersWithoutReadingPastPlanes) {

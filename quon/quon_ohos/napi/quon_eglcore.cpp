@@ -1,6 +1,7 @@
 #include "quon_eglcore.h"
 
 #include <stdint.h>
+#include <string.h>
 
 #include <map>
 #include <mutex>
@@ -432,6 +433,39 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   Api().glFinish();
   Api().eglSwapBuffers(display, surface);
   ReleaseCurrent();
+}
+
+void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
+                           int32_t frameH, int32_t yStride, int32_t uStride, int32_t vStride) {
+  if (y == nullptr || u == nullptr || v == nullptr || frameW < 1 || frameH < 1)
+    return onRenderData(y, u, v, frameW, frameH);  // which reports it
+  const int32_t chromaW = (frameW + 1) / 2;
+  const int32_t chromaH = (frameH + 1) / 2;
+  const int32_t ys = yStride == 0 ? frameW : yStride;
+  const int32_t us = uStride == 0 ? chromaW : uStride;
+  const int32_t vs = vStride == 0 ? chromaW : vStride;
+  if (ys < frameW || us < chromaW || vs < chromaW) {
+    TRACE(Error, "onRenderData") << "invalid frame: strides " << yStride << "," << uStride << ","
+                                 << vStride << " below the plane widths " << frameW << ","
+                                 << chromaW;
+    return;
+  }
+  onRenderData(TightPlane(0, y, ys, frameW, frameH), TightPlane(1, u, us, chromaW, chromaH),
+               TightPlane(2, v, vs, chromaW, chromaH), frameW, frameH);
+}
+
+// The plane as rows of exactly `width` bytes: itself when it already is,
+// else a copy in the core's buffer for that plane.
+const uint8_t* EGLCore::TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
+                                   int32_t height) {
+  if (stride == width)
+    return plane;
+  std::vector<uint8_t>& tight = repacked[index];
+  tight.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  for (int32_t row = 0; row < height; ++row)
+    memcpy(&tight[static_cast<size_t>(row) * width], plane + static_cast<size_t>(row) * stride,
+           static_cast<size_t>(width));
+  return tight.data();
 }
 
 void EGLCore::UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,

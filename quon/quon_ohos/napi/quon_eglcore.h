@@ -5,6 +5,8 @@
 #include <GLES2/gl2.h>
 #include <stdint.h>
 
+#include <vector>
+
 // The drawing core of one renderer: owns the EGL display connection, the
 // window surface on the XComponent's native window, an OpenGL ES 2 context,
 // the YUV program and the three plane textures, and draws I420 frames fitted
@@ -34,6 +36,12 @@ class EGLCore {
   // ((frameW + 1) / 2) x ((frameH + 1) / 2) bytes each, rows tightly packed.
   void onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
                     int32_t frameW, int32_t frameH);
+  // The same, with rows `yStride`, `uStride` and `vStride` bytes apart, as
+  // decoders hand them over (0: the plane's width). Planes with padded rows
+  // are first copied tight into buffers the core keeps for the next frame;
+  // a stride below its plane's width is refused with a line, nothing drawn.
+  void onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
+                    int32_t frameH, int32_t yStride, int32_t uStride, int32_t vStride);
   // Clears the surface to black, presents it and drops the textures.
   void FillBlack();
   // Records the scale type for the next frame.
@@ -60,6 +68,8 @@ class EGLCore {
   void UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
                    const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
   void DrawQuad();
+  const uint8_t* TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
+                            int32_t height);
   bool MakeCurrent();
   void ReleaseCurrent();
   void ReleaseObj();
@@ -93,6 +103,8 @@ class EGLCore {
 
   // Whether this core holds a reference on `display` (see ReleaseDisplay).
   bool displayAcquired = false;
+  // Tight copies of padded planes (Y, U, V), kept from frame to frame.
+  std::vector<uint8_t> repacked[3];
 };
 
 #endif  // QUON_OHOS_NAPI_QUON_EGLCORE_H_

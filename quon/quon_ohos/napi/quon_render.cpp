@@ -293,7 +293,9 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
     const uint8_t* v = frame->VPlane();
     const int32_t width = frame->Width();
     const int32_t height = frame->Height();
-    m_eglCore->onRenderData(y, u, v, width, height);
+    // Rows as far apart as the engine's decoder laid them out.
+    m_eglCore->onRenderData(y, u, v, width, height, frame->YStride(), frame->UStride(),
+                            frame->VStride());
   }
   std::lock_guard<std::mutex> lock(m_captureMutex);
   if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)
