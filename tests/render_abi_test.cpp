@@ -149,10 +149,12 @@ TEST(RenderAbiTest, EverySlotLandsOnItsOperation) {
   std::vector<std::string> calls;
   EngineFrame frame(&calls);
   render->RenderFrame(&frame);
-  ASSERT_GE(calls.size(), 6u);
-  // Drawing reads the planes and the size; the armed capture copies the frame.
-  EXPECT_THAT(std::vector<std::string>(calls.begin(), calls.begin() + 6),
-              ElementsAre("DataY", "DataU", "DataV", "Width", "Height", "Copy"));
+  ASSERT_GE(calls.size(), 9u);
+  // Drawing reads the planes, the size and the row strides; the armed
+  // capture copies the frame.
+  EXPECT_THAT(std::vector<std::string>(calls.begin(), calls.begin() + 9),
+              ElementsAre("DataY", "DataU", "DataV", "Width", "Height", "StrideY", "StrideU",
+                          "StrideV", "Copy"));
   // The BMP writer converts the copy to 32-bit pixels: 4 x 4 x 4 bytes, rows of 16.
   EXPECT_THAT(calls, ::testing::Contains("ConvertTo 42475241 64 16"));
   for (const std::string& call : calls) {

@@ -185,6 +185,59 @@ TEST_F(LifecycleTest, SurfaceCreatedChangedTouchedAndDestroyed) {
   EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
 }
 
+// A 16:9 frame fitted into a 160x120 window, which then becomes 240x90:
+// after the changed callback the picture fills the new height with bars
+// left and right, where before it had bars above and below.
+TEST_F(LifecycleTest, AResizedSurfaceIsDrawnAtItsNewSize) {
+  auto window = ohos_desktop::X11Surface::Create(160, 120, "resize");
+  ASSERT_NE(window, nullptr);
+  ohos_desktop::ScopedXComponent component(
+      ohos_desktop::CreateXComponent("resized", 160, 120, window->NativeWindow()));
+  std::string id = "resized";
+  PluginRender* render = PluginRender::GetInstance(id);
+  render->SetNativeXComponent(component.get());
+  ohos_desktop::DispatchSurfaceCreated(component.get());
+  TestFrame::Counters counters;
+  TestFrame frame(64, 36, &counters, 200);
+  const auto grey = [](uint32_t pixel) { return (pixel >> 8 & 0xff) > 150; };
+  const auto draw_until = [&](const std::function<bool(const std::vector<uint32_t>&)>& ready) {
+    std::vector<uint32_t> pixels;
+    for (int attempt = 0; attempt < 300; ++attempt) {
+      render->RenderFrame(&frame);
+      pixels = window->ReadPixels();
+      if (!pixels.empty() && ready(pixels))
+        break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return pixels;
+  };
+  auto at = [&](const std::vector<uint32_t>& p, int x, int y) {
+    return p[static_cast<size_t>(y) * window->width() + x];
+  };
+  auto p = draw_until([&](const auto& px) { return grey(at(px, 80, 60)); });
+  EXPECT_FALSE(grey(at(p, 80, 5)));    // bar above
+  EXPECT_TRUE(grey(at(p, 5, 60)));     // full width
+
+  ASSERT_TRUE(window->Resize(240, 90));
+  ohos_desktop::SetXComponentSize(component.get(), 240, 90);
+  sink_.TakeLines();
+  ohos_desktop::DispatchSurfaceChanged(component.get());
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": OnSurfaceChanged: .width:height=240,90"));
+  EXPECT_EQ(render->width(), 240);
+  p = draw_until([&](const auto& px) { return grey(at(px, 120, 85)) && !grey(at(px, 10, 45)); });
+  EXPECT_TRUE(grey(at(p, 120, 2)));    // full height now
+  EXPECT_TRUE(grey(at(p, 120, 87)));
+  EXPECT_FALSE(grey(at(p, 20, 45)));   // bars left and right (40 pixels each)
+  EXPECT_FALSE(grey(at(p, 220, 45)));
+  EXPECT_TRUE(grey(at(p, 45, 45)));
+
+  // A changed callback with a size of 0 keeps the size drawn at.
+  ohos_desktop::SetXComponentSize(component.get(), 0, 0);
+  ohos_desktop::DispatchSurfaceChanged(component.get());
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": SetSurfaceSize: refused 0x0, keeping 240x90"));
+  ohos_desktop::DispatchSurfaceDestroyed(component.get());
+}
+
 TEST_F(LifecycleTest, CallbacksCreateRenderersForUnknownIds) {
   ohos_desktop::ScopedXComponent changed(ohos_desktop::CreateXComponent("fresh-changed", 8, 8, nullptr));
   ohos_desktop::ScopedXComponent touched(ohos_desktop::CreateXComponent("fresh-touch", 8, 8, nullptr));

@@ -175,6 +175,10 @@ std::vector<uint32_t> X11Surface::ReadPixels() {
   XSync(display_, False);
   XWindowAttributes attributes;
   if (!ReadableOnScreen(display_, window_, &attributes)) return {};
+  // The window's user (or window manager) may have resized it since: the
+  // size read here is the one the pixels have.
+  width_ = attributes.width;
+  height_ = attributes.height;
   XImage* image = XGetImage(display_, window_, 0, 0, static_cast<unsigned>(attributes.width),
                             static_cast<unsigned>(attributes.height), AllPlanes, ZPixmap);
   if (image == nullptr) return {};

@@ -562,6 +562,21 @@ void EGLCore::DeleteTexture() {
   _ytid = _utid = _vtid = 0;
 }
 
+void EGLCore::SetSurfaceSize(int32_t w, int32_t h) {
+  if (w < 1 || h < 1) {
+    TRACE(Error, "SetSurfaceSize") << "refused " << w << "x" << h << ", keeping " << width << "x"
+                                   << height;
+    return;
+  }
+  if (w == width && h == height)
+    return;
+  width = w;
+  height = h;
+  drawnAspectRatio = static_cast<float>(w) / static_cast<float>(h);
+  frameWidth = frameHeight = 0;  // the matrix is made again for the next frame
+  TRACE(Info, "SetSurfaceSize") << "w,h=" << width << "," << height << "," << drawnAspectRatio;
+}
+
 void EGLCore::SetScaleType(int32_t type) {
   TRACE(Info, "SetScaleType") << "before.type:" << pendingScaleType << ",new :" << type;
   pendingScaleType = type;

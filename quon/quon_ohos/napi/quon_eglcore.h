@@ -46,6 +46,10 @@ class EGLCore {
   void FillBlack();
   // Records the scale type for the next frame.
   void SetScaleType(int32_t type);
+  // The window surface now measures width x height pixels (a resize or a
+  // rotation): the next frame's viewport, aspect ratio and fit matrix follow
+  // it. Sizes below 1 are refused with a line; the old size stays.
+  void SetSurfaceSize(int32_t width, int32_t height);
 
   // The shader texts, byte for byte.
   static const char kVertexShader[];

@@ -203,8 +203,22 @@ void PluginRender::OnSurfaceCreated(OH_NativeXComponent* component, void* window
     m_eglCore->EglContextInit(window, m_width.load(), m_height.load());
 }
 
-void PluginRender::OnSurfaceChanged(OH_NativeXComponent*, void*) {
+// A resize or a rotation: the size is read as at creation, and the core
+// draws at it from the next frame on.
+void PluginRender::OnSurfaceChanged(OH_NativeXComponent* component, void* window) {
   PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceChanged");
+  uint64_t width = 0;
+  uint64_t height = 0;
+  if (component == nullptr ||
+      OH_NativeXComponent_GetXComponentSize(component, window, &width, &height) != 0)
+    return;
+  m_width = static_cast<int32_t>(width);
+  m_height = static_cast<int32_t>(height);
+  LOG(Info) << static_cast<const void*>(this) << ": " << "OnSurfaceChanged" << ": "
+            << ".width:height=" << m_width.load() << "," << m_height.load();
+  std::lock_guard<std::mutex> draw(m_drawMutex);
+  if (m_eglCore != nullptr && window == m_window.load())
+    m_eglCore->SetSurfaceSize(m_width.load(), m_height.load());
 }
 
 void PluginRender::OnSurfaceDestroyed(OH_NativeXComponent* component, void* window) {
@@ -294,8 +308,10 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
     const int32_t width = frame->Width();
     const int32_t height = frame->Height();
     // Rows as far apart as the engine's decoder laid them out.
-    m_eglCore->onRenderData(y, u, v, width, height, frame->YStride(), frame->UStride(),
-                            frame->VStride());
+    const int32_t yStride = frame->YStride();
+    const int32_t uStride = frame->UStride();
+    const int32_t vStride = frame->VStride();
+    m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride);
   }
   std::lock_guard<std::mutex> lock(m_captureMutex);
   if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)

@@ -42,9 +42,10 @@ class X11Surface {
   // did not apply it.
   bool Resize(int width, int height);
 
-  // The window's pixels as 0x00RRGGBB, row-major, top row first. Empty when
-  // the window is not viewable or not wholly on the screen (the server
-  // would refuse the read).
+  // The window's pixels as 0x00RRGGBB, row-major, top row first, at the
+  // window's current size (width() and height() follow it, also after a
+  // resize by someone else). Empty when the window is not viewable or not
+  // wholly on the screen (the server would refuse the read).
   std::vector<uint32_t> ReadPixels();
 
   // True for the window manager's request to close this window: the window
