@@ -41,6 +41,7 @@ EglApi DriverApi() {
   api.glPixelStorei = &::glPixelStorei;
   api.glShaderSource = &::glShaderSource;
   api.glTexImage2D = &::glTexImage2D;
+  api.glTexSubImage2D = &::glTexSubImage2D;
   api.glTexParameterf = &::glTexParameterf;
   api.glTexParameteri = &::glTexParameteri;
   api.glUniform1i = &::glUniform1i;

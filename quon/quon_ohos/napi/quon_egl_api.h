@@ -48,6 +48,7 @@ struct EglApi {
   decltype(&::glPixelStorei) glPixelStorei;
   decltype(&::glShaderSource) glShaderSource;
   decltype(&::glTexImage2D) glTexImage2D;
+  decltype(&::glTexSubImage2D) glTexSubImage2D;
   decltype(&::glTexParameterf) glTexParameterf;
   decltype(&::glTexParameteri) glTexParameteri;
   decltype(&::glUniform1i) glUniform1i;

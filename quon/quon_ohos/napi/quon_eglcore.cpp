@@ -197,6 +197,7 @@ bool EGLCore::CreateEnvironment() {
     return FailEnvironment();
   }
   LookUpLocations();
+  SetConstantState();
   ReleaseCurrent();
   return true;
 }
@@ -406,31 +407,22 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   Api().glViewport(0, 0, width, height);
   Api().glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
   Api().glClear(GL_COLOR_BUFFER_BIT);
-  Api().glUseProgram(program);
 
-  // Rows are tightly packed whatever the width: with the default alignment
-  // of 4, a plane whose width is not a multiple of 4 would be read past its
-  // end.
-  Api().glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
   // Integer division of the signed sum, as the planes are laid out.
   const int32_t chromaW = (frameW + 1) / 2;
   const int32_t chromaH = (frameH + 1) / 2;
-  UploadPlane(&_ytid, "ytid:", "EGLCore _ytid :  %{public}d", y, frameW, frameH);
-  UploadPlane(&_utid, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
-  UploadPlane(&_vtid, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
+  UploadPlane(0, &_ytid, "ytid:", "EGLCore _ytid :  %{public}d", y, frameW, frameH);
+  UploadPlane(1, &_utid, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
+  UploadPlane(2, &_vtid, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
 
-  Api().glUseProgram(program);
-  Api().glVertexAttribPointer(m_positionHandle, 2, GL_FLOAT, GL_FALSE, 8, kVertices);
-  Api().glEnableVertexAttribArray(m_positionHandle);
-  Api().glVertexAttribPointer(coordHandle, 2, GL_FLOAT, GL_FALSE, 8, kTexCoords);
-  Api().glEnableVertexAttribArray(coordHandle);
   if (frameW != frameWidth || frameH != frameHeight || scaleType != pendingScaleType)
     matraix(frameW, frameH);
   Api().glUniformMatrix4fv(matrixHandle, 1, GL_FALSE, texMatrix);
-  DrawQuad();
+  Api().glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 
+  // No glFinish: the swap flushes, and waiting here for the whole frame
+  // would hold the engine's thread for as long as the GPU draws.
   Api().glFlush();
-  Api().glFinish();
   Api().eglSwapBuffers(display, surface);
   ReleaseCurrent();
 }
@@ -468,36 +460,53 @@ const uint8_t* EGLCore::TightPlane(int index, const uint8_t* plane, int32_t stri
   return tight.data();
 }
 
-void EGLCore::UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
-                          const uint8_t* pixels, int32_t plane_width, int32_t plane_height) {
+// Everything of the context that stays the same from frame to frame, set
+// once with the program: the program itself, the unpack alignment, each
+// sampler's texture unit and the quad's attribute arrays.
+void EGLCore::SetConstantState() {
+  Api().glUseProgram(program);
+  // Rows are tightly packed whatever the width: with the default alignment
+  // of 4, a plane whose width is not a multiple of 4 would be read past its
+  // end.
+  Api().glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  Api().glUniform1i(yhandle, 0);
+  Api().glUniform1i(uhandle, 1);
+  Api().glUniform1i(vhandle, 2);
+  Api().glVertexAttribPointer(m_positionHandle, 2, GL_FLOAT, GL_FALSE, 8, kVertices);
+  Api().glEnableVertexAttribArray(m_positionHandle);
+  Api().glVertexAttribPointer(coordHandle, 2, GL_FLOAT, GL_FALSE, 8, kTexCoords);
+  Api().glEnableVertexAttribArray(coordHandle);
+}
+
+// Plane `unit` into its texture on texture unit `unit`: the texture and its
+// storage are made when missing or when the plane's size changed, and
+// otherwise only its pixels are replaced.
+void EGLCore::UploadPlane(int unit, GLuint* texture, const char* trace_name,
+                          const char* platform_format, const uint8_t* pixels,
+                          int32_t plane_width, int32_t plane_height) {
+  Api().glActiveTexture(GL_TEXTURE0 + unit);
   if (*texture == 0) {
     Api().glGenTextures(1, texture);
     TRACE(Info, "onRenderData") << trace_name << *texture;
     PLATFORM(LOG_ERROR, kNativeTag, platform_format, static_cast<int>(*texture));
+    Api().glBindTexture(GL_TEXTURE_2D, *texture);
+    Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9728.0f);  // GL_NEAREST
+    Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729.0f);  // GL_LINEAR
+    Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    textureWidth[unit] = textureHeight[unit] = 0;
+  } else {
+    Api().glBindTexture(GL_TEXTURE_2D, *texture);
   }
-  Api().glBindTexture(GL_TEXTURE_2D, *texture);
-  Api().glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, plane_width, plane_height, 0, GL_LUMINANCE,
-               GL_UNSIGNED_BYTE, pixels);
-  Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9728.0f);  // GL_NEAREST
-  Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729.0f);  // GL_LINEAR
-  Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-  Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-}
-
-// Binds the three planes to units 0..2 and draws the quad.
-void EGLCore::DrawQuad() {
-  Api().glActiveTexture(GL_TEXTURE0);
-  Api().glBindTexture(GL_TEXTURE_2D, _ytid);
-  Api().glUniform1i(yhandle, 0);
-  Api().glActiveTexture(GL_TEXTURE1);
-  Api().glBindTexture(GL_TEXTURE_2D, _utid);
-  Api().glUniform1i(uhandle, 1);
-  Api().glActiveTexture(GL_TEXTURE2);
-  Api().glBindTexture(GL_TEXTURE_2D, _vtid);
-  Api().glUniform1i(vhandle, 2);
-  Api().glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-  Api().glDisableVertexAttribArray(m_positionHandle);
-  Api().glDisableVertexAttribArray(coordHandle);
+  if (plane_width != textureWidth[unit] || plane_height != textureHeight[unit]) {
+    Api().glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, plane_width, plane_height, 0, GL_LUMINANCE,
+                       GL_UNSIGNED_BYTE, pixels);
+    textureWidth[unit] = plane_width;
+    textureHeight[unit] = plane_height;
+  } else {
+    Api().glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, plane_width, plane_height, GL_LUMINANCE,
+                          GL_UNSIGNED_BYTE, pixels);
+  }
 }
 
 void EGLCore::matraix(int32_t frameW, int32_t frameH) {

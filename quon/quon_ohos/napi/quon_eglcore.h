@@ -69,9 +69,9 @@ class EGLCore {
   void ForgetObjectsOfTerminatedDisplay(const char* operation);
   GLuint LinkProgram(GLuint vertex, GLuint fragment);
   void LookUpLocations();
-  void UploadPlane(GLuint* texture, const char* trace_name, const char* platform_format,
+  void SetConstantState();
+  void UploadPlane(int unit, GLuint* texture, const char* trace_name, const char* platform_format,
                    const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
-  void DrawQuad();
   const uint8_t* TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
                             int32_t height);
   bool MakeCurrent();
@@ -96,6 +96,8 @@ class EGLCore {
   GLuint _ytid = 0;              // plane textures; 0 = not yet created
   GLuint _utid = 0;
   GLuint _vtid = 0;
+  int32_t textureWidth[3] = {};   // the size each plane texture's storage has
+  int32_t textureHeight[3] = {};
   void* nativeWindow = nullptr;  // borrowed from the XComponent
   EGLDisplay display = nullptr;  // null = no environment
   EGLConfig config = nullptr;
