@@ -25,11 +25,14 @@ int AsInt(const void* handle) {
 
 #define PLATFORM(tag, ...) OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, tag, __VA_ARGS__)
 
-bool QueryXComponentId(OH_NativeXComponent* component, std::string* id) {
+bool QueryXComponentId(OH_NativeXComponent* component, std::string* id, int32_t* result) {
   char buffer[OH_XCOMPONENT_ID_LEN_MAX + 1];
   memset(buffer, 0, sizeof(buffer));
   uint64_t size = sizeof(buffer);
-  if (OH_NativeXComponent_GetXComponentId(component, buffer, &size) != 0)
+  const int32_t status = OH_NativeXComponent_GetXComponentId(component, buffer, &size);
+  if (result != nullptr)
+    *result = status;
+  if (status != 0)
     return false;
   id->assign(buffer, strnlen(buffer, sizeof(buffer)));
   return true;

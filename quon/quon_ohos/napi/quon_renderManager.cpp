@@ -1,7 +1,5 @@
 #include "quon_renderManager.h"
 
-#include <string.h>
-
 #include <mutex>
 
 #include "hilog/log.h"
@@ -119,14 +117,12 @@ bool PluginManager::Export(napi_env env, napi_value exports) {
              AsInt(component));
     return false;
   }
-  char idBuffer[OH_XCOMPONENT_ID_LEN_MAX + 1] = {};
-  uint64_t idSize = sizeof(idBuffer);
-  const int32_t idResult = OH_NativeXComponent_GetXComponentId(component, idBuffer, &idSize);
-  if (idResult != 0) {
+  std::string id;
+  int32_t idResult = 0;
+  if (!QueryXComponentId(component, &id, &idResult)) {
     PLATFORM(kManagerTag, " OH_NativeXComponent_GetXComponentId fail %{public}d", idResult);
     return false;
   }
-  std::string id(idBuffer, strnlen(idBuffer, sizeof(idBuffer)));
   LOG_AT(kFile, 67, Info) << "Export" << ": " << ".idstr:" << id
                           << ",nativeXComponent:" << static_cast<const void*>(component);
   PLATFORM(kManagerTag, "Export %{public}s", id.c_str());

@@ -16,8 +16,10 @@
 class EGLCore;
 
 // Asks the platform for `component`'s id through a zero-filled buffer of
-// OH_XCOMPONENT_ID_LEN_MAX + 1 bytes. False when the platform refuses.
-bool QueryXComponentId(OH_NativeXComponent* component, std::string* id);
+// OH_XCOMPONENT_ID_LEN_MAX + 1 bytes. False when the platform refuses; the
+// platform's result goes to `result` when given.
+bool QueryXComponentId(OH_NativeXComponent* component, std::string* id,
+                       int32_t* result = nullptr);
 
 // The renderer of one XComponent, keyed by the XComponent's id. Created on
 // first need through GetInstance, it follows its surface through the four
