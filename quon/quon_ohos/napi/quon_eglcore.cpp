@@ -6,16 +6,15 @@
 #include <map>
 #include <mutex>
 
-#include "hilog/log.h"
 #include "native_window/external_window.h"
 #include "quon_egl_api.h"
+#include "quon_platform_log.h"
 #include "rtc_base/logging.h"
 
 namespace {
 
-constexpr unsigned int kLogDomain = 0x101;
-constexpr const char* kNativeTag = "[NATIVE]";
-constexpr const char* kEglTag = "EGLCore";
+using namespace platform_log;  // the domain, tags and TruncatedToInt
+
 
 const EGLint kConfigAttribs[] = {
     EGL_SURFACE_TYPE, EGL_WINDOW_BIT,
@@ -32,11 +31,6 @@ const EGLint kContextAttribs[] = {EGL_CONTEXT_CLIENT_VERSION, 2, EGL_NONE};
 // at the top.
 const GLfloat kVertices[] = {-1.0f, 1.0f, 1.0f, 1.0f, -1.0f, -1.0f, 1.0f, -1.0f};
 const GLfloat kTexCoords[] = {0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
-
-// Handles appear in platform lines as integers.
-int AsInt(const void* handle) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
-}
 
 bool NativeWindowExists(void* window) {
   int32_t height = 0;
@@ -80,8 +74,6 @@ bool ReleaseDisplay(EGLDisplay display, bool held) {
 // The object's address, the operation, then the text.
 #define TRACE(severity, operation) \
   LOG(severity) << static_cast<const void*>(this) << ": " << operation << ": "
-#define PLATFORM(level, tag, ...) \
-  OH_LOG_Print(LOG_APP, level, kLogDomain, tag, __VA_ARGS__)
 
 const char EGLCore::kVertexShader[] =
     "varying vec2 interp_tc;\n"
@@ -189,7 +181,7 @@ bool EGLCore::CreateEnvironment() {
     return FailEnvironment();
   }
   TRACE(Info, "CreateEnvironment") << "context:" << context << ",suface:" << surface;
-  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: CreateEnvironment= %{public}d", AsInt(context));
+  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: CreateEnvironment= %{public}d", TruncatedToInt(context));
   program = CreateProgram();
   if (program == 0) {
     TRACE(Error, "CreateEnvironment") << "CreateProgram failed";

@@ -4,26 +4,18 @@
 
 #include <thread>
 
-#include "hilog/log.h"
 #include "quon_eglcore.h"
+#include "quon_platform_log.h"
 #include "quon_render_image.h"
 #include "rtc_base/logging.h"
 
 namespace {
 
-constexpr unsigned int kLogDomain = 0x101;
-constexpr const char* kNativeTag = "[NATIVE]";
-constexpr const char* kCallbackTag = "Callback";
+using namespace platform_log;  // the domain, tags and TruncatedToInt
+
 constexpr const char* kFile = "quon_render";
 
-// Handles appear in platform lines as integers.
-int AsInt(const void* handle) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
-}
-
 }  // namespace
-
-#define PLATFORM(tag, ...) OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, tag, __VA_ARGS__)
 
 bool QueryXComponentId(OH_NativeXComponent* component, std::string* id, int32_t* result) {
   char buffer[OH_XCOMPONENT_ID_LEN_MAX + 1];
@@ -106,7 +98,7 @@ PluginRender* PluginRender::FindInstanceAndObserve(const std::string& id,
 }
 
 void PluginRender::Release(std::string& id) {
-  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::Release");
+  PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>>>>>PluginRender::Release");
   PluginRender* render = GetInstance(id);
   LOG_AT(kFile, 512, Info) << "Release" << ": " << ".id:" << id << ",render:"
                            << static_cast<const void*>(render);
@@ -127,7 +119,7 @@ void PluginRender::Release(std::string& id) {
 // --- Construction and destruction -------------------------------------------------
 
 PluginRender::PluginRender(std::string& id) : m_id(id) {
-  PLATFORM(kNativeTag, ">>>>>>>>PluginRender111 %{public}s", m_id.c_str());
+  PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>PluginRender111 %{public}s", m_id.c_str());
   LOG_AT(kFile, 328, Info) << static_cast<const void*>(this) << ": " << "PluginRender" << ": "
                            << ".id=" << m_id << ",eglcore=" << static_cast<const void*>(m_eglCore);
   m_eglCore = new EGLCore;
@@ -138,7 +130,7 @@ PluginRender::PluginRender(std::string& id) : m_id(id) {
 }
 
 PluginRender::~PluginRender() {
-  PLATFORM(kNativeTag, ">>>>>>>>~PluginRender");
+  PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>~PluginRender");
   LOG_AT(kFile, 338, Info) << static_cast<const void*>(this) << ": " << "~PluginRender" << ": ";
   {
     std::lock_guard<std::mutex> draw(m_drawMutex);
@@ -179,8 +171,8 @@ void PluginRender::DropLastFrameLocked() {
 // --- Surface ------------------------------------------------------------------------
 
 void PluginRender::SetNativeXComponent(OH_NativeXComponent* component) {
-  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, kNativeTag,
-               "PluginRender::SetNativeXComponent %{public}d", AsInt(component));
+  PLATFORM(LOG_ERROR, kNativeTag, "PluginRender::SetNativeXComponent %{public}d",
+           TruncatedToInt(component));
   m_component = component;
   OH_NativeXComponent_RegisterCallback(component, &m_callback);
 }
@@ -190,7 +182,7 @@ void PluginRender::OnSurfaceCreated(OH_NativeXComponent* component, void* window
                            << ".component:" << static_cast<const void*>(component)
                            << ",window:" << window << ",width:height=" << m_width.load() << ","
                            << m_height.load();
-  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceCreated");
+  PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceCreated");
   uint64_t width = 0;
   uint64_t height = 0;
   const int32_t size_result = OH_NativeXComponent_GetXComponentSize(component, window, &width, &height);
@@ -198,8 +190,8 @@ void PluginRender::OnSurfaceCreated(OH_NativeXComponent* component, void* window
     m_width = static_cast<int32_t>(width);
     m_height = static_cast<int32_t>(height);
   }
-  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceCreated111111111111111111");
-  PLATFORM(kNativeTag, "PluginRender::SetNativeWindow %{public}d", AsInt(window));
+  PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceCreated111111111111111111");
+  PLATFORM(LOG_ERROR, kNativeTag, "PluginRender::SetNativeWindow %{public}d", TruncatedToInt(window));
   m_window = window;
   std::lock_guard<std::mutex> draw(m_drawMutex);
   if (size_result == 0 && m_eglCore != nullptr)
@@ -209,7 +201,7 @@ void PluginRender::OnSurfaceCreated(OH_NativeXComponent* component, void* window
 // A resize or a rotation: the size is read as at creation, and the core
 // draws at it from the next frame on.
 void PluginRender::OnSurfaceChanged(OH_NativeXComponent* component, void* window) {
-  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceChanged");
+  PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceChanged");
   uint64_t width = 0;
   uint64_t height = 0;
   if (component == nullptr ||
@@ -227,14 +219,14 @@ void PluginRender::OnSurfaceChanged(OH_NativeXComponent* component, void* window
 void PluginRender::OnSurfaceDestroyed(OH_NativeXComponent* component, void* window) {
   LOG_AT(kFile, 474, Info) << "OnSurfaceDestroyed" << ": " << ".component:"
                            << static_cast<const void*>(component) << ",window:" << window;
-  PLATFORM(kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceDestroyed");
+  PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceDestroyed");
   if (component == nullptr || window == nullptr) {
-    PLATFORM(kCallbackTag, "OnSurfaceDestroyedCB: component or window is null");
+    PLATFORM(LOG_ERROR, kCallbackTag, "OnSurfaceDestroyedCB: component or window is null");
     return;
   }
   std::string id;
   if (!QueryXComponentId(component, &id)) {
-    PLATFORM(kCallbackTag, "OnSurfaceDestroyedCB: Unable to get XComponent id");
+    PLATFORM(LOG_ERROR, kCallbackTag, "OnSurfaceDestroyedCB: Unable to get XComponent id");
     return;
   }
   LOG_AT(kFile, 489, Info) << static_cast<const void*>(this) << ": " << "OnSurfaceDestroyed"
@@ -252,7 +244,7 @@ namespace {
 PluginRender* OpenCallback(OH_NativeXComponent* component, const char* name, int first_line,
                            int id_line) {
   LOG_AT(kFile, first_line, Info) << name << ": " << ".";
-  PLATFORM(kNativeTag, "%{public}s", name);
+  PLATFORM(LOG_ERROR, kNativeTag, "%{public}s", name);
   std::string id;
   if (!QueryXComponentId(component, &id))
     return nullptr;
@@ -286,7 +278,7 @@ void PluginRender::DispatchTouchEventCB(OH_NativeXComponent* component, void*) {
 
 void PluginRender::SetSize(int width, int height) {
   InFlight call(this);
-  PLATFORM(kNativeTag, "PluginRender::SetSize %{public}d,%{public}d", m_width.load(),
+  PLATFORM(LOG_ERROR, kNativeTag, "PluginRender::SetSize %{public}d,%{public}d", m_width.load(),
            m_height.load());
   m_width = width;
   m_height = height;
@@ -368,7 +360,7 @@ int PluginRender::ReservedOp7(...) { return 0; }
 int PluginRender::FillBlack() {
   InFlight call(this);
   LOG_AT(kFile, 363, Info) << static_cast<const void*>(this) << ": " << "FillBlack" << ": " << ".";
-  PLATFORM(kNativeTag, ">>>>>>>>FillBlack");
+  PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>FillBlack");
   std::lock_guard<std::mutex> draw(m_drawMutex);
   if (m_eglCore != nullptr)
     m_eglCore->FillBlack();

@@ -2,15 +2,14 @@
 
 #include <mutex>
 
-#include "hilog/log.h"
+#include "quon_platform_log.h"
 #include "quon_render_logfile.h"
 #include "rtc_base/logging.h"
 
 namespace {
 
-constexpr unsigned int kLogDomain = 0x101;
-constexpr const char* kInitTag = "[Initrender]";
-constexpr const char* kManagerTag = "PluginManager";
+using namespace platform_log;  // the domain, tags and TruncatedToInt
+
 constexpr const char* kFile = "quon_renderManager";
 constexpr const char* kXComponentProperty = "__NATIVE_XCOMPONENT_OBJ__";
 
@@ -19,10 +18,6 @@ constexpr const char* kXComponentProperty = "__NATIVE_XCOMPONENT_OBJ__";
 std::mutex& ManagerMutex() {
   static std::mutex* const mutex = new std::mutex;
   return *mutex;
-}
-
-int AsInt(const void* handle) {
-  return static_cast<int>(reinterpret_cast<intptr_t>(handle));
 }
 
 // An empty id names no renderer: the call is refused with one line.
@@ -34,8 +29,6 @@ bool RefusedEmptyId(const std::string& id, const char* operation) {
 }
 
 }  // namespace
-
-#define PLATFORM(tag, ...) OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, tag, __VA_ARGS__)
 
 PluginManager* PluginManager::m_instance = nullptr;
 std::unordered_map<std::string, OH_NativeXComponent*> PluginManager::m_nativeXComponentMap;
@@ -58,13 +51,13 @@ PluginManager* PluginManager::GetInstance() {
 namespace {
 
 napi_value ModuleInit(napi_env env, napi_value exports) {
-  PLATFORM(kInitTag, "--------begin-------");
+  PLATFORM(LOG_ERROR, kInitTag, "--------begin-------");
   if (env == nullptr || exports == nullptr) {
-    PLATFORM(kInitTag, "env or exports is null");
+    PLATFORM(LOG_ERROR, kInitTag, "env or exports is null");
     return exports;
   }
   const bool bound = PluginManager::GetInstance()->Export(env, exports);
-  PLATFORM(kInitTag, "---------end--------%{public}d", bound ? 1 : 0);
+  PLATFORM(LOG_ERROR, kInitTag, "---------end--------%{public}d", bound ? 1 : 0);
   return exports;
 }
 
@@ -88,7 +81,7 @@ __attribute__((constructor)) void RegisterModule() {
 
 bool PluginManager::Export(napi_env env, napi_value exports) {
   if (env == nullptr || exports == nullptr) {
-    PLATFORM(kManagerTag, "Export: env or exports is null");
+    PLATFORM(LOG_ERROR, kManagerTag, "Export: env or exports is null");
     return false;
   }
   LOG_AT(kFile, 35, Info) << "Export" << ": " << ".";
@@ -98,43 +91,43 @@ bool PluginManager::Export(napi_env env, napi_value exports) {
     const napi_status status =
         napi_get_named_property(env, exports, kXComponentProperty, &exportInstance);
     if (status != napi_ok) {
-      PLATFORM(kManagerTag, "Export: napi_get_named_property fail %{public}d", status);
+      PLATFORM(LOG_ERROR, kManagerTag, "Export: napi_get_named_property fail %{public}d", status);
       return false;
     }
   }
   napi_valuetype type = napi_undefined;
   const napi_status typeStatus = napi_typeof(env, exportInstance, &type);
   if (typeStatus != napi_ok) {
-    PLATFORM(kManagerTag, "napi_typeof failed  %{public}d", typeStatus);
+    PLATFORM(LOG_ERROR, kManagerTag, "napi_typeof failed  %{public}d", typeStatus);
     return false;
   }
-  PLATFORM(kManagerTag, "napi_typeof is  %{public}d", type);
+  PLATFORM(LOG_ERROR, kManagerTag, "napi_typeof is  %{public}d", type);
   OH_NativeXComponent* component = nullptr;
   const napi_status unwrapStatus =
       napi_unwrap(env, exportInstance, reinterpret_cast<void**>(&component));
   if (unwrapStatus != napi_ok) {
-    PLATFORM(kManagerTag, "Export: napi_unwrap fail %{public}d=%{public}d", unwrapStatus,
-             AsInt(component));
+    PLATFORM(LOG_ERROR, kManagerTag, "Export: napi_unwrap fail %{public}d=%{public}d", unwrapStatus,
+             TruncatedToInt(component));
     return false;
   }
   std::string id;
   int32_t idResult = 0;
   if (!QueryXComponentId(component, &id, &idResult)) {
-    PLATFORM(kManagerTag, " OH_NativeXComponent_GetXComponentId fail %{public}d", idResult);
+    PLATFORM(LOG_ERROR, kManagerTag, " OH_NativeXComponent_GetXComponentId fail %{public}d", idResult);
     return false;
   }
   LOG_AT(kFile, 67, Info) << "Export" << ": " << ".idstr:" << id
                           << ",nativeXComponent:" << static_cast<const void*>(component);
-  PLATFORM(kManagerTag, "Export %{public}s", id.c_str());
+  PLATFORM(LOG_ERROR, kManagerTag, "Export %{public}s", id.c_str());
   if (id.empty()) {
     // No renderer can exist for an empty id, so there is nothing to bind.
-    PLATFORM(kManagerTag, "Export: empty XComponent id");
+    PLATFORM(LOG_ERROR, kManagerTag, "Export: empty XComponent id");
     return false;
   }
   GetInstance()->SetNativeXComponent(id, component);
   PluginRender* render = PluginRender::GetInstance(id);
   render->SetNativeXComponent(component);
-  PLATFORM(kManagerTag, "Export end");
+  PLATFORM(LOG_ERROR, kManagerTag, "Export end");
   return true;
 }
 
@@ -189,18 +182,17 @@ bool PluginManager::SetScaleType(std::string& id, int type) {
 }
 
 void* PluginManager::GetNativeWindow(std::string& id) {
-  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, "GetNativeWindow", "GetNativeWindow id %{public}s",
-               id.c_str());
+  PLATFORM(LOG_ERROR, kWindowTag, "GetNativeWindow id %{public}s", id.c_str());
   PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/true);
   if (!render)
     return nullptr;
   void* window = render->window();
-  PLATFORM("[NATIVE]", "PluginRender::SetNativeWindow %{public}d", AsInt(window));
+  PLATFORM(LOG_ERROR, kNativeTag, "PluginRender::SetNativeWindow %{public}d", TruncatedToInt(window));
   return window;
 }
 
 void PluginManager::InitLogFile(const std::string& path, ILogRenderListener* listener) {
-  PLATFORM(kManagerTag, "InitLogFile %{public}s", path.c_str());
+  PLATFORM(LOG_ERROR, kManagerTag, "InitLogFile %{public}s", path.c_str());
   CallbLogSink::setRenderLogFile(path, listener);
   m_logListener = listener;
 }

@@ -7,14 +7,14 @@
 #include <string>
 #include <thread>
 
-#include "hilog/log.h"
+#include "quon_platform_log.h"
 #include "rtc_base/socketserver.h"
 #include "rtc_base/timeutils.h"
 
 namespace {
 
-constexpr unsigned int kLogDomain = 0x101;
-constexpr const char* kNativeTag = "[NATIVE]";
+using namespace platform_log;  // the domain, tags and TruncatedToInt
+
 constexpr const char* kLogConfiguration = "verbose realtstamp";
 
 // The sink's own threshold: the first severity other than "none" named in
@@ -48,14 +48,14 @@ void CallbLogSink::CreateInstance() {
   if (instance_.load() != nullptr)
     return;
   auto* sink = new CallbLogSink;
-  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, kNativeTag, "CallbLogSink init");
+  PLATFORM(LOG_ERROR, kNativeTag, "CallbLogSink init");
   sink->Init();
   instance_.store(sink);
 }
 
 bool CallbLogSink::setRenderLogFile(const std::string& path, ILogRenderListener* listener) {
-  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, kNativeTag, "setRenderLogFile listener=%{public}p",
-               static_cast<void*>(listener));
+  PLATFORM(LOG_ERROR, kNativeTag, "setRenderLogFile listener=%{public}p",
+           static_cast<void*>(listener));
   CreateInstance();
   instance_.load()->SetListener(path, listener);
   return true;
@@ -81,7 +81,7 @@ void CallbLogSink::Init() {
 }
 
 CallbLogSink::~CallbLogSink() {
-  OH_LOG_Print(LOG_APP, LOG_ERROR, kLogDomain, kNativeTag, "CallbLogSink uninit");
+  PLATFORM(LOG_ERROR, kNativeTag, "CallbLogSink uninit");
   started_ = false;
   // Unregistered first, outside lock_: the logging core calls OnLogMessage
   // under its own lock, which must never wait for ours.
