@@ -20,11 +20,11 @@
 #include "checks.h"
 #include "desktop/hilog_records.h"
 #include "desktop/host_shell.h"
+#include "engine/clock.h"
 #include "engine/video_source.h"
 #include "options.h"
 #include "png_writer.h"
 #include "quon_renderManager.h"
-#include "rtc_base/timeutils.h"
 #include "window_engine.h"
 #include "window_watch.h"
 
@@ -111,7 +111,7 @@ class LogListener : public ILogRenderListener {
     if (file_ == nullptr)
       return;
     fputs(line.c_str(), file_);
-    const int64_t now = rtc::MonotonicNanos();
+    const int64_t now = engine::MonotonicNanos();
     if (now - last_flush_ns_ >= kSecond)
       FlushLocked(now);
   }
@@ -123,7 +123,7 @@ class LogListener : public ILogRenderListener {
   bool Flush() {
     std::lock_guard<std::mutex> lock(mutex_);
     if (file_ != nullptr)
-      FlushLocked(rtc::MonotonicNanos());
+      FlushLocked(engine::MonotonicNanos());
     return file_ == nullptr || ferror(file_) == 0;
   }
 
@@ -316,7 +316,7 @@ class Player {
   // surface recreations, windows destroyed from outside, a stop signal and
   // the end of a timed play, until all engines end.
   void Play() {
-    start_ns_ = rtc::MonotonicNanos();
+    start_ns_ = engine::MonotonicNanos();
     for (auto& engine : engines_)
       engine->Start();
     const int64_t recreate_step =
@@ -330,7 +330,7 @@ class Player {
     bool stopping = false;
     Progress progress{0, start_ns_};
     while (!AllFinished()) {
-      const int64_t now = rtc::MonotonicNanos();
+      const int64_t now = engine::MonotonicNanos();
       if (!stopping && (g_stop_signal != 0 || (duration_ns > 0 && now - start_ns_ >= duration_ns))) {
         for (auto& engine : engines_)
           engine->Stop();
@@ -345,7 +345,7 @@ class Player {
           RecreateSurface(*engines_[next_window]);
         next_window = (next_window + 1) % engines_.size();
         // A slow UI thread lowers the rate rather than bunching recreations.
-        next_recreate = std::max(next_recreate + recreate_step, rtc::MonotonicNanos());
+        next_recreate = std::max(next_recreate + recreate_step, engine::MonotonicNanos());
       }
       if (now >= next_progress) {
         ReportProgress(&progress);
@@ -363,10 +363,10 @@ class Player {
       }
       int64_t wait_ns = 10000000;
       if (recreate_step > 0 && !stopping)
-        wait_ns = std::min(wait_ns, next_recreate - rtc::MonotonicNanos());
+        wait_ns = std::min(wait_ns, next_recreate - engine::MonotonicNanos());
       std::this_thread::sleep_for(std::chrono::nanoseconds(std::max<int64_t>(wait_ns, 0)));
     }
-    end_ns_ = rtc::MonotonicNanos();
+    end_ns_ = engine::MonotonicNanos();
     for (auto& engine : engines_)
       engine->Join();
   }
@@ -382,7 +382,7 @@ class Player {
   };
   // Frames per second of one window: several windows are averaged, not summed.
   void ReportProgress(Progress* last) {
-    const int64_t now = rtc::MonotonicNanos();
+    const int64_t now = engine::MonotonicNanos();
     const int64_t frames = TotalRendered();
     int64_t playing = 0;
     for (auto& engine : engines_)

@@ -7,8 +7,8 @@
 #include <chrono>
 
 #include "checks.h"
+#include "engine/clock.h"
 #include "quon_renderManager.h"
-#include "rtc_base/timeutils.h"
 
 namespace player {
 
@@ -145,7 +145,7 @@ void WindowEngine::Run() {
   const int64_t limit = options_.frames > 0                       ? options_.frames
                         : options_.input.empty() && !options_.Loops() ? kPatternFrames
                                                                       : INT64_MAX;
-  int64_t start_ns = rtc::MonotonicNanos();
+  int64_t start_ns = engine::MonotonicNanos();
   int64_t index = 0;
   for (; index < limit && !stop_; ++index) {
     // The frames' times move on by the pause: none falls due during it.
@@ -166,7 +166,7 @@ void WindowEngine::Run() {
     // The first frame's time on the window starts when it gets there:
     // setting up the surface must not make the next frames late.
     if (index == 0 && fps_ > 0)
-      start_ns = rtc::MonotonicNanos();
+      start_ns = engine::MonotonicNanos();
   }
   // The play's length without its pauses (start_ns moved on by each): the
   // last frame is on show until the next one would have been due.
@@ -178,13 +178,13 @@ void WindowEngine::Run() {
 
 // Returns how long the pause lasted.
 int64_t WindowEngine::WaitWhilePaused() {
-  const int64_t paused_at = rtc::MonotonicNanos();
+  const int64_t paused_at = engine::MonotonicNanos();
   while (paused_ && !stop_) {
     if (redraw_.exchange(false))
       Redraw();
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return rtc::MonotonicNanos() - paused_at;
+  return engine::MonotonicNanos() - paused_at;
 }
 
 // While paused: a scale change shows on the held frame at once, and a fill
@@ -240,7 +240,7 @@ bool WindowEngine::Pace(int64_t index, int64_t start_ns) {
     return true;
   const double interval = kNanosPerSecond / fps_;
   const int64_t due = start_ns + static_cast<int64_t>(index * interval);
-  const int64_t now = rtc::MonotonicNanos();
+  const int64_t now = engine::MonotonicNanos();
   if (now < due)
     std::this_thread::sleep_for(std::chrono::nanoseconds(due - now));
   return now <= due + static_cast<int64_t>(interval);
@@ -307,7 +307,7 @@ void WindowEngine::Present(int64_t frame_number) {
         render_->CaptureImage(capture_path, options_.quality);
       }
       render_->RenderFrame(source_->frame());
-      last_frame_ns_ = rtc::MonotonicNanos();
+      last_frame_ns_ = engine::MonotonicNanos();
       ++frames_rendered_;
       redraw_ = false;
     }
