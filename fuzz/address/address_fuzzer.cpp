@@ -26,23 +26,16 @@
 #include <algorithm>
 #include <string>
 
+#include "fuzz_check.h"
 #include "rtc_base/nethelpers.h"
 
 namespace {
 
+// Names this target in invariant reports.
+[[maybe_unused]] const bool kNamed = (fuzz_check::g_target = "address fuzzer", true);
+
 using rtc::IPAddress;
 using rtc::SocketEndpoint;
-
-[[noreturn]] void Fail(const char* what) {
-  fprintf(stderr, "address fuzzer: invariant broken: %s\n", what);
-  abort();
-}
-
-#define CHECK_OR_FAIL(ok, what) \
-  do {                          \
-    if (!(ok))                  \
-      Fail(what);               \
-  } while (0)
 
 bool SameEndpoint(const SocketEndpoint& a, const SocketEndpoint& b) {
   return a.host_name == b.host_name && a.ip == b.ip && a.port == b.port &&

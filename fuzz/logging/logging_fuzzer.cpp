@@ -32,6 +32,7 @@
 #include <utility>
 #include <vector>
 
+#include "fuzz_check.h"
 #include "rtc_base/logging.h"
 
 namespace {
@@ -52,24 +53,19 @@ constexpr int kInnerLine = 7;
 // pointer at start-up or write the descriptor), so their reports stay
 // visible, and swapping costs no system call.
 FILE* g_real_stderr = nullptr;
+
+// Names this target in invariant reports, which go to the real stderr.
+[[maybe_unused]] const bool kNamed = (fuzz_check::g_target = "logging fuzzer",
+                                      fuzz_check::g_before_report =
+                                          [] {
+                                            if (g_real_stderr != nullptr)
+                                              stderr = g_real_stderr;
+                                          },
+                                      true);
 FILE* g_capture = nullptr;
 char* g_captured = nullptr;  // the memory stream's buffer and size
 size_t g_captured_size = 0;
 size_t g_captured_taken = 0;
-
-[[noreturn]] void Fail(const std::string& what) {
-  if (g_real_stderr != nullptr)
-    stderr = g_real_stderr;
-  fprintf(stderr, "logging fuzzer: invariant broken: %s\n", what.c_str());
-  abort();
-}
-
-// The message is built only when the check fails: checks run on every line.
-#define CHECK_OR_FAIL(ok, what) \
-  do {                          \
-    if (!(ok))                  \
-      Fail(what);               \
-  } while (0)
 
 // --- What the core is expected to do ----------------------------------------
 
@@ -431,7 +427,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   g_real_stderr = stderr;
   g_capture = open_memstream(&g_captured, &g_captured_size);
   if (g_capture == nullptr)
-    Fail("cannot open the stderr capture");
+    fuzz_check::Fail("cannot open the stderr capture");
   g_captured_taken = 0;
   rtc::logging_internal::ResetForTesting();
   Model model;

@@ -19,8 +19,12 @@
 #include <string>
 
 #include "engine/video_source.h"
+#include "fuzz_check.h"
 
 namespace {
+
+// Names this target in invariant reports.
+[[maybe_unused]] const bool kNamed = (fuzz_check::g_target = "video readers fuzzer", true);
 
 using engine::I420Frame;
 using engine::VideoSource;
@@ -35,17 +39,6 @@ constexpr int kMaxDimension = 16384;
 
 int g_file = -1;  // a memfd holding the current input
 std::string g_path;
-
-[[noreturn]] void Fail(const std::string& what) {
-  fprintf(stderr, "video readers fuzzer: invariant broken: %s\n", what.c_str());
-  abort();
-}
-
-#define CHECK_OR_FAIL(ok, what) \
-  do {                          \
-    if (!(ok))                  \
-      Fail(what);               \
-  } while (0)
 
 size_t FrameBytes(int w, int h) {
   return static_cast<size_t>(w) * h +
@@ -78,7 +71,7 @@ void CheckFrame(const I420Frame& frame, int w, int h, const uint8_t* data) {
 void WriteInput(const uint8_t* data, size_t size) {
   if (ftruncate(g_file, 0) != 0 ||
       (size > 0 && pwrite(g_file, data, size, 0) != static_cast<ssize_t>(size)))
-    Fail("cannot write the input file");
+    fuzz_check::Fail("cannot write the input file");
 }
 
 // --- Raw I420 ---------------------------------------------------------------
