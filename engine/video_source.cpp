@@ -103,6 +103,7 @@ class Y4mSource : public VideoSource {
     fps_ = header.fps;
     pixel_aspect_ = static_cast<double>(header.aspect_num) / header.aspect_den;
     interlacing_ = header.interlacing;
+    full_range_ = header.full_range;
   }
 
   Status Next() override {
@@ -291,7 +292,13 @@ bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* err
           header->aspect_den = static_cast<int>(den);
         }
         break;
-      default: break;  // comments (X) and anything newer: not needed to play
+      case 'X':
+        if (value == "COLORRANGE=FULL")
+          header->full_range = true;
+        else if (value == "COLORRANGE=LIMITED")
+          header->full_range = false;
+        break;  // other comments: not needed to play
+      default: break;  // anything newer: not needed to play
     }
   }
   if (!ValidSize(header->width, header->height)) {

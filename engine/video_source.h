@@ -42,12 +42,16 @@ class VideoSource {
   // bottom field first, 'm' mixed, '?' not said.
   double pixel_aspect() const { return pixel_aspect_; }
   char interlacing() const { return interlacing_; }
+  // Whether the samples use the full range 0..255 (a y4m file's
+  // XCOLORRANGE=FULL); otherwise they are limited range, Y 16..235.
+  bool full_range() const { return full_range_; }
 
  protected:
   std::unique_ptr<I420Frame> frame_;
   double fps_ = 0;
   double pixel_aspect_ = 1;
   char interlacing_ = 'p';
+  bool full_range_ = false;
   int64_t frames_read_ = 0;
   std::string error_;
 };
@@ -79,6 +83,7 @@ struct Y4mHeader {
   std::string chroma = "420jpeg";
   char interlacing = 'p';
   int aspect_num = 1, aspect_den = 1;  // 0:0 (unknown) is kept as 1:1
+  bool full_range = false;             // XCOLORRANGE=FULL; limited otherwise
 };
 bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* error);
 

@@ -451,6 +451,35 @@ TEST_F(CaptureTest, JpegDecodesToTheFramePlanes) {
   }
 }
 
+// A limited-range levels clip (left half Y 16, right half Y 235): captured
+// as limited it is stretched to the full range a JFIF file is read in, so
+// black decodes to at most 3 and white to at least 252; captured as it is,
+// its levels stay where they were.
+TEST_F(CaptureTest, LimitedRangeJpegIsStretchedToFullRange) {
+  const int w = 32, h = 16;
+  std::vector<uint8_t> y(w * h), uv((w / 2) * (h / 2), 128);
+  for (int row = 0; row < h; ++row)
+    for (int col = 0; col < w; ++col)
+      y[row * w + col] = col < w / 2 ? 16 : 235;
+  auto frame = I420Frame::Wrap(w, h, y.data(), 0, uv.data(), 0, uv.data(), 0);
+  for (bool limited : {true, false}) {
+    SCOPED_TRACE(limited ? "limited" : "as it is");
+    const std::string path = Path(limited ? "levels_limited.jpg" : "levels.jpg");
+    ASSERT_TRUE(Render2SaveImage(frame.get(), path, 95, limited));
+    const DecodedJpeg jpeg = DecodeJpeg(path);
+    ASSERT_EQ(jpeg.error, "");
+    const std::vector<uint8_t> luma = jpeg.Plane(0);
+    const int black = luma[8 * w + 4], white = luma[8 * w + 27];
+    if (limited) {
+      EXPECT_LE(black, 3);
+      EXPECT_GE(white, 252);
+    } else {
+      EXPECT_NEAR(black, 16, 3);
+      EXPECT_NEAR(white, 235, 3);
+    }
+  }
+}
+
 TEST_F(CaptureTest, JpegQualityIsClampedToOneToHundred) {
   GuardedFrame f(64, 48, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
   std::vector<uint16_t> tables[5];

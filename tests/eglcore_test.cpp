@@ -301,6 +301,42 @@ TEST_F(EGLCoreTest, FlatFramesRenderTheShaderColour) {
   }
 }
 
+// A levels clip in limited range: black (Y 16), white (Y 235) and pure red.
+// Described as limited they reach the ends of the scale; undescribed they
+// are drawn exactly as the specified formula gives, as before.
+TEST_F(EGLCoreTest, LimitedRangeFramesReachTrueBlackAndWhite) {
+  const ColourCase levels[] = {{"black", 16, 128, 128}, {"white", 235, 128, 128},
+                               {"red", 81, 90, 240}};
+  auto window = Window(48, 32);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 48, 32));
+  for (bool described : {true, false}) {
+    core.SetColorDescription(described, false);
+    for (const ColourCase& c : levels) {
+      SCOPED_TRACE(testing::Message() << c.name << (described ? " limited" : " undescribed"));
+      Frame frame(48, 32, c.y, c.u, c.v);
+      frame.Draw(core);
+      const Rgb formula = ShaderRgb(c.y, c.u, c.v);
+      const auto pixels = PixelsWhen(*window, [&](const auto& p) {
+        const Rgb got = RgbOf(At(p, *window, 24, 16));
+        return described ? (c.y == 16 ? got.r <= 2 : got.r >= 250)
+                         : std::abs(got.r - formula.r) <= 2;
+      });
+      const Rgb got = RgbOf(At(pixels, *window, 24, 16));
+      if (!described) {
+        ExpectNear(got, formula, 2, "the specified formula");
+      } else if (c.y == 16) {
+        EXPECT_LE(std::max({got.r, got.g, got.b}), 2);
+      } else if (c.y == 235) {
+        EXPECT_GE(std::min({got.r, got.g, got.b}), 253);
+      } else {
+        EXPECT_GE(got.r, 250);
+        EXPECT_LE(std::max(got.g, got.b), 8);
+      }
+    }
+  }
+}
+
 // --- Drawing: geometry ----------------------------------------------------------
 
 // A 64x36 (16:9) frame: red in the left eighth, blue in the right eighth,

@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <gmock/gmock.h>
@@ -98,6 +99,29 @@ TEST_F(ManagerTest, ScaleTypesOneToThreeOnlyForRegisteredRenderers) {
   }
   std::string empty;
   EXPECT_FALSE(manager_->SetScaleType(empty, 1));
+  PluginRender::Release(id);
+}
+
+// A colour description needs a renderer and known values; once set it
+// stays with the id, so the renderer of the next surface starts with it.
+TEST_F(ManagerTest, ColourDescriptionIsCheckedAndKeptForTheId) {
+  std::string id = "colour";
+  EXPECT_FALSE(manager_->SetColorDescription(id, kColorRangeLimited, kColorMatrixBt709));
+  EXPECT_TRUE(test_support::AnyContains(sink_.lines(), "SetColorDescription: refused, no renderer"));
+  EXPECT_EQ(manager_->FindRender(id), nullptr);
+  PluginRender* render = manager_->GetRender(id);
+  for (auto [range, matrix] : {std::pair{2, 601}, {-1, 601}, {0, 0}, {1, 2020}})
+    EXPECT_FALSE(manager_->SetColorDescription(id, range, matrix)) << range << "," << matrix;
+  EXPECT_FALSE(Peek(*render->eglCore()).limitedRange());
+  EXPECT_TRUE(manager_->SetColorDescription(id, kColorRangeLimited, kColorMatrixBt709));
+  EXPECT_TRUE(Peek(*render->eglCore()).limitedRange());
+  EXPECT_TRUE(Peek(*render->eglCore()).bt709());
+  PluginRender::Release(id);
+  render = manager_->GetRender(id);  // the next surface's renderer
+  EXPECT_TRUE(Peek(*render->eglCore()).limitedRange());
+  EXPECT_TRUE(Peek(*render->eglCore()).bt709());
+  EXPECT_TRUE(manager_->SetColorDescription(id, kColorRangeFull, kColorMatrixBt601));
+  EXPECT_FALSE(Peek(*render->eglCore()).limitedRange());
   PluginRender::Release(id);
 }
 

@@ -32,6 +32,8 @@ class EGLCoreTestPeer {
   const GLfloat* texMatrix() const { return core_.texMatrix; }
   int32_t scaleType() const { return core_.scaleType; }
   int32_t pendingScaleType() const { return core_.pendingScaleType; }
+  bool limitedRange() const { return core_.limitedRange; }
+  bool bt709() const { return core_.bt709; }
 
  private:
   const EGLCore& core_;

@@ -109,6 +109,18 @@ const std::map<std::string, ValueOption>& ValueOptions() {
                      return true;
                    },
                    "stretch, fit or fill"}},
+      {"--range", {[](const std::string& v, Options* o) {
+                     if (v != "full" && v != "limited") return false;
+                     o->color_range = v == "full" ? 0 : 1;
+                     return true;
+                   },
+                   "full or limited"}},
+      {"--matrix", {[](const std::string& v, Options* o) {
+                      if (v != "601" && v != "709") return false;
+                      o->color_matrix = v == "601" ? 601 : 709;
+                      return true;
+                    },
+                    "601 or 709"}},
       {"--id", {[](const std::string& v, Options* o) {
                   o->id = v;
                   return !v.empty() && v.size() <= 100;
@@ -300,6 +312,9 @@ INPUT                  a .y4m file (8-bit 4:2:0), a raw I420 .yuv file (with --s
                        by a y4m file's pixel aspect, and shrunk to fit the screen)
   --scale stretch|fit|fill   how the frame is fitted into the window (default fit;
                        stretch for a y4m file with non-square pixels)
+  --range full|limited colour range of the frames (default: a y4m file's
+                       XCOLORRANGE tag, else limited, as decoders give)
+  --matrix 601|709     colour matrix of the frames (default 601)
   --id NAME            XComponent id, 1..100 characters (default "player";
                        NAME-1..NAME-N with --windows)
   --windows N          N windows (1..16), each fed by its own engine thread; they

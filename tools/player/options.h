@@ -25,6 +25,8 @@ struct Options {
   int surface_width = 0, surface_height = 0;  // 0: the frame size
   int scale = 2;                              // 1 stretch, 2 fit, 3 fill
   bool scale_given = false;
+  int color_range = -1;   // -1: the input's (a y4m's XCOLORRANGE, else limited); 0 full, 1 limited
+  int color_matrix = 601; // 601 or 709
   std::string id = "player";
   int windows = 1;
   std::vector<Capture> captures;

@@ -134,6 +134,11 @@ void WindowEngine::Attach() {
       render->AddObserver(this);
     }
     PluginManager::GetInstance()->SetScaleType(id, scale_.load());
+    // The renderer draws the frames as they are coded: limited range unless
+    // the input or the user says full.
+    const int range = options_.color_range >= 0 ? options_.color_range
+                                                : (source_->full_range() ? 0 : 1);
+    PluginManager::GetInstance()->SetColorDescription(id, range, options_.color_matrix);
   };
   if (run_on_ui_)
     run_on_ui_(attach);

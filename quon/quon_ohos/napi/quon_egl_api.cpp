@@ -17,6 +17,9 @@ EglApi DriverApi() {
   api.eglSwapBuffers = &::eglSwapBuffers;
   api.eglTerminate = &::eglTerminate;
   api.glActiveTexture = &::glActiveTexture;
+  api.glUniform4f = &::glUniform4f;
+  api.glUniform3f = &::glUniform3f;
+  api.glBindAttribLocation = &::glBindAttribLocation;
   api.glAttachShader = &::glAttachShader;
   api.glBindTexture = &::glBindTexture;
   api.glClear = &::glClear;

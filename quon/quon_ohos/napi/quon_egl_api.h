@@ -24,6 +24,9 @@ struct EglApi {
   decltype(&::eglTerminate) eglTerminate;
 
   decltype(&::glActiveTexture) glActiveTexture;
+  decltype(&::glUniform4f) glUniform4f;
+  decltype(&::glUniform3f) glUniform3f;
+  decltype(&::glBindAttribLocation) glBindAttribLocation;
   decltype(&::glAttachShader) glAttachShader;
   decltype(&::glBindTexture) glBindTexture;
   decltype(&::glClear) glClear;

@@ -104,6 +104,24 @@ const char EGLCore::kFragmentShader[] =
     "                       y + 1.77 * u, 1);\n"
     "}\n";
 
+const char EGLCore::kColourFragmentShader[] =
+    "precision mediump float;\n"
+    "varying vec2 interp_tc;\n"
+    "\n"
+    "uniform sampler2D y_tex;\n"
+    "uniform sampler2D u_tex;\n"
+    "uniform sampler2D v_tex;\n"
+    "uniform vec3 levels;  // luma offset, luma scale, chroma scale\n"
+    "uniform vec4 coeffs;  // v to red, u to green, v to green, u to blue\n"
+    "\n"
+    "void main() {\n"
+    "  float y = (texture2D(y_tex, interp_tc).r - levels.x) * levels.y;\n"
+    "  float u = (texture2D(u_tex, interp_tc).r - 0.5) * levels.z;\n"
+    "  float v = (texture2D(v_tex, interp_tc).r - 0.5) * levels.z;\n"
+    "  gl_FragColor = vec4(y + coeffs.x * v, y - coeffs.y * u - coeffs.z * v,"
+    " y + coeffs.w * u, 1.0);\n"
+    "}\n";
+
 EGLCore::EGLCore() {
   TRACE(Info, "EGLCore") << ".";
 }
@@ -216,6 +234,8 @@ void EGLCore::ForgetObjectsOfTerminatedDisplay(const char* operation) {
   context = nullptr;
   program = 0;
   _ytid = _utid = _vtid = 0;
+  colour = ColourProgram();
+  activeProgram = 0;
 }
 
 // Without a surface and a context there is nothing to draw to, whatever the
@@ -247,6 +267,7 @@ void EGLCore::Release() {
 // The program goes without making the context current: on the calling
 // thread, exactly as the owner's teardown has always done.
 void EGLCore::ReleaseObj() {
+  ReleaseColourProgram();
   if (program == 0)
     return;
   TRACE(Info, "ReleaseObj") << "delete program.";
@@ -409,7 +430,7 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
 
   if (frameW != frameWidth || frameH != frameHeight || scaleType != pendingScaleType)
     matraix(frameW, frameH);
-  Api().glUniformMatrix4fv(matrixHandle, 1, GL_FALSE, texMatrix);
+  Api().glUniformMatrix4fv(UseProgramForFrame(), 1, GL_FALSE, texMatrix);
   Api().glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 
   // No glFinish: the swap flushes, and waiting here for the whole frame
@@ -457,6 +478,8 @@ const uint8_t* EGLCore::TightPlane(int index, const uint8_t* plane, int32_t stri
 // sampler's texture unit and the quad's attribute arrays.
 void EGLCore::SetConstantState() {
   Api().glUseProgram(program);
+  activeProgram = program;
+  colour = ColourProgram();  // a new context: the second program is made again when needed
   // Rows are tightly packed whatever the width: with the default alignment
   // of 4, a plane whose width is not a multiple of 4 would be read past its
   // end.
@@ -468,6 +491,102 @@ void EGLCore::SetConstantState() {
   Api().glEnableVertexAttribArray(m_positionHandle);
   Api().glVertexAttribPointer(coordHandle, 2, GL_FLOAT, GL_FALSE, 8, kTexCoords);
   Api().glEnableVertexAttribArray(coordHandle);
+}
+
+// Puts the program for the colour description in use and returns its
+// matrix location. The second program is built on first need; if it cannot
+// be, frames go on with the default one.
+GLint EGLCore::UseProgramForFrame() {
+  GLuint wanted = program;
+  GLint matrix = matrixHandle;
+  if (limitedRange || bt709) {
+    if (colour.id == 0 && !colour.failed)
+      BuildColourProgram();
+    if (colour.id != 0) {
+      wanted = colour.id;
+      matrix = colour.matrix;
+    }
+  }
+  if (wanted != activeProgram) {
+    Api().glUseProgram(wanted);
+    activeProgram = wanted;
+  }
+  if (wanted == colour.id && wanted != 0) {
+    if (limitedRange)
+      Api().glUniform3f(colour.levels, 16.0f / 255.0f, 255.0f / 219.0f, 255.0f / 224.0f);
+    else
+      Api().glUniform3f(colour.levels, 0.0f, 1.0f, 1.0f);
+    if (bt709)
+      Api().glUniform4f(colour.coeffs, 1.5748f, 0.187324f, 0.468124f, 1.8556f);
+    else
+      Api().glUniform4f(colour.coeffs, 1.402f, 0.344136f, 0.714136f, 1.772f);
+  }
+  return matrix;
+}
+
+// Built with the context current. The attributes are bound to the default
+// program's locations, so the arrays set once serve both programs.
+void EGLCore::BuildColourProgram() {
+  const GLuint shaders[2] = {Api().glCreateShader(GL_VERTEX_SHADER),
+                             Api().glCreateShader(GL_FRAGMENT_SHADER)};
+  const char* sources[2] = {kVertexShader, kColourFragmentShader};
+  bool compiled = shaders[0] != 0 && shaders[1] != 0;
+  for (int i = 0; i < 2 && compiled; ++i) {
+    Api().glShaderSource(shaders[i], 1, &sources[i], nullptr);
+    Api().glCompileShader(shaders[i]);
+    GLint status = 0;
+    Api().glGetShaderiv(shaders[i], GL_COMPILE_STATUS, &status);
+    compiled = status == 1;
+  }
+  GLuint built = compiled ? Api().glCreateProgram() : 0;
+  if (built != 0) {
+    Api().glAttachShader(built, shaders[0]);
+    Api().glAttachShader(built, shaders[1]);
+    Api().glBindAttribLocation(built, static_cast<GLuint>(m_positionHandle), "in_pos");
+    Api().glBindAttribLocation(built, static_cast<GLuint>(coordHandle), "in_tc");
+    Api().glLinkProgram(built);
+    GLint linked = 0;
+    Api().glGetProgramiv(built, GL_LINK_STATUS, &linked);
+    if (linked != 1) {
+      Api().glDeleteProgram(built);
+      built = 0;
+    }
+  }
+  for (GLuint shader : shaders) {
+    if (shader != 0)
+      Api().glDeleteShader(shader);
+  }
+  if (built == 0) {
+    colour.failed = true;
+    TRACE(Error, "onRenderData") << "the colour program could not be built; frames are drawn "
+                                    "as full range BT.601";
+    return;
+  }
+  Api().glUseProgram(built);
+  activeProgram = built;
+  Api().glUniform1i(Api().glGetUniformLocation(built, "y_tex"), 0);
+  Api().glUniform1i(Api().glGetUniformLocation(built, "u_tex"), 1);
+  Api().glUniform1i(Api().glGetUniformLocation(built, "v_tex"), 2);
+  colour.id = built;
+  colour.matrix = Api().glGetUniformLocation(built, "texMatrix");
+  colour.levels = Api().glGetUniformLocation(built, "levels");
+  colour.coeffs = Api().glGetUniformLocation(built, "coeffs");
+  TRACE(Info, "onRenderData") << "colour program " << built << (limitedRange ? " limited" : " full")
+                              << (bt709 ? " BT.709" : " BT.601");
+}
+
+void EGLCore::ReleaseColourProgram() {
+  if (colour.id != 0)
+    Api().glDeleteProgram(colour.id);
+  colour = ColourProgram();
+  activeProgram = 0;
+}
+
+void EGLCore::SetColorDescription(bool limited, bool matrix709) {
+  TRACE(Info, "SetColorDescription") << "range:" << (limited ? "limited" : "full")
+                                     << ",matrix:" << (matrix709 ? "BT.709" : "BT.601");
+  limitedRange = limited;
+  bt709 = matrix709;
 }
 
 // Plane `unit` into its texture on texture unit `unit`: the texture and its

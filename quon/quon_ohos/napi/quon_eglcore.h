@@ -46,6 +46,12 @@ class EGLCore {
   void FillBlack();
   // Records the scale type for the next frame.
   void SetScaleType(int32_t type);
+  // How the frames encode colour: limited range (Y 16..235, chroma 16..240)
+  // or full, and the BT.709 matrix or BT.601. Full range with BT.601 (the
+  // default) draws with the program above, exactly as always; any other
+  // description draws from the next frame with a second program, built
+  // when first needed.
+  void SetColorDescription(bool limitedRange, bool bt709);
   // The window surface now measures width x height pixels (a resize or a
   // rotation): the next frame's viewport, aspect ratio and fit matrix follow
   // it. Sizes below 1 are refused with a line; the old size stays.
@@ -54,6 +60,8 @@ class EGLCore {
   // The shader texts, byte for byte.
   static const char kVertexShader[];
   static const char kFragmentShader[];
+  // The second program's fragment shader: range and matrix as uniforms.
+  static const char kColourFragmentShader[];
 
  private:
   // Tests read the state below through it (tests/support/eglcore_peer.h).
@@ -70,6 +78,9 @@ class EGLCore {
   GLuint LinkProgram(GLuint vertex, GLuint fragment);
   void LookUpLocations();
   void SetConstantState();
+  GLint UseProgramForFrame();
+  void BuildColourProgram();
+  void ReleaseColourProgram();
   void UploadPlane(int unit, GLuint* texture, const char* trace_name, const char* platform_format,
                    const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
   const uint8_t* TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
@@ -109,6 +120,17 @@ class EGLCore {
 
   // Whether this core holds a reference on `display` (see ReleaseDisplay).
   bool displayAcquired = false;
+  // The colour description asked for, and the second program drawing it.
+  bool limitedRange = false;
+  bool bt709 = false;
+  struct ColourProgram {
+    GLuint id = 0;
+    GLint matrix = -1;  // uniform texMatrix
+    GLint levels = -1;  // uniform levels
+    GLint coeffs = -1;  // uniform coeffs
+    bool failed = false;  // not built: frames are drawn with the default program
+  } colour;
+  GLuint activeProgram = 0;  // the program in use in the context
   // Tight copies of padded planes (Y, U, V), kept from frame to frame.
   std::vector<uint8_t> repacked[3];
 };

@@ -37,6 +37,11 @@ OH_NativeXComponent_Callback PluginRender::m_callback;
 std::unordered_map<std::string, PluginRender*>& PluginRender::m_renderMap =
     *new std::unordered_map<std::string, PluginRender*>;
 
+std::unordered_map<std::string, std::pair<int, int>>& PluginRender::ColorDescriptions() {
+  static auto* const descriptions = new std::unordered_map<std::string, std::pair<int, int>>;
+  return *descriptions;
+}
+
 std::mutex& PluginRender::RegistryMutex() {
   static std::mutex* const mutex = new std::mutex;
   return *mutex;
@@ -123,6 +128,14 @@ PluginRender::PluginRender(std::string& id) : m_id(id) {
   LOG_AT(kFile, 328, Info) << static_cast<const void*>(this) << ": " << "PluginRender" << ": "
                            << ".id=" << m_id << ",eglcore=" << static_cast<const void*>(m_eglCore);
   m_eglCore = new EGLCore;
+  // Made under the registry lock: a description set for the id before
+  // applies to this renderer too.
+  auto described = ColorDescriptions().find(m_id);
+  if (described != ColorDescriptions().end()) {
+    m_limitedRange = described->second.first == kColorRangeLimited;
+    m_eglCore->SetColorDescription(m_limitedRange.load(),
+                                   described->second.second == kColorMatrixBt709);
+  }
   m_callback.OnSurfaceCreated = OnSurfaceCreatedCB;
   m_callback.OnSurfaceChanged = OnSurfaceChangedCB;
   m_callback.OnSurfaceDestroyed = OnSurfaceDestroyedCB;
@@ -315,7 +328,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
                            << ".copy frame " << static_cast<const void*>(m_lastFrame);
   DropLastFrameLocked();
   m_lastFrame = frame->Clone();
-  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality);
+  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, m_limitedRange.load());
   m_captureEnabled = false;  // one frame per arming, whatever happened
 }
 
@@ -365,6 +378,25 @@ int PluginRender::FillBlack() {
   if (m_eglCore != nullptr)
     m_eglCore->FillBlack();
   return 0;
+}
+
+bool PluginRender::SetColorDescription(int range, int matrix) {
+  InFlight call(this);
+  if ((range != kColorRangeFull && range != kColorRangeLimited) ||
+      (matrix != kColorMatrixBt601 && matrix != kColorMatrixBt709)) {
+    LOG(Warning) << static_cast<const void*>(this) << ": " << "SetColorDescription" << ": "
+                 << "refused range=" << range << ",matrix=" << matrix;
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    ColorDescriptions()[m_id] = {range, matrix};
+  }
+  m_limitedRange = range == kColorRangeLimited;
+  std::lock_guard<std::mutex> draw(m_drawMutex);
+  if (m_eglCore != nullptr)
+    m_eglCore->SetColorDescription(range == kColorRangeLimited, matrix == kColorMatrixBt709);
+  return true;
 }
 
 bool PluginRender::SetScaleType(int type) {

@@ -181,6 +181,17 @@ bool PluginManager::SetScaleType(std::string& id, int type) {
   return render->SetScaleType(type);
 }
 
+bool PluginManager::SetColorDescription(std::string& id, int range, int matrix) {
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
+  LOG(Info) << "SetColorDescription" << ": " << ".id=" << id << ",range=" << range
+            << ",matrix=" << matrix << ",instance=" << static_cast<const void*>(render.get());
+  if (!render) {
+    LOG(Warning) << "SetColorDescription" << ": " << "refused, no renderer for id=" << id;
+    return false;
+  }
+  return render->SetColorDescription(range, matrix);
+}
+
 void* PluginManager::GetNativeWindow(std::string& id) {
   PLATFORM(LOG_ERROR, kWindowTag, "GetNativeWindow id %{public}s", id.c_str());
   PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/true);

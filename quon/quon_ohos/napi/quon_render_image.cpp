@@ -123,7 +123,30 @@ struct JpegPlane {
   int rows;
   int padded_width;  // width rounded up to whole blocks
   uint8_t* scratch;  // rows_per_group rows of padded_width bytes, or null
+  const uint8_t* lut = nullptr;  // 256 values every sample goes through, or null
 };
+
+// Limited-range samples (Y 16..235, chroma 16..240 around 128) stretched to
+// the full range a JFIF file is read in, clamped; one table per kind.
+struct RangeExpansion {
+  uint8_t luma[256];
+  uint8_t chroma[256];
+
+  RangeExpansion() {
+    for (int v = 0; v < 256; ++v) {
+      luma[v] = Clamp((v - 16) * 255.0 / 219.0);
+      chroma[v] = Clamp((v - 128) * 255.0 / 224.0 + 128.0);
+    }
+  }
+  static uint8_t Clamp(double value) {
+    return static_cast<uint8_t>(std::min(255.0, std::max(0.0, value + 0.5)));
+  }
+};
+
+const RangeExpansion& LimitedToFull() {
+  static const RangeExpansion tables;
+  return tables;
+}
 
 void PointRows(const JpegPlane& plane, int first_row, int count, JSAMPROW* table) {
   for (int i = 0; i < count; ++i) {
@@ -134,8 +157,13 @@ void PointRows(const JpegPlane& plane, int first_row, int count, JSAMPROW* table
       continue;
     }
     uint8_t* padded = plane.scratch + static_cast<size_t>(i) * plane.padded_width;
-    memcpy(padded, source, static_cast<size_t>(plane.width));
-    memset(padded + plane.width, source[plane.width - 1],
+    if (plane.lut != nullptr) {
+      for (int x = 0; x < plane.width; ++x)
+        padded[x] = plane.lut[source[x]];
+    } else {
+      memcpy(padded, source, static_cast<size_t>(plane.width));
+    }
+    memset(padded + plane.width, padded[plane.width - 1],
            static_cast<size_t>(plane.padded_width - plane.width));
     table[i] = padded;
   }
@@ -213,7 +241,8 @@ int RoundUpToBlock(int samples) {
 
 }  // namespace
 
-bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality) {
+bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
+                      bool limitedRange) {
   if (frameCopy == nullptr || fileName.empty()) {
     LOG_AT(kLogFile, 244, Warning) << "Render2SaveImage" << ": "
                                    << "frame is null or filename is null.";
@@ -222,7 +251,7 @@ bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, 
   LOG_AT(kLogFile, 247, Info) << "Render2SaveImage" << ": " << "begin";
   if (IsBmpFileName(fileName))
     return write_BMP_file(frameCopy, fileName);
-  return write_JPEG_file(frameCopy, fileName, quality);
+  return write_JPEG_file(frameCopy, fileName, quality, limitedRange);
 }
 
 bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
@@ -318,7 +347,8 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
   return true;
 }
 
-bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality) {
+bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
+                     bool limitedRange) {
   if (frame == nullptr) {
     LOG(Error) << "write_JPEG_file" << ": " << "frame is null. filename=" << fileName;
     return false;
@@ -380,10 +410,18 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
 
   // Row scratch for planes whose width is not whole blocks, and the file
   // buffer: one allocation, freed on every path.
-  const size_t lumaScratch =
-      lumaPadded != width ? static_cast<size_t>(lumaPadded) * kLumaRowsPerGroup : 0;
-  const size_t chromaScratch =
-      chromaPadded != chromaWidth ? static_cast<size_t>(chromaPadded) * kChromaRowsPerGroup : 0;
+  // Limited-range planes go through the expansion tables row by row, in
+  // the same scratch rows.
+  if (limitedRange) {
+    job.planes[0].lut = LimitedToFull().luma;
+    job.planes[1].lut = job.planes[2].lut = LimitedToFull().chroma;
+  }
+  const size_t lumaScratch = lumaPadded != width || limitedRange
+                                 ? static_cast<size_t>(lumaPadded) * kLumaRowsPerGroup
+                                 : 0;
+  const size_t chromaScratch = chromaPadded != chromaWidth || limitedRange
+                                   ? static_cast<size_t>(chromaPadded) * kChromaRowsPerGroup
+                                   : 0;
   const size_t workBytes = kJpegFileBufferBytes + lumaScratch + 2 * chromaScratch;
   std::unique_ptr<char[]> work(new (std::nothrow) char[workBytes]);
   if (!work) {

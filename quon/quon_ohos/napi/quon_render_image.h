@@ -16,13 +16,16 @@
 
 // Writes `frameCopy` to `fileName`: a BMP file when the extension is "bmp"
 // in any letter case, a JPEG file otherwise. `quality` is clamped to 1..100
-// for JPEG.
-bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality);
+// for JPEG. `limitedRange`: the frame's samples are limited range (Y 16..235),
+// which the JPEG file gets stretched to the full range viewers read it in.
+bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
+                      bool limitedRange = false);
 
 // The frame's ExportArgb pixels (FourCC "ARGB") behind a 58-byte header.
 bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName);
 // The frame's planes as they are (strides of 0 read as the plane widths),
 // fast integer DCT, `quality` clamped to 1..100.
-bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality);
+bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
+                     bool limitedRange = false);
 
 #endif  // QUON_OHOS_NAPI_QUON_RENDER_IMAGE_H_

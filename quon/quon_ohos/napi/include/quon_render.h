@@ -7,6 +7,7 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "ace/xcomponent/native_interface_xcomponent.h"
 #include "video_render_interfaces.h"
@@ -20,6 +21,12 @@ class EGLCore;
 // platform's result goes to `result` when given.
 bool QueryXComponentId(OH_NativeXComponent* component, std::string* id,
                        int32_t* result = nullptr);
+
+// How an engine's frames encode colour (PluginManager::SetColorDescription).
+constexpr int kColorRangeFull = 0;     // samples 0..255 (the default)
+constexpr int kColorRangeLimited = 1;  // Y 16..235, chroma 16..240: what decoders mostly give
+constexpr int kColorMatrixBt601 = 601; // the default
+constexpr int kColorMatrixBt709 = 709;
 
 // The renderer of one XComponent, keyed by the XComponent's id. Created on
 // first need through GetInstance, it follows its surface through the four
@@ -95,6 +102,10 @@ class PluginRender : public rtc::IVideoRender {
   int ReservedOp7(...) override;
 
   bool SetScaleType(int type);
+  // Draws (and captures to JPEG) frames as `range` and `matrix` describe
+  // them (the constants above); false for other values. Remembered for the
+  // id, so that the renderer of its next surface starts with it too.
+  bool SetColorDescription(int range, int matrix);
 
   // The four XComponent callbacks, shared by every renderer.
   static void OnSurfaceCreatedCB(OH_NativeXComponent* component, void* window);
@@ -129,6 +140,9 @@ class PluginRender : public rtc::IVideoRender {
 
   static std::mutex& RegistryMutex();
   static std::unordered_map<std::string, PluginRender*>& m_renderMap;
+  // Colour descriptions set for ids, kept across their renderers; guarded
+  // by the registry lock.
+  static std::unordered_map<std::string, std::pair<int, int>>& ColorDescriptions();
 
   std::string m_id;
   EGLCore* m_eglCore = nullptr;
@@ -141,6 +155,7 @@ class PluginRender : public rtc::IVideoRender {
   std::mutex m_captureMutex;
   std::string m_jpegFileName;
   int32_t m_quality = 0;
+  std::atomic<bool> m_limitedRange{false};  // the colour description's range
 
   // Serialises use of the drawing core between engine calls and Release.
   std::mutex m_drawMutex;

@@ -48,6 +48,13 @@ class NATIVERENDER_EXPORT PluginManager {
   // Forwards scale type 1 (stretch), 2 (fit) or 3 (fill) to `id`'s existing
   // renderer. False for other values or when there is no renderer.
   bool SetScaleType(std::string& id, int type);
+  // How `id`'s frames encode colour: `range` kColorRangeFull or
+  // kColorRangeLimited, `matrix` kColorMatrixBt601 or kColorMatrixBt709
+  // (quon_render.h). Drawing and JPEG captures follow it from the next frame,
+  // and the id's later renderers start with it. The default, full range
+  // BT.601, draws exactly as a renderer that was never told. False, with a
+  // line, for an id without a renderer or values out of range.
+  bool SetColorDescription(std::string& id, int range, int matrix);
   // The native window of `id`'s renderer (created when missing), null until
   // its surface exists.
   void* GetNativeWindow(std::string& id);
