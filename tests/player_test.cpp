@@ -192,6 +192,10 @@ class Desktop {
     XSendEvent(display_, window, False, NoEventMask, &event);
     XSync(display_, False);
   }
+  void Resize(Window window, int width, int height) {
+    XResizeWindow(display_, window, static_cast<unsigned>(width), static_cast<unsigned>(height));
+    XSync(display_, False);
+  }
   void Destroy(Window window) {
     XDestroyWindow(display_, window);
     XSync(display_, False);
@@ -569,6 +573,37 @@ TEST(PlayerTest, ClosedOrDestroyedWindowsEndTheirEnginesAndTheLastEndsThePlay) {
   EXPECT_EQ(run.status, 0) << run.output;
   EXPECT_THAT(run.output, HasSubstr("2 windows"));
   EXPECT_THAT(run.output, HasSubstr("screenshot " + png + " skipped: every window was closed"));
+}
+
+// A window resized by its user: the picture follows at once (fit: the 4:3
+// pattern in an 8:3 window gets bars left and right instead of none), and
+// the screenshot has the window's new size.
+TEST(PlayerTest, AResizedWindowIsDrawnAndShotAtItsNewSize) {
+  Desktop desktop;
+  ASSERT_TRUE(desktop.ok());
+  const std::string png = TempPath("resized.png");
+  Background player;
+  StartPlayer("--loop --surface 160x120 --id resizing --screenshot " + png, ::testing::TempDir(),
+              &player);
+  const Window window = desktop.WaitForWindow("resizing");
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(desktop.WaitForPicture(window, 80, 60));
+  desktop.Resize(window, 240, 90);
+  bool followed = false;
+  for (int attempt = 0; attempt < 100 && !followed; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    followed = desktop.Pixel(window, 20, 45) == 0 && desktop.Pixel(window, 120, 45) != 0 &&
+               desktop.Pixel(window, 120, 85) != 0;
+  }
+  EXPECT_TRUE(followed) << "the picture did not follow the window to 240x90";
+  kill(player.pid, SIGINT);
+  const PlayerRun run = Finish(player);
+  EXPECT_EQ(run.status, 130) << run.output;
+  int w = 0, h = 0;
+  std::vector<uint32_t> pixels;
+  ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+  EXPECT_EQ(w, 240);
+  EXPECT_EQ(h, 90);
 }
 
 // SIGINT and SIGTERM end the play as closing it does: the summary, the log
