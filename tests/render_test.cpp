@@ -121,6 +121,25 @@ class LifecycleTest : public RenderTest {
                                              "with a display (scripts/test starts Xvfb)";
     PinEglDriver();
   }
+
+  // A real window bound to a new XComponent `id`, and that id's renderer.
+  struct Bound {
+    std::unique_ptr<ohos_desktop::X11Surface> window;
+    ohos_desktop::ScopedXComponent component;
+    PluginRender* render = nullptr;
+  };
+  static Bound Bind(const std::string& id, int width, int height) {
+    Bound bound;
+    bound.window = ohos_desktop::X11Surface::Create(width, height, id.c_str());
+    if (bound.window == nullptr)
+      return bound;
+    bound.component.reset(
+        ohos_desktop::CreateXComponent(id, width, height, bound.window->NativeWindow()));
+    std::string key = id;
+    bound.render = PluginRender::GetInstance(key);
+    bound.render->SetNativeXComponent(bound.component.get());
+    return bound;
+  }
 };
 
 TEST_F(LifecycleTest, ConstructionLogsNullCoreThenOwnsOne) {
@@ -138,13 +157,12 @@ TEST_F(LifecycleTest, ConstructionLogsNullCoreThenOwnsOne) {
 }
 
 TEST_F(LifecycleTest, SurfaceCreatedChangedTouchedAndDestroyed) {
-  auto window = ohos_desktop::X11Surface::Create(64, 48, "lifecycle");
-  ASSERT_NE(window, nullptr);
-  ohos_desktop::ScopedXComponent component(
-      ohos_desktop::CreateXComponent("surface-1", 64, 48, window->NativeWindow()));
+  Bound bound = Bind("surface-1", 64, 48);
+  ASSERT_NE(bound.window, nullptr);
+  auto& window = bound.window;
+  auto& component = bound.component;
+  PluginRender* render = bound.render;
   std::string id = "surface-1";
-  PluginRender* render = PluginRender::GetInstance(id);
-  render->SetNativeXComponent(component.get());
   ASSERT_EQ(ohos_desktop::RegisteredCallback(component.get()), &PluginRender::m_callback);
   std::vector<std::string> told;
   OrderObserver observer(&told, "engine");
@@ -189,13 +207,11 @@ TEST_F(LifecycleTest, SurfaceCreatedChangedTouchedAndDestroyed) {
 // after the changed callback the picture fills the new height with bars
 // left and right, where before it had bars above and below.
 TEST_F(LifecycleTest, AResizedSurfaceIsDrawnAtItsNewSize) {
-  auto window = ohos_desktop::X11Surface::Create(160, 120, "resize");
-  ASSERT_NE(window, nullptr);
-  ohos_desktop::ScopedXComponent component(
-      ohos_desktop::CreateXComponent("resized", 160, 120, window->NativeWindow()));
-  std::string id = "resized";
-  PluginRender* render = PluginRender::GetInstance(id);
-  render->SetNativeXComponent(component.get());
+  Bound bound = Bind("resized", 160, 120);
+  ASSERT_NE(bound.window, nullptr);
+  auto& window = bound.window;
+  auto& component = bound.component;
+  PluginRender* render = bound.render;
   ohos_desktop::DispatchSurfaceCreated(component.get());
   TestFrame::Counters counters;
   TestFrame frame(64, 36, &counters, 200);

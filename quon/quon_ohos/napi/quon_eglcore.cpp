@@ -87,13 +87,17 @@ const char EGLCore::kVertexShader[] =
     "    interp_tc = in_tc.xy;\n"
     "}\n";
 
+// The inputs both fragment shaders open with.
+#define YUV_FRAGMENT_INPUTS                 \
+  "precision mediump float;\n"              \
+  "varying vec2 interp_tc;\n"               \
+  "\n"                                      \
+  "uniform sampler2D y_tex;\n"              \
+  "uniform sampler2D u_tex;\n"              \
+  "uniform sampler2D v_tex;\n"
+
 const char EGLCore::kFragmentShader[] =
-    "precision mediump float;\n"
-    "varying vec2 interp_tc;\n"
-    "\n"
-    "uniform sampler2D y_tex;\n"
-    "uniform sampler2D u_tex;\n"
-    "uniform sampler2D v_tex;\n"
+    YUV_FRAGMENT_INPUTS
     "\n"
     "void main() {\n"
     "  float y = texture2D(y_tex, interp_tc).r;\n"
@@ -105,12 +109,7 @@ const char EGLCore::kFragmentShader[] =
     "}\n";
 
 const char EGLCore::kColourFragmentShader[] =
-    "precision mediump float;\n"
-    "varying vec2 interp_tc;\n"
-    "\n"
-    "uniform sampler2D y_tex;\n"
-    "uniform sampler2D u_tex;\n"
-    "uniform sampler2D v_tex;\n"
+    YUV_FRAGMENT_INPUTS
     "uniform vec3 levels;  // luma offset, luma scale, chroma scale\n"
     "uniform vec4 coeffs;  // v to red, u to green, v to green, u to blue\n"
     "\n"
