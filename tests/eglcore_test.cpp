@@ -475,6 +475,26 @@ TEST_F(EGLCoreTest, OddWidthPlanesAreReadExactly) {
   }
 }
 
+// A picture drawn smaller than its frame is minified with nearest filtering,
+// also after frames drawn at their own size: columns white, black, white
+// repeating, shrunk by 1.5, put every pixel's sample a quarter texel from a
+// white column's centre, which nearest filtering keeps white and linear
+// filtering would grey.
+TEST_F(EGLCoreTest, ShrunkPicturesAreMinifiedWithNearestFiltering) {
+  auto window = Window(32, 8);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 32, 8));
+  core.SetScaleType(1);
+  Frame(32, 8, 0, 128, 128).Draw(core);
+  Frame shrunk(48, 8, 255, 128, 128);
+  for (int col = 1; col < 48; col += 3)
+    shrunk.FillLumaColumns(col, col + 1, 0);
+  shrunk.Draw(core);
+  const auto p = PixelsWhen(*window, [&](const auto& px) { return RgbOf(At(px, *window, 0, 4)).g > 128; });
+  for (int x = 0; x < 32; ++x)
+    EXPECT_EQ(At(p, *window, x, 4), 0xffffffu) << x;
+}
+
 // Rows padded as decoders align them (odd widths included) draw exactly
 // what the same picture with tight rows draws, whatever the padding holds;
 // a stride below its plane's width is refused before anything is drawn.

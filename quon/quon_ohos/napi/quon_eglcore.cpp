@@ -429,6 +429,7 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
 
   if (frameW != frameWidth || frameH != frameHeight || scaleType != pendingScaleType)
     matraix(frameW, frameH);
+  MatchMinifyingFilters();
   Api().glUniformMatrix4fv(UseProgramForFrame(), 1, GL_FALSE, texMatrix);
   Api().glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 
@@ -600,11 +601,12 @@ void EGLCore::UploadPlane(int unit, GLuint* texture, const char* trace_name,
     TRACE(Info, "onRenderData") << trace_name << *texture;
     PLATFORM(LOG_ERROR, kNativeTag, platform_format, static_cast<int>(*texture));
     Api().glBindTexture(GL_TEXTURE_2D, *texture);
-    Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9728.0f);  // GL_NEAREST
+    Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9729.0f);  // GL_NEAREST XXX
     Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729.0f);  // GL_LINEAR
     Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
     textureWidth[unit] = textureHeight[unit] = 0;
+    minifiesLinearly[unit] = false;
   } else {
     Api().glBindTexture(GL_TEXTURE_2D, *texture);
   }
@@ -616,6 +618,30 @@ void EGLCore::UploadPlane(int unit, GLuint* texture, const char* trace_name,
   } else {
     Api().glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, plane_width, plane_height, GL_LUMINANCE,
                           GL_UNSIGNED_BYTE, pixels);
+  }
+}
+
+// GL takes a texture's minifying filter only where a texel is smaller than a
+// pixel. A plane drawn at least at its own size in both directions is never
+// minified, so there its minifying filter (GL_NEAREST) may as well be the
+// magnifying one (GL_LINEAR): the pixels are the same, and a software
+// rasteriser then filters the whole quad one way instead of working out the
+// level of detail and choosing for every pixel (a seventh of its time for a
+// 720p frame). A plane drawn smaller goes back to GL_NEAREST.
+void EGLCore::MatchMinifyingFilters() {
+  // The quad spans the viewport, scaled by the matrix's diagonal; the slack
+  // absorbs the rounding of the fit and fill scales, far below what moves a
+  // sample by a visible fraction of a texel.
+  const float drawnW = static_cast<float>(width) * texMatrix[0] + 1e-3f;
+  const float drawnH = static_cast<float>(height) * texMatrix[5] + 1e-3f;
+  for (int unit = 0; unit < 3; ++unit) {
+    const bool linear = drawnW >= static_cast<float>(textureWidth[unit]) &&
+                        drawnH >= static_cast<float>(textureHeight[unit]);
+    if (linear == minifiesLinearly[unit])
+      continue;
+    Api().glActiveTexture(GL_TEXTURE0 + unit);
+    Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, linear ? GL_LINEAR : GL_NEAREST);
+    minifiesLinearly[unit] = linear;
   }
 }
 

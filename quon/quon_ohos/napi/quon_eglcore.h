@@ -78,6 +78,7 @@ class EGLCore {
   GLuint LinkProgram(GLuint vertex, GLuint fragment);
   void LookUpLocations();
   void SetConstantState();
+  void MatchMinifyingFilters();
   GLint UseProgramForFrame();
   void BuildColourProgram();
   void ReleaseColourProgram();
@@ -109,6 +110,7 @@ class EGLCore {
   GLuint _vtid = 0;
   int32_t textureWidth[3] = {};   // the size each plane texture's storage has
   int32_t textureHeight[3] = {};
+  bool minifiesLinearly[3] = {};  // each texture's GL_TEXTURE_MIN_FILTER is GL_LINEAR
   void* nativeWindow = nullptr;  // borrowed from the XComponent
   EGLDisplay display = nullptr;  // null = no environment
   EGLConfig config = nullptr;
