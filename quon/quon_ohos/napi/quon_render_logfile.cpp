@@ -129,11 +129,18 @@ size_t CallbLogSink::QueuedLines() {
 void CallbLogSink::OnLogMessage(const std::string& message) {
   if (!started_)
     return;
+  // The copy is made, and a dropped line freed, outside lock_: the drain
+  // waits for lock_ only as long as the queue itself changes.
+  QueuedLine line{0, message};
+  QueuedLine dropped;
   {
     rtc::ScopedLock lock(&lock_);
-    if (lines_.size() >= kMaxQueuedLines)
+    if (lines_.size() >= kMaxQueuedLines) {
+      dropped = std::move(lines_.front());
       lines_.pop_front();
-    lines_.push_back({nextSequence_++, message});
+    }
+    line.sequence = nextSequence_++;
+    lines_.push_back(std::move(line));
     queued_.store(lines_.size(), std::memory_order_relaxed);
     if (listener_ == nullptr)
       return;  // SetListener posts the drain
