@@ -21,24 +21,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "desktop/hilog_records.h"
 #include "desktop/x11_surface.h"
 #include "desktop/xcomponent_host.h"
 #include "quon_eglcore.h"
 #include "quon_render.h"
 #include "quon_render_logfile.h"
 #include "rtc_base/logging.h"
-#include "support/egl_driver_pin.h"
 #include "support/egl_faults.h"
 #include "support/eglcore_peer.h"
 #include "support/log_capture.h"
+#include "support/module_fixture.h"
 #include "support/test_frame.h"
 
 namespace {
 
 using ohos_desktop::X11Surface;
 using test_support::AnyContains;
-using test_support::RecordingSink;
 using ::testing::Contains;
 
 // A one-shot gate: threads wait until it opens.
@@ -65,31 +63,19 @@ class Gate {
   bool open_ = false;
 };
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public test_support::ModuleFixture {
  protected:
-  void SetUp() override {
-    rtc::logging_internal::ResetForTesting();
-    rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
-    ohos_desktop::SetHilogStderrEnabled(false);
-    ohos_desktop::ClearHilogRecords();
-  }
   void TearDown() override {
     FailStep(EglStep::kNone);
-    rtc::LogLine::RemoveSink(&sink_);
+    ModuleFixture::TearDown();
   }
-
-  std::vector<std::string> PlatformLines() { return test_support::TakePlatformLines(); }
-
-  RecordingSink sink_;
 };
 
 class GraphicsFaultTest : public FaultTest {
  protected:
   void SetUp() override {
     FaultTest::SetUp();
-    ASSERT_NE(getenv("DISPLAY"), nullptr) << "these tests draw into X11 windows: run them "
-                                             "with a display (scripts/test starts Xvfb)";
-    PinEglDriver();
+    test_support::RequireDisplay();
   }
 
   // Windows of one test are placed side by side: pixels of a covered
