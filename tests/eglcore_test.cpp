@@ -33,6 +33,7 @@ namespace {
 
 using ohos_desktop::X11Surface;
 using test_support::AnyContains;
+using test_support::PixelsWhen;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -107,21 +108,6 @@ class EGLCoreTest : public test_support::ModuleFixture {
 
   // Traces written since the last call.
   std::vector<std::string> Traces() { return sink_.TakeLines(); }
-
-  // EGL presents through its own connection to the server, so the picture
-  // reaches the window a little after the swap returns: poll until `ready`
-  // holds (or give up after a few seconds and return the last read).
-  static std::vector<uint32_t> PixelsWhen(X11Surface& surface,
-                                          const std::function<bool(const std::vector<uint32_t>&)>& ready) {
-    std::vector<uint32_t> pixels;
-    for (int attempt = 0; attempt < 300; ++attempt) {
-      pixels = surface.ReadPixels();
-      if (!pixels.empty() && ready(pixels))
-        break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return pixels;
-  }
 
   static uint32_t At(const std::vector<uint32_t>& pixels, const X11Surface& s, int x, int y) {
     return pixels[static_cast<size_t>(y) * s.width() + x] & 0xffffff;

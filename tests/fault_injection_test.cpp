@@ -93,16 +93,12 @@ class GraphicsFaultTest : public FaultTest {
     std::vector<uint8_t> y(static_cast<size_t>(w) * h, luma);
     std::vector<uint8_t> uv(static_cast<size_t>((w + 1) / 2) * ((h + 1) / 2), 128);
     core.onRenderData(y.data(), uv.data(), uv.data(), w, h);
-    for (int attempt = 0; attempt < 300; ++attempt) {
-      const std::vector<uint32_t> pixels = window.ReadPixels();
-      if (!pixels.empty()) {
-        const uint32_t centre = pixels[static_cast<size_t>(h / 2) * w + w / 2];
-        if (std::abs(static_cast<int>(centre >> 8 & 0xff) - luma) <= 2)
-          return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    const auto grey = [&](const std::vector<uint32_t>& pixels) {
+      const uint32_t centre = pixels[static_cast<size_t>(h / 2) * w + w / 2];
+      return std::abs(static_cast<int>(centre >> 8 & 0xff) - luma) <= 2;
+    };
+    const std::vector<uint32_t> pixels = test_support::PixelsWhen(window, grey);
+    return !pixels.empty() && grey(pixels);
   }
 };
 
@@ -326,14 +322,11 @@ TEST_P(InFlightTest, DestroyWaitsForTheFrameCallInProgress) {
   ohos_desktop::DispatchSurfaceCreated(component.get());
   TestFrame plain(32, 32, &counters, 235);
   again->RenderFrame(&plain);
-  bool white = false;
-  for (int attempt = 0; attempt < 300 && !white; ++attempt) {
-    const std::vector<uint32_t> pixels = window->ReadPixels();
-    white = !pixels.empty() && (pixels[16 * 32 + 16] >> 8 & 0xff) > 200;
-    if (!white)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(white);
+  const auto white = [](const std::vector<uint32_t>& pixels) {
+    return (pixels[16 * 32 + 16] >> 8 & 0xff) > 200;
+  };
+  const std::vector<uint32_t> pixels = test_support::PixelsWhen(*window, white);
+  EXPECT_TRUE(!pixels.empty() && white(pixels));
   ohos_desktop::DispatchSurfaceDestroyed(component.get());
 }
 

@@ -200,15 +200,7 @@ TEST_F(LifecycleTest, AResizedSurfaceIsDrawnAtItsNewSize) {
   TestFrame frame(64, 36, &counters, 200);
   const auto grey = [](uint32_t pixel) { return (pixel >> 8 & 0xff) > 150; };
   const auto draw_until = [&](const std::function<bool(const std::vector<uint32_t>&)>& ready) {
-    std::vector<uint32_t> pixels;
-    for (int attempt = 0; attempt < 300; ++attempt) {
-      render->RenderFrame(&frame);
-      pixels = window->ReadPixels();
-      if (!pixels.empty() && ready(pixels))
-        break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return pixels;
+    return test_support::PixelsWhen(*window, ready, [&] { render->RenderFrame(&frame); });
   };
   auto at = [&](const std::vector<uint32_t>& p, int x, int y) {
     return p[static_cast<size_t>(y) * window->width() + x];
