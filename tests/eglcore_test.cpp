@@ -21,20 +21,19 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "desktop/hilog_records.h"
 #include "desktop/x11_surface.h"
 #include "quon_eglcore.h"
 #include "rtc_base/logging.h"
-#include "support/egl_driver_pin.h"
 #include "support/eglcore_peer.h"
 #include "support/guarded_plane.h"
 #include "support/log_capture.h"
+#include "support/module_fixture.h"
 
 namespace {
 
 using ohos_desktop::X11Surface;
 using test_support::AnyContains;
-using test_support::RecordingSink;
+using test_support::PixelsWhen;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -94,18 +93,12 @@ void ExpectNear(const Rgb& actual, const Rgb& expected, int tolerance, const std
   EXPECT_NEAR(actual.b, expected.b, tolerance) << what << " blue";
 }
 
-class EGLCoreTest : public ::testing::Test {
+class EGLCoreTest : public test_support::ModuleFixture {
  protected:
   void SetUp() override {
-    ASSERT_NE(getenv("DISPLAY"), nullptr) << "these tests draw into X11 windows: run them "
-                                             "with a display (scripts/test starts Xvfb)";
-    PinEglDriver();
-    rtc::logging_internal::ResetForTesting();
-    rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
-    ohos_desktop::SetHilogStderrEnabled(false);
-    ohos_desktop::ClearHilogRecords();
+    ModuleFixture::SetUp();
+    test_support::RequireDisplay();
   }
-  void TearDown() override { rtc::LogLine::RemoveSink(&sink_); }
 
   std::unique_ptr<X11Surface> Window(int w, int h) {
     auto surface = X11Surface::Create(w, h, "eglcore test");
@@ -116,28 +109,9 @@ class EGLCoreTest : public ::testing::Test {
   // Traces written since the last call.
   std::vector<std::string> Traces() { return sink_.TakeLines(); }
 
-  std::vector<std::string> PlatformLines() { return test_support::TakePlatformLines(); }
-
-  // EGL presents through its own connection to the server, so the picture
-  // reaches the window a little after the swap returns: poll until `ready`
-  // holds (or give up after a few seconds and return the last read).
-  static std::vector<uint32_t> PixelsWhen(X11Surface& surface,
-                                          const std::function<bool(const std::vector<uint32_t>&)>& ready) {
-    std::vector<uint32_t> pixels;
-    for (int attempt = 0; attempt < 300; ++attempt) {
-      pixels = surface.ReadPixels();
-      if (!pixels.empty() && ready(pixels))
-        break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return pixels;
-  }
-
   static uint32_t At(const std::vector<uint32_t>& pixels, const X11Surface& s, int x, int y) {
     return pixels[static_cast<size_t>(y) * s.width() + x] & 0xffffff;
   }
-
-  RecordingSink sink_;
 };
 
 // --- Environment ------------------------------------------------------------------

@@ -215,7 +215,7 @@ TEST(VideoSourceTest, Y4mSizesPastIntAreRefusedNotWrapped) {
 // In a child: caps the address space a little above what the process uses,
 // then opens 16384x16384 inputs (400 MB frames). 0 when every reader
 // refused with a reason.
-int OpenHugeFramesWithLittleAddressSpace(const std::string& y4m) {
+[[maybe_unused]] int OpenHugeFramesWithLittleAddressSpace(const std::string& y4m) {
   long pages = 0;
   FILE* statm = fopen("/proc/self/statm", "r");
   if (statm == nullptr || fscanf(statm, "%ld", &pages) != 1)

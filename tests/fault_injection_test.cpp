@@ -21,24 +21,22 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "desktop/hilog_records.h"
 #include "desktop/x11_surface.h"
 #include "desktop/xcomponent_host.h"
 #include "quon_eglcore.h"
 #include "quon_render.h"
 #include "quon_render_logfile.h"
 #include "rtc_base/logging.h"
-#include "support/egl_driver_pin.h"
 #include "support/egl_faults.h"
 #include "support/eglcore_peer.h"
 #include "support/log_capture.h"
+#include "support/module_fixture.h"
 #include "support/test_frame.h"
 
 namespace {
 
 using ohos_desktop::X11Surface;
 using test_support::AnyContains;
-using test_support::RecordingSink;
 using ::testing::Contains;
 
 // A one-shot gate: threads wait until it opens.
@@ -65,31 +63,19 @@ class Gate {
   bool open_ = false;
 };
 
-class FaultTest : public ::testing::Test {
+class FaultTest : public test_support::ModuleFixture {
  protected:
-  void SetUp() override {
-    rtc::logging_internal::ResetForTesting();
-    rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
-    ohos_desktop::SetHilogStderrEnabled(false);
-    ohos_desktop::ClearHilogRecords();
-  }
   void TearDown() override {
     FailStep(EglStep::kNone);
-    rtc::LogLine::RemoveSink(&sink_);
+    ModuleFixture::TearDown();
   }
-
-  std::vector<std::string> PlatformLines() { return test_support::TakePlatformLines(); }
-
-  RecordingSink sink_;
 };
 
 class GraphicsFaultTest : public FaultTest {
  protected:
   void SetUp() override {
     FaultTest::SetUp();
-    ASSERT_NE(getenv("DISPLAY"), nullptr) << "these tests draw into X11 windows: run them "
-                                             "with a display (scripts/test starts Xvfb)";
-    PinEglDriver();
+    test_support::RequireDisplay();
   }
 
   // Windows of one test are placed side by side: pixels of a covered
@@ -107,16 +93,12 @@ class GraphicsFaultTest : public FaultTest {
     std::vector<uint8_t> y(static_cast<size_t>(w) * h, luma);
     std::vector<uint8_t> uv(static_cast<size_t>((w + 1) / 2) * ((h + 1) / 2), 128);
     core.onRenderData(y.data(), uv.data(), uv.data(), w, h);
-    for (int attempt = 0; attempt < 300; ++attempt) {
-      const std::vector<uint32_t> pixels = window.ReadPixels();
-      if (!pixels.empty()) {
-        const uint32_t centre = pixels[static_cast<size_t>(h / 2) * w + w / 2];
-        if (std::abs(static_cast<int>(centre >> 8 & 0xff) - luma) <= 2)
-          return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    const auto grey = [&](const std::vector<uint32_t>& pixels) {
+      const uint32_t centre = pixels[static_cast<size_t>(h / 2) * w + w / 2];
+      return std::abs(static_cast<int>(centre >> 8 & 0xff) - luma) <= 2;
+    };
+    const std::vector<uint32_t> pixels = test_support::PixelsWhen(window, grey);
+    return !pixels.empty() && grey(pixels);
   }
 };
 
@@ -340,14 +322,11 @@ TEST_P(InFlightTest, DestroyWaitsForTheFrameCallInProgress) {
   ohos_desktop::DispatchSurfaceCreated(component.get());
   TestFrame plain(32, 32, &counters, 235);
   again->RenderFrame(&plain);
-  bool white = false;
-  for (int attempt = 0; attempt < 300 && !white; ++attempt) {
-    const std::vector<uint32_t> pixels = window->ReadPixels();
-    white = !pixels.empty() && (pixels[16 * 32 + 16] >> 8 & 0xff) > 200;
-    if (!white)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(white);
+  const auto white = [](const std::vector<uint32_t>& pixels) {
+    return (pixels[16 * 32 + 16] >> 8 & 0xff) > 200;
+  };
+  const std::vector<uint32_t> pixels = test_support::PixelsWhen(*window, white);
+  EXPECT_TRUE(!pixels.empty() && white(pixels));
   ohos_desktop::DispatchSurfaceDestroyed(component.get());
 }
 

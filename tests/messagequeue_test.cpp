@@ -17,7 +17,7 @@
 #include "rtc_base/event.h"
 #include "rtc_base/messagequeue.h"
 #include "rtc_base/ringbuffer.h"
-#include "runtime_test_util.h"
+#include "support/runtime_test_util.h"
 
 namespace rtc {
 namespace {

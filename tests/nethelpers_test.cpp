@@ -12,10 +12,10 @@
 
 #include <gtest/gtest.h>
 
-#include "net_test_util.h"
 #include "rtc_base/nethelpers.h"
 #include "rtc_base/signalthread.h"
-#include "runtime_test_util.h"
+#include "support/net_test_util.h"
+#include "support/runtime_test_util.h"
 
 namespace rtc {
 namespace {

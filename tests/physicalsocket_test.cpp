@@ -22,10 +22,10 @@
 
 #include <gtest/gtest.h>
 
-#include "net_test_util.h"
 #include "rtc_base/physicalsocketserver.h"
 #include "rtc_base/thread.h"
-#include "runtime_test_util.h"
+#include "support/net_test_util.h"
+#include "support/runtime_test_util.h"
 
 namespace rtc {
 namespace {

@@ -21,6 +21,7 @@
 #include "rtc_base/logging.h"
 #include "support/eglcore_peer.h"
 #include "support/log_capture.h"
+#include "support/module_fixture.h"
 
 namespace {
 
@@ -30,26 +31,21 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using ohos_desktop::NapiFunction;
 
-class ManagerTest : public ::testing::Test {
+class ManagerTest : public test_support::ModuleFixture {
  protected:
   void SetUp() override {
     ohos_desktop::SetHilogStderrEnabled(false);
     // Created first: making the manager starts the log sink, whose own lines
     // and logging configuration are not what these tests look at.
     manager_ = PluginManager::GetInstance();
-    rtc::logging_internal::ResetForTesting();
-    rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
-    ohos_desktop::ClearHilogRecords();
+    ModuleFixture::SetUp();
     ohos_desktop::ClearNapiFailures();
   }
   void TearDown() override {
     ohos_desktop::ClearNapiFailures();
-    rtc::LogLine::RemoveSink(&sink_);
+    ModuleFixture::TearDown();
   }
 
-  std::vector<std::string> PlatformLines() { return test_support::TakePlatformLines(); }
-
-  test_support::RecordingSink sink_;
   PluginManager* manager_ = nullptr;
 };
 

@@ -3,7 +3,6 @@
 // state machine, and a renderer torn down while an engine thread draws.
 
 #include <EGL/egl.h>
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -27,9 +26,9 @@
 #include "quon_render.h"
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
-#include "support/egl_driver_pin.h"
 #include "support/eglcore_peer.h"
 #include "support/log_capture.h"
+#include "support/module_fixture.h"
 #include "support/test_frame.h"
 
 namespace {
@@ -39,7 +38,6 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using test_support::AnyContains;
-using test_support::RecordingSink;
 
 std::string ToString(const void* pointer) {
   std::ostringstream text;
@@ -65,20 +63,7 @@ class OrderObserver : public rtc::DestroyObserver {
   std::string name_;
 };
 
-class RenderTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    rtc::logging_internal::ResetForTesting();
-    rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
-    ohos_desktop::SetHilogStderrEnabled(false);
-    ohos_desktop::ClearHilogRecords();
-  }
-  void TearDown() override { rtc::LogLine::RemoveSink(&sink_); }
-
-  std::vector<std::string> PlatformLines() { return test_support::TakePlatformLines(); }
-
-  RecordingSink sink_;
-};
+using RenderTest = test_support::ModuleFixture;
 
 // --- Destroy notification -------------------------------------------------------------
 
@@ -117,9 +102,7 @@ class LifecycleTest : public RenderTest {
  protected:
   void SetUp() override {
     RenderTest::SetUp();
-    ASSERT_NE(getenv("DISPLAY"), nullptr) << "these tests draw into X11 windows: run them "
-                                             "with a display (scripts/test starts Xvfb)";
-    PinEglDriver();
+    test_support::RequireDisplay();
   }
 
   // A real window bound to a new XComponent `id`, and that id's renderer.
@@ -217,15 +200,7 @@ TEST_F(LifecycleTest, AResizedSurfaceIsDrawnAtItsNewSize) {
   TestFrame frame(64, 36, &counters, 200);
   const auto grey = [](uint32_t pixel) { return (pixel >> 8 & 0xff) > 150; };
   const auto draw_until = [&](const std::function<bool(const std::vector<uint32_t>&)>& ready) {
-    std::vector<uint32_t> pixels;
-    for (int attempt = 0; attempt < 300; ++attempt) {
-      render->RenderFrame(&frame);
-      pixels = window->ReadPixels();
-      if (!pixels.empty() && ready(pixels))
-        break;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return pixels;
+    return test_support::PixelsWhen(*window, ready, [&] { render->RenderFrame(&frame); });
   };
   auto at = [&](const std::vector<uint32_t>& p, int x, int y) {
     return p[static_cast<size_t>(y) * window->width() + x];

@@ -24,7 +24,7 @@
 
 #include "rtc_base/physicalsocketserver.h"
 #include "rtc_base/timeutils.h"
-#include "runtime_test_util.h"
+#include "support/runtime_test_util.h"
 
 namespace rtc {
 namespace {

@@ -16,7 +16,7 @@
 
 #include "rtc_base/event.h"
 #include "rtc_base/thread.h"
-#include "runtime_test_util.h"
+#include "support/runtime_test_util.h"
 
 namespace rtc {
 namespace {

@@ -1,5 +1,5 @@
-#ifndef TESTS_NET_TEST_UTIL_H_
-#define TESTS_NET_TEST_UTIL_H_
+#ifndef TESTS_SUPPORT_NET_TEST_UTIL_H_
+#define TESTS_SUPPORT_NET_TEST_UTIL_H_
 
 // Helpers shared by the network suites: a stand-in for getaddrinfo with
 // scripted answers, and a loop that serves the calling thread's queue.
@@ -161,4 +161,4 @@ inline bool PumpUntil(const std::function<bool()>& done, int timeout_ms = 5000) 
 }  // namespace testing
 }  // namespace rtc
 
-#endif  // TESTS_NET_TEST_UTIL_H_
+#endif  // TESTS_SUPPORT_NET_TEST_UTIL_H_

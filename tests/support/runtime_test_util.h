@@ -1,5 +1,5 @@
-#ifndef TESTS_RUNTIME_TEST_UTIL_H_
-#define TESTS_RUNTIME_TEST_UTIL_H_
+#ifndef TESTS_SUPPORT_RUNTIME_TEST_UTIL_H_
+#define TESTS_SUPPORT_RUNTIME_TEST_UTIL_H_
 
 // Helpers shared by the runtime's suites: log capture, payloads that report
 // their destruction, handlers made of lambdas.
@@ -63,4 +63,4 @@ class FunctionHandler : public MessageHandler {
 }  // namespace testing
 }  // namespace rtc
 
-#endif  // TESTS_RUNTIME_TEST_UTIL_H_
+#endif  // TESTS_SUPPORT_RUNTIME_TEST_UTIL_H_
