@@ -464,7 +464,8 @@ TEST_F(EGLCoreTest, ShrunkPicturesAreMinifiedWithNearestFiltering) {
   for (int col = 1; col < 48; col += 3)
     shrunk.FillLumaColumns(col, col + 1, 0);
   shrunk.Draw(core);
-  const auto p = PixelsWhen(*window, [&](const auto& px) { return RgbOf(At(px, *window, 0, 4)).g > 128; });
+  const auto p =
+      PixelsWhen(*window, [&](const auto& px) { return RgbOf(At(px, *window, 0, 4)).g > 128; });
   for (int x = 0; x < 32; ++x)
     EXPECT_EQ(At(p, *window, x, 4), 0xffffffu) << x;
 }
