@@ -30,7 +30,8 @@ bool QueryXComponentId(OH_NativeXComponent* component, std::string* id, int32_t*
   return true;
 }
 
-OH_NativeXComponent_Callback PluginRender::m_callback;
+OH_NativeXComponent_Callback PluginRender::m_callback = {
+    OnSurfaceCreatedCB, OnSurfaceChangedCB, OnSurfaceDestroyedCB, DispatchTouchEventCB};
 
 // Never destroyed: an engine thread may still look a renderer up while the
 // process exits, and renderers left at exit stay reachable.
@@ -136,10 +137,9 @@ PluginRender::PluginRender(std::string& id) : m_id(id) {
     m_eglCore->SetColorDescription(m_limitedRange.load(),
                                    described->second.second == kColorMatrixBt709);
   }
-  m_callback.OnSurfaceCreated = OnSurfaceCreatedCB;
-  m_callback.OnSurfaceChanged = OnSurfaceChangedCB;
-  m_callback.OnSurfaceDestroyed = OnSurfaceDestroyedCB;
-  m_callback.DispatchTouchEvent = DispatchTouchEventCB;
+  // m_callback is filled in where it is defined, before any thread runs:
+  // written here, it raced with the UI thread's reads whenever an engine
+  // call made a renderer for a new id.
 }
 
 PluginRender::~PluginRender() {
