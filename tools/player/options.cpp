@@ -82,124 +82,148 @@ struct ValueOption {
   const char* accepts;
 };
 
+// An option whose value is a whole number from `min` to `max`, kept in an
+// int field of the options.
+ValueOption IntOption(int64_t min, int64_t max, int Options::*field, const char* accepts) {
+  return {[=](const std::string& v, Options* o) {
+            int64_t n = 0;
+            if (!ParseInt(v, min, max, &n))
+              return false;
+            o->*field = static_cast<int>(n);
+            return true;
+          },
+          accepts};
+}
+
 const std::map<std::string, ValueOption>& ValueOptions() {
   static const std::map<std::string, ValueOption> options = {
-      {"--size", {[](const std::string& v, Options* o) { return ParseSize(v, &o->raw_width, &o->raw_height); },
-                  "WxH, each 1..16384"}},
-      {"--surface", {[](const std::string& v, Options* o) {
-                       return ParseSize(v, &o->surface_width, &o->surface_height);
-                     },
-                     "WxH, each 1..16384"}},
-      {"--format", {[](const std::string& v, Options* o) {
-                      if (v != "y4m" && v != "i420") return false;
-                      o->format = v == "y4m" ? InputFormat::kY4m : InputFormat::kI420;
-                      return true;
-                    },
-                    "y4m or i420"}},
-      {"--fps", {[](const std::string& v, Options* o) { return ParseFps(v, &o->fps); },
-                 "0..1000, a number or a ratio such as 30000/1001"}},
-      {"--frames", {[](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->frames); },
-                    "a whole number from 1"}},
-      {"--scale", {[](const std::string& v, Options* o) {
-                     static const std::map<std::string, int> kTypes = {{"stretch", 1}, {"fit", 2}, {"fill", 3}};
-                     auto it = kTypes.find(v);
-                     if (it == kTypes.end()) return false;
-                     o->scale = it->second;
-                     o->scale_given = true;
-                     return true;
-                   },
-                   "stretch, fit or fill"}},
-      {"--range", {[](const std::string& v, Options* o) {
-                     if (v != "full" && v != "limited") return false;
-                     o->color_range = v == "full" ? 0 : 1;
-                     return true;
-                   },
-                   "full or limited"}},
-      {"--matrix", {[](const std::string& v, Options* o) {
-                      if (v != "601" && v != "709") return false;
-                      o->color_matrix = v == "601" ? 601 : 709;
-                      return true;
-                    },
-                    "601 or 709"}},
-      {"--id", {[](const std::string& v, Options* o) {
-                  o->id = v;
-                  return !v.empty() && v.size() <= 100;
-                },
-                "1..100 characters"}},
-      {"--windows", {[](const std::string& v, Options* o) {
-                       int64_t n = 0;
-                       if (!ParseInt(v, 1, 16, &n)) return false;
-                       o->windows = static_cast<int>(n);
-                       return true;
-                     },
-                     "1..16"}},
-      {"--capture", {[](const std::string& v, Options* o) {
-                       const size_t colon = v.find(':');
-                       Capture capture;
-                       if (colon == std::string::npos ||
-                           !ParseInt(v.substr(0, colon), 1, INT64_MAX, &capture.frame))
-                         return false;
-                       capture.path = v.substr(colon + 1);
-                       const std::string extension = Extension(capture.path);
-                       o->captures.push_back(capture);
-                       return extension == "jpg" || extension == "jpeg" || extension == "bmp";
-                     },
-                     "FRAME:PATH, FRAME from 1, PATH ending in .jpg, .jpeg or .bmp"}},
-      {"--quality", {[](const std::string& v, Options* o) {
-                       int64_t q = 0;
-                       if (!ParseInt(v, 1, 100, &q)) return false;
-                       o->quality = static_cast<int>(q);
-                       return true;
-                     },
-                     "1..100"}},
-      {"--screenshot", {[](const std::string& v, Options* o) {
-                          o->screenshot = v;
-                          return Extension(v) == "png";
-                        },
-                        "a path ending in .png"}},
-      {"--log", {[](const std::string& v, Options* o) {
-                   o->log = v;
-                   o->log_append = false;
-                   return !v.empty();
-                 },
-                 "a file path"}},
-      {"--log-append", {[](const std::string& v, Options* o) {
-                          o->log = v;
-                          o->log_append = true;
-                          return !v.empty();
-                        },
-                        "a file path"}},
-      {"--stats", {[](const std::string& v, Options* o) { o->stats = v; return !v.empty(); }, "a file path"}},
-      {"--module", {[](const std::string& v, Options* o) { o->module = v; return !v.empty(); }, "a file path"}},
-      {"--duration", {[](const std::string& v, Options* o) {
-                        return ParseDecimal(v, 0.001, 7 * 24 * 3600, &o->duration_s);
-                      },
-                      "seconds, 0.001..604800"}},
-      {"--recreate-every", {[](const std::string& v, Options* o) {
-                              int64_t ms = 0;
-                              if (!ParseInt(v, 1, 3600 * 1000, &ms)) return false;
-                              o->recreate_every_ms = static_cast<int>(ms);
-                              return true;
-                            },
-                            "milliseconds, 1..3600000"}},
-      {"--capture-every", {[](const std::string& v, Options* o) {
-                             const size_t colon = v.find(':');
-                             if (colon == std::string::npos ||
-                                 !ParseInt(v.substr(0, colon), 1, INT64_MAX, &o->capture_every))
-                               return false;
-                             o->capture_dir = v.substr(colon + 1);
-                             return !o->capture_dir.empty();
-                           },
-                           "N:DIR, N from 1"}},
-      {"--cycle-scale", {[](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->cycle_scale); },
-                         "a whole number from 1"}},
-      {"--slow-listener", {[](const std::string& v, Options* o) {
-                             int64_t ms = 0;
-                             if (!ParseInt(v, 1, 10000, &ms)) return false;
-                             o->slow_listener_ms = static_cast<int>(ms);
-                             return true;
-                           },
-                           "milliseconds, 1..10000"}},
+      {"--size",
+       {[](const std::string& v, Options* o) {
+          return ParseSize(v, &o->raw_width, &o->raw_height);
+        },
+        "WxH, each 1..16384"}},
+      {"--surface",
+       {[](const std::string& v, Options* o) {
+          return ParseSize(v, &o->surface_width, &o->surface_height);
+        },
+        "WxH, each 1..16384"}},
+      {"--format",
+       {[](const std::string& v, Options* o) {
+          if (v != "y4m" && v != "i420")
+            return false;
+          o->format = v == "y4m" ? InputFormat::kY4m : InputFormat::kI420;
+          return true;
+        },
+        "y4m or i420"}},
+      {"--fps",
+       {[](const std::string& v, Options* o) { return ParseFps(v, &o->fps); },
+        "0..1000, a number or a ratio such as 30000/1001"}},
+      {"--frames",
+       {[](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->frames); },
+        "a whole number from 1"}},
+      {"--scale",
+       {[](const std::string& v, Options* o) {
+          static const std::map<std::string, int> kTypes = {
+              {"stretch", 1}, {"fit", 2}, {"fill", 3}};
+          auto it = kTypes.find(v);
+          if (it == kTypes.end())
+            return false;
+          o->scale = it->second;
+          o->scale_given = true;
+          return true;
+        },
+        "stretch, fit or fill"}},
+      {"--range",
+       {[](const std::string& v, Options* o) {
+          if (v != "full" && v != "limited")
+            return false;
+          o->color_range = v == "full" ? 0 : 1;
+          return true;
+        },
+        "full or limited"}},
+      {"--matrix",
+       {[](const std::string& v, Options* o) {
+          if (v != "601" && v != "709")
+            return false;
+          o->color_matrix = v == "601" ? 601 : 709;
+          return true;
+        },
+        "601 or 709"}},
+      {"--id",
+       {[](const std::string& v, Options* o) {
+          o->id = v;
+          return !v.empty() && v.size() <= 100;
+        },
+        "1..100 characters"}},
+      {"--windows", IntOption(1, 16, &Options::windows, "1..16")},
+      {"--capture",
+       {[](const std::string& v, Options* o) {
+          const size_t colon = v.find(':');
+          Capture capture;
+          if (colon == std::string::npos ||
+              !ParseInt(v.substr(0, colon), 1, INT64_MAX, &capture.frame))
+            return false;
+          capture.path = v.substr(colon + 1);
+          const std::string extension = Extension(capture.path);
+          o->captures.push_back(capture);
+          return extension == "jpg" || extension == "jpeg" || extension == "bmp";
+        },
+        "FRAME:PATH, FRAME from 1, PATH ending in .jpg, .jpeg or .bmp"}},
+      {"--quality", IntOption(1, 100, &Options::quality, "1..100")},
+      {"--screenshot",
+       {[](const std::string& v, Options* o) {
+          o->screenshot = v;
+          return Extension(v) == "png";
+        },
+        "a path ending in .png"}},
+      {"--log",
+       {[](const std::string& v, Options* o) {
+          o->log = v;
+          o->log_append = false;
+          return !v.empty();
+        },
+        "a file path"}},
+      {"--log-append",
+       {[](const std::string& v, Options* o) {
+          o->log = v;
+          o->log_append = true;
+          return !v.empty();
+        },
+        "a file path"}},
+      {"--stats",
+       {[](const std::string& v, Options* o) {
+          o->stats = v;
+          return !v.empty();
+        },
+        "a file path"}},
+      {"--module",
+       {[](const std::string& v, Options* o) {
+          o->module = v;
+          return !v.empty();
+        },
+        "a file path"}},
+      {"--duration",
+       {[](const std::string& v, Options* o) {
+          return ParseDecimal(v, 0.001, 7 * 24 * 3600, &o->duration_s);
+        },
+        "seconds, 0.001..604800"}},
+      {"--recreate-every",
+       IntOption(1, 3600 * 1000, &Options::recreate_every_ms, "milliseconds, 1..3600000")},
+      {"--capture-every",
+       {[](const std::string& v, Options* o) {
+          const size_t colon = v.find(':');
+          if (colon == std::string::npos ||
+              !ParseInt(v.substr(0, colon), 1, INT64_MAX, &o->capture_every))
+            return false;
+          o->capture_dir = v.substr(colon + 1);
+          return !o->capture_dir.empty();
+        },
+        "N:DIR, N from 1"}},
+      {"--cycle-scale",
+       {[](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->cycle_scale); },
+        "a whole number from 1"}},
+      {"--slow-listener",
+       IntOption(1, 10000, &Options::slow_listener_ms, "milliseconds, 1..10000")},
   };
   return options;
 }
