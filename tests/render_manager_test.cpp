@@ -20,6 +20,7 @@
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
 #include "support/eglcore_peer.h"
+#include "support/engine_hold.h"
 #include "support/log_capture.h"
 #include "support/module_fixture.h"
 
@@ -144,22 +145,6 @@ TEST_F(ManagerTest, SecondHandleForAnIdReplacesTheFirst) {
 
 // --- Engine calls racing the UI thread ----------------------------------------------------
 
-// An engine's observer as an engine is meant to write it: the renderer is
-// held under the engine's own lock from FindRenderAndObserve to OnDestroy.
-class EngineObserver : public rtc::DestroyObserver {
- public:
-  void OnDestroy(rtc::DestroyNotify* gone) override {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (render == gone)
-      render = nullptr;
-    ++told;
-  }
-  std::mutex mutex;
-  rtc::IVideoRender* render = nullptr;
-  int observed = 0;
-  int told = 0;
-};
-
 // The UI thread makes and releases the id's renderer 20,000 times while an
 // engine thread sets scale types, asks for the window and observes: no call
 // may touch a renderer once it is freed (AddressSanitizer watches), and
@@ -167,7 +152,7 @@ class EngineObserver : public rtc::DestroyObserver {
 TEST_F(ManagerTest, EngineCallsSurviveRenderersReleasedUnderThem) {
   rtc::LogLine::RemoveSink(&sink_);  // a hundred thousand lines; not the point here
   const std::string name = "racing";
-  EngineObserver observer;
+  EngineHold observer;
   std::atomic<bool> stop{false};
   std::thread engine([&] {
     std::string id = name;
@@ -175,12 +160,8 @@ TEST_F(ManagerTest, EngineCallsSurviveRenderersReleasedUnderThem) {
       manager_->SetScaleType(id, 3);
       manager_->GetNativeWindow(id);
       std::lock_guard<std::mutex> lock(observer.mutex);
-      if (observer.render == nullptr) {
-        observer.render = manager_->FindRenderAndObserve(id, &observer);
-        observer.observed += observer.render != nullptr;
-      }
-      if (observer.render != nullptr)
-        observer.render->SetSize(16, 9);
+      if (rtc::IVideoRender* render = observer.HeldLocked(id))
+        render->SetSize(16, 9);
     }
   });
   std::string id = name;

@@ -27,6 +27,7 @@
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
 #include "support/eglcore_peer.h"
+#include "support/engine_hold.h"
 #include "support/log_capture.h"
 #include "support/module_fixture.h"
 #include "support/test_frame.h"
@@ -414,18 +415,9 @@ TEST_F(CaptureStateTest, HeldCopyGoesWithTheRenderer) {
 
 // --- Engine threads while surfaces come and go ---------------------------------------------
 
-// One engine thread's hold on one id's renderer, as an engine is meant to
-// write it: taken with FindRenderAndObserve, used under the engine's lock,
-// dropped in OnDestroy.
-class EngineHold : public rtc::DestroyObserver {
+// One engine thread's hold on one id's renderer, exercised.
+class StressedHold : public EngineHold {
  public:
-  void OnDestroy(rtc::DestroyNotify* gone) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (render_ == gone)
-      render_ = nullptr;
-    ++told_;
-  }
-
   // Calls into the renderer of `id` (looked up when none is held): operation
   // `n` of every kind an engine has, in turn, so that the other threads'
   // calls overlap it. Only drawing takes turns across threads (`draw_turn`):
@@ -442,44 +434,43 @@ class EngineHold : public rtc::DestroyObserver {
     std::unique_lock<std::mutex> turn(draw_turn, std::defer_lock);
     if (draws)
       turn.lock();  // before the engine's lock, which OnDestroy waits for
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (render_ == nullptr) {
-      render_ = manager->FindRenderAndObserve(id, this);
-      observed_ += render_ != nullptr;
-      if (render_ == nullptr)
-        return;
-    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (HeldLocked(id) == nullptr)
+      return;
     switch (n % 8) {
       case 3:
-        render_->EnableCapture(true);
-        render_->CaptureImage(::testing::TempDir() + "stress_" + id + (n % 16 == 3 ? ".bmp" : ".jpg"),
-                              n % 64 == 3 ? 70 : 0);  // a file now and then, armed otherwise
+        render->EnableCapture(true);
+        render->CaptureImage(
+            ::testing::TempDir() + "stress_" + id + (n % 16 == 3 ? ".bmp" : ".jpg"),
+            n % 64 == 3 ? 70 : 0);  // a file now and then, armed otherwise
         break;
-      case 4: render_->FillBlack(); break;
+      case 4:
+        render->FillBlack();
+        break;
       case 5:
-        render_->AddObserver(&bystander_);
-        render_->RemoveObserver(&bystander_);
+        render->AddObserver(&bystander_);
+        render->RemoveObserver(&bystander_);
         break;
-      case 6: render_->SetSize(frame.Width(), frame.Height()); break;
-      default: render_->RenderFrame(&frame); break;
+      case 6:
+        render->SetSize(frame.Width(), frame.Height());
+        break;
+      default:
+        render->RenderFrame(&frame);
+        break;
     }
   }
   // Every renderer this engine observed has told it of its end, once.
   void ExpectToldOncePerObservation() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    EXPECT_EQ(render_, nullptr);
-    EXPECT_GT(observed_, 0);
-    EXPECT_EQ(told_, observed_);
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(render, nullptr);
+    EXPECT_GT(observed, 0);
+    EXPECT_EQ(told, observed);
   }
 
  private:
   struct Bystander : rtc::DestroyObserver {
     void OnDestroy(rtc::DestroyNotify*) override {}
   } bystander_;
-  std::mutex mutex_;
-  rtc::IVideoRender* render_ = nullptr;
-  int observed_ = 0;
-  int told_ = 0;
 };
 
 // Four engine threads call every manager entry point and every renderer
@@ -504,12 +495,12 @@ TEST_F(LifecycleTest, EngineThreadsSurviveSurfacesComingAndGoing) {
   }
 
   constexpr int kEngines = 4;
-  std::vector<std::vector<EngineHold>> holds(kEngines);
+  std::vector<std::vector<StressedHold>> holds(kEngines);
   std::mutex draw_turn;
   std::atomic<bool> stop{false};
   std::vector<std::thread> engines;
   for (int e = 0; e < kEngines; ++e) {
-    holds[e] = std::vector<EngineHold>(ids.size());
+    holds[e] = std::vector<StressedHold>(ids.size());
     engines.emplace_back([&, e] {
       TestFrame::Counters counters;
       TestFrame frame(32, 32, &counters, static_cast<uint8_t>(40 * e));
@@ -546,7 +537,7 @@ TEST_F(LifecycleTest, EngineThreadsSurviveSurfacesComingAndGoing) {
   for (std::string id : ids)
     PluginRender::Release(id);  // renderers the engines' GetRender made after the last destroy
   for (auto& per_engine : holds)
-    for (EngineHold& hold : per_engine)
+    for (StressedHold& hold : per_engine)
       hold.ExpectToldOncePerObservation();
   rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
 }
