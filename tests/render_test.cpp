@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <sstream>
 #include <atomic>
@@ -496,14 +497,16 @@ TEST_F(LifecycleTest, EngineThreadsSurviveSurfacesComingAndGoing) {
 
   constexpr int kEngines = 4;
   std::vector<std::vector<StressedHold>> holds(kEngines);
+  // Outside the engine threads: a renderer may still hold a copy of an
+  // engine's frame, which counts its destruction here, after they end.
+  std::array<TestFrame::Counters, kEngines> counters;
   std::mutex draw_turn;
   std::atomic<bool> stop{false};
   std::vector<std::thread> engines;
   for (int e = 0; e < kEngines; ++e) {
     holds[e] = std::vector<StressedHold>(ids.size());
     engines.emplace_back([&, e] {
-      TestFrame::Counters counters;
-      TestFrame frame(32, 32, &counters, static_cast<uint8_t>(40 * e));
+      TestFrame frame(32, 32, &counters[e], static_cast<uint8_t>(40 * e));
       for (int n = e; !stop.load(); ++n) {
         const size_t which = static_cast<size_t>(n / 8) % ids.size();
         std::string id = ids[which];
