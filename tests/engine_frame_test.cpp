@@ -20,6 +20,7 @@
 #include "engine/frame_generator.h"
 #include "engine/i420_frame.h"
 #include "engine/video_source.h"
+#include "support/emulation.h"
 #include "support/guarded_plane.h"
 
 namespace {
@@ -240,6 +241,8 @@ TEST(VideoSourceTest, ReadersRefuseAFrameTheyCannotAllocate) {
 #ifdef NR_UNDER_SANITIZER
   GTEST_SKIP() << "the sanitizers' shadow memory needs an unlimited address space";
 #else
+  if (test_support::kEmulated)
+    GTEST_SKIP() << "the emulator does not apply RLIMIT_AS (tests/emulation/address_space_limit.c)";
   const std::string y4m = ::testing::TempDir() + "engine_frame_test_huge.y4m";
   std::ofstream(y4m) << "YUV4MPEG2 W16384 H16384 F25:1\n";
   EXPECT_EXIT(_exit(OpenHugeFramesWithLittleAddressSpace(y4m)), ::testing::ExitedWithCode(0), "");

@@ -20,6 +20,7 @@
 #include "rtc_base/logging.h"
 #include "rtc_base/stringbuilder.h"
 #include "rtc_base/timeutils.h"
+#include "support/emulation.h"
 #include "support/recording_sink.h"
 
 namespace rtc {
@@ -394,7 +395,7 @@ class StderrEchoSink : public LogSink {
 };
 
 TEST(CheckDeathTest, FailedCheckWritesFramedReportAndAborts) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test_support::UseFreshProcessDeathTests();
   const int value = 1;
   EXPECT_DEATH(
       {
@@ -402,11 +403,12 @@ TEST(CheckDeathTest, FailedCheckWritesFramedReportAndAborts) {
         CHECK(value == 2) << "detail " << 5;
       },
       "^\n\n#\n# Fatal error in [^\n]*logging_test\\.cpp, line [0-9]+\n"
-      "# last system error: 11\n# Check failed: value == 2\n# detail 5\n#\n$");
+      "# last system error: 11\n# Check failed: value == 2\n# detail 5\n#\n" +
+          test_support::DeathOutputEnd());
 }
 
 TEST(CheckDeathTest, SinksReceiveTheReportBeforeAbort) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test_support::UseFreshProcessDeathTests();
   EXPECT_DEATH(
       {
         static StderrEchoSink sink;

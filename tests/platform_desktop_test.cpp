@@ -17,6 +17,7 @@
 #include "desktop/xcomponent_host.h"
 #include "hilog/log.h"
 #include "napi/native_api.h"
+#include "support/emulation.h"
 
 // After gtest: Xlib defines macros (None, Bool) that gtest uses as names.
 #include <X11/Xlib.h>
@@ -88,7 +89,7 @@ TEST_F(HilogTest, QuietSwitchStillRecords) {
 
 // The environment is read once, on first use, so this needs a fresh process.
 TEST(HilogDeathTest, QuietEnvironmentVariableSilencesStderr) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  test_support::UseFreshProcessDeathTests();
   EXPECT_EXIT(
       {
         setenv("OHOS_DESKTOP_HILOG_QUIET", "1", 1);

@@ -46,7 +46,12 @@ std::string TempPath(const std::string& name) {
 }
 
 std::string PlayerCommand(const std::string& args) {
-  return std::string(NATIVERENDER_PLAYER_PATH) + " --quiet " + args + " 2>&1";
+#ifdef NATIVERENDER_EMULATOR
+  const std::string program = NATIVERENDER_EMULATOR " " NATIVERENDER_PLAYER_PATH;
+#else
+  const std::string program = NATIVERENDER_PLAYER_PATH;
+#endif
+  return program + " --quiet " + args + " 2>&1";
 }
 
 // `input`, when given, is a shell command whose output is piped to the
