@@ -95,7 +95,7 @@ class GraphicsFaultTest : public FaultTest {
     core.onRenderData(y.data(), uv.data(), uv.data(), w, h);
     const auto grey = [&](const std::vector<uint32_t>& pixels) {
       const uint32_t centre = pixels[static_cast<size_t>(h / 2) * w + w / 2];
-      return std::abs(static_cast<int>(centre >> 8 & 0xff) - luma) <= 2;
+      return std::abs(static_cast<int>(centre >> 8 & 0xff) - luma) <= test_support::kShaderRounding;
     };
     const std::vector<uint32_t> pixels = test_support::PixelsWhen(window, grey);
     return !pixels.empty() && grey(pixels);

@@ -9,6 +9,7 @@
 #include <stdlib.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -65,6 +66,25 @@ inline std::vector<uint32_t> PixelsWhen(
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return pixels;
+}
+
+// A colour the fragment shader computes comes out as the GL implementation
+// rounds it: llvmpipe draws the test frames' white as 0xFFFFFF on x86-64
+// and 0xFFFEFF on 64-bit ARM, and a device's GPU rounds its own way. Such
+// colours are compared within this many steps per channel. What the
+// drawing fixes by construction (black bars, positions, which texel is
+// sampled) is compared exactly.
+inline constexpr int kShaderRounding = 2;
+
+// Whether two 0xRRGGBB pixels agree within the shader's rounding.
+inline bool ShaderColourIs(uint32_t pixel, uint32_t expected) {
+  for (int shift : {0, 8, 16}) {
+    const int got = static_cast<int>(pixel >> shift & 0xff),
+              want = static_cast<int>(expected >> shift & 0xff);
+    if (std::abs(got - want) > kShaderRounding)
+      return false;
+  }
+  return true;
 }
 
 }  // namespace test_support

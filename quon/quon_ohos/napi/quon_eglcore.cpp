@@ -400,6 +400,17 @@ void EGLCore::LookUpLocations() {
 
 // --- Drawing -------------------------------------------------------------------
 
+namespace {
+
+// A chroma plane's side for a luma side of at least 1: half, rounded up, as
+// the planes are laid out ((size + 1) / 2), without the sum that overflows
+// for the largest int.
+int32_t ChromaSize(int32_t lumaSize) {
+  return lumaSize / 2 + lumaSize % 2;
+}
+
+}  // namespace
+
 void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
                            int32_t frameH) {
   // Checked before anything else so that a bad frame changes no state.
@@ -420,9 +431,8 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   Api().glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
   Api().glClear(GL_COLOR_BUFFER_BIT);
 
-  // Integer division of the signed sum, as the planes are laid out.
-  const int32_t chromaW = (frameW + 1) / 2;
-  const int32_t chromaH = (frameH + 1) / 2;
+  const int32_t chromaW = ChromaSize(frameW);
+  const int32_t chromaH = ChromaSize(frameH);
   UploadPlane(0, &_ytid, "ytid:", "EGLCore _ytid :  %{public}d", y, frameW, frameH);
   UploadPlane(1, &_utid, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
   UploadPlane(2, &_vtid, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
@@ -444,8 +454,8 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
                            int32_t frameH, int32_t yStride, int32_t uStride, int32_t vStride) {
   if (y == nullptr || u == nullptr || v == nullptr || frameW < 1 || frameH < 1)
     return onRenderData(y, u, v, frameW, frameH);  // which reports it
-  const int32_t chromaW = (frameW + 1) / 2;
-  const int32_t chromaH = (frameH + 1) / 2;
+  const int32_t chromaW = ChromaSize(frameW);
+  const int32_t chromaH = ChromaSize(frameH);
   const int32_t ys = yStride == 0 ? frameW : yStride;
   const int32_t us = uStride == 0 ? chromaW : uStride;
   const int32_t vs = vStride == 0 ? chromaW : vStride;
@@ -601,7 +611,7 @@ void EGLCore::UploadPlane(int unit, GLuint* texture, const char* trace_name,
     TRACE(Info, "onRenderData") << trace_name << *texture;
     PLATFORM(LOG_ERROR, kNativeTag, platform_format, static_cast<int>(*texture));
     Api().glBindTexture(GL_TEXTURE_2D, *texture);
-    Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9729.0f);  // GL_NEAREST XXX
+    Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9728.0f);  // GL_NEAREST
     Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729.0f);  // GL_LINEAR
     Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
     Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
