@@ -85,7 +85,9 @@ TEST_F(ManagerTest, ScaleTypesOneToThreeOnlyForRegisteredRenderers) {
   std::string id = "scale";
   EXPECT_FALSE(manager_->SetScaleType(id, 2));  // unregistered: no renderer made
   EXPECT_EQ(manager_->FindRender(id), nullptr);
-  EXPECT_THAT(sink_.lines().back(), HasSubstr("(quon_renderManager:102): SetScaleType: .id=scale,type=2,instance=0"));
+  EXPECT_THAT(sink_.lines().back(),
+              HasSubstr("(quon_renderManager:102): SetScaleType: .id=scale,type=2,instance=" +
+                        test_support::PointerText(nullptr)));
   PluginRender* render = manager_->GetRender(id);
   for (int type : {0, 4, -1})
     EXPECT_FALSE(manager_->SetScaleType(id, type)) << type;

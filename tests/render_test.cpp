@@ -40,12 +40,7 @@ using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::Not;
 using test_support::AnyContains;
-
-std::string ToString(const void* pointer) {
-  std::ostringstream text;
-  text << pointer;
-  return text.str();
-}
+using test_support::PointerText;
 
 // Records the order in which observers are told.
 class OrderObserver : public rtc::DestroyObserver {
@@ -133,8 +128,9 @@ TEST_F(LifecycleTest, ConstructionLogsNullCoreThenOwnsOne) {
   ASSERT_NE(render, nullptr);
   EXPECT_EQ(PluginRender::GetInstance(id), render);
   EXPECT_NE(render->eglCore(), nullptr);
-  EXPECT_TRUE(AnyContains(sink_.TakeLines(), "(quon_render:328): " + ToString(render) +
-                                                 ": PluginRender: .id=construct,eglcore=0"));
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(),
+                          "(quon_render:328): " + PointerText(render) +
+                              ": PluginRender: .id=construct,eglcore=" + PointerText(nullptr)));
   EXPECT_THAT(PlatformLines(), Contains("[NATIVE] >>>>>>>>PluginRender111 construct"));
   std::string empty;
   EXPECT_EQ(PluginRender::GetInstance(empty), nullptr);
@@ -328,7 +324,9 @@ TEST_F(CaptureStateTest, FrameWithoutPlanesIsRefusedAndWritesNothing) {
   render_->CaptureImage(jpeg, 80);
   Frame();
   const auto lines = sink_.TakeLines();
-  EXPECT_TRUE(AnyContains(lines, ": onRenderData: invalid frame: planes 0,0,0"));
+  const std::string null = PointerText(nullptr);
+  EXPECT_TRUE(AnyContains(
+      lines, ": onRenderData: invalid frame: planes " + null + "," + null + "," + null));
   EXPECT_TRUE(AnyContains(lines, "write_JPEG_file"));
   EXPECT_NE(access(jpeg.c_str(), F_OK), 0);
   EXPECT_EQ(render_->CaptureImage(jpeg, 80), -1);  // the capture ended
@@ -344,13 +342,14 @@ TEST_F(CaptureStateTest, ArmedAndNamedCapturesExactlyOneFrame) {
   EXPECT_EQ(render_->EnableCapture(true), 0);
   EXPECT_EQ(render_->CaptureImage(path_, 50), 0);
   auto traces = sink_.TakeLines();
-  EXPECT_TRUE(AnyContains(traces, ": CaptureImage:  lastframe=0 enabel=1 jpegFileName=" + path_ +
-                                      " qualtiy=50"));
-  EXPECT_TRUE(AnyContains(traces, "(quon_render:430): " + ToString(render_) + ": CaptureImage:  end"));
+  EXPECT_TRUE(AnyContains(traces, ": CaptureImage:  lastframe=" + PointerText(nullptr) +
+                                      " enabel=1 jpegFileName=" + path_ + " qualtiy=50"));
+  EXPECT_TRUE(
+      AnyContains(traces, "(quon_render:430): " + PointerText(render_) + ": CaptureImage:  end"));
   Frame();
   Frame();
   EXPECT_EQ(counters_.clones, 1);
-  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": RenderFrame: .copy frame 0"));
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": RenderFrame: .copy frame " + PointerText(nullptr)));
   EXPECT_EQ(render_->CaptureImage(path_, 50), -1);  // idle again
 }
 
@@ -387,9 +386,10 @@ TEST_F(CaptureStateTest, DisablingDropsTheHeldCopy) {
   render_->EnableCapture(false);
   EXPECT_EQ(counters_.copies_destroyed, 1);
   auto traces = sink_.TakeLines();
-  EXPECT_FALSE(AnyContains(traces, "lastframe=0\n"));  // the copy's address was logged
+  EXPECT_FALSE(AnyContains(
+      traces, "lastframe=" + PointerText(nullptr) + "\n"));  // the copy's address was logged
   render_->EnableCapture(false);
-  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ".enable:0,lastframe=0"));
+  EXPECT_TRUE(AnyContains(sink_.TakeLines(), ".enable:0,lastframe=" + PointerText(nullptr)));
 }
 
 TEST_F(CaptureStateTest, NullCopyStillEndsTheCapture) {

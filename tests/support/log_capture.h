@@ -5,6 +5,7 @@
 // platform lines from the stand-in's record list.
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,15 @@ inline std::vector<std::string> TakePlatformLines() {
 inline bool AnyContains(const std::vector<std::string>& lines, const std::string& text) {
   return std::any_of(lines.begin(), lines.end(),
                      [&](const std::string& line) { return line.find(text) != std::string::npos; });
+}
+
+// A pointer as a log line shows it: as the standard stream formats it,
+// which is the C++ library's choice (a null pointer is "0" with GCC's
+// library and "(nil)" with LLVM's on glibc).
+inline std::string PointerText(const void* pointer) {
+  std::ostringstream text;
+  text << pointer;
+  return text.str();
 }
 
 }  // namespace test_support
