@@ -198,5 +198,23 @@ TEST(RecursiveMutexTest, ExcludesOtherThreads) {
   EXPECT_EQ(counter, 4 * 20000);
 }
 
+// A holder that keeps the lock longer than the waiter's spin lasts: the
+// waiter goes through every try with the processor's pause hint (its own
+// instruction on each architecture), then sleeps until the unlock.
+TEST(RecursiveMutexTest, WaiterOutlastingItsSpinSleepsUntilTheUnlock) {
+  RecursiveMutex mutex;
+  std::atomic<bool> acquired{false};
+  mutex.Lock();
+  std::thread waiter([&] {
+    ScopedLock lock(&mutex);
+    acquired = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(acquired);
+  mutex.Unlock();
+  waiter.join();
+  EXPECT_TRUE(acquired);
+}
+
 }  // namespace
 }  // namespace rtc
