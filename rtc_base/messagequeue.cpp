@@ -321,15 +321,15 @@ int MessageQueue::TimeToNextMessage() {
     return kForever;
   const int64_t trigger = delayed_.front().trigger_ms;
   const int64_t now = MonotonicMillis();
-  // Get() keeps a message until its 64-bit trigger: one due further ahead
-  // than an int can say is INT_MAX away, not wrapped round to "due now".
-  // (Unsigned: a trigger near the end of the 64-bit range must not overflow.)
-  if (trigger > now && static_cast<uint64_t>(trigger) - static_cast<uint64_t>(now) > INT_MAX)
-    return INT_MAX;
-  // Modulo 2^32, like the 32-bit clock the triggers may come from.
-  const int32_t delay =
-      static_cast<int32_t>(static_cast<uint32_t>(trigger) - static_cast<uint32_t>(now));
-  return std::max<int32_t>(delay, 0);
+  // Get() hands a message out by its 64-bit trigger, so this answers by it
+  // too, saturating both ways instead of wrapping modulo 2^32: one due
+  // however long ago is due now, one further ahead than an int can say is
+  // INT_MAX away. Within an int's range both readings agree. (Unsigned: a
+  // trigger near either end of the 64-bit range must not overflow.)
+  if (trigger <= now)
+    return 0;
+  const uint64_t ahead = static_cast<uint64_t>(trigger) - static_cast<uint64_t>(now);
+  return ahead > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ahead);
 }
 
 // --- MessageQueue: clearing --------------------------------------------------

@@ -80,13 +80,19 @@ TEST_F(MessageQueueTest, GetWaitsForTheNextDelayedMessageOnly) {
   EXPECT_EQ(queue_.TimeToNextMessage(), 0);
 }
 
-TEST_F(MessageQueueTest, MessageWeeksAheadIsNeverReportedAsDueSoon) {
+// Far off in either direction, the answer saturates instead of wrapping
+// modulo 2^32: ahead at INT_MAX, behind at 0, as Get() sees it.
+TEST_F(MessageQueueTest, MessageWeeksAheadOrBehindIsReportedAsGetSeesIt) {
   constexpr int64_t kDayMs = 24LL * 60 * 60 * 1000;
   // 30 days wraps to a negative 32-bit delay, 60 days to about 10 days.
   for (const int64_t days : {30, 60}) {
     queue_.PostAtTime(PostLocation(), MonotonicMillis() + days * kDayMs, &handler_, 1);
-    EXPECT_EQ(queue_.TimeToNextMessage(), INT_MAX) << days << " days";
+    EXPECT_EQ(queue_.TimeToNextMessage(), INT_MAX) << days << " days ahead";
     queue_.Clear(nullptr);
+    queue_.PostAtTime(PostLocation(), MonotonicMillis() - days * kDayMs, &handler_, 1);
+    EXPECT_EQ(queue_.TimeToNextMessage(), 0) << days << " days behind";
+    Message message;
+    EXPECT_TRUE(queue_.Get(&message, 0)) << days << " days behind";
   }
   queue_.PostAtTime(PostLocation(), MonotonicMillis() + 20 * kDayMs, &handler_, 2);
   EXPECT_GT(queue_.TimeToNextMessage(), 20 * kDayMs - 60000);
