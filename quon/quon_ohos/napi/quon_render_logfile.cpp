@@ -177,7 +177,9 @@ void CallbLogSink::Drain() {
     draining_ = true;
     while (started_ && DeliverOldest()) {
     }
-    if (LingerForMoreLines())
+    // Without a listener the queued lines cannot go anywhere: the drain
+    // ends, and SetListener posts the next one.
+    if (HasListener() && LingerForMoreLines())
       continue;
     draining_ = false;
     // A line queued after the last delivery but while draining_ was still
@@ -186,6 +188,11 @@ void CallbLogSink::Drain() {
     if (!started_ || lines_.empty() || listener_ == nullptr)
       return;
   }
+}
+
+bool CallbLogSink::HasListener() {
+  rtc::ScopedLock lock(&lock_);
+  return listener_ != nullptr;
 }
 
 // A logging thread builds a line in a fraction of a microsecond but waking

@@ -72,6 +72,7 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   void Drain();
   bool DeliverOldest();
   bool LingerForMoreLines();
+  bool HasListener();
   void PostDrain();
 
   static std::atomic<CallbLogSink*> instance_;
