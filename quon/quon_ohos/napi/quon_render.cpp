@@ -133,9 +133,9 @@ PluginRender::PluginRender(std::string& id) : m_id(id) {
   // applies to this renderer too.
   auto described = ColorDescriptions().find(m_id);
   if (described != ColorDescriptions().end()) {
-    m_limitedRange = described->second.first == kColorRangeLimited;
-    m_eglCore->SetColorDescription(m_limitedRange.load(),
-                                   described->second.second == kColorMatrixBt709);
+    m_colors = described->second;
+    m_eglCore->SetColorDescription(m_colors.first == kColorRangeLimited,
+                                   m_colors.second == kColorMatrixBt709);
   }
   // m_callback is filled in where it is defined, before any thread runs:
   // written here, it raced with the UI thread's reads whenever an engine
@@ -306,6 +306,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
                               << "frame is null";
     return;
   }
+  bool limitedRange = false;
   {
     std::lock_guard<std::mutex> draw(m_drawMutex);
     if (m_eglCore == nullptr)
@@ -320,6 +321,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
     const int32_t uStride = frame->UStride();
     const int32_t vStride = frame->VStride();
     m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride);
+    limitedRange = m_colors.first == kColorRangeLimited;  // as this frame was drawn
   }
   std::lock_guard<std::mutex> lock(m_captureMutex);
   if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)
@@ -328,7 +330,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
                            << ".copy frame " << static_cast<const void*>(m_lastFrame);
   DropLastFrameLocked();
   m_lastFrame = frame->Clone();
-  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, m_limitedRange.load());
+  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, limitedRange);
   m_captureEnabled = false;  // one frame per arming, whatever happened
 }
 
@@ -380,6 +382,11 @@ int PluginRender::FillBlack() {
   return 0;
 }
 
+// The description is stored for the id and then applied to the id's
+// renderer from the store, so that whatever the order of racing calls, the
+// renderer ends with what was stored last. Applied to this renderer and to
+// the id's renderer now, if that is another: one made for the id after this
+// one was released (it may have read the store before this call wrote it).
 bool PluginRender::SetColorDescription(int range, int matrix) {
   InFlight call(this);
   if ((range != kColorRangeFull && range != kColorRangeLimited) ||
@@ -388,15 +395,37 @@ bool PluginRender::SetColorDescription(int range, int matrix) {
                  << "refused range=" << range << ",matrix=" << matrix;
     return false;
   }
+  PluginRender* successor = nullptr;
   {
     std::lock_guard<std::mutex> lock(RegistryMutex());
     ColorDescriptions()[m_id] = {range, matrix};
+    auto it = m_renderMap.find(m_id);
+    if (it != m_renderMap.end() && it->second != this) {
+      successor = it->second;
+      ++successor->m_inFlight;  // pinned as PinInstance pins
+    }
   }
-  m_limitedRange = range == kColorRangeLimited;
-  std::lock_guard<std::mutex> draw(m_drawMutex);
-  if (m_eglCore != nullptr)
-    m_eglCore->SetColorDescription(range == kColorRangeLimited, matrix == kColorMatrixBt709);
+  const Pin pinned(successor);
+  ApplyStoredColorDescription();
+  if (pinned)
+    pinned->ApplyStoredColorDescription();
   return true;
+}
+
+// The drawing core and the captures take the description together, under
+// the drawing lock, so a frame is captured as it was drawn.
+void PluginRender::ApplyStoredColorDescription() {
+  std::lock_guard<std::mutex> draw(m_drawMutex);
+  {
+    std::lock_guard<std::mutex> lock(RegistryMutex());
+    auto described = ColorDescriptions().find(m_id);
+    if (described == ColorDescriptions().end())
+      return;
+    m_colors = described->second;
+  }
+  if (m_eglCore != nullptr)
+    m_eglCore->SetColorDescription(m_colors.first == kColorRangeLimited,
+                                   m_colors.second == kColorMatrixBt709);
 }
 
 bool PluginRender::SetScaleType(int type) {

@@ -135,6 +135,7 @@ class PluginRender : public rtc::IVideoRender {
   };
 
   void ReleaseCore();
+  void ApplyStoredColorDescription();
   void WaitForCallsInProgress();
   void DropLastFrameLocked();
 
@@ -155,7 +156,9 @@ class PluginRender : public rtc::IVideoRender {
   std::mutex m_captureMutex;
   std::string m_jpegFileName;
   int32_t m_quality = 0;
-  std::atomic<bool> m_limitedRange{false};  // the colour description's range
+  // The colour description (range, matrix) the core draws with; guarded by
+  // m_drawMutex.
+  std::pair<int, int> m_colors{kColorRangeFull, kColorMatrixBt601};
 
   // Serialises use of the drawing core between engine calls and Release.
   std::mutex m_drawMutex;
