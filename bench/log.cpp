@@ -36,9 +36,14 @@ class CountingListener : public ILogRenderListener {
  public:
   void OnRenderLog(std::string line) override {
     static const std::string kDropped = " lines dropped\n";
-    if (line.size() > kDropped.size() && line[0] != '(' &&
+    static const std::string kSinkLocation = "(quon_render_logfile.cpp:";
+    const size_t own = line.find(kSinkLocation);
+    if (own != std::string::npos && line.size() > kDropped.size() &&
         line.compare(line.size() - kDropped.size(), kDropped.size(), kDropped) == 0) {
-      dropped.fetch_add(strtoll(line.c_str(), nullptr, 10), std::memory_order_relaxed);
+      const size_t count = line.find("): ", own);
+      if (count != std::string::npos)
+        dropped.fetch_add(strtoll(line.c_str() + count + 3, nullptr, 10),
+                          std::memory_order_relaxed);
       return;
     }
     if (measure_latency) {

@@ -212,23 +212,29 @@ LogLine::LogLine(const char* file, int line, LogSeverity severity,
     owned_stream_ = std::make_unique<std::ostringstream>();
     print_stream_ = owned_stream_.get();
   }
-  AppendPrefix(file, line);
+  AppendPrefix(*print_stream_, file, line);
   AppendErrorContext(error_context, error_code);
 }
 
-void LogLine::AppendPrefix(const char* file, int line) {
+void LogLine::AppendPrefix(std::ostream& out, const char* file, int line) {
   if (g_timestamps.load(std::memory_order_relaxed)) {
     const int64_t now_ms = MonotonicMillis();
     StartMillis(now_ms);  // the first stamped line fixes the origin
     if (g_realtime_timestamps.load(std::memory_order_relaxed))
-      AppendWallClockStamp(*print_stream_);
+      AppendWallClockStamp(out);
     else
-      AppendElapsedStamp(*print_stream_, now_ms);
+      AppendElapsedStamp(out, now_ms);
   }
   if (g_thread_ids.load(std::memory_order_relaxed))
-    *print_stream_ << "[" << static_cast<long>(syscall(SYS_gettid)) << "] ";
+    out << "[" << static_cast<long>(syscall(SYS_gettid)) << "] ";
   if (file != nullptr)
-    *print_stream_ << "(" << BaseName(file) << ":" << line << "): ";
+    out << "(" << BaseName(file) << ":" << line << "): ";
+}
+
+std::string LogLine::Prefix(const char* file, int line) {
+  std::ostringstream prefix;
+  AppendPrefix(prefix, file, line);
+  return prefix.str();
 }
 
 void LogLine::AppendErrorContext(LogErrorContext error_context, int error_code) {

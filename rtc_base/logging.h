@@ -107,8 +107,13 @@ class LogLine {
   // Removes the first registration of `sink`; unknown sinks are ignored.
   static void RemoveSink(LogSink* sink);
 
+  // The prefix a line written now at `file`:`line` would carry under the
+  // current configuration (time stamp, thread id, location), for a sink
+  // that forwards a line of its own among the lines it was given.
+  static std::string Prefix(const char* file, int line);
+
  private:
-  void AppendPrefix(const char* file, int line);
+  static void AppendPrefix(std::ostream& out, const char* file, int line);
   void AppendErrorContext(LogErrorContext error_context, int error_code);
 
   // The thread's reusable stream when free, else owned_ (a line built while

@@ -238,8 +238,12 @@ bool CallbLogSink::DeliverOldest() {
     if (listener_ == nullptr)
       break;
     QueuedLine& line = batch_[delivered];
-    if (line.sequence != nextToDeliver_)
-      listener_->OnRenderLog(std::to_string(line.sequence - nextToDeliver_) + " lines dropped\n");
+    if (line.sequence != nextToDeliver_) {
+      // Prefixed as every forwarded line is, so a reader parsing the
+      // prefix reads this one too.
+      listener_->OnRenderLog(rtc::LogLine::Prefix(__FILE__, __LINE__) +
+                             std::to_string(line.sequence - nextToDeliver_) + " lines dropped\n");
+    }
     listener_->OnRenderLog(std::move(line.text));
     nextToDeliver_ = line.sequence + 1;
   }

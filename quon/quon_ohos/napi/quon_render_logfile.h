@@ -6,8 +6,9 @@
 // runs host code. Lines wait in a bounded queue (the oldest is dropped past
 // 5120) and reach the listener one call at a time, in logging order, each
 // exactly once unless it was dropped. When lines were dropped, the listener
-// first receives one line of the sink's own, "N lines dropped\n", then the
-// next line. Lines taken out for a listener that is replaced or removed
+// first receives one line of the sink's own, "N lines dropped\n" behind the
+// same prefix as any line (time stamp and the sink's own location), then
+// the next line. Lines taken out for a listener that is replaced or removed
 // before it gets them go back to the queue, for the next one. With no
 // listener set, lines stay queued and are delivered as soon as one is set.
 //
