@@ -267,6 +267,13 @@ void PrintTo(HeldFrame::HoldIn where, std::ostream* out) {
   *out << (where == HeldFrame::HoldIn::kPlanes ? "held in the planes" : "held in the copy");
 }
 
+// Processor time the calling thread has used, in milliseconds.
+int64_t ThreadCpuMs() {
+  timespec used{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+  return static_cast<int64_t>(used.tv_sec) * 1000 + used.tv_nsec / 1000000;
+}
+
 class InFlightTest : public GraphicsFaultTest,
                      public ::testing::WithParamInterface<HeldFrame::HoldIn> {};
 
@@ -296,18 +303,23 @@ TEST_P(InFlightTest, DestroyWaitsForTheFrameCallInProgress) {
   ASSERT_TRUE(frame.entered.Wait());
 
   std::atomic<bool> destroyed{false};
+  int64_t ui_cpu_ms = 0;
   std::thread ui_thread([&] {
+    const int64_t before = ThreadCpuMs();
     ohos_desktop::DispatchSurfaceDestroyed(component.get());
+    ui_cpu_ms = ThreadCpuMs() - before;
     destroyed = true;
   });
-  // However long the engine stays inside, the destroy does not finish.
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  // However long the engine stays inside, the destroy does not finish; and
+  // it sleeps meanwhile (a capture write can take a while).
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
   EXPECT_FALSE(destroyed.load());
   frame.release.Open();
   engine_thread.join();
   ui_thread.join();
 
   EXPECT_TRUE(destroyed.load());
+  EXPECT_LT(ui_cpu_ms, 100) << "milliseconds of processor time the waiting destroy used";
   EXPECT_EQ(engine.told.load(), 1);
   EXPECT_EQ(PluginRender::FindInstance(id), nullptr);
   // A capture that was under way when the destroy came completed.

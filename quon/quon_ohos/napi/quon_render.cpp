@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include <thread>
-
 #include "quon_eglcore.h"
 #include "quon_platform_log.h"
 #include "quon_render_image.h"
@@ -72,7 +70,7 @@ PluginRender::Pin::Pin(PluginRender* render) : render_(render) {}
 
 PluginRender::Pin::~Pin() {
   if (render_ != nullptr)
-    --render_->m_inFlight;
+    render_->LeaveCall();
 }
 
 PluginRender::Pin PluginRender::PinInstance(std::string& id, bool create) {
@@ -171,9 +169,19 @@ void PluginRender::ReleaseCore() {
   m_eglCore = nullptr;
 }
 
+// The count drops under m_leftMutex: the destructor, which reads it under
+// the same lock, cannot see it at 0, return and free the renderer while the
+// last caller out still uses the lock or the condition.
+void PluginRender::LeaveCall() {
+  std::lock_guard<std::mutex> lock(m_leftMutex);
+  if (--m_inFlight == 0)
+    m_left.notify_all();
+}
+
+// Sleeps, however long a call in progress takes (a slow capture write).
 void PluginRender::WaitForCallsInProgress() {
-  while (m_inFlight.load() > 0)
-    std::this_thread::yield();
+  std::unique_lock<std::mutex> lock(m_leftMutex);
+  m_left.wait(lock, [this] { return m_inFlight.load() == 0; });
 }
 
 void PluginRender::DropLastFrameLocked() {

@@ -4,6 +4,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -128,7 +129,7 @@ class PluginRender : public rtc::IVideoRender {
   class InFlight {
    public:
     explicit InFlight(PluginRender* render) : render_(render) { ++render_->m_inFlight; }
-    ~InFlight() { --render_->m_inFlight; }
+    ~InFlight() { render_->LeaveCall(); }
 
    private:
     PluginRender* render_;
@@ -136,6 +137,8 @@ class PluginRender : public rtc::IVideoRender {
 
   void ReleaseCore();
   void ApplyStoredColorDescription();
+  // Ends a call or a pin; the last one out wakes a destructor waiting.
+  void LeaveCall();
   void WaitForCallsInProgress();
   void DropLastFrameLocked();
 
@@ -163,6 +166,8 @@ class PluginRender : public rtc::IVideoRender {
   // Serialises use of the drawing core between engine calls and Release.
   std::mutex m_drawMutex;
   std::atomic<int> m_inFlight{0};
+  std::mutex m_leftMutex;  // with m_left: the destructor sleeps until m_inFlight is 0
+  std::condition_variable m_left;
 };
 
 #endif  // QUON_OHOS_NAPI_QUON_RENDER_H_
