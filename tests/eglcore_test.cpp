@@ -519,6 +519,8 @@ TEST_F(EGLCoreTest, PaddedRowsDrawLikeTightOnes) {
     core.onRenderData(y.data(), u.data(), v.data(), w, h, stride, cstride, cstride);
     const auto got = PixelsWhen(*window, [&](const auto& p) { return p == want; });
     EXPECT_TRUE(got == want);
+    // The copy follows the frame's size, down as well as up.
+    EXPECT_EQ(Peek(core).repackedCapacity(0), static_cast<size_t>(w) * h);
   }
   core.FillBlack();
   Traces();
@@ -533,6 +535,16 @@ TEST_F(EGLCoreTest, PaddedRowsDrawLikeTightOnes) {
                           ": onRenderData: invalid frame: strides 16,8,8 below the plane "
                           "widths 2147483647,1073741824"));
   EXPECT_EQ(Peek(core)._ytid(), 0u);  // nothing uploaded
+  // Tight frames need no copy, and the one kept is let go; a frame larger
+  // than the context's textures is refused before anything is copied.
+  core.onRenderData(frame.Y.data(), frame.U.data(), frame.V.data(), 16, 16, 16, 8, 8);
+  EXPECT_EQ(Peek(core).repackedCapacity(0), 0u);
+  const int wide = Peek(core).maxTextureSize() + 1;
+  std::vector<uint8_t> row(static_cast<size_t>(wide) + 16, 128);
+  core.onRenderData(row.data(), row.data(), row.data(), wide, 2, wide + 16, wide, wide);
+  EXPECT_TRUE(AnyContains(Traces(), ": onRenderData: invalid frame: size " + std::to_string(wide) +
+                                        "x2 above the largest texture"));
+  EXPECT_EQ(Peek(core).repackedCapacity(0), 0u);
 }
 
 TEST_F(EGLCoreTest, LargeOddFrameRendersWithoutReadingPastPlanes) {

@@ -34,6 +34,8 @@ class EGLCoreTestPeer {
   int32_t pendingScaleType() const { return core_.pendingScaleType; }
   bool limitedRange() const { return core_.limitedRange; }
   bool bt709() const { return core_.bt709; }
+  size_t repackedCapacity(int plane) const { return core_.repacked[plane].capacity(); }
+  GLint maxTextureSize() const { return core_.maxTextureSize; }
 
  private:
   const EGLCore& core_;

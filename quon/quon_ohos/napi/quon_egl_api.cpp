@@ -37,6 +37,7 @@ EglApi DriverApi() {
   api.glFlush = &::glFlush;
   api.glGenTextures = &::glGenTextures;
   api.glGetAttribLocation = &::glGetAttribLocation;
+  api.glGetIntegerv = &::glGetIntegerv;
   api.glGetProgramiv = &::glGetProgramiv;
   api.glGetShaderiv = &::glGetShaderiv;
   api.glGetUniformLocation = &::glGetUniformLocation;

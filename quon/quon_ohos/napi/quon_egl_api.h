@@ -44,6 +44,7 @@ struct EglApi {
   decltype(&::glFlush) glFlush;
   decltype(&::glGenTextures) glGenTextures;
   decltype(&::glGetAttribLocation) glGetAttribLocation;
+  decltype(&::glGetIntegerv) glGetIntegerv;
   decltype(&::glGetProgramiv) glGetProgramiv;
   decltype(&::glGetShaderiv) glGetShaderiv;
   decltype(&::glGetUniformLocation) glGetUniformLocation;

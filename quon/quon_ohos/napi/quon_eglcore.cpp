@@ -421,6 +421,8 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
                                  << frameH;
     return;
   }
+  if (!FitsTextures(frameW, frameH))
+    return;
   if (!MakeCurrent()) {
     TRACE(Error, "onRenderData") << "makecureent failed";
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore shard contxt makecureent failed!!!");
@@ -465,18 +467,37 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
                                  << chromaW;
     return;
   }
+  if (!FitsTextures(frameW, frameH))
+    return;  // before anything is copied
   onRenderData(TightPlane(0, y, ys, frameW, frameH), TightPlane(1, u, us, chromaW, chromaH),
                TightPlane(2, v, vs, chromaW, chromaH), frameW, frameH);
 }
 
-// The plane as rows of exactly `width` bytes: itself when it already is,
-// else a copy in the core's buffer for that plane.
+// Whether the frame's planes fit the context's textures; a frame that does
+// not is refused with a line. Unknown (no context yet) lets it through: it
+// is not drawn without one anyway.
+bool EGLCore::FitsTextures(int32_t frameW, int32_t frameH) {
+  if (maxTextureSize <= 0 || (frameW <= maxTextureSize && frameH <= maxTextureSize))
+    return true;
+  TRACE(Error, "onRenderData") << "invalid frame: size " << frameW << "x" << frameH
+                               << " above the largest texture " << maxTextureSize;
+  return false;
+}
+
+// The plane as rows of exactly `width` bytes: itself when it already is
+// (the copy kept for padded frames is then let go), else a copy in the
+// core's buffer for that plane, made anew when the plane's size changed so
+// that it follows the frames down as well as up.
 const uint8_t* EGLCore::TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
                                    int32_t height) {
-  if (stride == width)
-    return plane;
   std::vector<uint8_t>& tight = repacked[index];
-  tight.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+  if (stride == width) {
+    std::vector<uint8_t>().swap(tight);
+    return plane;
+  }
+  const size_t size = static_cast<size_t>(width) * static_cast<size_t>(height);
+  if (tight.size() != size)
+    std::vector<uint8_t>(size).swap(tight);
   for (int32_t row = 0; row < height; ++row)
     memcpy(&tight[static_cast<size_t>(row) * width], plane + static_cast<size_t>(row) * stride,
            static_cast<size_t>(width));
@@ -494,6 +515,7 @@ void EGLCore::SetConstantState() {
   // of 4, a plane whose width is not a multiple of 4 would be read past its
   // end.
   Api().glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+  Api().glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
   Api().glUniform1i(yhandle, 0);
   Api().glUniform1i(uhandle, 1);
   Api().glUniform1i(vhandle, 2);

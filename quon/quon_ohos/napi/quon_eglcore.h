@@ -84,6 +84,7 @@ class EGLCore {
   void ReleaseColourProgram();
   void UploadPlane(int unit, GLuint* texture, const char* trace_name, const char* platform_format,
                    const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
+  bool FitsTextures(int32_t frameW, int32_t frameH);
   const uint8_t* TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
                             int32_t height);
   bool MakeCurrent();
@@ -133,7 +134,11 @@ class EGLCore {
     bool failed = false;  // not built: frames are drawn with the default program
   } colour;
   GLuint activeProgram = 0;  // the program in use in the context
-  // Tight copies of padded planes (Y, U, V), kept from frame to frame.
+  // The context's largest texture side (GL_MAX_TEXTURE_SIZE); 0 = no
+  // context yet. Frames with a larger side are refused before any work.
+  GLint maxTextureSize = 0;
+  // Tight copies of padded planes (Y, U, V), kept from frame to frame while
+  // the frames' size stays; dropped when frames come tight.
   std::vector<uint8_t> repacked[3];
 };
 
