@@ -227,6 +227,28 @@ TEST_F(LifecycleTest, AResizedSurfaceIsDrawnAtItsNewSize) {
   ohos_desktop::DispatchSurfaceDestroyed(component.get());
 }
 
+// A surface created before layout gave it a size has nothing to draw with;
+// once the changed callback brings a real size, frames are drawn.
+TEST_F(LifecycleTest, ASurfaceCreatedAtZeroSizeDrawsOnceLaidOut) {
+  Bound bound = Bind("laid-out", 160, 120);
+  ASSERT_NE(bound.window, nullptr);
+  ohos_desktop::SetXComponentSize(bound.component.get(), 0, 0);
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  EXPECT_FALSE(bound.render->eglCore()->HasEnvironment());
+  ohos_desktop::SetXComponentSize(bound.component.get(), 160, 120);
+  ohos_desktop::DispatchSurfaceChanged(bound.component.get());
+  EXPECT_TRUE(bound.render->eglCore()->HasEnvironment());
+  TestFrame::Counters counters;
+  TestFrame frame(64, 48, &counters, 200);
+  const auto grey = [&](const std::vector<uint32_t>& p) {
+    return (p[60 * 160 + 80] >> 8 & 0xff) > 150;
+  };
+  const auto p =
+      test_support::PixelsWhen(*bound.window, grey, [&] { bound.render->RenderFrame(&frame); });
+  EXPECT_TRUE(!p.empty() && grey(p));
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+}
+
 TEST_F(LifecycleTest, CallbacksCreateRenderersForUnknownIds) {
   ohos_desktop::ScopedXComponent changed(ohos_desktop::CreateXComponent("fresh-changed", 8, 8, nullptr));
   ohos_desktop::ScopedXComponent touched(ohos_desktop::CreateXComponent("fresh-touch", 8, 8, nullptr));

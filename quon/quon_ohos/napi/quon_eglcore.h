@@ -56,6 +56,9 @@ class EGLCore {
   // rotation): the next frame's viewport, aspect ratio and fit matrix follow
   // it. Sizes below 1 are refused with a line; the old size stays.
   void SetSurfaceSize(int32_t width, int32_t height);
+  // Whether EglContextInit made the surface and context the core draws
+  // with (false before it, after Release, or when it failed).
+  bool HasEnvironment() const { return surface != nullptr && context != nullptr; }
 
   // The shader texts, byte for byte.
   static const char kVertexShader[];

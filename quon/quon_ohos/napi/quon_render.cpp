@@ -233,7 +233,13 @@ void PluginRender::OnSurfaceChanged(OH_NativeXComponent* component, void* window
   LOG(Info) << static_cast<const void*>(this) << ": " << "OnSurfaceChanged" << ": "
             << ".width:height=" << m_width.load() << "," << m_height.load();
   std::lock_guard<std::mutex> draw(m_drawMutex);
-  if (m_eglCore != nullptr && window == m_window.load())
+  if (m_eglCore == nullptr || window != m_window.load())
+    return;
+  // A surface created before it was laid out (at 0x0) got no environment:
+  // it gets one now that it has a size, and draws from the next frame on.
+  if (!m_eglCore->HasEnvironment() && m_width.load() >= 1 && m_height.load() >= 1)
+    m_eglCore->EglContextInit(window, m_width.load(), m_height.load());
+  else
     m_eglCore->SetSurfaceSize(m_width.load(), m_height.load());
 }
 
