@@ -55,6 +55,27 @@ inline double Fps(const std::function<void(int)>& draw, int count) {
   return count / seconds;
 }
 
+// Asks for `wanted` display refreshes between presentations on `surface`
+// (0: present as soon as drawn) and returns the interval the driver settled
+// on: EGL clamps the request to the configuration's range, and Mesa's
+// software path on X11 offers 1 only, without ever waiting for a refresh.
+// The interval belongs to the surface; `context` is current only for the call.
+inline int SetSwapInterval(EGLDisplay display, EGLSurface surface, EGLContext context, int wanted) {
+  if (!eglMakeCurrent(display, surface, surface, context))
+    return -1;
+  eglSwapInterval(display, wanted);
+  eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+  EGLint id = 0, count = 0, low = wanted, high = wanted;
+  EGLConfig config;
+  eglQuerySurface(display, surface, EGL_CONFIG_ID, &id);
+  const EGLint by_id[] = {EGL_CONFIG_ID, id, EGL_NONE};
+  if (eglChooseConfig(display, by_id, &config, 1, &count) && count == 1) {
+    eglGetConfigAttrib(display, config, EGL_MIN_SWAP_INTERVAL, &low);
+    eglGetConfigAttrib(display, config, EGL_MAX_SWAP_INTERVAL, &high);
+  }
+  return std::clamp<int>(wanted, low, high);
+}
+
 // --- The same GL work, written plainly ------------------------------------------
 
 class RawContender {
@@ -82,6 +103,11 @@ class RawContender {
     const bool built = BuildProgram();
     End();
     return built;
+  }
+
+  // Left alone, the surface keeps the driver's default interval, 1.
+  int SetSwapInterval(int wanted) {
+    return bench::SetSwapInterval(display_, surface_, context_, wanted);
   }
 
   // A thread has one current context across EGL and GLX (SDL2 draws with
