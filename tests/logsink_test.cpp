@@ -127,8 +127,13 @@ TEST_F(LogSinkTest, WithoutListenerTheNewest5120LinesWaitAndArriveInOrderAfterTh
   for (int i = 0; i < 6000; ++i)
     LOG(Info) << "queued " << i << ";";
   EXPECT_EQ(sink_->QueuedLines(), CallbLogSink::kMaxQueuedLines);
+  EXPECT_EQ(sink_->UndeliveredLines(), CallbLogSink::kMaxQueuedLines);
   sink_->SetListener("", &listener);  // delivery starts without another line
   ASSERT_TRUE(listener.WaitFor(5120, "queued "));
+  // Counted down as each listener call returns.
+  for (int i = 0; i < 500 && sink_->UndeliveredLines() != 0; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(sink_->UndeliveredLines(), 0u);
   EXPECT_THAT(listener.lines().front(),  // said once, first, prefixed as any line
               MatchesRegex("[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}\\.[0-9]{3} "
                            "\\(quon_render_logfile\\.cpp:[0-9]+\\): 880 lines dropped\n"));

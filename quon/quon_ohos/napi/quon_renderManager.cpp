@@ -207,3 +207,8 @@ void PluginManager::InitLogFile(const std::string& path, ILogRenderListener* lis
   CallbLogSink::setRenderLogFile(path, listener);
   m_logListener = listener;
 }
+
+size_t PluginManager::PendingLogLines() {
+  CallbLogSink* sink = CallbLogSink::Instance();
+  return sink != nullptr ? sink->UndeliveredLines() : 0;
+}

@@ -228,7 +228,10 @@ bool CallbLogSink::DeliverOldest() {
       batch_.push_back(std::move(lines_.front()));
       lines_.pop_front();
     }
-    queued_.store(lines_.size(), std::memory_order_relaxed);
+    // Counted as delivering before the queue's count drops (a release
+    // store), so that UndeliveredLines never reads both at 0 too early.
+    delivering_.store(count);
+    queued_.store(lines_.size());
   }
   size_t delivered = 0;
   for (; delivered < batch_.size(); ++delivered) {
@@ -246,6 +249,7 @@ bool CallbLogSink::DeliverOldest() {
     }
     listener_->OnRenderLog(std::move(line.text));
     nextToDeliver_ = line.sequence + 1;
+    --delivering_;
   }
   if (delivered < batch_.size()) {
     rtc::ScopedLock lock(&lock_);
@@ -254,6 +258,7 @@ bool CallbLogSink::DeliverOldest() {
     while (lines_.size() > kMaxQueuedLines)
       lines_.pop_front();
     queued_.store(lines_.size(), std::memory_order_relaxed);
+    delivering_.store(0);
   }
   batch_.clear();
   return delivered > 0;

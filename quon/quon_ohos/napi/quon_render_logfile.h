@@ -62,6 +62,9 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   void OnLogMessage(const std::string& message) override;
 
   size_t QueuedLines();
+  // Lines logged and not yet handed to a listener: the queued ones and
+  // those the log thread has taken out and not yet delivered.
+  size_t UndeliveredLines() const { return queued_.load() + delivering_.load(); }
   rtc::Thread* thread() { return thread_.get(); }
 
  private:
@@ -94,6 +97,8 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   // lines_.size() as of its last change, for the drain's linger to watch
   // without taking lock_.
   std::atomic<size_t> queued_{0};
+  // Lines of batch_ not yet delivered (nor put back in the queue).
+  std::atomic<size_t> delivering_{0};
   // Held across each listener call (which runs outside lock_), so that a
   // listener being replaced is never called after the replacement returns.
   // listener_ is written under both locks, so either one suffices to read it.

@@ -60,6 +60,11 @@ class NATIVERENDER_EXPORT PluginManager {
   void* GetNativeWindow(std::string& id);
   // Installs the host's log listener; `path` is recorded in the log only.
   void InitLogFile(const std::string& path, ILogRenderListener* listener);
+  // Runtime log lines logged and not yet handed to the listener. A host
+  // about to remove its listener (at exit, say) can wait, bounded, until
+  // this is 0, so that the module's last lines reach it; lines stay
+  // pending for as long as no listener is installed.
+  size_t PendingLogLines();
 
   static PluginManager* m_instance;
   static std::unordered_map<std::string, OH_NativeXComponent*> m_nativeXComponentMap;
