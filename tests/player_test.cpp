@@ -616,22 +616,40 @@ TEST(PlayerTest, AResizedWindowIsDrawnAndShotAtItsNewSize) {
 TEST(PlayerTest, StopSignalsEndThePlayWithItsReportsAndTheConventionalStatus) {
   Desktop desktop;
   ASSERT_TRUE(desktop.ok());
-  for (const int signal : {SIGINT, SIGTERM}) {
+  // SIGHUP with the reader of the player's output gone, as a terminal's
+  // pipeline loses it: the play still ends with its reports.
+  for (const auto& [signal, reader_gone] :
+       {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, true}}) {
     const std::string id = "signal" + std::to_string(signal);
     const std::string log = TempPath(id + ".log"), stats = TempPath(id + ".stats");
     std::ofstream(log) << "an earlier run's line\n";  // --log starts the file afresh
+    remove(stats.c_str());
     Background player;
-    StartPlayer("--loop --surface 64x48 --id " + id + " --log " + log + " --stats " + stats,
+    // A slow listener: lines still queued at the end reach the file.
+    StartPlayer("--loop --surface 64x48 --id " + id + " --log " + log + " --stats " + stats +
+                    " --slow-listener 50",
                 ::testing::TempDir(), &player);
     ASSERT_NE(desktop.WaitForWindow(id), 0u);
+    if (reader_gone) {
+      close(player.output);
+      player.output = -1;
+    }
     kill(player.pid, signal);
     const PlayerRun run = Finish(player);
     EXPECT_EQ(run.status, 128 + signal) << run.output;
-    EXPECT_THAT(run.output, HasSubstr("played "));
     const std::string lines = ReadFile(log);
     EXPECT_THAT(lines, HasSubstr("Export: ."));
+    EXPECT_THAT(lines, HasSubstr("~PluginRender"));  // the teardown's lines too
     EXPECT_THAT(lines, Not(HasSubstr("an earlier run's line")));
-    EXPECT_THAT(ReadFile(stats), HasSubstr("player.status: " + std::to_string(128 + signal) + "\n"));
+    const std::string figures = ReadFile(stats);
+    EXPECT_THAT(figures, HasSubstr("player.status: " + std::to_string(128 + signal) + "\n"));
+    // What the file holds is what was counted.
+    const long long in_file = std::count(lines.begin(), lines.end(), '\n');
+    EXPECT_THAT(figures, HasSubstr("player.log_lines: " + std::to_string(in_file) + "\n"));
+    if (!reader_gone) {
+      EXPECT_THAT(run.output, HasSubstr("played "));
+      EXPECT_THAT(run.output, HasSubstr("(" + std::to_string(in_file) + " lines delivered)"));
+    }
   }
 }
 

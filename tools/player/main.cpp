@@ -6,6 +6,7 @@
 #include <math.h>
 #include <signal.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <atomic>
@@ -39,9 +40,12 @@ constexpr double kDefaultFps = 30;
 constexpr int kMaxWindowSide = 16384;
 constexpr int64_t kSecond = 1000000000;
 
-// The first SIGINT or SIGTERM ends the play the way closing every window
-// does; SA_RESETHAND gives the signal its default action back, so a second
-// one of the same kind ends the process at once.
+// The first SIGINT, SIGTERM or SIGHUP ends the play the way closing every
+// window does; SA_RESETHAND gives the signal its default action back, so a
+// second one of the same kind ends the process at once. SIGPIPE is
+// ignored: when the reader of the standard output goes away (`| head -1`),
+// printing fails quietly and the play still ends with its log, figures and
+// screenshot written.
 // An atomic rather than a volatile flag: the handler may run on any of the
 // process's threads while the main thread reads it.
 std::atomic<int> g_stop_signal{0};
@@ -61,10 +65,21 @@ void InstallStopSignals() {
   if (sigaction(SIGINT, nullptr, &previous) == 0 && previous.sa_handler != SIG_IGN)
     sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
 }
 
 const char* SignalName(int signal) {
-  return signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "a signal";
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "a signal";
+  }
 }
 
 void Fail(const std::string& message) {
@@ -108,6 +123,7 @@ class LogListener : public ILogRenderListener {
       std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
     std::lock_guard<std::mutex> lock(mutex_);
     ++lines_;
+    dropped_ += DroppedCount(line);
     if (file_ == nullptr)
       return;
     fputs(line.c_str(), file_);
@@ -118,6 +134,11 @@ class LogListener : public ILogRenderListener {
   long long lines() {
     std::lock_guard<std::mutex> lock(mutex_);
     return lines_;
+  }
+  // Lines the module's queue dropped, as its announcements said.
+  long long dropped() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return dropped_;
   }
   // False once a write to the file failed.
   bool Flush() {
@@ -133,10 +154,23 @@ class LogListener : public ILogRenderListener {
     last_flush_ns_ = now;
   }
 
+  // N when `line` is the module's own "N lines dropped" announcement, after
+  // its prefix and location; else 0.
+  static long long DroppedCount(const std::string& line) {
+    static const std::string kLocation = "(quon_render_logfile.cpp:", kTail = " lines dropped\n";
+    const size_t at = line.find(kLocation);
+    if (at == std::string::npos || line.size() < kTail.size() ||
+        line.compare(line.size() - kTail.size(), kTail.size(), kTail) != 0)
+      return 0;
+    const size_t count = line.find("): ", at);
+    return count == std::string::npos ? 0 : strtoll(line.c_str() + count + 3, nullptr, 10);
+  }
+
   const int delay_ms_;
   std::mutex mutex_;
   FILE* file_ = nullptr;
   long long lines_ = 0;
+  long long dropped_ = 0;
   int64_t last_flush_ns_ = 0;
 };
 
@@ -585,24 +619,35 @@ class Player {
     return true;
   }
 
-  // The teardown's own lines arrive on the module's log thread shortly
-  // after the surfaces are gone: wait until the count stops moving. False
-  // when the log file could not be written.
+  // The teardown's own lines, and any still queued behind a slow listener,
+  // are delivered on the module's log thread: wait for the module to have
+  // handed over every line (2 s at most), then take the listener off, so
+  // that what the file holds is what is counted. False when the log file
+  // could not be written.
   bool ReportLog() {
     if (!listener_)
       return true;
-    long long lines = -1;
-    for (int attempt = 0; attempt < 50 && lines != listener_->lines(); ++attempt) {
-      lines = listener_->lines();
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    PluginManager* manager = PluginManager::GetInstance();
+    const int64_t deadline = engine::MonotonicNanos() + 2 * kSecond;
+    while (manager->PendingLogLines() > 0 && engine::MonotonicNanos() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    manager->InitLogFile(options_.log, nullptr);  // waits for a call in progress
+    const long long queued = static_cast<long long>(manager->PendingLogLines());
     const bool written = listener_->Flush();
-    lines = listener_->lines();
+    const long long lines = listener_->lines(), dropped = listener_->dropped();
     stats_.log_lines = lines;
+    stats_.log_lines_dropped = dropped;
+    stats_.log_lines_queued = queued;
+    std::string more;
+    if (dropped > 0)
+      more += ", " + std::to_string(dropped) + " dropped by the module's queue";
+    if (queued > 0)
+      more += ", " + std::to_string(queued) + " still queued";
     if (options_.log.empty())
-      printf("%lld log line%s delivered\n", lines, Plural(lines));
+      printf("%lld log line%s delivered%s\n", lines, Plural(lines), more.c_str());
     else
-      printf("log %s (%lld line%s delivered)\n", options_.log.c_str(), lines, Plural(lines));
+      printf("log %s (%lld line%s delivered%s)\n", options_.log.c_str(), lines, Plural(lines),
+             more.c_str());
     if (!written)
       Fail("writing the log file " + options_.log + " failed");
     return written;
@@ -620,14 +665,16 @@ class Player {
               "player.scale_changes: %lld\nplayer.captures_written: %lld\n"
               "player.captures_failed: %lld\nplayer.periodic_captures_written: %lld\n"
               "player.periodic_captures_failed: %lld\nplayer.periodic_captures_skipped: %lld\n"
-              "player.log_lines: %lld\nplayer.status: %d\n",
+              "player.log_lines: %lld\nplayer.log_lines_dropped: %lld\n"
+              "player.log_lines_queued: %lld\nplayer.status: %d\n",
               options_.windows, stats_.seconds, stats_.frames,
               static_cast<long long>(stats_.dropped), stats_.fps,
               static_cast<long long>(stats_.recreated),
               static_cast<long long>(stats_.scale_changes), stats_.captures_written,
               stats_.captures_failed, static_cast<long long>(stats_.periodic.written),
               static_cast<long long>(stats_.periodic.failed),
-              static_cast<long long>(stats_.periodic.skipped), stats_.log_lines, status);
+              static_cast<long long>(stats_.periodic.skipped), stats_.log_lines,
+              stats_.log_lines_dropped, stats_.log_lines_queued, status);
     }
     if (file == nullptr || ferror(file) != 0 || fclose(file) != 0) {
       Fail("cannot write the figures to " + options_.stats);
@@ -638,6 +685,7 @@ class Player {
   struct Stats {
     double seconds = 0, fps = 0;
     long long frames = 0, captures_written = 0, captures_failed = 0, log_lines = 0;
+    long long log_lines_dropped = 0, log_lines_queued = 0;
     int64_t dropped = 0, recreated = 0, scale_changes = 0;
     PeriodicCaptures periodic;
   };

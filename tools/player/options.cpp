@@ -390,9 +390,9 @@ options, input or output path; 3 played, but the input was truncated, a
 capture failed or could not be taken (its frame never came, or another
 capture had it), or nothing was played (a periodic capture lost because its
 surface was being recreated at that moment is counted and reported as
-skipped, not as failed); 130 or 143 stopped by SIGINT or SIGTERM (after the
-summary, screenshot and log, as a close; a second one of the same signal
-ends the player at once)
+skipped, not as failed); 130, 143 or 129 stopped by SIGINT, SIGTERM or
+SIGHUP (after the summary, screenshot and log, as a close; a second one of
+the same signal ends the player at once)
 )";
 }
 
