@@ -86,6 +86,7 @@ rtc::IVideoFrame* I420Frame::Clone() const {
   libyuv::I420Copy(y_, EffectiveStrideY(), u_, EffectiveStrideU(), v_, EffectiveStrideV(),
                    copy->MutableYPlane(), copy->stride_y_, copy->MutableUPlane(), copy->stride_u_,
                    copy->MutableVPlane(), copy->stride_v_, width_, height_);
+  copy->set_color_description(limited_range_, bt709_);
   return copy.release();
 }
 
@@ -105,8 +106,11 @@ int I420Frame::ExportArgb(uint32_t fourcc, uint8_t* buffer, size_t size, int32_t
       static_cast<uint64_t>(stride) * static_cast<uint64_t>(height_ - 1) + row_bytes;
   if (static_cast<uint64_t>(size) < needed)
     return -1;
-  return libyuv::I420ToARGB(y_, EffectiveStrideY(), u_, EffectiveStrideU(), v_, EffectiveStrideV(),
-                            buffer, stride, width_, height_) == 0
+  const libyuv::YuvConstants* matrix =
+      bt709_ ? (limited_range_ ? &libyuv::kYuvH709Constants : &libyuv::kYuvF709Constants)
+             : (limited_range_ ? &libyuv::kYuvI601Constants : &libyuv::kYuvJPEGConstants);
+  return libyuv::I420ToARGBMatrix(y_, EffectiveStrideY(), u_, EffectiveStrideU(), v_,
+                                  EffectiveStrideV(), buffer, stride, matrix, width_, height_) == 0
              ? 0
              : -1;
 }
