@@ -92,6 +92,8 @@ class I420Frame : public rtc::IVideoFrame {
 
  private:
   I420Frame() = default;
+  // A tight copy with limited-range samples stretched to the full range.
+  std::unique_ptr<I420Frame> StretchedToFullRange() const;
 
   int width_ = 0;
   int height_ = 0;
