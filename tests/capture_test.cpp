@@ -285,8 +285,7 @@ std::vector<uint8_t> DecodeJpegRgb(const std::string& path) {
 
 // R'G'B' (0..255, unrounded) of one Y'CbCr sample by the textbook
 // equations: `kr`, `kb` the matrix's red and blue luma weights.
-void ReferenceRgb(double y, double u, double v, bool limited, double kr, double kb,
-                  double rgb[3]) {
+void ReferenceRgb(double y, double u, double v, bool limited, double kr, double kb, double rgb[3]) {
   const double luma = limited ? (y - 16) / 219.0 : y / 255.0;
   const double cb = (u - 128) / (limited ? 224.0 : 255.0);
   const double cr = (v - 128) / (limited ? 224.0 : 255.0);
@@ -549,13 +548,13 @@ TEST_F(CaptureTest, BothWritersGiveTheColoursOfEveryRangeAndMatrix) {
   };
   const engine::Yuv colours[] = {{120, 100, 170}, {150, 160, 90}, {60, 140, 120}, {200, 110, 135}};
   for (const auto& d : descriptions) {
-    SCOPED_TRACE(testing::Message() << (d.limited ? "limited" : "full") << " "
-                                    << (d.bt709 ? "BT.709" : "BT.601"));
+    SCOPED_TRACE(testing::Message()
+                 << (d.limited ? "limited" : "full") << " " << (d.bt709 ? "BT.709" : "BT.601"));
     for (const engine::Yuv& colour : colours) {
-      SCOPED_TRACE(testing::Message() << "Y'CbCr " << int{colour.y} << "," << int{colour.u} << ","
-                                      << int{colour.v});
-      std::unique_ptr<I420Frame> frame = FrameGenerator(32, 32, FrameGenerator::Pattern::kFlat,
-                                                        colour).Generate(0);
+      SCOPED_TRACE(testing::Message()
+                   << "Y'CbCr " << int{colour.y} << "," << int{colour.u} << "," << int{colour.v});
+      std::unique_ptr<I420Frame> frame =
+          FrameGenerator(32, 32, FrameGenerator::Pattern::kFlat, colour).Generate(0);
       ASSERT_NE(frame, nullptr);
       frame->set_color_description(d.limited, d.bt709);
       double expected[3];
@@ -589,13 +588,14 @@ TEST_F(CaptureTest, BothWritersGiveTheColoursOfEveryRangeAndMatrix) {
       const int ny = std::min(std::max(y % 2 == 0 ? cy - 1 : cy + 1, 0), bars.ch - 1);
       const int s = bars.stride_u;
       return (9.0 * plane[cy * s + cx] + 3.0 * plane[cy * s + nx] + 3.0 * plane[ny * s + cx] +
-              plane[ny * s + nx]) / 16;
+              plane[ny * s + nx]) /
+             16;
     };
     for (int y = 0; y < h; ++y) {
       for (int x = 0; x < w; ++x) {
         double exact[3];
-        ReferenceRgb(bars.y[y * w + x], upsampled(bars.u, x, y), upsampled(bars.v, x, y),
-                     d.limited, d.kr, d.kb, exact);
+        ReferenceRgb(bars.y[y * w + x], upsampled(bars.u, x, y), upsampled(bars.v, x, y), d.limited,
+                     d.kr, d.kb, exact);
         for (int c = 0; c < 3; ++c)
           reference[(y * w + x) * 3 + c] =
               static_cast<uint8_t>(std::min(255.0, std::max(0.0, exact[c] + 0.5)));
@@ -781,7 +781,8 @@ TEST_F(CaptureTest, CaptureReplacesTheFileWhole) {
   umask(savedMask);
   EXPECT_TRUE(Logged("(quon_render:212): write_BMP_file: open file failed. filename=" +
                      Path("replaced.bmp") + "\n"));
-  EXPECT_TRUE(Logged("(quon_render:19): write_JPEG_file: filename: " + Path("replaced.jpg") + "\n"));
+  EXPECT_TRUE(
+      Logged("(quon_render:19): write_JPEG_file: filename: " + Path("replaced.jpg") + "\n"));
   EXPECT_EQ(FolderEntries(dir_), (std::vector<std::string>{"replaced.bmp", "replaced.jpg"}));
 }
 

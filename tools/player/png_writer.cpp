@@ -52,7 +52,8 @@ bool WritePng(const std::string& path, const std::vector<uint32_t>& pixels, int 
   }
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  const bool written = info != nullptr && WriteRows(png, info, output.file(), pixels, width, height);
+  const bool written =
+      info != nullptr && WriteRows(png, info, output.file(), pixels, width, height);
   png_destroy_write_struct(&png, &info);
   if (!written) {
     output.Discard();

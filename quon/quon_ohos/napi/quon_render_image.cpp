@@ -269,16 +269,17 @@ void ConvertGroup(const JpegJob& job, int r0, JSAMPROW* yRows, JSAMPROW* uRows, 
     const int row = std::min(r0 + i, luma.rows - 1);
     const int nearRow = row / 2;
     const int farRow = std::min(std::max(row % 2 == 0 ? nearRow - 1 : nearRow + 1, 0), cb.rows - 1);
-    const int32_t* near = job.chromaTerms + static_cast<size_t>(nearRow - firstTermRow) * chromaWidth;
+    const int32_t* near =
+        job.chromaTerms + static_cast<size_t>(nearRow - firstTermRow) * chromaWidth;
     const int32_t* far = job.chromaTerms + static_cast<size_t>(farRow - firstTermRow) * chromaWidth;
     const uint8_t* y = PlaneRow(luma, row);
     uint8_t* out = luma.scratch + static_cast<size_t>(i) * luma.padded_width;
     for (int x = 0; x < luma.width; ++x) {
       const int nearCol = x / 2;
-      const int farCol = std::min(std::max(x % 2 == 0 ? nearCol - 1 : nearCol + 1, 0),
-                                  chromaWidth - 1);
-      const int32_t term = (9 * near[nearCol] + 3 * near[farCol] + 3 * far[nearCol] +
-                            far[farCol]) / 16;
+      const int farCol =
+          std::min(std::max(x % 2 == 0 ? nearCol - 1 : nearCol + 1, 0), chromaWidth - 1);
+      const int32_t term =
+          (9 * near[nearCol] + 3 * near[farCol] + 3 * far[nearCol] + far[farCol]) / 16;
       out[x] = MatrixConversion::ToSample(m.luma * (y[x] - m.yOffset) + term);
     }
     PadRow(out, luma.width, luma.padded_width);
@@ -531,9 +532,8 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
     job.planes[1].lut = job.planes[2].lut = LimitedToFull().chroma;
   }
   const bool converted = limitedRange || bt709;
-  const size_t lumaScratch = lumaPadded != width || converted
-                                 ? static_cast<size_t>(lumaPadded) * kLumaRowsPerGroup
-                                 : 0;
+  const size_t lumaScratch =
+      lumaPadded != width || converted ? static_cast<size_t>(lumaPadded) * kLumaRowsPerGroup : 0;
   const size_t chromaScratch = chromaPadded != chromaWidth || converted
                                    ? static_cast<size_t>(chromaPadded) * kChromaRowsPerGroup
                                    : 0;
