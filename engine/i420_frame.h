@@ -53,8 +53,18 @@ class I420Frame : public rtc::IVideoFrame {
   // for testing or memory runs out.
   IVideoFrame* Clone() const override;
 
+  // How the samples encode colour: limited range (Y 16..235) or full, the
+  // BT.601 or the BT.709 matrix. BT.601 limited range unless set; clones
+  // keep it.
+  void set_color_description(bool limited_range, bool bt709) {
+    limited_range_ = limited_range;
+    bt709_ = bt709;
+  }
+  bool limited_range() const { return limited_range_; }
+  bool bt709() const { return bt709_; }
+
   // Converts to 32-bit pixels for kFourccArgb only (bytes B, G, R, A; alpha
-  // 255), BT.601 limited range. Returns 0 on success; -1, without writing,
+  // 255) by the colour description. Returns 0 on success; -1, without writing,
   // for another FourCC, a null buffer, a stride below width * 4 or a
   // `size` below the bytes the rows need.
   int ExportArgb(uint32_t fourcc, uint8_t* buffer, size_t size, int32_t stride) const override;
@@ -82,6 +92,8 @@ class I420Frame : public rtc::IVideoFrame {
 
  private:
   I420Frame() = default;
+  // A tight copy with limited-range samples stretched to the full range.
+  std::unique_ptr<I420Frame> StretchedToFullRange() const;
 
   int width_ = 0;
   int height_ = 0;
@@ -95,6 +107,8 @@ class I420Frame : public rtc::IVideoFrame {
   size_t y_offset_ = 0;
   size_t u_offset_ = 0;
   size_t v_offset_ = 0;
+  bool limited_range_ = true;
+  bool bt709_ = false;
   bool clone_fails_for_testing_ = false;
 };
 

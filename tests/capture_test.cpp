@@ -9,9 +9,11 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/fsuid.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // After stdio.h.
@@ -25,6 +27,7 @@
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -48,8 +51,13 @@ using engine::I420Frame;
 using test_support::RecordingSink;
 
 std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in)
+    return {};
+  std::vector<uint8_t> bytes(static_cast<size_t>(in.tellg()));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  return bytes;
 }
 
 bool Exists(const std::string& path) {
@@ -103,11 +111,13 @@ struct GuardedFrame {
   std::vector<uint8_t> VisibleU() const { return Visible(u.data(), stride_u, cw, ch); }
   std::vector<uint8_t> VisibleV() const { return Visible(v.data(), stride_v, cw, ch); }
 
-  // libyuv's 32-bit pixels of the frame, rows packed.
+  // libyuv's 32-bit pixels of the frame (BT.601 limited range, chroma
+  // upsampled bilinearly), rows packed.
   std::vector<uint8_t> Argb() const {
     std::vector<uint8_t> argb(static_cast<size_t>(width) * height * 4);
-    libyuv::I420ToARGB(y.data(), stride_y, u.data(), stride_u, v.data(), stride_v, argb.data(),
-                       width * 4, width, height);
+    libyuv::I420ToARGBMatrixFilter(y.data(), stride_y, u.data(), stride_u, v.data(), stride_v,
+                                   argb.data(), width * 4, &libyuv::kYuvI601Constants, width,
+                                   height, libyuv::kFilterBilinear);
     return argb;
   }
 
@@ -242,6 +252,49 @@ DecodedJpeg DecodeJpeg(const std::string& path) {
   DecodeInto(&data, &cinfo, &errors, &out);
   jpeg_destroy_decompress(&cinfo);
   return out;
+}
+
+// The JPEG file as a JFIF reader shows it: libjpeg's RGB, rows packed.
+// Empty when it does not decode.
+std::vector<uint8_t> DecodeJpegRgb(const std::string& path) {
+  const std::vector<uint8_t> data = ReadFile(path);
+  std::vector<uint8_t> rgb;
+  jpeg_decompress_struct cinfo{};
+  DecodeErrors errors{};
+  cinfo.err = jpeg_std_error(&errors.pub);
+  errors.pub.error_exit = OnDecodeError;
+  if (data.empty() || setjmp(errors.jump) != 0) {
+    jpeg_destroy_decompress(&cinfo);
+    return {};
+  }
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, data.data(), static_cast<unsigned long>(data.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+  const size_t row_bytes = static_cast<size_t>(cinfo.output_width) * 3;
+  rgb.resize(row_bytes * cinfo.output_height);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW row = rgb.data() + cinfo.output_scanline * row_bytes;
+    jpeg_read_scanlines(&cinfo, &row, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return rgb;
+}
+
+// R'G'B' (0..255, unrounded) of one Y'CbCr sample by the textbook
+// equations: `kr`, `kb` the matrix's red and blue luma weights.
+void ReferenceRgb(double y, double u, double v, bool limited, double kr, double kb, double rgb[3]) {
+  const double luma = limited ? (y - 16) / 219.0 : y / 255.0;
+  const double cb = (u - 128) / (limited ? 224.0 : 255.0);
+  const double cr = (v - 128) / (limited ? 224.0 : 255.0);
+  const double r = luma + 2 * (1 - kr) * cr;
+  const double b = luma + 2 * (1 - kb) * cb;
+  const double g = (luma - kr * r - kb * b) / (1 - kr - kb);
+  rgb[0] = r * 255;
+  rgb[1] = g * 255;
+  rgb[2] = b * 255;
 }
 
 // --- Fixture -------------------------------------------------------------------
@@ -480,6 +533,79 @@ TEST_F(CaptureTest, LimitedRangeJpegIsStretchedToFullRange) {
   }
 }
 
+// Every range and matrix an engine can describe: a JFIF reader shows the
+// JPEG file, and a BMP reader the engine frame's pixels, in the colours of
+// the textbook equations for that description.
+TEST_F(CaptureTest, BothWritersGiveTheColoursOfEveryRangeAndMatrix) {
+  const struct {
+    bool limited, bt709;
+    double kr, kb;
+  } descriptions[] = {
+      {true, false, 0.299, 0.114},
+      {false, false, 0.299, 0.114},
+      {true, true, 0.2126, 0.0722},
+      {false, true, 0.2126, 0.0722},
+  };
+  const engine::Yuv colours[] = {{120, 100, 170}, {150, 160, 90}, {60, 140, 120}, {200, 110, 135}};
+  for (const auto& d : descriptions) {
+    SCOPED_TRACE(testing::Message()
+                 << (d.limited ? "limited" : "full") << " " << (d.bt709 ? "BT.709" : "BT.601"));
+    for (const engine::Yuv& colour : colours) {
+      SCOPED_TRACE(testing::Message()
+                   << "Y'CbCr " << int{colour.y} << "," << int{colour.u} << "," << int{colour.v});
+      std::unique_ptr<I420Frame> frame =
+          FrameGenerator(32, 32, FrameGenerator::Pattern::kFlat, colour).Generate(0);
+      ASSERT_NE(frame, nullptr);
+      frame->set_color_description(d.limited, d.bt709);
+      double expected[3];
+      ReferenceRgb(colour.y, colour.u, colour.v, d.limited, d.kr, d.kb, expected);
+
+      ASSERT_TRUE(Render2SaveImage(frame.get(), Path("flat.jpg"), 100, d.limited, d.bt709));
+      const std::vector<uint8_t> rgb = DecodeJpegRgb(Path("flat.jpg"));
+      ASSERT_EQ(rgb.size(), 32u * 32 * 3);
+      ASSERT_TRUE(Render2SaveImage(frame.get(), Path("flat.bmp"), 100, d.limited, d.bt709));
+      const std::vector<uint8_t> bmp = ReadFile(Path("flat.bmp"));
+      ASSERT_EQ(bmp.size(), 58u + 32 * 32 * 4);
+      const size_t centre = 16 * 32 + 16;
+      for (int c = 0; c < 3; ++c) {
+        EXPECT_NEAR(rgb[centre * 3 + c], expected[c], 2.5) << "JPEG channel " << c;
+        // libyuv's coefficients have 6 fractional bits.
+        EXPECT_NEAR(bmp[58 + centre * 4 + 2 - c], expected[c], 2.5) << "BMP channel " << c;
+      }
+    }
+
+    // Where the chroma changes (the bars' edges) the file still holds the
+    // source's colours, with the chroma upsampled as JPEG readers do it
+    // (each sample 9:3:3:1 from its four nearest chroma samples).
+    const int w = 96, h = 64;
+    GuardedFrame bars(w, h, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
+    ASSERT_TRUE(Render2SaveImage(bars.frame.get(), Path("bars.jpg"), 100, d.limited, d.bt709));
+    const std::vector<uint8_t> rgb = DecodeJpegRgb(Path("bars.jpg"));
+    std::vector<uint8_t> reference(rgb.size());
+    auto upsampled = [&](GuardedPlane& plane, int x, int y) {
+      const int cx = x / 2, cy = y / 2;
+      const int nx = std::min(std::max(x % 2 == 0 ? cx - 1 : cx + 1, 0), bars.cw - 1);
+      const int ny = std::min(std::max(y % 2 == 0 ? cy - 1 : cy + 1, 0), bars.ch - 1);
+      const int s = bars.stride_u;
+      return (9.0 * plane[cy * s + cx] + 3.0 * plane[cy * s + nx] + 3.0 * plane[ny * s + cx] +
+              plane[ny * s + nx]) /
+             16;
+    };
+    for (int y = 0; y < h; ++y) {
+      for (int x = 0; x < w; ++x) {
+        double exact[3];
+        ReferenceRgb(bars.y[y * w + x], upsampled(bars.u, x, y), upsampled(bars.v, x, y), d.limited,
+                     d.kr, d.kb, exact);
+        for (int c = 0; c < 3; ++c)
+          reference[(y * w + x) * 3 + c] =
+              static_cast<uint8_t>(std::min(255.0, std::max(0.0, exact[c] + 0.5)));
+      }
+    }
+    // 44-46 dB; a luma term from the nearest chroma sample alone gives 41.
+    EXPECT_GT(Psnr(rgb, reference), 43.0);
+  }
+}
+
 TEST_F(CaptureTest, JpegQualityIsClampedToOneToHundred) {
   GuardedFrame f(64, 48, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
   std::vector<uint16_t> tables[5];
@@ -551,27 +677,170 @@ class FileSizeLimit {
   void (*previous_handler_)(int);
 };
 
-TEST_F(CaptureTest, WriteFailureMidFileRemovesThePartialFile) {
+// While it lives the calling thread has an unprivileged user's file access,
+// so that permissions hold even in a test run as root: an unprivileged file
+// system uid drops the capabilities that override them.
+class UnprivilegedFileAccess {
+ public:
+  UnprivilegedFileAccess() : root_(geteuid() == 0) {
+    if (root_)
+      setfsuid(65534);
+  }
+  ~UnprivilegedFileAccess() {
+    if (root_)
+      setfsuid(0);
+  }
+
+ private:
+  bool root_;
+};
+
+// The names in the test's folder.
+std::vector<std::string> FolderEntries(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+TEST_F(CaptureTest, WriteFailureMidFileKeepsThePreviousFile) {
   GuardedFrame f(320, 240, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
   const std::string bmp = Path("cut.bmp");
   const std::string jpg = Path("cut.jpg");
-  {
-    FileSizeLimit limit(1000);
-    EXPECT_FALSE(Render2SaveImage(f.frame.get(), bmp, 90));
-    EXPECT_FALSE(Render2SaveImage(f.frame.get(), jpg, 90));
+  for (bool earlier : {false, true}) {
+    SCOPED_TRACE(earlier ? "over an earlier capture" : "new files");
+    if (earlier) {
+      ASSERT_TRUE(Render2SaveImage(f.frame.get(), bmp, 90));
+      ASSERT_TRUE(Render2SaveImage(f.frame.get(), jpg, 90));
+    }
+    const std::vector<uint8_t> bmpBefore = ReadFile(bmp), jpgBefore = ReadFile(jpg);
+    sink_.TakeLines();
+    {
+      FileSizeLimit limit(1000);
+      EXPECT_FALSE(Render2SaveImage(f.frame.get(), bmp, 90));
+      EXPECT_FALSE(Render2SaveImage(f.frame.get(), jpg, 90));
+    }
+    EXPECT_TRUE(Logged("write_BMP_file: write file failed. filename=" + bmp));
+    // The JPEG library's own error, returned to the writer instead of
+    // ending the process.
+    EXPECT_TRUE(Logged("write_JPEG_file: jpeg error: Output file write error"));
+    EXPECT_FALSE(LoggedOk());
+    // What was there stays, whole; the temporary files are gone.
+    EXPECT_EQ(Exists(bmp), earlier);
+    EXPECT_EQ(Exists(jpg), earlier);
+    EXPECT_EQ(ReadFile(bmp), bmpBefore);
+    EXPECT_EQ(ReadFile(jpg), jpgBefore);
+    const std::vector<std::string> kept =
+        earlier ? std::vector<std::string>{"cut.bmp", "cut.jpg"} : std::vector<std::string>{};
+    EXPECT_EQ(FolderEntries(dir_), kept);
   }
-  EXPECT_TRUE(Logged("write_BMP_file: write file failed. filename=" + bmp));
-  // The JPEG library's own error, returned to the writer instead of ending
-  // the process.
-  EXPECT_TRUE(Logged("write_JPEG_file: jpeg error: Output file write error"));
-  EXPECT_FALSE(LoggedOk());
-  EXPECT_FALSE(Exists(bmp));
-  EXPECT_FALSE(Exists(jpg));
-
   // Without the limit the same captures succeed.
-  EXPECT_TRUE(Render2SaveImage(f.frame.get(), bmp, 90));
   EXPECT_TRUE(Render2SaveImage(f.frame.get(), jpg, 90));
   EXPECT_GT(ReadFile(jpg).size(), 1000u);
+}
+
+// A capture is a new file renamed over the old one: a reader that opened
+// the old file keeps reading it whole. The new file has the old one's
+// permissions, or fopen's (0666 less the umask) where there was none; a
+// file this process may not write is left alone.
+TEST_F(CaptureTest, CaptureReplacesTheFileWhole) {
+  GuardedFrame f(64, 32, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
+  const mode_t savedMask = umask(027);
+  for (const char* name : {"replaced.bmp", "replaced.jpg"}) {
+    SCOPED_TRACE(name);
+    const std::string path = Path(name);
+    ASSERT_TRUE(Render2SaveImage(f.frame.get(), path, 90));
+    struct stat first;
+    ASSERT_EQ(stat(path.c_str(), &first), 0);
+    EXPECT_EQ(first.st_mode & 0777, 0640u);
+
+    ASSERT_EQ(chmod(path.c_str(), 0604), 0);
+    FILE* reader = fopen(path.c_str(), "rb");
+    ASSERT_NE(reader, nullptr);
+    ASSERT_TRUE(Render2SaveImage(f.frame.get(), path, 90));
+    struct stat second, held;
+    ASSERT_EQ(stat(path.c_str(), &second), 0);
+    ASSERT_EQ(fstat(fileno(reader), &held), 0);
+    EXPECT_NE(second.st_ino, first.st_ino);
+    EXPECT_EQ(held.st_ino, first.st_ino);
+    EXPECT_EQ(held.st_size, first.st_size);
+    EXPECT_EQ(second.st_mode & 0777, 0604u);
+    fclose(reader);
+
+    ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+    ASSERT_EQ(chmod(dir_.c_str(), 0777), 0);  // the rename alone would be allowed
+    {
+      UnprivilegedFileAccess unprivileged;
+      EXPECT_FALSE(Render2SaveImage(f.frame.get(), path, 90));
+    }
+    struct stat third;
+    ASSERT_EQ(stat(path.c_str(), &third), 0);
+    EXPECT_EQ(third.st_ino, second.st_ino);
+  }
+  umask(savedMask);
+  EXPECT_TRUE(Logged("(quon_render:212): write_BMP_file: open file failed. filename=" +
+                     Path("replaced.bmp") + "\n"));
+  EXPECT_TRUE(
+      Logged("(quon_render:19): write_JPEG_file: filename: " + Path("replaced.jpg") + "\n"));
+  EXPECT_EQ(FolderEntries(dir_), (std::vector<std::string>{"replaced.bmp", "replaced.jpg"}));
+}
+
+// A writer killed at any point of a large capture leaves the target as it
+// was: no file until a capture has completed, then always a whole one.
+// The temporary files of killed writers stay behind under their own names.
+TEST_F(CaptureTest, KilledWriterLeavesAWholeFileOrNone) {
+  const int w = 3840, h = 2160;
+  std::unique_ptr<I420Frame> frame =
+      FrameGenerator(w, h, FrameGenerator::Pattern::kColourBars).Generate(7);
+  ASSERT_NE(frame, nullptr);
+  const std::string path = Path("uhd.bmp");
+  ASSERT_TRUE(write_BMP_file(frame.get(), Path("expected.bmp")));
+  const std::vector<uint8_t> expected = ReadFile(Path("expected.bmp"));
+  ASSERT_EQ(expected.size(), 58u + size_t{w} * h * 4);
+
+  std::mt19937 random(std::random_device{}());
+  std::uniform_int_distribution<int> delayUs(0, 300000);
+  bool completed = false;  // the child reported a whole capture
+  int kills = 0, absent = 0, whole = 0;
+  for (; kills < 20; ++kills) {
+    int reports[2];
+    ASSERT_EQ(pipe(reports), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      close(reports[0]);
+      for (;;) {
+        if (write_BMP_file(frame.get(), path) && write(reports[1], "w", 1) != 1)
+          _exit(1);
+      }
+    }
+    close(reports[1]);
+    usleep(static_cast<useconds_t>(delayUs(random)));
+    kill(child, SIGKILL);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    char report;
+    while (read(reports[0], &report, 1) == 1)
+      completed = true;
+    close(reports[0]);
+
+    if (!Exists(path)) {
+      ++absent;
+      EXPECT_FALSE(completed) << "kill " << kills << ": the capture went missing";
+      continue;
+    }
+    ++whole;
+    EXPECT_TRUE(ReadFile(path) == expected) << "kill " << kills << ": a partial file";
+  }
+  const size_t leftovers = FolderEntries(dir_).size() - 1 - (whole > 0 ? 1 : 0);
+  RecordProperty("kills", kills);
+  RecordProperty("whole_file", whole);
+  RecordProperty("no_file_yet", absent);
+  RecordProperty("temporary_files_left", static_cast<int>(leftovers));
+  printf("kills %d: whole file %d, no file yet %d, temporary files left %zu\n", kills, whole,
+         absent, leftovers);
 }
 
 // --- Paths that cannot be written -------------------------------------------------
@@ -594,24 +863,6 @@ TEST_F(CaptureTest, UnopenablePathsLogTheWritersOpenFailure) {
   }
   EXPECT_FALSE(LoggedOk());
 }
-
-// While it lives the calling thread has an unprivileged user's file access,
-// so that permissions hold even in a test run as root: an unprivileged file
-// system uid drops the capabilities that override them.
-class UnprivilegedFileAccess {
- public:
-  UnprivilegedFileAccess() : root_(geteuid() == 0) {
-    if (root_)
-      setfsuid(65534);
-  }
-  ~UnprivilegedFileAccess() {
-    if (root_)
-      setfsuid(0);
-  }
-
- private:
-  bool root_;
-};
 
 TEST_F(CaptureTest, ReadOnlyDirectoryRefusesBothWriters) {
   GuardedFrame f(32, 16, FrameGenerator::Pattern::kColourBars, 0, 0, 0);

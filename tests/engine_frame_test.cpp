@@ -60,9 +60,13 @@ TEST(I420FrameTest, CloneIsTightIndependentCopy) {
   ASSERT_NE(frame, nullptr);
   EXPECT_EQ(frame->YStride(), 64);
   EXPECT_EQ(frame->UStride(), 40);
+  frame->set_color_description(/*limited_range=*/false, /*bt709=*/true);
 
   std::unique_ptr<rtc::IVideoFrame> copy(frame->Clone());
   ASSERT_NE(copy, nullptr);
+  // The copy converts as the source does: a BMP capture has its colours.
+  EXPECT_FALSE(static_cast<I420Frame*>(copy.get())->limited_range());
+  EXPECT_TRUE(static_cast<I420Frame*>(copy.get())->bt709());
   EXPECT_EQ(copy->Width(), 37);
   EXPECT_EQ(copy->Height(), 21);
   EXPECT_EQ(copy->YStride(), 37);

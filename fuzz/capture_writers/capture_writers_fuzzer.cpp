@@ -83,6 +83,10 @@ struct Case {
   Export export_mode;
   bool planes_at_start;  // the plane begins right after a guard page instead of ending at one
   uint8_t seed;
+  // How the frame is described: the JPEG writer converts all but BT.601
+  // full range row by row.
+  bool limited_range;
+  bool bt709;
 };
 
 // Names: the extension cases that matter, then free-form suffixes over an
@@ -198,6 +202,8 @@ Case ReadCase(Reader* in) {
   c.export_mode = kExports[(behaviour >> 5) & 3];
   c.planes_at_start = (behaviour & 0x80) != 0;
   c.seed = in->Byte();
+  c.limited_range = (c.seed & 0x40) != 0;
+  c.bt709 = (c.seed & 0x80) != 0;
   return c;
 }
 
@@ -560,13 +566,14 @@ void RunCase(const Case& c) {
   bool result = false;
   switch (c.call) {
     case Call::kRender2SaveImage:
-      result = Render2SaveImage(c.null_frame ? nullptr : &frame, path, c.quality);
+      result = Render2SaveImage(c.null_frame ? nullptr : &frame, path, c.quality, c.limited_range,
+                                c.bt709);
       break;
     case Call::kBmpWriter:
       result = write_BMP_file(&frame, path);
       break;
     case Call::kJpegWriter:
-      result = write_JPEG_file(&frame, path, c.quality);
+      result = write_JPEG_file(&frame, path, c.quality, c.limited_range, c.bt709);
       break;
   }
 

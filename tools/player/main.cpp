@@ -26,6 +26,7 @@
 #include "options.h"
 #include "png_writer.h"
 #include "quon_renderManager.h"
+#include "rtc_base/filereplacer.h"
 #include "window_engine.h"
 #include "window_watch.h"
 
@@ -657,7 +658,10 @@ class Player {
   bool WriteStats(int status) {
     if (options_.stats.empty())
       return true;
-    FILE* file = fopen(options_.stats.c_str(), "w");
+    // Replaced whole: a reader never finds half the figures, and a run
+    // that dies before this point leaves the last run's file as it was.
+    rtc::FileReplacer output;
+    FILE* file = output.Open(options_.stats) ? output.file() : nullptr;
     if (file != nullptr) {
       fprintf(file,
               "player.windows: %d\nplayer.duration_s: %.3f\nplayer.frames: %lld\n"
@@ -676,9 +680,9 @@ class Player {
               static_cast<long long>(stats_.periodic.skipped), stats_.log_lines,
               stats_.log_lines_dropped, stats_.log_lines_queued, status);
     }
-    if (file == nullptr || ferror(file) != 0 || fclose(file) != 0) {
+    if (file == nullptr || ferror(file) != 0 || output.Commit() != 0) {
       Fail("cannot write the figures to " + options_.stats);
-      return false;
+      return false;  // the file replacer removes what it wrote
     }
     return true;
   }

@@ -5,6 +5,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "rtc_base/filereplacer.h"
+
 namespace player {
 
 namespace {
@@ -41,21 +43,29 @@ bool WritePng(const std::string& path, const std::vector<uint32_t>& pixels, int 
     *error = "no pixels to write";
     return false;
   }
-  FILE* file = fopen(path.c_str(), "wb");
-  if (file == nullptr) {
+  // Renamed into place once complete: the previous screenshot stays until
+  // then, and a run killed halfway leaves no half a file.
+  rtc::FileReplacer output;
+  if (!output.Open(path)) {
     *error = "cannot open " + path + ": " + strerror(errno);
     return false;
   }
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-  bool ok = info != nullptr && WriteRows(png, info, file, pixels, width, height);
+  const bool written =
+      info != nullptr && WriteRows(png, info, output.file(), pixels, width, height);
   png_destroy_write_struct(&png, &info);
-  ok = fclose(file) == 0 && ok;
-  if (!ok) {
+  if (!written) {
+    output.Discard();
     *error = "cannot write " + path;
-    remove(path.c_str());
+    return false;
   }
-  return ok;
+  const int failed = output.Commit();
+  if (failed != 0) {
+    *error = "cannot write " + path + ": " + strerror(failed);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace player

@@ -9,7 +9,8 @@
 namespace player {
 
 // Writes 0x00RRGGBB pixels, rows top first, as an 8-bit RGB PNG file.
-// False, with the reason, on failure (no partial file is left).
+// The file is replaced whole or not at all: on failure, false with the
+// reason, and whatever `path` held before stays.
 bool WritePng(const std::string& path, const std::vector<uint32_t>& pixels, int width, int height,
               std::string* error);
 

@@ -26,9 +26,38 @@ std::mutex& FrameMutex() {
   return *mutex;
 }
 
-long long FileSize(const std::string& path) {
+// What stood at a capture's path before it. The module renames each new
+// capture over the path, so a file written since is another file (another
+// inode), and a failed capture leaves the one that was there.
+struct FileIdentity {
+  bool exists = false;
+  bool regular = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+FileIdentity Identify(const std::string& path) {
   struct stat info;
-  return stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+  FileIdentity identity;
+  if (stat(path.c_str(), &info) == 0) {
+    identity.exists = true;
+    identity.regular = S_ISREG(info.st_mode);
+    identity.device = info.st_dev;
+    identity.inode = info.st_ino;
+  }
+  return identity;
+}
+
+// The size of the file the capture wrote, or -1 when it wrote none. A
+// device (/dev/null) is written in place: there, being there is all that
+// tells.
+long long WrittenSize(const std::string& path, const FileIdentity& before) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0)
+    return -1;
+  if (before.regular && info.st_dev == before.device && info.st_ino == before.inode)
+    return -1;
+  return static_cast<long long>(info.st_size);
 }
 
 }  // namespace
@@ -41,6 +70,16 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
     fps_ = options_.fps;
   else if (source_->fps() > 0)
     fps_ = source_->fps();
+  // The frames describe themselves as the renderer is told to draw them
+  // (Attach), so that a BMP capture, which the frame converts itself, has
+  // the window's colours.
+  source_->frame()->set_color_description(ColorRange() == 1, options_.color_matrix == 709);
+}
+
+// The frames as they are coded: limited range unless the input or the user
+// says full. 0 full, 1 limited, as the renderer takes it.
+int WindowEngine::ColorRange() const {
+  return options_.color_range >= 0 ? options_.color_range : (source_->full_range() ? 0 : 1);
 }
 
 WindowEngine::~WindowEngine() {
@@ -134,11 +173,7 @@ void WindowEngine::Attach() {
       render->AddObserver(this);
     }
     PluginManager::GetInstance()->SetScaleType(id, scale_.load());
-    // The renderer draws the frames as they are coded: limited range unless
-    // the input or the user says full.
-    const int range = options_.color_range >= 0 ? options_.color_range
-                                                : (source_->full_range() ? 0 : 1);
-    PluginManager::GetInstance()->SetColorDescription(id, range, options_.color_matrix);
+    PluginManager::GetInstance()->SetColorDescription(id, ColorRange(), options_.color_matrix);
   };
   if (run_on_ui_)
     run_on_ui_(attach);
@@ -264,8 +299,8 @@ bool WindowEngine::CaptureDue(int64_t frame_number) {
 }
 
 // The file the frame is to be captured to, if any. Periodic captures go to
-// a scratch name first and replace DIR/ID.jpg or DIR/ID.bmp only once
-// written, so that each of the two always holds the last good capture.
+// DIR/ID.jpg or DIR/ID.bmp; the module replaces a file only once the new one
+// is complete, so each of the two always holds the last good capture.
 std::string WindowEngine::CapturePath(int64_t frame_number, CaptureKind* kind) {
   *kind = CaptureKind::kRequested;
   std::lock_guard<std::mutex> lock(captures_mutex_);
@@ -284,7 +319,7 @@ std::string WindowEngine::CapturePath(int64_t frame_number, CaptureKind* kind) {
   if (options_.capture_every > 0 && frame_number % options_.capture_every == 0) {
     *kind = CaptureKind::kPeriodic;
     const char* extension = periodic_bmp_next_ ? "bmp" : "jpg";
-    return options_.capture_dir + "/" + id_ + ".partial." + extension;
+    return options_.capture_dir + "/" + id_ + "." + extension;
   }
   *kind = CaptureKind::kNone;
   return std::string();
@@ -293,8 +328,7 @@ std::string WindowEngine::CapturePath(int64_t frame_number, CaptureKind* kind) {
 void WindowEngine::Present(int64_t frame_number) {
   CaptureKind kind = CaptureKind::kNone;
   const std::string capture_path = CapturePath(frame_number, &kind);
-  if (!capture_path.empty())
-    remove(capture_path.c_str());  // so that a failed capture leaves no stale file
+  const FileIdentity before = capture_path.empty() ? FileIdentity() : Identify(capture_path);
   const int64_t epoch = surface_epoch_.load();
   Attach();
   {
@@ -318,7 +352,7 @@ void WindowEngine::Present(int64_t frame_number) {
     }
   }
   if (!capture_path.empty())
-    RecordCapture(capture_path, frame_number, kind, epoch);
+    RecordCapture(capture_path, frame_number, kind, epoch, WrittenSize(capture_path, before));
 }
 
 // A recreation was under way when the capture began, or started since: the
@@ -328,8 +362,7 @@ bool WindowEngine::LostToRecreation(int64_t epoch_before) const {
 }
 
 void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
-                                 int64_t epoch_before) {
-  const long long bytes = FileSize(path);
+                                 int64_t epoch_before, long long bytes) {
   const bool skipped = bytes < 0 && LostToRecreation(epoch_before);
   if (kind != CaptureKind::kPeriodic) {
     std::string why;
@@ -346,13 +379,10 @@ void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, 
     captures_.push_back({path, frame_number, bytes, skipped, why, kind == CaptureKind::kKey});
     return;
   }
-  // "DIR/ID.partial.jpg" -> "DIR/ID.jpg"
-  const size_t dot = path.rfind(".partial.");
-  const std::string final_path = path.substr(0, dot) + path.substr(dot + 8);
-  const bool written = bytes >= 0 && rename(path.c_str(), final_path.c_str()) == 0;
+  const bool written = bytes >= 0;
   if (!written && !skipped)
     fprintf(stderr, "%s: capture of frame %lld to %s failed\n", id_.c_str(),
-            static_cast<long long>(frame_number), final_path.c_str());
+            static_cast<long long>(frame_number), path.c_str());
   if (!skipped)
     periodic_bmp_next_ = !periodic_bmp_next_;
   std::lock_guard<std::mutex> lock(captures_mutex_);

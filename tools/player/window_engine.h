@@ -111,8 +111,10 @@ class WindowEngine : public rtc::DestroyObserver {
   std::string CapturePath(int64_t frame_number, CaptureKind* kind);
   void Present(int64_t frame_number);
   void Attach();
+  int ColorRange() const;
+  // `bytes`: the size of the file the capture wrote, -1 for none.
   void RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
-                     int64_t epoch_before);
+                     int64_t epoch_before, long long bytes);
   bool LostToRecreation(int64_t epoch_before) const;
   void ApplyScale();
 

@@ -320,7 +320,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
                               << "frame is null";
     return;
   }
-  bool limitedRange = false;
+  std::pair<int, int> colors;
   {
     std::lock_guard<std::mutex> draw(m_drawMutex);
     if (m_eglCore == nullptr)
@@ -335,7 +335,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
     const int32_t uStride = frame->UStride();
     const int32_t vStride = frame->VStride();
     m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride);
-    limitedRange = m_colors.first == kColorRangeLimited;  // as this frame was drawn
+    colors = m_colors;  // as this frame was drawn
   }
   std::lock_guard<std::mutex> lock(m_captureMutex);
   if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)
@@ -344,7 +344,8 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
                            << ".copy frame " << static_cast<const void*>(m_lastFrame);
   DropLastFrameLocked();
   m_lastFrame = frame->Clone();
-  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, limitedRange);
+  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, colors.first == kColorRangeLimited,
+                   colors.second == kColorMatrixBt709);
   m_captureEnabled = false;  // one frame per arming, whatever happened
 }
 

@@ -7,15 +7,16 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <new>
 
 // jpeglib.h needs FILE and size_t declared first.
 #include <jpeglib.h>
 
+#include "rtc_base/filereplacer.h"
 #include "rtc_base/logging.h"
 
 namespace {
@@ -32,6 +33,9 @@ constexpr size_t kBmpPixelsAt = 64;  // offset of the pixels in the writer's buf
 constexpr int kLumaRowsPerGroup = 16;
 constexpr int kChromaRowsPerGroup = 8;
 constexpr int kDctSize = 8;
+// The chroma rows one group's luma draws on when filtered: its own eight
+// and one on either side.
+constexpr int kChromaTermRows = kChromaRowsPerGroup + 2;
 
 // The output file's stdio buffer. libjpeg's stdio destination hands over
 // 4 KiB at a time; with the default buffer of the same size every hand-over
@@ -46,35 +50,6 @@ void PutLe16(uint8_t* p, uint16_t value) {
 void PutLe32(uint8_t* p, uint32_t value) {
   PutLe16(p, static_cast<uint16_t>(value));
   PutLe16(p + 2, static_cast<uint16_t>(value >> 16));
-}
-
-bool IsRegularFile(FILE* file) {
-  struct stat st;
-  return fstat(fileno(file), &st) == 0 && S_ISREG(st.st_mode);
-}
-
-// Closes `file` and removes the partial file at `path`, so that a failed
-// capture never leaves a file that looks valid. Devices (/dev/full, a pipe)
-// are closed but never unlinked.
-void DiscardFile(FILE* file, const std::string& path) {
-  const bool regular = IsRegularFile(file);
-  fclose(file);
-  if (regular)
-    remove(path.c_str());
-}
-
-// Closes a completely written file. Returns 0, or the errno of a failed
-// close (the last buffered bytes did not reach the file), after which the
-// file has been removed as in DiscardFile.
-int CloseWrittenFile(FILE* file, const std::string& path) {
-  const bool regular = IsRegularFile(file);
-  errno = 0;
-  if (fclose(file) == 0)
-    return 0;
-  const int error = errno != 0 ? errno : EIO;
-  if (regular)
-    remove(path.c_str());
-  return error;
 }
 
 bool IsBmpFileName(const std::string& fileName) {
@@ -148,6 +123,62 @@ const RangeExpansion& LimitedToFull() {
   return tables;
 }
 
+// Another matrix's Y'CbCr, in either range, to the BT.601 full-range
+// Y'CbCr a JFIF file holds, in 16.16 fixed point. Both matrices give grey
+// zero chroma, so the new chroma depends on the old chroma alone and
+// converts exactly on the subsampled planes; the new luma is the old luma
+// plus a chroma term.
+struct MatrixConversion {
+  static constexpr int kShift = 16;
+  static constexpr int32_t kOne = 1 << kShift;
+
+  struct Weights {
+    double kr, kb;  // the red and blue shares of luma
+  };
+
+  MatrixConversion(Weights from, bool limitedRange) {
+    const Weights to{0.299, 0.114};  // BT.601
+    const double yScale = limitedRange ? 255.0 / 219.0 : 1.0;
+    const double cScale = limitedRange ? 255.0 / 224.0 : 1.0;
+    double fromCb[3], fromCr[3];
+    Convert(from, to, 1.0, 0.0, fromCb);
+    Convert(from, to, 0.0, 1.0, fromCr);
+    yOffset = limitedRange ? 16 : 0;
+    luma = Fixed(yScale);
+    lumaFromCb = Fixed(fromCb[0] * cScale);
+    lumaFromCr = Fixed(fromCr[0] * cScale);
+    cbFromCb = Fixed(fromCb[1] * cScale);
+    cbFromCr = Fixed(fromCr[1] * cScale);
+    crFromCb = Fixed(fromCb[2] * cScale);
+    crFromCr = Fixed(fromCr[2] * cScale);
+  }
+
+  // (Y, Cb, Cr) in `to` of the colour whose Y'CbCr in `from` is (0, cb, cr).
+  static void Convert(Weights from, Weights to, double cb, double cr, double out[3]) {
+    const double r = 2.0 * (1.0 - from.kr) * cr;
+    const double b = 2.0 * (1.0 - from.kb) * cb;
+    const double g = (-from.kr * r - from.kb * b) / (1.0 - from.kr - from.kb);
+    out[0] = to.kr * r + (1.0 - to.kr - to.kb) * g + to.kb * b;
+    out[1] = (b - out[0]) / (2.0 * (1.0 - to.kb));
+    out[2] = (r - out[0]) / (2.0 * (1.0 - to.kr));
+  }
+  static int32_t Fixed(double value) { return static_cast<int32_t>(std::lround(value * kOne)); }
+  static uint8_t ToSample(int32_t fixed) {
+    return static_cast<uint8_t>(std::min(255, std::max(0, (fixed + kOne / 2) >> kShift)));
+  }
+
+  int yOffset;
+  int32_t luma;
+  int32_t lumaFromCb, lumaFromCr;
+  int32_t cbFromCb, cbFromCr, crFromCb, crFromCr;
+};
+
+const MatrixConversion& Bt709ToJfif(bool limitedRange) {
+  static const MatrixConversion full({0.2126, 0.0722}, false);
+  static const MatrixConversion limited({0.2126, 0.0722}, true);
+  return limitedRange ? limited : full;
+}
+
 void PointRows(const JpegPlane& plane, int first_row, int count, JSAMPROW* table) {
   for (int i = 0; i < count; ++i) {
     const int row = std::min(first_row + i, plane.rows - 1);
@@ -175,9 +206,86 @@ struct JpegJob {
   int height;
   int quality;  // already clamped
   JpegPlane planes[3];
+  // Set for a matrix other than BT.601: every row is converted into the
+  // scratch rows, with kChromaTermRows rows of chroma terms beside them.
+  const MatrixConversion* conversion;
+  int32_t* chromaTerms;
   char* fileBuffer;  // kJpegFileBufferBytes, or null for stdio's default
-  FILE* file;        // set once the file is open
+  rtc::FileReplacer* output;
 };
+
+const uint8_t* PlaneRow(const JpegPlane& plane, int row) {
+  row = std::min(std::max(row, 0), plane.rows - 1);
+  return plane.data + static_cast<size_t>(row) * plane.stride;
+}
+
+void PadRow(uint8_t* row, int width, int padded_width) {
+  memset(row + width, row[width - 1], static_cast<size_t>(padded_width - width));
+}
+
+// One group's rows converted by `job.conversion` into the scratch rows.
+// The chroma converts sample by sample. The luma's chroma term is taken
+// from the chroma as a JPEG reader upsamples it (a triangle filter, each
+// luma sample 9:3:3:1 from its four nearest chroma samples), so that the
+// reader's R'G'B' are the source's wherever the chroma changes too.
+void ConvertGroup(const JpegJob& job, int r0, JSAMPROW* yRows, JSAMPROW* uRows, JSAMPROW* vRows) {
+  const MatrixConversion& m = *job.conversion;
+  const JpegPlane& luma = job.planes[0];
+  const JpegPlane& cb = job.planes[1];
+  const JpegPlane& cr = job.planes[2];
+  const int chromaWidth = cb.width;
+
+  // The luma's chroma term for the group's chroma rows and one row on
+  // either side, which the filter reaches.
+  const int firstTermRow = r0 / 2 - 1;
+  for (int i = 0; i < kChromaTermRows; ++i) {
+    const uint8_t* u = PlaneRow(cb, firstTermRow + i);
+    const uint8_t* v = PlaneRow(cr, firstTermRow + i);
+    int32_t* term = job.chromaTerms + static_cast<size_t>(i) * chromaWidth;
+    for (int x = 0; x < chromaWidth; ++x)
+      term[x] = m.lumaFromCb * (u[x] - 128) + m.lumaFromCr * (v[x] - 128);
+  }
+
+  for (int k = 0; k < kChromaRowsPerGroup; ++k) {
+    const uint8_t* u = PlaneRow(cb, r0 / 2 + k);
+    const uint8_t* v = PlaneRow(cr, r0 / 2 + k);
+    uint8_t* uOut = cb.scratch + static_cast<size_t>(k) * cb.padded_width;
+    uint8_t* vOut = cr.scratch + static_cast<size_t>(k) * cr.padded_width;
+    for (int x = 0; x < chromaWidth; ++x) {
+      const int32_t du = u[x] - 128;
+      const int32_t dv = v[x] - 128;
+      uOut[x] = MatrixConversion::ToSample(128 * MatrixConversion::kOne + m.cbFromCb * du +
+                                           m.cbFromCr * dv);
+      vOut[x] = MatrixConversion::ToSample(128 * MatrixConversion::kOne + m.crFromCb * du +
+                                           m.crFromCr * dv);
+    }
+    PadRow(uOut, chromaWidth, cb.padded_width);
+    PadRow(vOut, chromaWidth, cr.padded_width);
+    uRows[k] = uOut;
+    vRows[k] = vOut;
+  }
+
+  for (int i = 0; i < kLumaRowsPerGroup; ++i) {
+    const int row = std::min(r0 + i, luma.rows - 1);
+    const int nearRow = row / 2;
+    const int farRow = std::min(std::max(row % 2 == 0 ? nearRow - 1 : nearRow + 1, 0), cb.rows - 1);
+    const int32_t* near =
+        job.chromaTerms + static_cast<size_t>(nearRow - firstTermRow) * chromaWidth;
+    const int32_t* far = job.chromaTerms + static_cast<size_t>(farRow - firstTermRow) * chromaWidth;
+    const uint8_t* y = PlaneRow(luma, row);
+    uint8_t* out = luma.scratch + static_cast<size_t>(i) * luma.padded_width;
+    for (int x = 0; x < luma.width; ++x) {
+      const int nearCol = x / 2;
+      const int farCol =
+          std::min(std::max(x % 2 == 0 ? nearCol - 1 : nearCol + 1, 0), chromaWidth - 1);
+      const int32_t term =
+          (9 * near[nearCol] + 3 * near[farCol] + 3 * far[nearCol] + far[farCol]) / 16;
+      out[x] = MatrixConversion::ToSample(m.luma * (y[x] - m.yOffset) + term);
+    }
+    PadRow(out, luma.width, luma.padded_width);
+    yRows[i] = out;
+  }
+}
 
 void FeedPlanes(jpeg_compress_struct* cinfo, const JpegJob& job) {
   JSAMPROW yRows[kLumaRowsPerGroup];
@@ -185,9 +293,13 @@ void FeedPlanes(jpeg_compress_struct* cinfo, const JpegJob& job) {
   JSAMPROW vRows[kChromaRowsPerGroup];
   JSAMPARRAY tables[3] = {yRows, uRows, vRows};
   for (int r0 = 0; r0 < job.height; r0 += kLumaRowsPerGroup) {
-    PointRows(job.planes[0], r0, kLumaRowsPerGroup, yRows);
-    PointRows(job.planes[1], r0 / 2, kChromaRowsPerGroup, uRows);
-    PointRows(job.planes[2], r0 / 2, kChromaRowsPerGroup, vRows);
+    if (job.conversion != nullptr) {
+      ConvertGroup(job, r0, yRows, uRows, vRows);
+    } else {
+      PointRows(job.planes[0], r0, kLumaRowsPerGroup, yRows);
+      PointRows(job.planes[1], r0 / 2, kChromaRowsPerGroup, uRows);
+      PointRows(job.planes[2], r0 / 2, kChromaRowsPerGroup, vRows);
+    }
     jpeg_write_raw_data(cinfo, tables, kLumaRowsPerGroup);
   }
 }
@@ -206,11 +318,10 @@ JpegOutcome Compress(JpegJob* job, jpeg_compress_struct* cinfo, JpegErrorManager
     return JpegOutcome::kLibraryError;
   jpeg_create_compress(cinfo);
 
-  job->file = fopen(job->fileName->c_str(), "wb+");
-  if (job->file == nullptr)
+  if (!job->output->Open(*job->fileName))
     return JpegOutcome::kOpenFailed;
   if (job->fileBuffer != nullptr)
-    setvbuf(job->file, job->fileBuffer, _IOFBF, kJpegFileBufferBytes);
+    setvbuf(job->output->file(), job->fileBuffer, _IOFBF, kJpegFileBufferBytes);
 
   cinfo->image_width = static_cast<JDIMENSION>(job->width);
   cinfo->image_height = static_cast<JDIMENSION>(job->height);
@@ -228,7 +339,7 @@ JpegOutcome Compress(JpegJob* job, jpeg_compress_struct* cinfo, JpegErrorManager
   cinfo->comp_info[2].v_samp_factor = 1;
   cinfo->dct_method = JDCT_IFAST;
 
-  jpeg_stdio_dest(cinfo, job->file);
+  jpeg_stdio_dest(cinfo, job->output->file());
   jpeg_start_compress(cinfo, TRUE);
   FeedPlanes(cinfo, *job);
   jpeg_finish_compress(cinfo);
@@ -242,7 +353,7 @@ int RoundUpToBlock(int samples) {
 }  // namespace
 
 bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
-                      bool limitedRange) {
+                      bool limitedRange, bool bt709) {
   if (frameCopy == nullptr || fileName.empty()) {
     LOG_AT(kLogFile, 244, Warning) << "Render2SaveImage" << ": "
                                    << "frame is null or filename is null.";
@@ -251,7 +362,7 @@ bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, 
   LOG_AT(kLogFile, 247, Info) << "Render2SaveImage" << ": " << "begin";
   if (IsBmpFileName(fileName))
     return write_BMP_file(frameCopy, fileName);
-  return write_JPEG_file(frameCopy, fileName, quality, limitedRange);
+  return write_JPEG_file(frameCopy, fileName, quality, limitedRange, bt709);
 }
 
 bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
@@ -318,8 +429,10 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
     return false;
   }
 
-  FILE* file = fopen(fileName.c_str(), "wb+");
-  if (file == nullptr) {
+  // Written beside the target and renamed over it once complete: readers,
+  // and a process killed halfway, never see a part of the file.
+  rtc::FileReplacer output;
+  if (!output.Open(fileName)) {
     LOG_AT(kLogFile, 212, Error) << "write_BMP_file" << ": " << "open file failed. filename="
                                  << fileName;
     return false;
@@ -327,17 +440,17 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
 
   // Unbuffered: the one fwrite below is one write(2), with no copy through
   // stdio's buffer.
-  setvbuf(file, nullptr, _IONBF, 0);
+  setvbuf(output.file(), nullptr, _IONBF, 0);
   const size_t fileBytes = kBmpHeaderBytes + static_cast<size_t>(imageBytes);
   errno = 0;
-  if (fwrite(header, 1, fileBytes, file) != fileBytes) {
+  if (fwrite(header, 1, fileBytes, output.file()) != fileBytes) {
     const int error = errno != 0 ? errno : EIO;
-    DiscardFile(file, fileName);
+    output.Discard();
     LOG_E(Error, Errno, error) << "write_BMP_file" << ": " << "write file failed. filename="
                                << fileName;
     return false;
   }
-  const int closeError = CloseWrittenFile(file, fileName);
+  const int closeError = output.Commit();
   if (closeError != 0) {
     LOG_E(Error, Errno, closeError) << "write_BMP_file" << ": " << "write file failed. filename="
                                     << fileName;
@@ -348,7 +461,7 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
 }
 
 bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
-                     bool limitedRange) {
+                     bool limitedRange, bool bt709) {
   if (frame == nullptr) {
     LOG(Error) << "write_JPEG_file" << ": " << "frame is null. filename=" << fileName;
     return false;
@@ -408,28 +521,35 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
   job.planes[2] = JpegPlane{vPlane, static_cast<size_t>(vStride), chromaWidth, chromaHeight,
                             chromaPadded, nullptr};
 
-  // Row scratch for planes whose width is not whole blocks, and the file
-  // buffer: one allocation, freed on every path.
-  // Limited-range planes go through the expansion tables row by row, in
-  // the same scratch rows.
-  if (limitedRange) {
+  // Row scratch for planes whose width is not whole blocks or whose samples
+  // are converted (limited-range BT.601 through the expansion tables,
+  // BT.709 through the matrix conversion), the chroma terms of a matrix
+  // conversion, and the file buffer: one allocation, freed on every path.
+  if (bt709) {
+    job.conversion = &Bt709ToJfif(limitedRange);
+  } else if (limitedRange) {
     job.planes[0].lut = LimitedToFull().luma;
     job.planes[1].lut = job.planes[2].lut = LimitedToFull().chroma;
   }
-  const size_t lumaScratch = lumaPadded != width || limitedRange
-                                 ? static_cast<size_t>(lumaPadded) * kLumaRowsPerGroup
-                                 : 0;
-  const size_t chromaScratch = chromaPadded != chromaWidth || limitedRange
+  const bool converted = limitedRange || bt709;
+  const size_t lumaScratch =
+      lumaPadded != width || converted ? static_cast<size_t>(lumaPadded) * kLumaRowsPerGroup : 0;
+  const size_t chromaScratch = chromaPadded != chromaWidth || converted
                                    ? static_cast<size_t>(chromaPadded) * kChromaRowsPerGroup
                                    : 0;
-  const size_t workBytes = kJpegFileBufferBytes + lumaScratch + 2 * chromaScratch;
+  const size_t termBytes =
+      bt709 ? sizeof(int32_t) * static_cast<size_t>(chromaWidth) * kChromaTermRows : 0;
+  const size_t workBytes = kJpegFileBufferBytes + termBytes + lumaScratch + 2 * chromaScratch;
   std::unique_ptr<char[]> work(new (std::nothrow) char[workBytes]);
   if (!work) {
     LOG(Error) << "write_JPEG_file" << ": " << "out of memory. bytes=" << workBytes;
     return false;
   }
   job.fileBuffer = work.get();
-  uint8_t* scratch = reinterpret_cast<uint8_t*>(work.get()) + kJpegFileBufferBytes;
+  // The terms first: right after the file buffer they are aligned as the
+  // allocation is.
+  job.chromaTerms = bt709 ? reinterpret_cast<int32_t*>(work.get() + kJpegFileBufferBytes) : nullptr;
+  uint8_t* scratch = reinterpret_cast<uint8_t*>(work.get()) + kJpegFileBufferBytes + termBytes;
   if (lumaScratch != 0) {
     job.planes[0].scratch = scratch;
     scratch += lumaScratch;
@@ -439,6 +559,8 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
     job.planes[2].scratch = scratch + chromaScratch;
   }
 
+  rtc::FileReplacer output;
+  job.output = &output;
   jpeg_compress_struct cinfo{};
   JpegErrorManager errors{};
   const JpegOutcome outcome = Compress(&job, &cinfo, &errors);
@@ -451,13 +573,13 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
       LOG(Error) << "write_JPEG_file" << ": " << "jpeg error: " << errors.message
                  << ". filename=" << fileName;
       jpeg_destroy_compress(&cinfo);
-      if (job.file != nullptr)
-        DiscardFile(job.file, fileName);
+      output.Discard();
       return false;
     case JpegOutcome::kOk:
       break;
   }
-  const int closeError = CloseWrittenFile(job.file, fileName);
+  // The file goes in place of the target only now, complete.
+  const int closeError = output.Commit();
   jpeg_destroy_compress(&cinfo);
   if (closeError != 0) {
     LOG_E(Error, Errno, closeError) << "write_JPEG_file" << ": " << "write file failed. filename="

@@ -4,9 +4,14 @@
 // The one-frame capture writers: a frame copy to a 32-bit top-down BMP file
 // or a 4:2:0 baseline JPEG file. They run on the engine's render thread with
 // the renderer's capture lock held. Success and failure are logged; the
-// result says whether a complete file was written. A failed attempt leaves
-// no file behind (a partly written regular file is removed; a device such as
-// /dev/full is only closed). Frames whose size is not positive or does not
+// result says whether a complete file was written.
+//
+// A file is written under a temporary name in the target's folder and
+// renamed over the target once complete, so a reader of the target sees
+// the previous file or the whole new one, even when the process dies in
+// between. A failed attempt removes the temporary file and leaves the
+// previous file in place. A target that is a device such as /dev/full is
+// written directly and only closed on failure. Frames whose size is not positive or does not
 // fit the format are refused before any file is opened; so are, for JPEG,
 // null planes and rows shorter than the picture.
 
@@ -16,16 +21,20 @@
 
 // Writes `frameCopy` to `fileName`: a BMP file when the extension is "bmp"
 // in any letter case, a JPEG file otherwise. `quality` is clamped to 1..100
-// for JPEG. `limitedRange`: the frame's samples are limited range (Y 16..235),
-// which the JPEG file gets stretched to the full range viewers read it in.
+// for JPEG. `limitedRange` and `bt709` describe the frame's samples as the
+// engine did for drawing (limited range: Y 16..235; BT.709 rather than
+// BT.601); the JPEG file gets them converted to the BT.601 full-range
+// Y'CbCr every JFIF reader assumes. A BMP file has the pixels of the
+// frame's own ExportArgb, which knows how the engine coded it.
 bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
-                      bool limitedRange = false);
+                      bool limitedRange = false, bool bt709 = false);
 
 // The frame's ExportArgb pixels (FourCC "ARGB") behind a 58-byte header.
 bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName);
-// The frame's planes as they are (strides of 0 read as the plane widths),
-// fast integer DCT, `quality` clamped to 1..100.
+// The frame's planes (strides of 0 read as the plane widths), fast integer
+// DCT, `quality` clamped to 1..100. BT.601 full-range planes go in as they
+// are; any other description is converted to it row by row.
 bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
-                     bool limitedRange = false);
+                     bool limitedRange = false, bool bt709 = false);
 
 #endif  // QUON_OHOS_NAPI_QUON_RENDER_IMAGE_H_
