@@ -848,12 +848,17 @@ TEST_F(CaptureTest, KilledWriterLeavesAWholeFileOrNone) {
 TEST_F(CaptureTest, UnopenablePathsLogTheWritersOpenFailure) {
   GuardedFrame f(8, 8, FrameGenerator::Pattern::kFlat, 0, 0, 0);
   ASSERT_TRUE(std::ofstream(Path("plain")).good());  // a file where a directory should be
-  const std::string parents[] = {Path("missing"), Path("plain"), "/proc"};
-  for (const std::string& parent : parents) {
+  // Each with the reason the caller is given: the system's own.
+  const std::pair<std::string, int> parents[] = {
+      {Path("missing"), ENOENT}, {Path("plain"), ENOTDIR}, {"/proc", ENOENT}};
+  for (const auto& [parent, reason] : parents) {
     const std::string bmp = parent + "/capture-test.bmp";
     const std::string jpg = parent + "/capture-test.jpg";
-    EXPECT_FALSE(Render2SaveImage(f.frame.get(), bmp, 90)) << bmp;
-    EXPECT_FALSE(Render2SaveImage(f.frame.get(), jpg, 90)) << jpg;
+    int bmpError = 0, jpgError = 0;
+    EXPECT_FALSE(Render2SaveImage(f.frame.get(), bmp, 90, false, false, &bmpError)) << bmp;
+    EXPECT_FALSE(Render2SaveImage(f.frame.get(), jpg, 90, false, false, &jpgError)) << jpg;
+    EXPECT_EQ(bmpError, reason) << bmp << ": " << strerror(bmpError);
+    EXPECT_EQ(jpgError, reason) << jpg << ": " << strerror(jpgError);
     EXPECT_TRUE(
         Logged("(quon_render:212): write_BMP_file: open file failed. filename=" + bmp + "\n"))
         << bmp;
@@ -896,8 +901,11 @@ TEST_F(CaptureTest, FullDiskIsAFailureAndTheDeviceStays) {
   GuardedFrame small(16, 16, FrameGenerator::Pattern::kGradient, 0, 0, 0);
   GuardedFrame large(640, 480, FrameGenerator::Pattern::kGradient, 0, 0, 0);
   for (GuardedFrame* f : {&small, &large}) {
-    EXPECT_FALSE(write_BMP_file(f->frame.get(), full)) << f->width;
-    EXPECT_FALSE(write_JPEG_file(f->frame.get(), full, 90)) << f->width;
+    int bmpError = 0, jpgError = 0;
+    EXPECT_FALSE(write_BMP_file(f->frame.get(), full, &bmpError)) << f->width;
+    EXPECT_FALSE(write_JPEG_file(f->frame.get(), full, 90, false, false, &jpgError)) << f->width;
+    EXPECT_EQ(bmpError, ENOSPC) << f->width << ": " << strerror(bmpError);
+    EXPECT_EQ(jpgError, ENOSPC) << f->width << ": " << strerror(jpgError);
   }
   EXPECT_TRUE(Logged("write_BMP_file: write file failed. filename=" + full));
   EXPECT_TRUE(Logged("write_JPEG_file: jpeg error: Output file write error"));

@@ -368,11 +368,24 @@ TEST_F(CaptureStateTest, ArmedAndNamedCapturesExactlyOneFrame) {
                                       " enabel=1 jpegFileName=" + path_ + " qualtiy=50"));
   EXPECT_TRUE(
       AnyContains(traces, "(quon_render:430): " + PointerText(render_) + ": CaptureImage:  end"));
+  std::string path;
+  int error = -1;
+  EXPECT_FALSE(PluginManager::GetInstance()->LastCaptureResult(id_, &path, &error));
   Frame();
   Frame();
   EXPECT_EQ(counters_.clones, 1);
   EXPECT_TRUE(AnyContains(sink_.TakeLines(), ": RenderFrame: .copy frame " + PointerText(nullptr)));
   EXPECT_EQ(render_->CaptureImage(path_, 50), -1);  // idle again
+  // The engine can ask how it went, and why one failed.
+  ASSERT_TRUE(PluginManager::GetInstance()->LastCaptureResult(id_, &path, &error));
+  EXPECT_EQ(path, path_);
+  EXPECT_EQ(error, 0);
+  render_->EnableCapture(true);
+  render_->CaptureImage("/dev/full", 50);
+  Frame();
+  ASSERT_TRUE(PluginManager::GetInstance()->LastCaptureResult(id_, &path, &error));
+  EXPECT_EQ(path, "/dev/full");
+  EXPECT_EQ(error, ENOSPC) << strerror(error);
 }
 
 TEST_F(CaptureStateTest, ZeroQualityOrEmptyNameNeverCaptures) {

@@ -344,9 +344,20 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
                            << ".copy frame " << static_cast<const void*>(m_lastFrame);
   DropLastFrameLocked();
   m_lastFrame = frame->Clone();
+  int error = 0;
   Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, colors.first == kColorRangeLimited,
-                   colors.second == kColorMatrixBt709);
+                   colors.second == kColorMatrixBt709, &error);
+  m_lastCapture = {m_jpegFileName, error};
   m_captureEnabled = false;  // one frame per arming, whatever happened
+}
+
+bool PluginRender::LastCaptureResult(std::string* path, int* error) {
+  std::lock_guard<std::mutex> lock(m_captureMutex);
+  if (!m_lastCapture)
+    return false;
+  *path = m_lastCapture->first;
+  *error = m_lastCapture->second;
+  return true;
 }
 
 int PluginRender::EnableCapture(bool enable) {

@@ -192,6 +192,13 @@ bool PluginManager::SetColorDescription(std::string& id, int range, int matrix) 
   return render->SetColorDescription(range, matrix);
 }
 
+bool PluginManager::LastCaptureResult(std::string& id, std::string* path, int* error) {
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
+  if (!render || path == nullptr || error == nullptr)
+    return false;
+  return render->LastCaptureResult(path, error);
+}
+
 void* PluginManager::GetNativeWindow(std::string& id) {
   PLATFORM(LOG_ERROR, kWindowTag, "GetNativeWindow id %{public}s", id.c_str());
   PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/true);

@@ -70,10 +70,12 @@ struct JpegErrorManager {
   jpeg_error_mgr pub;  // first: libjpeg sees only this part
   jmp_buf jump;
   char message[JMSG_LENGTH_MAX];
+  int systemError;  // errno when the library gave up (a failed write's), or 0
 };
 
 void OnJpegError(j_common_ptr cinfo) {
   auto* manager = reinterpret_cast<JpegErrorManager*>(cinfo->err);
+  manager->systemError = errno;
   (*cinfo->err->format_message)(cinfo, manager->message);
   longjmp(manager->jump, 1);
 }
@@ -350,32 +352,46 @@ int RoundUpToBlock(int samples) {
   return (samples + kDctSize - 1) / kDctSize * kDctSize;
 }
 
+// Tells the caller who asked (`error` not null) why the capture failed, as
+// an errno value, and returns false.
+bool Failed(int* error, int code) {
+  if (error != nullptr)
+    *error = code;
+  return false;
+}
+
+bool Written(int* error) {
+  if (error != nullptr)
+    *error = 0;
+  return true;
+}
+
 }  // namespace
 
 bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
-                      bool limitedRange, bool bt709) {
+                      bool limitedRange, bool bt709, int* error) {
   if (frameCopy == nullptr || fileName.empty()) {
     LOG_AT(kLogFile, 244, Warning) << "Render2SaveImage" << ": "
                                    << "frame is null or filename is null.";
-    return false;
+    return Failed(error, EINVAL);
   }
   LOG_AT(kLogFile, 247, Info) << "Render2SaveImage" << ": " << "begin";
   if (IsBmpFileName(fileName))
-    return write_BMP_file(frameCopy, fileName);
-  return write_JPEG_file(frameCopy, fileName, quality, limitedRange, bt709);
+    return write_BMP_file(frameCopy, fileName, error);
+  return write_JPEG_file(frameCopy, fileName, quality, limitedRange, bt709, error);
 }
 
-bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
+bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName, int* error) {
   if (frame == nullptr) {
     LOG(Error) << "write_BMP_file" << ": " << "frame is null. filename=" << fileName;
-    return false;
+    return Failed(error, EINVAL);
   }
   const int32_t width = frame->Width();
   const int32_t height = frame->Height();
   if (width <= 0 || height <= 0) {
     LOG(Error) << "write_BMP_file" << ": " << "invalid frame size. width=" << width
                << ", height=" << height;
-    return false;
+    return Failed(error, EINVAL);
   }
   // Every size field of the file is 32 bits, and the row stride handed to
   // the frame is a signed 32-bit value.
@@ -383,7 +399,7 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
   if (imageBytes64 > UINT32_MAX - kBmpHeaderBytes || static_cast<uint64_t>(width) * 4 > INT32_MAX) {
     LOG(Error) << "write_BMP_file" << ": " << "frame too large for a BMP file. width=" << width
                << ", height=" << height;
-    return false;
+    return Failed(error, EFBIG);
   }
   const uint32_t imageBytes = static_cast<uint32_t>(imageBytes64);
 
@@ -399,7 +415,7 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
       static_cast<uint8_t*>(calloc(1, kBmpPixelsAt + imageBytes)), &free);
   if (!buffer) {
     LOG(Error) << "write_BMP_file" << ": " << "out of memory. bytes=" << imageBytes;
-    return false;
+    return Failed(error, ENOMEM);
   }
   uint8_t* const pixels = buffer.get() + kBmpPixelsAt;
   uint8_t* const header = pixels - kBmpHeaderBytes;
@@ -426,16 +442,17 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
   if (exported < 0) {
     LOG(Error) << "write_BMP_file" << ": " << "ExportArgb failed. result=" << exported
                << ", filename=" << fileName;
-    return false;
+    return Failed(error, EIO);
   }
 
   // Written beside the target and renamed over it once complete: readers,
   // and a process killed halfway, never see a part of the file.
   rtc::FileReplacer output;
   if (!output.Open(fileName)) {
+    const int openError = errno;
     LOG_AT(kLogFile, 212, Error) << "write_BMP_file" << ": " << "open file failed. filename="
                                  << fileName;
-    return false;
+    return Failed(error, openError);
   }
 
   // Unbuffered: the one fwrite below is one write(2), with no copy through
@@ -444,27 +461,28 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName) {
   const size_t fileBytes = kBmpHeaderBytes + static_cast<size_t>(imageBytes);
   errno = 0;
   if (fwrite(header, 1, fileBytes, output.file()) != fileBytes) {
-    const int error = errno != 0 ? errno : EIO;
+    const int writeError = errno != 0 ? errno : EIO;
     output.Discard();
-    LOG_E(Error, Errno, error) << "write_BMP_file" << ": " << "write file failed. filename="
-                               << fileName;
-    return false;
+    LOG_E(Error, Errno, writeError) << "write_BMP_file"
+                                    << ": "
+                                    << "write file failed. filename=" << fileName;
+    return Failed(error, writeError);
   }
   const int closeError = output.Commit();
   if (closeError != 0) {
     LOG_E(Error, Errno, closeError) << "write_BMP_file" << ": " << "write file failed. filename="
                                     << fileName;
-    return false;
+    return Failed(error, closeError);
   }
   LOG_AT(kLogFile, 237, Info) << "write_BMP_file" << ": " << "ok";
-  return true;
+  return Written(error);
 }
 
 bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
-                     bool limitedRange, bool bt709) {
+                     bool limitedRange, bool bt709, int* error) {
   if (frame == nullptr) {
     LOG(Error) << "write_JPEG_file" << ": " << "frame is null. filename=" << fileName;
-    return false;
+    return Failed(error, EINVAL);
   }
   const uint8_t* yPlane = frame->YPlane();
   const uint8_t* uPlane = frame->UPlane();
@@ -478,17 +496,17 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
   if (width <= 0 || height <= 0) {
     LOG(Error) << "write_JPEG_file" << ": " << "invalid frame size. width=" << width
                << ", height=" << height;
-    return false;
+    return Failed(error, EINVAL);
   }
   // Beyond what a JPEG file can hold: refused before any file is made.
   if (width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
     LOG(Error) << "write_JPEG_file" << ": " << "frame too large for a JPEG file. width=" << width
                << ", height=" << height;
-    return false;
+    return Failed(error, EFBIG);
   }
   if (yPlane == nullptr || uPlane == nullptr || vPlane == nullptr) {
     LOG(Error) << "write_JPEG_file" << ": " << "frame has a null plane. filename=" << fileName;
-    return false;
+    return Failed(error, EINVAL);
   }
   // A stride of 0 stands for the plane's own width; the chroma planes of an
   // odd width have (width + 1) / 2 samples per row.
@@ -504,7 +522,7 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
   if (yStride < width || uStride < chromaWidth || vStride < chromaWidth) {
     LOG(Error) << "write_JPEG_file" << ": " << "invalid stride. width=" << width
                << ", ystride=" << yStride << ", ustride=" << uStride << ", vstride=" << vStride;
-    return false;
+    return Failed(error, EINVAL);
   }
 
   JpegJob job{};
@@ -543,7 +561,7 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
   std::unique_ptr<char[]> work(new (std::nothrow) char[workBytes]);
   if (!work) {
     LOG(Error) << "write_JPEG_file" << ": " << "out of memory. bytes=" << workBytes;
-    return false;
+    return Failed(error, ENOMEM);
   }
   job.fileBuffer = work.get();
   // The terms first: right after the file buffer they are aligned as the
@@ -564,17 +582,18 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
   jpeg_compress_struct cinfo{};
   JpegErrorManager errors{};
   const JpegOutcome outcome = Compress(&job, &cinfo, &errors);
+  const int openError = errno;  // the file replacer's, when it could not open
   switch (outcome) {
     case JpegOutcome::kOpenFailed:
       LOG_AT(kLogFile, 19, Error) << "write_JPEG_file" << ": " << "filename: " << fileName;
       jpeg_destroy_compress(&cinfo);
-      return false;
+      return Failed(error, openError);
     case JpegOutcome::kLibraryError:
       LOG(Error) << "write_JPEG_file" << ": " << "jpeg error: " << errors.message
                  << ". filename=" << fileName;
       jpeg_destroy_compress(&cinfo);
       output.Discard();
-      return false;
+      return Failed(error, errors.systemError != 0 ? errors.systemError : EIO);
     case JpegOutcome::kOk:
       break;
   }
@@ -584,8 +603,8 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
   if (closeError != 0) {
     LOG_E(Error, Errno, closeError) << "write_JPEG_file" << ": " << "write file failed. filename="
                                     << fileName;
-    return false;
+    return Failed(error, closeError);
   }
   LOG_AT(kLogFile, 135, Info) << "write_JPEG_file" << ": " << "ok";
-  return true;
+  return Written(error);
 }

@@ -26,15 +26,22 @@
 // BT.601); the JPEG file gets them converted to the BT.601 full-range
 // Y'CbCr every JFIF reader assumes. A BMP file has the pixels of the
 // frame's own ExportArgb, which knows how the engine coded it.
+//
+// `error`, when given, receives 0 for a file written, or an errno value
+// saying why none was: the system's own for a file that could not be made,
+// written or put in place (ENOSPC, EROFS, EACCES, ...), EINVAL for a frame
+// or name that cannot be written, EFBIG for a frame too large for the
+// format, ENOMEM, and EIO for a failure of the frame's export or the JPEG
+// library itself.
 bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
-                      bool limitedRange = false, bool bt709 = false);
+                      bool limitedRange = false, bool bt709 = false, int* error = nullptr);
 
 // The frame's ExportArgb pixels (FourCC "ARGB") behind a 58-byte header.
-bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName);
+bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName, int* error = nullptr);
 // The frame's planes (strides of 0 read as the plane widths), fast integer
 // DCT, `quality` clamped to 1..100. BT.601 full-range planes go in as they
 // are; any other description is converted to it row by row.
 bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
-                     bool limitedRange = false, bool bt709 = false);
+                     bool limitedRange = false, bool bt709 = false, int* error = nullptr);
 
 #endif  // QUON_OHOS_NAPI_QUON_RENDER_IMAGE_H_

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -122,6 +123,10 @@ class PluginRender : public rtc::IVideoRender {
   int32_t width() const { return m_width.load(); }
   int32_t height() const { return m_height.load(); }
   EGLCore* eglCore() const { return m_eglCore; }
+  // The last capture this renderer took: the path it was to be written to,
+  // and 0 when the file was written or an errno value saying why not. False
+  // before the first capture.
+  bool LastCaptureResult(std::string* path, int* error);
 
  private:
   // Counts an rtc::IVideoRender call in progress (pins count the same way),
@@ -159,6 +164,7 @@ class PluginRender : public rtc::IVideoRender {
   std::mutex m_captureMutex;
   std::string m_jpegFileName;
   int32_t m_quality = 0;
+  std::optional<std::pair<std::string, int>> m_lastCapture;  // path, error; m_captureMutex
   // The colour description (range, matrix) the core draws with; guarded by
   // m_drawMutex.
   std::pair<int, int> m_colors{kColorRangeFull, kColorMatrixBt601};

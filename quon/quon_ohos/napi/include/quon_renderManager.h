@@ -55,6 +55,14 @@ class NATIVERENDER_EXPORT PluginManager {
   // BT.601, draws exactly as a renderer that was never told. False, with a
   // line, for an id without a renderer or values out of range.
   bool SetColorDescription(std::string& id, int range, int matrix);
+  // The outcome of the last capture `id`'s renderer took (EnableCapture
+  // and CaptureImage armed it; the next frame was written): `path` as it
+  // was named, `error` 0 when the file was written, or an errno value
+  // saying why not (ENOSPC, EROFS, EACCES, ...; EINVAL for a frame or name
+  // that cannot be written, EFBIG for a frame too large for the format).
+  // False, with nothing set, when `id` has no renderer or it has captured
+  // nothing yet. A renderer made for a new surface starts without one.
+  bool LastCaptureResult(std::string& id, std::string* path, int* error);
   // The native window of `id`'s renderer (created when missing), null until
   // its surface exists.
   void* GetNativeWindow(std::string& id);
