@@ -266,27 +266,28 @@ void WindowEngine::Redraw() {
 
 bool WindowEngine::NextFrame() {
   engine::VideoSource::Status status = source_->Next();
-  // A cut input is said once, looped or not (a loop plays its whole frames on).
-  if (status == engine::VideoSource::Status::kTruncated && !truncated_) {
-    truncated_ = true;
-    const long long whole = source_->frames_read();
-    if (options_.Loops())
-      fprintf(stderr, "%s: input ends inside frame %lld: looping its %lld whole frames\n",
-              id_.c_str(), whole + 1, whole);
-    else
-      fprintf(stderr, "%s: input ends inside frame %lld: stopped after %lld whole frames\n",
-              id_.c_str(), whole + 1, whole);
-  }
-  if (status != engine::VideoSource::Status::kFrame && options_.Loops() &&
-      source_->frames_read() > 0 && status != engine::VideoSource::Status::kError) {
+  const bool cut = status == engine::VideoSource::Status::kTruncated;
+  const long long whole = source_->frames_read();
+  bool looped = false;
+  if (status != engine::VideoSource::Status::kFrame && options_.Loops() && whole > 0 &&
+      status != engine::VideoSource::Status::kError) {
     if (source_->Rewind()) {
       status = source_->Next();
+      looped = true;
     } else if (status == engine::VideoSource::Status::kEnd) {
       truncated_ = true;
-      fprintf(stderr, "%s: the input ended after %lld frames, before --duration, and a pipe"
-              " cannot be read again\n", id_.c_str(), static_cast<long long>(source_->frames_read()));
+      fprintf(stderr,
+              "%s: the input ended after %lld frames, before --duration, and a pipe"
+              " cannot be read again\n",
+              id_.c_str(), whole);
       return false;
     }
+  }
+  // A cut input is said once, looped or not (a loop plays its whole frames on).
+  if (cut && !truncated_) {
+    truncated_ = true;
+    fprintf(stderr, "%s: input ends inside frame %lld: %s %lld whole frames\n", id_.c_str(),
+            whole + 1, looped ? "looping its" : "stopped after", whole);
   }
   switch (status) {
     case engine::VideoSource::Status::kFrame:
