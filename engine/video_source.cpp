@@ -5,6 +5,7 @@
 #include <stdlib.h>
 #include <ctype.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@ namespace {
 
 constexpr int kMaxDimension = 16384;
 constexpr size_t kMaxHeaderLength = 4096;
+constexpr size_t kShortestFrameLine = 6;  // "FRAME\n"
 
 bool ValidSize(int width, int height) {
   return width > 0 && height > 0 && width <= kMaxDimension && height <= kMaxDimension;
@@ -81,18 +83,21 @@ ScopedFile OpenFile(const std::string& path, std::string* error) {
   return file;
 }
 
-// Reads one line (up to '\n', which is consumed and not stored). False at
-// the end of the file or when the line is unreasonably long.
-bool ReadLine(FILE* file, std::string* line) {
+enum class LineResult { kLine, kEnd, kTooLong };
+
+// Reads one line (up to '\n', which is consumed and not stored) of at most
+// kMaxHeaderLength bytes. kEnd when the file ends first, with what was read
+// in `line`.
+LineResult ReadLine(FILE* file, std::string* line) {
   line->clear();
   for (int c; (c = fgetc(file)) != EOF;) {
     if (c == '\n')
-      return true;
+      return LineResult::kLine;
     if (line->size() >= kMaxHeaderLength)
-      return false;
+      return LineResult::kTooLong;
     line->push_back(static_cast<char>(c));
   }
-  return false;
+  return LineResult::kEnd;
 }
 
 class Y4mSource : public VideoSource {
@@ -108,8 +113,16 @@ class Y4mSource : public VideoSource {
 
   Status Next() override {
     std::string line;
-    if (!ReadLine(file_.get(), &line))
-      return line.empty() && feof(file_.get()) ? Status::kEnd : Status::kTruncated;
+    switch (ReadLine(file_.get(), &line)) {
+      case LineResult::kLine:
+        break;
+      case LineResult::kEnd:
+        return line.empty() && feof(file_.get()) ? Status::kEnd : Status::kTruncated;
+      case LineResult::kTooLong:
+        error_ = "the FRAME line of frame " + std::to_string(frames_read_ + 1) +
+                 " is longer than " + std::to_string(kMaxHeaderLength) + " bytes";
+        return Status::kError;
+    }
     if (line.compare(0, 5, "FRAME") != 0) {
       error_ = "frame " + std::to_string(frames_read_ + 1) + " does not start with FRAME";
       return Status::kError;
@@ -220,9 +233,16 @@ bool ParseRatio(const std::string& value, long long* numerator, long long* denom
          ParseWhole(value.substr(colon + 1), denominator);
 }
 
+// 0:0 is "unknown": the rate stays 0, for the player to choose.
 bool ParseRate(const std::string& value, double* fps) {
   long long numerator = 0, denominator = 0;
-  if (!ParseRatio(value, &numerator, &denominator) || numerator <= 0 || denominator <= 0)
+  if (!ParseRatio(value, &numerator, &denominator))
+    return false;
+  if (numerator == 0 && denominator == 0) {
+    *fps = 0;
+    return true;
+  }
+  if (numerator <= 0 || denominator <= 0)
     return false;
   *fps = static_cast<double>(numerator) / static_cast<double>(denominator);
   return true;
@@ -319,7 +339,7 @@ std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error
   if (!file)
     return nullptr;
   std::string line;
-  if (!ReadLine(file.get(), &line)) {
+  if (ReadLine(file.get(), &line) != LineResult::kLine) {
     *error = InputName(path) + ": missing or overlong YUV4MPEG2 header";
     return nullptr;
   }
@@ -330,6 +350,20 @@ std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error
   }
   // -1 on a pipe: it cannot be read again.
   const long data_start = ftell(file.get());
+  // A file too short for one frame would play nothing, and its header alone
+  // may ask for a frame of hundreds of megabytes per reader: refuse it
+  // before anything is allocated. A pipe is judged as it is read.
+  struct stat info;
+  const unsigned long long first_frame =
+      kShortestFrameLine + FrameBytes(header.width, header.height);
+  if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && data_start >= 0 &&
+      static_cast<unsigned long long>(info.st_size) < data_start + first_frame) {
+    *error = InputName(path) + ": " + std::to_string(info.st_size) +
+             " bytes, too short for its header and one " + std::to_string(header.width) + "x" +
+             std::to_string(header.height) + " frame (" + std::to_string(data_start + first_frame) +
+             " bytes)";
+    return nullptr;
+  }
   return RefuseWithoutFrame(std::make_unique<Y4mSource>(std::move(file), header, data_start),
                             header.width, header.height, error);
 }

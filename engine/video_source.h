@@ -61,8 +61,9 @@ class VideoSource {
 //
 // YUV4MPEG2 with 8-bit 4:2:0 chroma (C420, C420jpeg, C420paldv, C420mpeg2,
 // or no C tag). Null, with the reason in `error`, for a missing or
-// unreadable file, a bad header, another chroma layout or a frame that
-// cannot be allocated.
+// unreadable file, a bad header, another chroma layout, a regular file too
+// short for its first frame or a frame that cannot be allocated. A FRAME
+// line longer than the header's limit (4096 bytes) is a kError.
 std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error);
 // Raw I420 frames of width x height, back to back. Null, with the reason,
 // for a bad size, a file that cannot be opened or a frame that cannot be
@@ -79,7 +80,7 @@ std::unique_ptr<VideoSource> OpenPattern(int width, int height, double fps);
 struct Y4mHeader {
   int width = 0;
   int height = 0;
-  double fps = 0;
+  double fps = 0;  // 0 when not given or 0:0 (unknown)
   std::string chroma = "420jpeg";
   char interlacing = 'p';
   int aspect_num = 1, aspect_den = 1;  // 0:0 (unknown) is kept as 1:1

@@ -213,6 +213,50 @@ TEST(VideoSourceTest, Y4mSizesPastIntAreRefusedNotWrapped) {
   EXPECT_EQ(header.height, 2);
 }
 
+// One 16x16 y4m file per case, read with the y4m reader: the frame line's
+// and the rate's limits, and files too short for their first frame.
+TEST(VideoSourceTest, Y4mReaderTakesLinesUpToItsLimitAndRefusesFilesWithoutAFrame) {
+  const std::string frame(16 * 16 * 3 / 2, '\x50');
+  const std::string header = "YUV4MPEG2 W16 H16 F25:1\n";
+  // A FRAME line of `length` bytes without its newline.
+  auto frame_line = [](size_t length) { return "FRAME X" + std::string(length - 7, 'x') + "\n"; };
+  const struct {
+    const char* name;
+    std::string contents;
+    const char* open_error;  // null: opens at `fps`, and the first read gives `first`
+    double fps = 0;
+    engine::VideoSource::Status first = engine::VideoSource::Status::kFrame;
+    const char* read_error = "";
+  } cases[] = {
+      {"unknown rate", "YUV4MPEG2 W16 H16 F0:0\nFRAME\n" + frame, nullptr, 0,
+       engine::VideoSource::Status::kFrame, ""},
+      {"frame line at the limit", header + frame_line(4096) + frame, nullptr, 25,
+       engine::VideoSource::Status::kFrame, ""},
+      {"frame line past the limit", header + frame_line(4097) + frame, nullptr, 25,
+       engine::VideoSource::Status::kError, "the FRAME line of frame 1 is longer than 4096 bytes"},
+      {"header only", header, "too short for its header and one 16x16 frame (414 bytes)"},
+      {"partial frame", header + "FRAME\n" + frame.substr(1), "too short"},
+      {"huge size in a small file", "YUV4MPEG2 W16384 H16384\n" + std::string(1000, 'x'),
+       "1024 bytes, too short for its header and one 16384x16384 frame"},
+  };
+  const std::string path = ::testing::TempDir() + "engine_frame_test_limits.y4m";
+  for (const auto& c : cases) {
+    std::ofstream(path, std::ios::binary) << c.contents;
+    std::string error;
+    std::unique_ptr<engine::VideoSource> source = engine::OpenY4m(path, &error);
+    if (c.open_error != nullptr) {
+      EXPECT_EQ(source, nullptr) << c.name;
+      EXPECT_NE(error.find(c.open_error), std::string::npos) << c.name << ": " << error;
+      continue;
+    }
+    ASSERT_NE(source, nullptr) << c.name << ": " << error;
+    EXPECT_EQ(source->fps(), c.fps) << c.name;
+    EXPECT_EQ(source->Next(), c.first) << c.name;
+    EXPECT_EQ(source->error(), c.read_error) << c.name;
+  }
+  remove(path.c_str());
+}
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define NR_UNDER_SANITIZER 1
 #endif
@@ -249,6 +293,9 @@ TEST(VideoSourceTest, ReadersRefuseAFrameTheyCannotAllocate) {
     GTEST_SKIP() << "the emulator does not apply RLIMIT_AS (tests/emulation/address_space_limit.c)";
   const std::string y4m = ::testing::TempDir() + "engine_frame_test_huge.y4m";
   std::ofstream(y4m) << "YUV4MPEG2 W16384 H16384 F25:1\n";
+  // Long enough for one frame (a sparse file), so that the reader gets as
+  // far as allocating it.
+  ASSERT_EQ(truncate(y4m.c_str(), 32 + 6 + 16384LL * 16384 * 3 / 2), 0);
   EXPECT_EXIT(_exit(OpenHugeFramesWithLittleAddressSpace(y4m)), ::testing::ExitedWithCode(0), "");
   remove(y4m.c_str());
 #endif

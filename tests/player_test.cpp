@@ -356,12 +356,53 @@ TEST(PlayerTest, WindowsDrawingTogetherNeverReachFreedMemory) {
   EXPECT_THAT(run.output, HasSubstr("played 450 frames"));
 }
 
-TEST(PlayerTest, TruncatedFileStopsAtTheLastWholeFrame) {
-  const std::string input = WriteY4m("cut.y4m", 32, 32, 2, 700);
-  const PlayerRun run = Player(input + " --fps 0");
-  EXPECT_EQ(run.status, 3) << run.output;
-  EXPECT_THAT(run.output, HasSubstr("input ends inside frame 3: stopped after 2 whole frames"));
-  EXPECT_THAT(run.output, HasSubstr("played 2 frames"));
+// A cut input stops at its last whole frame, or loops its whole frames,
+// and is reported either way; a FRAME line too long to read is named; a
+// rate that cannot be paced plays as fast as possible, an unknown one at
+// 30 fps, and the rate shown is the window's own.
+TEST(PlayerTest, InputsEndingBadlyOrAtOddRatesAreReportedAndPlayed) {
+  const std::string cut = WriteY4m("cut.y4m", 32, 32, 2, 700);
+  const std::string long_line = WriteY4m("long_frame_line.y4m", 16, 16, 1);
+  std::ofstream(long_line, std::ios::app) << "FRAME X" << std::string(4100, 'x') << "\n"
+                                          << std::string(16 * 16 * 3 / 2, '\x80');
+  const struct {
+    std::string args;
+    int status;
+    std::vector<std::string> messages;
+    const char* rate = nullptr;  // shown when nothing was dropped; never exceeded
+  } cases[] = {
+      {cut + " --fps 0",
+       3,
+       {"input ends inside frame 3: stopped after 2 whole frames", "played 2 frames"}},
+      {cut + " --fps 0 --loop --frames 7",
+       3,
+       {"input ends inside frame 3: looping its 2 whole frames", "played 7 frames"}},
+      {long_line + " --fps 0",
+       3,
+       {"the FRAME line of frame 2 is longer than 4096 bytes", "played 1 frame "}},
+      {WriteY4m("fast.y4m", 16, 16, 5, 0, "F1000000:1"),
+       0,
+       {"1000000 fps is faster than the player paces (1000): played as fast as possible",
+        "played 5 frames", " 0 dropped)"}},
+      {WriteY4m("unknown_rate.y4m", 16, 16, 3, 0, "F0:0"), 0, {"played 3 frames"}, "30.00"},
+      {WriteY4m("ntsc.y4m", 16, 16, 4, 0, "F30000:1001"), 0, {"played 4 frames"}, "29.97"},
+  };
+  for (const auto& c : cases) {
+    const PlayerRun run = Player(c.args);
+    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.output;
+    for (const std::string& message : c.messages)
+      EXPECT_THAT(run.output, HasSubstr(message)) << c.args;
+    if (c.rate == nullptr)
+      continue;
+    double fps = 0;
+    const size_t summary = run.output.find(" s (");
+    ASSERT_NE(summary, std::string::npos) << run.output;
+    ASSERT_EQ(sscanf(run.output.c_str() + summary, " s (%lf fps", &fps), 1) << run.output;
+    EXPECT_LE(fps, atof(c.rate) + 0.005) << run.output;
+    if (run.output.find(" 0 dropped)") != std::string::npos) {
+      EXPECT_THAT(run.output, HasSubstr(std::string("(") + c.rate + " fps, "));
+    }
+  }
 }
 
 // Requested captures that cannot happen: the play goes on, each is named,
@@ -384,8 +425,10 @@ TEST(PlayerTest, CapturesThatCannotBeTakenAreReportedAndPlaybackGoesOn) {
   EXPECT_THAT(figures, HasSubstr("player.captures_failed: 2\n"));
   EXPECT_THAT(figures, HasSubstr("player.status: 3\n"));
 
-  // An input without a whole frame plays nothing, and says so.
-  const PlayerRun empty = Player(WriteY4m("no_frames.y4m", 16, 16, 0) + " --capture 1:" + late);
+  // An input without a whole frame (a pipe: a file is refused at once)
+  // plays nothing, and says so.
+  const PlayerRun empty =
+      Player("- --capture 1:" + late, "", "cat " + WriteY4m("no_frames.y4m", 16, 16, 0));
   EXPECT_EQ(empty.status, 3) << empty.output;
   EXPECT_THAT(empty.output, HasSubstr("not taken: no frame was played"));
   EXPECT_THAT(empty.output, HasSubstr("nothing was played"));
@@ -415,6 +458,11 @@ TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
   mkdir(in_dir.c_str(), 0755);
   const std::string device = TempPath("device.bmp");  // the player removes a capture's file first
   mkfifo(device.c_str(), 0600);
+  const std::string header_only = WriteY4m("header_only.y4m", 16, 16, 0);
+  // 1 KiB that claims 400 MB frames: refused before 16 windows allocate them.
+  const std::string huge = TempPath("huge.y4m");
+  std::ofstream(huge) << "YUV4MPEG2 W16384 H16384\n" << std::string(1000, 'x');
+  const std::string shared = TempPath("shared.out");
   const struct {
     std::string args, message;
   } cases[] = {
@@ -428,8 +476,10 @@ TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
       {not_y4m, "not a YUV4MPEG2 file"},
       {empty, empty + " is empty"},
       {dir, dir + " is a directory"},
-      {raw + " --size 16x16", "389 bytes is not a whole number of 16x16 I420 frames (384 bytes each)"},
-      {"--format i420 " + fifo + " --size 16x16 --loop", "is a pipe, which can be read only once: --loop"},
+      {raw + " --size 16x16",
+       "389 bytes is not a whole number of 16x16 I420 frames (384 bytes each)"},
+      {"--format i420 " + fifo + " --size 16x16 --loop",
+       "is a pipe, which can be read only once: --loop"},
       {fifo + " --windows 2", "is a pipe, which can be read only once: --windows above 1"},
       {"--windows 17", "bad value '17' for --windows (1..16)"},
       {"--capture 2:x.png", "bad value '2:x.png' for --capture"},
@@ -446,6 +496,14 @@ TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
       {"--capture-every 0:/tmp", "bad value '0:/tmp' for --capture-every"},
       {"--recreate-every 0", "bad value '0' for --recreate-every"},
       {"--duration -1", "bad value '-1' for --duration"},
+      {"''", "an empty INPUT names no file"},
+      {header_only, "too short for its header and one 16x16 frame"},
+      {huge + " --windows 16", "1024 bytes, too short for its header and one 16384x16384 frame"},
+      {"--log " + shared + " --stats " + shared,
+       "--stats " + shared + ": the same file as --log " + shared},
+      {"--capture 2:" + TempPath("same.jpg") + " --capture 3:" + ::testing::TempDir() +
+           "./player_test_same.jpg",
+       "./player_test_same.jpg: the same file as --capture " + TempPath("same.jpg")},
   };
   for (const auto& c : cases) {
     const PlayerRun run = Player(c.args);
@@ -611,52 +669,92 @@ TEST(PlayerTest, AResizedWindowIsDrawnAndShotAtItsNewSize) {
   EXPECT_EQ(h, 90);
 }
 
-// SIGINT and SIGTERM end the play as closing it does: the summary, the log
-// and the figures are written, and the status is the conventional one.
-TEST(PlayerTest, StopSignalsEndThePlayWithItsReportsAndTheConventionalStatus) {
+// SIGINT, SIGTERM and SIGHUP end the play as closing it does: the summary,
+// the log and the figures are written, and the status is the conventional
+// one. A signal, q or a close ends the play at once, also in the middle of
+// a frame interval of a minute (a rate that asks for years or 100 s is
+// capped, and said so), draws no further frame, and the time reported is
+// the time played. Behind a slow listener the log still gets every line,
+// the teardown's too, and holds what was counted; with the reader of the
+// player's output gone (a terminal's pipeline closed) the play still ends
+// with its reports.
+TEST(PlayerTest, StopsEndThePlayAtOnceWithItsReportsAndTheConventionalStatus) {
   Desktop desktop;
   ASSERT_TRUE(desktop.ok());
-  // SIGHUP with the reader of the player's output gone, as a terminal's
-  // pipeline loses it: the play still ends with its reports.
-  for (const auto& [signal, reader_gone] :
-       {std::pair{SIGINT, false}, {SIGTERM, false}, {SIGHUP, true}}) {
-    const std::string id = "signal" + std::to_string(signal);
+  enum class Stop { kSignal, kKey, kClose };
+  const struct {
+    Stop how;
+    int signal;
+    std::string args, warning;
+    int status;
+    bool reader_gone;
+  } cases[] = {
+      {Stop::kSignal, SIGINT, "--loop --slow-listener 50", "", 130, false},
+      {Stop::kSignal, SIGTERM, "--fps 1/1000000000",
+       "warning: frames 1000000000 s apart are shown 60 s apart", 143, false},
+      {Stop::kKey, 0, WriteY4m("hundred_s.y4m", 64, 48, 3, 0, "F1:100"),
+       "warning: frames 100 s apart are shown 60 s apart", 0, false},
+      {Stop::kClose, 0, "--fps 0.1", "", 0, false},
+      {Stop::kSignal, SIGHUP, "--loop --slow-listener 50", "", 129, true},
+  };
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const auto& c = cases[i];
+    const std::string id = "stop" + std::to_string(i);
     const std::string log = TempPath(id + ".log"), stats = TempPath(id + ".stats");
     std::ofstream(log) << "an earlier run's line\n";  // --log starts the file afresh
     remove(stats.c_str());
     Background player;
-    // A slow listener: lines still queued at the end reach the file.
-    StartPlayer("--loop --surface 64x48 --id " + id + " --log " + log + " --stats " + stats +
-                    " --slow-listener 50",
+    StartPlayer(c.args + " --surface 64x48 --id " + id + " --log " + log + " --stats " + stats,
                 ::testing::TempDir(), &player);
-    ASSERT_NE(desktop.WaitForWindow(id), 0u);
-    if (reader_gone) {
+    const Window window = desktop.WaitForWindow(id);
+    ASSERT_NE(window, 0u) << c.args;
+    ASSERT_TRUE(desktop.WaitForPicture(window, 32, 24)) << c.args;
+    if (c.reader_gone) {
       close(player.output);
       player.output = -1;
     }
-    kill(player.pid, signal);
+    const auto asked = std::chrono::steady_clock::now();
+    if (c.how == Stop::kSignal)
+      kill(player.pid, c.signal);
+    else if (c.how == Stop::kKey)
+      desktop.Key(window, XK_q);
+    else
+      desktop.RequestClose(window);
     const PlayerRun run = Finish(player);
-    EXPECT_EQ(run.status, 128 + signal) << run.output;
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - asked;
+    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.output;
+    EXPECT_LT(took.count(), 20) << c.args << ": the stop waited out the frame's interval";
     const std::string lines = ReadFile(log);
     EXPECT_THAT(lines, HasSubstr("Export: ."));
     EXPECT_THAT(lines, HasSubstr("~PluginRender"));  // the teardown's lines too
     EXPECT_THAT(lines, Not(HasSubstr("an earlier run's line")));
     const std::string figures = ReadFile(stats);
-    EXPECT_THAT(figures, HasSubstr("player.status: " + std::to_string(128 + signal) + "\n"));
+    EXPECT_THAT(figures, HasSubstr("player.status: " + std::to_string(c.status) + "\n"));
     // What the file holds is what was counted.
     const long long in_file = std::count(lines.begin(), lines.end(), '\n');
     EXPECT_THAT(figures, HasSubstr("player.log_lines: " + std::to_string(in_file) + "\n"));
-    if (!reader_gone) {
-      EXPECT_THAT(run.output, HasSubstr("played "));
-      EXPECT_THAT(run.output, HasSubstr("(" + std::to_string(in_file) + " lines delivered)"));
+    if (c.reader_gone)
+      continue;
+    EXPECT_THAT(run.output, HasSubstr(c.warning));
+    EXPECT_THAT(run.output, HasSubstr("(" + std::to_string(in_file) + " lines delivered)"));
+    const size_t summary = run.output.find("played ");
+    ASSERT_NE(summary, std::string::npos) << run.output;
+    const size_t in = run.output.find(" in ", summary);
+    long long frames = 0;
+    double seconds = 0;
+    ASSERT_EQ(sscanf(run.output.c_str() + summary, "played %lld", &frames), 1) << run.output;
+    ASSERT_EQ(sscanf(run.output.c_str() + in, " in %lf s", &seconds), 1) << run.output;
+    if (c.args.find("--loop") == std::string::npos) {
+      EXPECT_EQ(frames, 1) << c.args << "\n" << run.output;
+      EXPECT_LT(seconds, 15) << c.args << ": frame time reported, not the time played";
     }
   }
 }
 
 // Space pauses and resumes: the frames that fell due during the pause are
 // not dropped on resuming. While paused, a scale key redraws the held frame
-// at once (fill: the black bars of fit go), and a key's capture says where
-// it went.
+// at once (fill: the black bars of fit go), c captures it at once and says
+// where it went, and a resize draws it again.
 TEST(PlayerTest, PauseHoldsTheFrameTakesKeysAtOnceAndResumesWhereItStopped) {
   Desktop desktop;
   ASSERT_TRUE(desktop.ok());
@@ -679,8 +777,24 @@ TEST(PlayerTest, PauseHoldsTheFrameTakesKeysAtOnceAndResumesWhereItStopped) {
     bar = desktop.Pixel(window, 40, 2);
   }
   EXPECT_NE(bar, 0u) << "the held frame was not drawn again with fill";
-  std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // 20 frames fall due
+  // The held frame is captured at once, not the next one after resuming.
   desktop.Key(window, XK_c);
+  std::vector<std::string> files;
+  for (int attempt = 0; attempt < 200 && files.empty(); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    files = FilesIn(dir);
+  }
+  EXPECT_EQ(files.size(), 1u) << "no capture while paused: " << ::testing::PrintToString(files);
+  // Resized while paused, the window shows the held frame at its new size
+  // (fill: no bars), not black.
+  desktop.Resize(window, 240, 90);
+  uint32_t right = 0;
+  for (int attempt = 0; attempt < 100 && right == 0; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    right = desktop.Pixel(window, 220, 45);
+  }
+  EXPECT_NE(right, 0u) << "the held frame was not drawn again after a resize";
+  std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // 20 frames fall due
   desktop.Key(window, XK_space);
   const PlayerRun run = Finish(player);
   EXPECT_EQ(run.status, 0) << run.output;

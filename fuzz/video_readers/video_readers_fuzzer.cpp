@@ -187,6 +187,12 @@ void CheckY4mFrames(const uint8_t* data, size_t size, size_t pos, VideoSource* s
     std::string line;
     const size_t line_start = pos;
     if (!TakeLine(data, size, &pos, &line)) {
+      // Past the limit, with more to come: a FRAME line too long to take.
+      if (pos - line_start > kMaxLine) {
+        CHECK_OR_FAIL(status == Status::kError && !source->error().empty(),
+                      "y4m: an overlong FRAME line was not refused with a reason");
+        break;
+      }
       const Status want = line_start == size ? Status::kEnd : Status::kTruncated;
       CHECK_OR_FAIL(status == want, "y4m: wrong status at the end of the data");
       break;
@@ -230,7 +236,10 @@ void CheckY4m(const uint8_t* data, size_t size) {
 
   std::string error;
   std::unique_ptr<VideoSource> source = engine::OpenY4m(g_path, &error);
-  CHECK_OR_FAIL((source != nullptr) == parsed, "OpenY4m and ParseY4mHeader disagree");
+  // A file too short for its first frame ("FRAME\n" and the planes) is refused.
+  const bool holds_a_frame = parsed && size - pos >= 6 + FrameBytes(header.width, header.height);
+  CHECK_OR_FAIL((source != nullptr) == holds_a_frame,
+                "OpenY4m disagrees with the header and the file's length");
   if (!source) {
     CHECK_OR_FAIL(error.compare(0, g_path.size() + 2, g_path + ": ") == 0,
                   "y4m refusal without the path and a reason: '" + error + "'");

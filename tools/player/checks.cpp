@@ -1,10 +1,13 @@
 #include "checks.h"
 
 #include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <utility>
 #include <vector>
 
 #include "engine/i420_frame.h"
@@ -29,6 +32,25 @@ std::string WhyNotWritableFolder(const std::string& folder) {
   if (access(folder.c_str(), W_OK | X_OK) != 0)
     return "the directory " + folder + " is not writable (" + strerror(errno) + ")";
   return std::string();
+}
+
+// The file `path` names, spelled one way whatever way it is given
+// ("x.log", "./x.log", "dir/../x.log", a link to the folder); its folder
+// exists. Where the file is itself a link, the file it leads to.
+std::string CanonicalFile(const std::string& path) {
+  if (char* resolved = realpath(path.c_str(), nullptr)) {
+    const std::string file = resolved;
+    free(resolved);
+    return file;
+  }
+  const size_t slash = path.rfind('/');
+  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  char* folder = realpath(Folder(path).c_str(), nullptr);
+  if (folder == nullptr)
+    return path;
+  const std::string file = std::string(folder) + "/" + name;
+  free(folder);
+  return file;
 }
 
 }  // namespace
@@ -107,6 +129,7 @@ bool CheckOutputs(const Options& options, std::string* error) {
                                  {options.stats, "--stats"}};
   for (const Capture& capture : options.captures)
     outputs.push_back({capture.path, "--capture"});
+  std::vector<std::pair<std::string, const Output*>> files;
   for (const Output& output : outputs) {
     if (output.path.empty())
       continue;
@@ -115,6 +138,16 @@ bool CheckOutputs(const Options& options, std::string* error) {
       *error = std::string(output.what) + " " + output.path + ": " + why;
       return false;
     }
+    // Two outputs in one file would overwrite or interleave each other.
+    const std::string file = CanonicalFile(output.path);
+    for (const auto& earlier : files) {
+      if (earlier.first == file) {
+        *error = std::string(output.what) + " " + output.path + ": the same file as " +
+                 earlier.second->what + " " + earlier.second->path;
+        return false;
+      }
+    }
+    files.emplace_back(file, &output);
   }
   if (!options.capture_dir.empty()) {
     const std::string why = WhyNotWritableFolder(options.capture_dir);

@@ -19,7 +19,8 @@ bool CheckInput(const Options& options, bool* pipe, std::string* error);
 // Every file the play will write (captures, screenshot, log, figures) and
 // the periodic captures' folder: refused when it names a directory or
 // something other than a regular file (the player removes a capture's file
-// before writing it), or its folder is missing or not writable.
+// before writing it), its folder is missing or not writable, or it is the
+// file another output writes too.
 bool CheckOutputs(const Options& options, std::string* error);
 
 // Why `path` could not be written now, or an empty string when it can.

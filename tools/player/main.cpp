@@ -38,6 +38,11 @@ enum ExitStatus { kPlayed = 0, kCannotStart = 1, kBadInput = 2, kPlayedWithProbl
 constexpr int kPatternWidth = 640;
 constexpr int kPatternHeight = 360;
 constexpr double kDefaultFps = 30;
+// The fastest rate the player paces (--fps's own limit); faster ones play as
+// fast as possible rather than drop nearly every frame as late.
+constexpr double kMaxPacedFps = 1000;
+// The longest wait for a frame: a file's rate may ask for years.
+constexpr double kMaxFrameIntervalS = 60;
 constexpr int kMaxWindowSide = 16384;
 constexpr int64_t kSecond = 1000000000;
 
@@ -229,6 +234,7 @@ class Player {
     // No key or close may reach an engine that is going away.
     shell_->SetKeyHandler(nullptr);
     shell_->SetCloseHandler(nullptr);
+    shell_->SetRedrawHandler(nullptr);
     engines_.clear();
     shell_->Shutdown();
     ok = ReportLog() && ok;
@@ -253,6 +259,28 @@ class Player {
            " is interlaced (I" + interlacing + "): its frames are played as progressive");
     if (source.pixel_aspect() != 1 && !options_.scale_given && options_.surface_width == 0)
       options_.scale = 1;
+    options_.fps = PacedFps(source);
+  }
+
+  // The rate the engines pace by: --fps, else the input's, else 30; a rate
+  // too fast or too slow to pace is said once and played at what can be.
+  double PacedFps(const engine::VideoSource& source) const {
+    const double fps = options_.fps >= 0  ? options_.fps
+                       : source.fps() > 0 ? source.fps()
+                                          : kDefaultFps;
+    if (fps > kMaxPacedFps) {
+      Fail("warning: " + std::to_string(lround(fps)) + " fps is faster than the player paces (" +
+           std::to_string(lround(kMaxPacedFps)) + "): played as fast as possible");
+      return 0;
+    }
+    if (fps > 0 && fps < 1 / kMaxFrameIntervalS) {
+      char interval[32];
+      snprintf(interval, sizeof(interval), "%.0f", 1 / fps);
+      Fail(std::string("warning: frames ") + interval + " s apart are shown " +
+           std::to_string(lround(kMaxFrameIntervalS)) + " s apart");
+      return 1 / kMaxFrameIntervalS;
+    }
+    return fps;
   }
 
   bool OpenLog() {
@@ -317,6 +345,10 @@ class Player {
     shell_->SetCloseHandler([this](const std::string& id) {
       if (WindowEngine* engine = Engine(id))
         engine->Close();
+    });
+    shell_->SetRedrawHandler([this](const std::string& id) {
+      if (WindowEngine* engine = Engine(id))
+        engine->RequestRedraw();
     });
     return true;
   }
@@ -447,7 +479,7 @@ class Player {
     for (auto& engine : engines_) total += engine->frames_dropped();
     return total;
   }
-  // The mean rate of the windows that drew at least two frames.
+  // The mean of the windows' own rates (those that drew at least two frames).
   double WindowFps() {
     double sum = 0;
     int counted = 0;
@@ -506,16 +538,12 @@ class Player {
   // an input was cut, or nothing was played.
   bool Summarise() {
     bool ok = true;
-    // A paced window's play lasts until its last frame's time is over.
-    int64_t span_ns = end_ns_ - start_ns_;
-    for (auto& engine : engines_)
-      span_ns = std::max(span_ns, engine->play_span_ns());
-    const double seconds = span_ns / 1e9;
+    const double seconds = (end_ns_ - start_ns_) / 1e9;
     const long long frames = TotalRendered();
     const double fps = WindowFps();
     printf("played %lld frame%s in %.2f s (", frames, Plural(frames), seconds);
     if (fps > 0)
-      printf("%.1f fps%s, ", fps, options_.windows > 1 ? " per window" : "");
+      printf("%.2f fps%s, ", fps, options_.windows > 1 ? " per window" : "");
     printf("%d window%s, %lld dropped)\n", options_.windows, Plural(options_.windows),
            static_cast<long long>(TotalDropped()));
     bool closed = false;

@@ -238,6 +238,12 @@ bool* FlagOption(const std::string& name, Options* options) {
 }
 
 bool SetInput(const std::string& arg, Options* options, std::string* error) {
+  // An empty input is the pattern inside the player; given on the command
+  // line it is a mistake (an unset shell variable), not a request for one.
+  if (arg.empty()) {
+    *error = "an empty INPUT names no file (leave it out for the built-in pattern)";
+    return false;
+  }
   if (!options->input.empty()) {
     *error = "more than one input given: " + options->input + " and " + arg;
     return false;
@@ -320,18 +326,22 @@ pushes I420 frames through the module's renderer.
 
 INPUT                  a .y4m file (8-bit 4:2:0), a raw I420 .yuv file (with --size),
                        - for standard input, or nothing for the built-in animated
-                       test pattern. A pipe is read once: --loop and --windows
+                       test pattern. A file too short for its first frame is
+                       refused. A pipe is read once: --loop and --windows
                        above 1 are refused with one, and a --duration longer than
                        its one pass ends when the pipe does (status 3)
   --format y4m|i420    read INPUT as YUV4MPEG2 or as raw I420 whatever its name
                        (default: raw for a .yuv name, else YUV4MPEG2)
   --size WxH           frame size of a raw input (the pattern's size, default 640x360)
   --fps N              frames per second, 0..1000, a number or a ratio (30000/1001);
-                       default the file's rate (30 when it has none); 0 plays as
-                       fast as possible
+                       default the file's rate (30 when it has none or F0:0); 0
+                       plays as fast as possible, and so does a file's rate above
+                       1000; frames are never more than 60 s apart (both said
+                       with a warning)
   --frames N           stop after N frames per window (default: the whole input;
                        the pattern: 150)
-  --loop               start the input again when it ends
+  --loop               start the input again when it ends (a cut last frame is
+                       reported, status 3, and the whole frames loop on)
   --surface WxH        window size (default: the frame size, widened or narrowed
                        by a y4m file's pixel aspect, and shrunk to fit the screen)
   --scale stretch|fit|fill   how the frame is fitted into the window (default fit;
@@ -355,7 +365,7 @@ INPUT                  a .y4m file (8-bit 4:2:0), a raw I420 .yuv file (with --s
   --module PATH        the module library (default: the one built with the player)
 
   Every output path is checked before the play starts: one that cannot be
-  written is refused (status 2).
+  written, or that another output also names, is refused (status 2).
 
 soak runs (scripts/stress):
   --duration SECONDS   play this long (fractions allowed), looping the input
@@ -382,8 +392,14 @@ soak runs (scripts/stress):
 keys in a window: 1/2/3 stretch/fit/fill, c capture JPEG, b capture BMP (to
                   capture-ID-FRAME.jpg or .bmp in the current directory; each
                   written file is printed), k fill black, space pause and
-                  resume (where it stopped), q quit
-closing a window ends its engine; closing the last one ends the play
+                  resume (where it stopped; while paused, c and b capture the
+                  frame on show, and a resize or expose draws it again), q quit
+closing a window ends its engine; closing the last one ends the play; q, a
+close and a stop signal take effect at once, whatever the frame interval
+
+the summary gives the time played and each window's own rate (frames drawn
+per second from its first frame to its last, pauses left out; the mean of
+the windows' rates with several)
 
 exit status: 0 played; 1 could not start (no display, no module); 2 bad
 options, input or output path; 3 played, but the input was truncated, a

@@ -3,7 +3,6 @@
 #include <stdio.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <chrono>
 
 #include "checks.h"
@@ -100,8 +99,12 @@ void WindowEngine::Join() {
 }
 
 void WindowEngine::RequestCapture(const std::string& extension) {
-  std::lock_guard<std::mutex> lock(captures_mutex_);
-  requested_captures_.push_back(extension);
+  {
+    std::lock_guard<std::mutex> lock(captures_mutex_);
+    requested_captures_.push_back(extension);
+  }
+  redraw_ = true;
+  Wake();
 }
 
 std::vector<CaptureResult> WindowEngine::captures() {
@@ -117,16 +120,43 @@ PeriodicCaptures WindowEngine::periodic_captures() {
 void WindowEngine::RequestFillBlack() {
   fill_black_ = true;
   redraw_ = true;
+  Wake();
+}
+
+void WindowEngine::RequestRedraw() {
+  redraw_ = true;
+  Wake();
+}
+
+void WindowEngine::TogglePause() {
+  paused_ = !paused_;
+  Wake();
+}
+
+void WindowEngine::Stop() {
+  stop_ = true;
+  Wake();
+}
+
+void WindowEngine::Close() {
+  closed_ = true;
+  Stop();
+}
+
+// The flags are set before the waiter's lock is taken here, so a waiter
+// either sees them when it checks or is already waiting for this call.
+void WindowEngine::Wake() {
+  { std::lock_guard<std::mutex> lock(wake_mutex_); }
+  wake_.notify_all();
 }
 
 double WindowEngine::fps() const {
   const int64_t frames = frames_rendered_.load();
-  return frames >= 2 && play_span_ns_ > 0 ? frames * 1e9 / play_span_ns_ : 0;
+  return frames >= 2 && drawn_span_ns_ > 0 ? (frames - 1) * 1e9 / drawn_span_ns_ : 0;
 }
 
 void WindowEngine::SetScale(int type) {
   scale_ = type;
-  redraw_ = true;
   auto apply = [this, type] {
     std::string id = id_;
     PluginManager::GetInstance()->SetScaleType(id, type);
@@ -135,6 +165,9 @@ void WindowEngine::SetScale(int type) {
     run_on_ui_(apply);
   else
     apply();
+  // Once the renderer has it, so that the held frame is drawn with it.
+  redraw_ = true;
+  Wake();
 }
 
 void WindowEngine::RecreateSurface(const std::function<void()>& recreate) {
@@ -186,11 +219,10 @@ void WindowEngine::Run() {
                         : options_.input.empty() && !options_.Loops() ? kPatternFrames
                                                                       : INT64_MAX;
   int64_t start_ns = engine::MonotonicNanos();
-  int64_t index = 0;
-  for (; index < limit && !stop_; ++index) {
-    // The frames' times move on by the pause: none falls due during it.
-    if (paused_)
-      start_ns += WaitWhilePaused();
+  for (int64_t index = 0; index < limit; ++index) {
+    // The frame is read only once its time has come, so that while the
+    // engine waits (or is paused) the source still holds the frame on show.
+    WaitForTurn(index, &start_ns);
     if (stop_ || !NextFrame())
       break;
     ++frames_read_;
@@ -198,71 +230,105 @@ void WindowEngine::Run() {
       SetScale(scale_.load() % 3 + 1);
       ++scale_changes_;
     }
-    if (!Pace(index, start_ns) && !CaptureDue(index + 1)) {
+    // More than one interval late: dropped instead of drawn, so that a slow
+    // window catches up.
+    const bool late = fps_ > 0 && engine::MonotonicNanos() > Due(index + 1, start_ns);
+    if (late && !CaptureDue(index + 1)) {
       ++frames_dropped_;
       continue;
     }
+    due_ns_ = fps_ > 0 ? Due(index, start_ns) : 0;
     Present(index + 1);
     // The first frame's time on the window starts when it gets there:
-    // setting up the surface must not make the next frames late.
-    if (index == 0 && fps_ > 0)
+    // setting up the surface must not make the next frames late (nor count
+    // in the window's rate).
+    if (index == 0 && fps_ > 0) {
       start_ns = engine::MonotonicNanos();
+      if (frames_rendered_ == 1)
+        first_frame_ns_ = start_ns;
+    }
   }
-  // The play's length without its pauses (start_ns moved on by each): the
-  // last frame is on show until the next one would have been due.
-  const int64_t next_due =
-      fps_ > 0 ? start_ns + static_cast<int64_t>(index * (kNanosPerSecond / fps_)) : 0;
-  play_span_ns_ = std::max(last_frame_ns_, next_due) - start_ns;
   finished_ = true;
 }
 
-// Returns how long the pause lasted.
-int64_t WindowEngine::WaitWhilePaused() {
-  const int64_t paused_at = engine::MonotonicNanos();
-  while (paused_ && !stop_) {
-    if (redraw_.exchange(false))
-      Redraw();
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return engine::MonotonicNanos() - paused_at;
+// When frame `index` (from 0) is due.
+int64_t WindowEngine::Due(int64_t index, int64_t start_ns) const {
+  return start_ns + static_cast<int64_t>(static_cast<double>(index) * (kNanosPerSecond / fps_));
 }
 
-// While paused: a scale change shows on the held frame at once, and a fill
-// with black stays until the play resumes.
+// Waits until frame `index` is due, and out any pause: the frames' times
+// move on by the pause, so none falls due during it. A stop ends the wait
+// at once, however long the interval.
+void WindowEngine::WaitForTurn(int64_t index, int64_t* start_ns) {
+  while (!stop_) {
+    if (paused_) {
+      *start_ns += WaitWhilePaused();
+      continue;
+    }
+    const int64_t wait = fps_ > 0 ? Due(index, *start_ns) - engine::MonotonicNanos() : 0;
+    if (wait <= 0)
+      return;
+    std::unique_lock<std::mutex> lock(wake_mutex_);
+    wake_.wait_for(lock, std::chrono::nanoseconds(wait), [this] { return stop_ || paused_; });
+  }
+}
+
+// Acts on the requests made while paused, as they come. Returns how long
+// the pause lasted.
+int64_t WindowEngine::WaitWhilePaused() {
+  const int64_t paused_at = engine::MonotonicNanos();
+  std::unique_lock<std::mutex> lock(wake_mutex_);
+  while (paused_ && !stop_) {
+    if (redraw_.exchange(false)) {
+      lock.unlock();
+      Redraw();
+      lock.lock();
+      continue;
+    }
+    wake_.wait(lock, [this] { return !paused_ || stop_ || redraw_; });
+  }
+  const int64_t paused = engine::MonotonicNanos() - paused_at;
+  paused_ns_ += paused;
+  return paused;
+}
+
+// While paused: the held frame drawn again (a scale change, a resize, an
+// expose, a key's capture), or the window filled black, which stays until
+// the play resumes.
 void WindowEngine::Redraw() {
-  Attach();
-  std::lock_guard<std::mutex> frame(FrameMutex());
-  std::lock_guard<std::mutex> lock(render_mutex_);
-  if (render_ == nullptr)
-    return;
-  if (fill_black_.exchange(false))
-    render_->FillBlack();
-  else if (source_->frames_read() > 0)
-    render_->RenderFrame(source_->frame());
+  Present(frames_read_.load(), /*again=*/true);
 }
 
 bool WindowEngine::NextFrame() {
   engine::VideoSource::Status status = source_->Next();
-  if (status != engine::VideoSource::Status::kFrame && options_.Loops() &&
-      source_->frames_read() > 0 && status != engine::VideoSource::Status::kError) {
+  const bool cut = status == engine::VideoSource::Status::kTruncated;
+  const long long whole = source_->frames_read();
+  bool looped = false;
+  if (status != engine::VideoSource::Status::kFrame && options_.Loops() && whole > 0 &&
+      status != engine::VideoSource::Status::kError) {
     if (source_->Rewind()) {
       status = source_->Next();
+      looped = true;
     } else if (status == engine::VideoSource::Status::kEnd) {
       truncated_ = true;
-      fprintf(stderr, "%s: the input ended after %lld frames, before --duration, and a pipe"
-              " cannot be read again\n", id_.c_str(), static_cast<long long>(source_->frames_read()));
+      fprintf(stderr,
+              "%s: the input ended after %lld frames, before --duration, and a pipe"
+              " cannot be read again\n",
+              id_.c_str(), whole);
       return false;
     }
+  }
+  // A cut input is said once, looped or not (a loop plays its whole frames on).
+  if (cut && !truncated_) {
+    truncated_ = true;
+    fprintf(stderr, "%s: input ends inside frame %lld: %s %lld whole frames\n", id_.c_str(),
+            whole + 1, looped ? "looping its" : "stopped after", whole);
   }
   switch (status) {
     case engine::VideoSource::Status::kFrame:
       return true;
     case engine::VideoSource::Status::kTruncated:
-      truncated_ = true;
-      fprintf(stderr, "%s: input ends inside frame %lld: stopped after %lld whole frames\n",
-              id_.c_str(), static_cast<long long>(source_->frames_read() + 1),
-              static_cast<long long>(source_->frames_read()));
-      return false;
+      return false;  // said above
     case engine::VideoSource::Status::kError:
       truncated_ = true;
       fprintf(stderr, "%s: %s\n", id_.c_str(), source_->error().c_str());
@@ -273,17 +339,17 @@ bool WindowEngine::NextFrame() {
   return false;
 }
 
-// Waits until the frame's time. False for a frame more than one interval
-// late: it is dropped instead of drawn, so a slow window catches up.
-bool WindowEngine::Pace(int64_t index, int64_t start_ns) {
-  if (fps_ <= 0)
-    return true;
-  const double interval = kNanosPerSecond / fps_;
-  const int64_t due = start_ns + static_cast<int64_t>(index * interval);
-  const int64_t now = engine::MonotonicNanos();
-  if (now < due)
-    std::this_thread::sleep_for(std::chrono::nanoseconds(due - now));
-  return now <= due + static_cast<int64_t>(interval);
+// A new frame reached the window. Its time: when it was due, for a paced
+// window (it is on show for its interval, drawn a moment late or not);
+// otherwise when it was handed to the renderer.
+void WindowEngine::CountFrame(int64_t frame_ns) {
+  if (frames_rendered_ == 0) {
+    first_frame_ns_ = frame_ns;
+    paused_ns_ = 0;
+  }
+  drawn_span_ns_ = frame_ns - first_frame_ns_ - paused_ns_;
+  ++frames_rendered_;
+  redraw_ = false;
 }
 
 bool WindowEngine::CaptureDue(int64_t frame_number) {
@@ -310,12 +376,8 @@ std::string WindowEngine::CapturePath(int64_t frame_number, CaptureKind* kind) {
         return capture.path;
   }
   *kind = CaptureKind::kKey;
-  if (!requested_captures_.empty()) {
-    const std::string path = "capture-" + id_ + "-" + std::to_string(frame_number) + "." +
-                             requested_captures_.front();
-    requested_captures_.erase(requested_captures_.begin());
-    return path;
-  }
+  if (!requested_captures_.empty())
+    return TakeKeyCapture(frame_number);
   if (options_.capture_every > 0 && frame_number % options_.capture_every == 0) {
     *kind = CaptureKind::kPeriodic;
     const char* extension = periodic_bmp_next_ ? "bmp" : "jpg";
@@ -325,9 +387,29 @@ std::string WindowEngine::CapturePath(int64_t frame_number, CaptureKind* kind) {
   return std::string();
 }
 
-void WindowEngine::Present(int64_t frame_number) {
+// The file of the oldest key capture not yet taken; captures_mutex_ held.
+std::string WindowEngine::TakeKeyCapture(int64_t frame_number) {
+  const std::string path =
+      "capture-" + id_ + "-" + std::to_string(frame_number) + "." + requested_captures_.front();
+  requested_captures_.erase(requested_captures_.begin());
+  return path;
+}
+
+// Draws frame `frame_number`, the source's current frame: a new one, or
+// `again`, the held one while paused (captured only for a key: the others
+// had their turn when it was new).
+void WindowEngine::Present(int64_t frame_number, bool again) {
   CaptureKind kind = CaptureKind::kNone;
-  const std::string capture_path = CapturePath(frame_number, &kind);
+  std::string capture_path;
+  if (!again) {
+    capture_path = CapturePath(frame_number, &kind);
+  } else if (frame_number > 0) {
+    std::lock_guard<std::mutex> lock(captures_mutex_);
+    if (!requested_captures_.empty()) {
+      kind = CaptureKind::kKey;
+      capture_path = TakeKeyCapture(frame_number);
+    }
+  }
   const FileIdentity before = capture_path.empty() ? FileIdentity() : Identify(capture_path);
   const int64_t epoch = surface_epoch_.load();
   Attach();
@@ -337,18 +419,22 @@ void WindowEngine::Present(int64_t frame_number) {
     std::lock_guard<std::mutex> frame(FrameMutex());
     std::lock_guard<std::mutex> lock(render_mutex_);
     if (render_ == nullptr) {
-      ++frames_dropped_;  // no surface right now
+      if (!again)
+        ++frames_dropped_;  // no surface right now
     } else {
-      if (fill_black_.exchange(false))
+      const bool black = fill_black_.exchange(false);
+      if (black)
         render_->FillBlack();
       if (!capture_path.empty()) {
         render_->EnableCapture(true);
         render_->CaptureImage(capture_path, options_.quality);
       }
-      render_->RenderFrame(source_->frame());
-      last_frame_ns_ = engine::MonotonicNanos();
-      ++frames_rendered_;
-      redraw_ = false;
+      const int64_t handed_ns = engine::MonotonicNanos();
+      // Drawn again, black stays black unless a capture needs the frame.
+      if (frame_number > 0 && !(again && black && capture_path.empty()))
+        render_->RenderFrame(source_->frame());
+      if (!again)
+        CountFrame(due_ns_ > 0 ? due_ns_ : handed_ns);
     }
   }
   if (!capture_path.empty())

@@ -15,6 +15,7 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -57,22 +58,22 @@ class WindowEngine : public rtc::DestroyObserver {
   void Start();
   void Join();
 
-  // Requests from the UI thread (keys) and from the player.
+  // Requests from the UI thread (keys) and from the player. While paused,
+  // each shows at once: the held frame is captured (and drawn again), drawn
+  // again with the new scale type or after its picture was lost, or the
+  // window filled black.
   void RequestCapture(const std::string& extension);
-  // While paused, these two show at once: the last frame is drawn again
-  // with the new scale type, or the window filled black.
   void RequestFillBlack();
+  void RequestRedraw();
   // Sets the scale type now and on every renderer the window gets later.
   void SetScale(int type);
   // Pausing holds the frame on the window; resuming carries on with the
   // next frame, none of those that fell due meanwhile dropped.
-  void TogglePause() { paused_ = !paused_; }
-  void Stop() { stop_ = true; }
+  void TogglePause();
+  // Ends the play at once, also in the middle of a frame's interval.
+  void Stop();
   // The window is gone: the engine stops, and the player no longer uses it.
-  void Close() {
-    closed_ = true;
-    stop_ = true;
-  }
+  void Close();
   // Runs `recreate`, which destroys the window's surface and creates it
   // again, and counts it. A capture that loses its surface to it is counted
   // as skipped, not as failed.
@@ -90,10 +91,9 @@ class WindowEngine : public rtc::DestroyObserver {
   // After Join: the input was cut, could not be read, or (a pipe) ran out
   // before a timed play was over.
   bool truncated() const { return truncated_; }
-  // After Join: frames drawn per second of play, pauses left out; 0 with
-  // fewer than two frames.
+  // After Join: the window's own rate, frames drawn per second from its
+  // first frame to its last, pauses left out; 0 with fewer than two frames.
   double fps() const;
-  int64_t play_span_ns() const { return play_span_ns_; }
   std::vector<CaptureResult> captures();
   PeriodicCaptures periodic_captures();
 
@@ -103,13 +103,17 @@ class WindowEngine : public rtc::DestroyObserver {
   enum class CaptureKind { kNone, kRequested, kKey, kPeriodic };
 
   void Run();
+  void Wake();
+  void WaitForTurn(int64_t index, int64_t* start_ns);
   int64_t WaitWhilePaused();
+  int64_t Due(int64_t index, int64_t start_ns) const;
   void Redraw();
   bool NextFrame();
-  bool Pace(int64_t index, int64_t start_ns);
   bool CaptureDue(int64_t frame_number);
   std::string CapturePath(int64_t frame_number, CaptureKind* kind);
-  void Present(int64_t frame_number);
+  std::string TakeKeyCapture(int64_t frame_number);
+  void Present(int64_t frame_number, bool again = false);
+  void CountFrame(int64_t frame_ns);
   void Attach();
   int ColorRange() const;
   // `bytes`: the size of the file the capture wrote, -1 for none.
@@ -137,11 +141,15 @@ class WindowEngine : public rtc::DestroyObserver {
   // lost to a recreation is tried again and the kinds still alternate.
   bool periodic_bmp_next_ = false;
 
+  // What the engine's waits wake for: a stop, a pause or, while paused, a
+  // request (the flags below).
+  std::mutex wake_mutex_;
+  std::condition_variable wake_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> closed_{false};
   std::atomic<bool> paused_{false};
   std::atomic<bool> fill_black_{false};
-  std::atomic<bool> redraw_{false};  // while paused: draw the held frame again
+  std::atomic<bool> redraw_{false};  // while paused: a request to act on
   std::atomic<bool> finished_{false};
   std::atomic<int> scale_;
   std::atomic<int64_t> scale_changes_{0};
@@ -151,7 +159,10 @@ class WindowEngine : public rtc::DestroyObserver {
   std::atomic<int64_t> frames_read_{0};
   // Engine thread only, read after Join.
   bool truncated_ = false;
-  int64_t last_frame_ns_ = 0, play_span_ns_ = 0;
+  int64_t due_ns_ = 0;  // when the frame being drawn was due; 0 unpaced
+  int64_t first_frame_ns_ = 0;
+  int64_t paused_ns_ = 0;      // paused since the first frame
+  int64_t drawn_span_ns_ = 0;  // first frame to last, pauses left out
   std::thread thread_;
 };
 

@@ -129,6 +129,7 @@ class HostShell::Impl {
 
   std::function<void(const std::string&, char)> key_handler;
   std::function<void(const std::string&)> close_handler;
+  std::function<void(const std::string&)> redraw_handler;
 
  private:
   void Post(std::function<void()> task) {
@@ -244,6 +245,13 @@ class HostShell::Impl {
         SetXComponentSize(handle, static_cast<uint64_t>(event.xconfigure.width),
                           static_cast<uint64_t>(event.xconfigure.height));
         DispatchSurfaceChanged(handle);
+        if (redraw_handler)
+          redraw_handler(id);
+        return false;
+      case Expose:
+        // The last of a series: one redraw covers them all.
+        if (event.xexpose.count == 0 && redraw_handler)
+          redraw_handler(id);
         return false;
       case ButtonPress:
         DispatchTouchEvent(handle);
@@ -310,6 +318,10 @@ void HostShell::SetKeyHandler(std::function<void(const std::string&, char)> hand
 
 void HostShell::SetCloseHandler(std::function<void(const std::string&)> handler) {
   impl_->RunOnUiThread([&] { impl_->close_handler = std::move(handler); });
+}
+
+void HostShell::SetRedrawHandler(std::function<void(const std::string&)> handler) {
+  impl_->RunOnUiThread([&] { impl_->redraw_handler = std::move(handler); });
 }
 
 void HostShell::RunOnUiThread(const std::function<void()>& task) {

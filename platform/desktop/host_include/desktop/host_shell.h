@@ -8,7 +8,8 @@
 // window's life into the XComponent callbacks.
 //
 //   window mapped            -> OnSurfaceCreated
-//   window resized           -> OnSurfaceChanged
+//   window resized           -> OnSurfaceChanged (and the host's redraw handler)
+//   window exposed           -> the host's redraw handler
 //   button press             -> DispatchTouchEvent
 //   window closed, shutdown  -> OnSurfaceDestroyed
 //
@@ -57,6 +58,10 @@ class HostShell {
   // (the character it types, or 0) and when a window was closed by its user.
   void SetKeyHandler(std::function<void(const std::string& id, char key)> handler);
   void SetCloseHandler(std::function<void(const std::string& id)> handler);
+  // Called on the UI thread when a window's picture was lost (exposed) or
+  // its size changed (after the surface was told): a host that is not
+  // drawing new frames, paused, draws its last one again.
+  void SetRedrawHandler(std::function<void(const std::string& id)> handler);
 
   // Runs `task` on the UI thread and waits for it.
   void RunOnUiThread(const std::function<void()>& task);
