@@ -545,6 +545,10 @@ TEST(PlayerTest, RecreatedSurfacesUnderPlayKeepCapturingBothKinds) {
   mkdir(dir.c_str(), 0755);
   for (const std::string& name : FilesIn(dir))
     remove((dir + "/" + name).c_str());
+  // A link planted at a capture's name is replaced, never written through.
+  const std::string outside = TempPath("soak-outside.txt");
+  std::ofstream(outside) << "not the player's";
+  ASSERT_EQ(symlink(outside.c_str(), (dir + "/soak-1.jpg").c_str()), 0);
   // Counted frames, not a time, so that a slow (sanitizer) build still
   // makes several captures of each kind; captured frames are never dropped.
   const PlayerRun run = Player("--frames 40 --fps 30 --windows 2 --surface 96x72 --id soak"
@@ -559,6 +563,10 @@ TEST(PlayerTest, RecreatedSurfacesUnderPlayKeepCapturingBothKinds) {
 
   // One file of each kind per window, the scratch names gone.
   EXPECT_THAT(FilesIn(dir), ::testing::ElementsAre("soak-1.bmp", "soak-1.jpg", "soak-2.bmp", "soak-2.jpg"));
+  EXPECT_EQ(ReadFile(outside), "not the player's");
+  struct stat link_target;
+  ASSERT_EQ(lstat((dir + "/soak-1.jpg").c_str(), &link_target), 0);
+  EXPECT_TRUE(S_ISREG(link_target.st_mode));
   for (const char* id : {"soak-1", "soak-2"}) {
     int w = 0, h = 0;
     EXPECT_TRUE(JpegSize(dir + "/" + id + ".jpg", &w, &h)) << id;
@@ -784,7 +792,12 @@ TEST(PlayerTest, PauseHoldsTheFrameTakesKeysAtOnceAndResumesWhereItStopped) {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     files = FilesIn(dir);
   }
-  EXPECT_EQ(files.size(), 1u) << "no capture while paused: " << ::testing::PrintToString(files);
+  ASSERT_EQ(files.size(), 1u) << "no capture while paused: " << ::testing::PrintToString(files);
+  // A capture the module could not write is reported as failed, with the
+  // system's reason, whatever stands at its path: here the full device.
+  const std::string shot = files[0].substr(0, files[0].rfind('.'));
+  ASSERT_EQ(symlink("/dev/full", (dir + "/" + shot + ".bmp").c_str()), 0);
+  desktop.Key(window, XK_b);
   // Resized while paused, the window shows the held frame at its new size
   // (fill: no bars), not black.
   desktop.Resize(window, 240, 90);
@@ -797,7 +810,8 @@ TEST(PlayerTest, PauseHoldsTheFrameTakesKeysAtOnceAndResumesWhereItStopped) {
   std::this_thread::sleep_for(std::chrono::milliseconds(2000));  // 20 frames fall due
   desktop.Key(window, XK_space);
   const PlayerRun run = Finish(player);
-  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.status, 3) << run.output;  // the BMP's capture failed
+  EXPECT_THAT(run.output, HasSubstr(" to " + shot + ".bmp failed: No space left on device"));
   long long played = 0, dropped = -1;
   const size_t summary = run.output.find("played ");
   ASSERT_NE(summary, std::string::npos) << run.output;
@@ -806,7 +820,7 @@ TEST(PlayerTest, PauseHoldsTheFrameTakesKeysAtOnceAndResumesWhereItStopped) {
   EXPECT_LT(dropped, 10) << run.output;
   EXPECT_EQ(played + dropped, 20) << run.output;
   EXPECT_THAT(run.output, ::testing::ContainsRegex("capture capture-keys-[0-9]+\\.jpg \\(frame "));
-  EXPECT_EQ(FilesIn(dir).size(), 1u);
+  EXPECT_EQ(FilesIn(dir).size(), 2u);  // the JPEG and the link, no temporary file
 }
 
 // --- Inputs ---------------------------------------------------------------

@@ -381,6 +381,7 @@ TEST_F(CaptureStateTest, ArmedAndNamedCapturesExactlyOneFrame) {
   EXPECT_EQ(path, path_);
   EXPECT_EQ(error, 0);
   render_->EnableCapture(true);
+  EXPECT_FALSE(PluginManager::GetInstance()->LastCaptureResult(id_, &path, &error));  // to come
   render_->CaptureImage("/dev/full", 50);
   Frame();
   ASSERT_TRUE(PluginManager::GetInstance()->LastCaptureResult(id_, &path, &error));

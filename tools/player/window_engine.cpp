@@ -1,6 +1,7 @@
 #include "window_engine.h"
 
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -23,40 +24,6 @@ constexpr int64_t kPatternFrames = 150;
 std::mutex& FrameMutex() {
   static std::mutex* const mutex = new std::mutex;
   return *mutex;
-}
-
-// What stood at a capture's path before it. The module renames each new
-// capture over the path, so a file written since is another file (another
-// inode), and a failed capture leaves the one that was there.
-struct FileIdentity {
-  bool exists = false;
-  bool regular = false;
-  dev_t device = 0;
-  ino_t inode = 0;
-};
-
-FileIdentity Identify(const std::string& path) {
-  struct stat info;
-  FileIdentity identity;
-  if (stat(path.c_str(), &info) == 0) {
-    identity.exists = true;
-    identity.regular = S_ISREG(info.st_mode);
-    identity.device = info.st_dev;
-    identity.inode = info.st_ino;
-  }
-  return identity;
-}
-
-// The size of the file the capture wrote, or -1 when it wrote none. A
-// device (/dev/null) is written in place: there, being there is all that
-// tells.
-long long WrittenSize(const std::string& path, const FileIdentity& before) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0)
-    return -1;
-  if (before.regular && info.st_dev == before.device && info.st_ino == before.inode)
-    return -1;
-  return static_cast<long long>(info.st_size);
 }
 
 }  // namespace
@@ -410,8 +377,8 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
       capture_path = TakeKeyCapture(frame_number);
     }
   }
-  const FileIdentity before = capture_path.empty() ? FileIdentity() : Identify(capture_path);
   const int64_t epoch = surface_epoch_.load();
+  int capture_error = -1;  // the module's result: 0 written, an errno value, -1 not taken
   Attach();
   {
     // The turn is taken before render_mutex_, so that the UI thread, whose
@@ -433,12 +400,27 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
       // Drawn again, black stays black unless a capture needs the frame.
       if (frame_number > 0 && !(again && black && capture_path.empty()))
         render_->RenderFrame(source_->frame());
+      capture_error = ModuleCaptureResult(capture_path);
       if (!again)
         CountFrame(due_ns_ > 0 ? due_ns_ : handed_ns);
     }
   }
   if (!capture_path.empty())
-    RecordCapture(capture_path, frame_number, kind, epoch, WrittenSize(capture_path, before));
+    RecordCapture(capture_path, frame_number, kind, epoch, capture_error);
+}
+
+// What the module says of the capture armed for `path`: 0 when its file was
+// written, the errno value of why not, -1 when it was not taken (no frame
+// reached the renderer, or it is another's result).
+int WindowEngine::ModuleCaptureResult(const std::string& path) {
+  if (path.empty())
+    return -1;
+  std::string taken;
+  int error = 0;
+  std::string id = id_;
+  if (!PluginManager::GetInstance()->LastCaptureResult(id, &taken, &error) || taken != path)
+    return -1;
+  return error;
 }
 
 // A recreation was under way when the capture began, or started since: the
@@ -448,15 +430,17 @@ bool WindowEngine::LostToRecreation(int64_t epoch_before) const {
 }
 
 void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
-                                 int64_t epoch_before, long long bytes) {
-  const bool skipped = bytes < 0 && LostToRecreation(epoch_before);
+                                 int64_t epoch_before, int error) {
+  struct stat info;
+  const long long bytes =
+      error == 0 ? (stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : 0) : -1;
+  const bool skipped = error < 0 && LostToRecreation(epoch_before);
   if (kind != CaptureKind::kPeriodic) {
     std::string why;
-    if (bytes < 0 && !skipped) {
-      why = WhyNotWritable(path);
-      if (why.empty())
-        why = "the module wrote no file (its log lines, --log, say why)";
-    }
+    if (error > 0)
+      why = strerror(error);
+    else if (error < 0 && !skipped)
+      why = "the frame never reached the renderer";
     // A key's capture has no place in the summary: say at once where it went.
     if (kind == CaptureKind::kKey && bytes >= 0)
       printf("capture %s (frame %lld, %lld bytes)\n", path.c_str(),
@@ -465,10 +449,11 @@ void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, 
     captures_.push_back({path, frame_number, bytes, skipped, why, kind == CaptureKind::kKey});
     return;
   }
-  const bool written = bytes >= 0;
+  const bool written = error == 0;
   if (!written && !skipped)
-    fprintf(stderr, "%s: capture of frame %lld to %s failed\n", id_.c_str(),
-            static_cast<long long>(frame_number), path.c_str());
+    fprintf(stderr, "%s: capture of frame %lld to %s failed: %s\n", id_.c_str(),
+            static_cast<long long>(frame_number), path.c_str(),
+            error > 0 ? strerror(error) : "the frame never reached the renderer");
   if (!skipped)
     periodic_bmp_next_ = !periodic_bmp_next_;
   std::lock_guard<std::mutex> lock(captures_mutex_);

@@ -116,9 +116,10 @@ class WindowEngine : public rtc::DestroyObserver {
   void CountFrame(int64_t frame_ns);
   void Attach();
   int ColorRange() const;
-  // `bytes`: the size of the file the capture wrote, -1 for none.
+  int ModuleCaptureResult(const std::string& path);
+  // `error`: the module's result for the capture (ModuleCaptureResult).
   void RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
-                     int64_t epoch_before, long long bytes);
+                     int64_t epoch_before, int error);
   bool LostToRecreation(int64_t epoch_before) const;
   void ApplyScale();
 

@@ -369,6 +369,8 @@ int PluginRender::EnableCapture(bool enable) {
   m_captureEnabled = enable;
   if (!enable)
     DropLastFrameLocked();
+  else
+    m_lastCapture.reset();  // the result to come is this arming's
   return 0;
 }
 

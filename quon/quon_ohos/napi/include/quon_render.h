@@ -125,7 +125,7 @@ class PluginRender : public rtc::IVideoRender {
   EGLCore* eglCore() const { return m_eglCore; }
   // The last capture this renderer took: the path it was to be written to,
   // and 0 when the file was written or an errno value saying why not. False
-  // before the first capture.
+  // from EnableCapture(true) until the capture it arms is taken.
   bool LastCaptureResult(std::string* path, int* error);
 
  private:

@@ -60,8 +60,9 @@ class NATIVERENDER_EXPORT PluginManager {
   // was named, `error` 0 when the file was written, or an errno value
   // saying why not (ENOSPC, EROFS, EACCES, ...; EINVAL for a frame or name
   // that cannot be written, EFBIG for a frame too large for the format).
-  // False, with nothing set, when `id` has no renderer or it has captured
-  // nothing yet. A renderer made for a new surface starts without one.
+  // False, with nothing set, when `id` has no renderer, or from the
+  // EnableCapture(true) that armed a capture until that capture is taken. A
+  // renderer made for a new surface starts without one.
   bool LastCaptureResult(std::string& id, std::string* path, int* error);
   // The native window of `id`'s renderer (created when missing), null until
   // its surface exists.
