@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
@@ -152,6 +153,15 @@ class LogListener : public ILogRenderListener {
     if (file_ != nullptr)
       FlushLocked(engine::MonotonicNanos());
     return file_ == nullptr || ferror(file_) == 0;
+  }
+  // Whether the file written is still the one at `path`: a folder removed
+  // during the play takes the file with it, though every write succeeds.
+  bool StillAt(const std::string& path) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    struct stat written, there;
+    return file_ == nullptr ||
+           (fstat(fileno(file_), &written) == 0 && stat(path.c_str(), &there) == 0 &&
+            written.st_dev == there.st_dev && written.st_ino == there.st_ino);
   }
 
  private:
@@ -677,9 +687,15 @@ class Player {
     else
       printf("log %s (%lld line%s delivered%s)\n", options_.log.c_str(), lines, Plural(lines),
              more.c_str());
-    if (!written)
+    if (!written) {
       Fail("writing the log file " + options_.log + " failed");
-    return written;
+      return false;
+    }
+    if (!listener_->StillAt(options_.log)) {
+      Fail("the log file " + options_.log + " was removed during the play: its lines are lost");
+      return false;
+    }
+    return true;
   }
 
   // --stats: the run's figures, one "name: value" line each.
