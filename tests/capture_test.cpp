@@ -40,6 +40,7 @@
 #include "rtc_base/logging.h"
 #include "support/log_capture.h"
 #include "support/guarded_plane.h"
+#include "support/stub_frame.h"
 
 namespace {
 
@@ -127,23 +128,9 @@ struct GuardedFrame {
 };
 
 // A frame that reports any size without having planes: for the size checks.
-class FakeFrame : public rtc::IVideoFrame {
+class FakeFrame : public StubFrame {
  public:
-  FakeFrame(int w, int h, int export_result = 0) : width_(w), height_(h), result_(export_result) {}
-  int32_t Width() const override { return width_; }
-  int32_t Height() const override { return height_; }
-  void EngineOperation5() override {}
-  const uint8_t* YPlane() const override { return nullptr; }
-  const uint8_t* UPlane() const override { return nullptr; }
-  const uint8_t* VPlane() const override { return nullptr; }
-  void EngineOperation9() override {}
-  void EngineOperation10() override {}
-  void EngineOperation11() override {}
-  int32_t YStride() const override { return 0; }
-  int32_t UStride() const override { return 0; }
-  int32_t VStride() const override { return 0; }
-  void EngineOperation15() override {}
-  IVideoFrame* Clone() const override { return nullptr; }
+  FakeFrame(int w, int h, int export_result = 0) : StubFrame(w, h), result_(export_result) {}
   int ExportArgb(uint32_t, uint8_t*, size_t, int32_t) const override {
     ++export_calls;
     return result_;
@@ -151,7 +138,7 @@ class FakeFrame : public rtc::IVideoFrame {
   mutable int export_calls = 0;
 
  private:
-  int width_, height_, result_;
+  int result_;
 };
 
 // --- A JPEG decoder: libjpeg in raw mode, so the planes come back as stored --------

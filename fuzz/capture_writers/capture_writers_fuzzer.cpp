@@ -38,6 +38,7 @@
 #include "quon_render_image.h"
 #include "rtc_base/checks.h"
 #include "rtc_base/logging.h"
+#include "support/stub_frame.h"
 
 namespace {
 
@@ -284,30 +285,23 @@ bool BufferIsAddressable(uint8_t* buffer, size_t size) {
 // frame's real one over the same planes, or a pattern that reads no plane,
 // or a failure. It checks that the writer asks for the whole picture into a
 // buffer as large as it says, and remembers what it produced.
-class FuzzFrame : public rtc::IVideoFrame {
+class FuzzFrame : public StubFrame {
  public:
   FuzzFrame(const Case& c, const uint8_t* y, const uint8_t* u, const uint8_t* v)
-      : c_(c),
+      : StubFrame(c.width, c.height),
+        c_(c),
         y_(c.null_plane[0] ? nullptr : y),
         u_(c.null_plane[1] ? nullptr : u),
         v_(c.null_plane[2] ? nullptr : v),
         engine_frame_(engine::I420Frame::Wrap(c.width, c.height, y_, c.stride_y, u_, c.stride_u, v_,
                                               c.stride_v)) {}
 
-  int32_t Width() const override { return c_.width; }
-  int32_t Height() const override { return c_.height; }
-  void EngineOperation5() override {}
   const uint8_t* YPlane() const override { return y_; }
   const uint8_t* UPlane() const override { return u_; }
   const uint8_t* VPlane() const override { return v_; }
-  void EngineOperation9() override {}
-  void EngineOperation10() override {}
-  void EngineOperation11() override {}
   int32_t YStride() const override { return c_.stride_y; }
   int32_t UStride() const override { return c_.stride_u; }
   int32_t VStride() const override { return c_.stride_v; }
-  void EngineOperation15() override {}
-  IVideoFrame* Clone() const override { return nullptr; }
 
   int ExportArgb(uint32_t fourcc, uint8_t* buffer, size_t size, int32_t stride) const override {
     ++exports;

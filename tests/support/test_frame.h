@@ -6,11 +6,11 @@
 #include <atomic>
 #include <vector>
 
-#include "video_render_interfaces.h"
+#include "support/stub_frame.h"
 
 // A flat-coloured I420 frame that counts the copies made of it and the
 // copies destroyed, and can be told to refuse copying.
-class TestFrame : public rtc::IVideoFrame {
+class TestFrame : public StubFrame {
  public:
   struct Counters {
     std::atomic<int> clones{0};
@@ -20,7 +20,8 @@ class TestFrame : public rtc::IVideoFrame {
   };
 
   TestFrame(int w, int h, Counters* counters, uint8_t y = 128)
-      : width_(w), height_(h), counters_(counters),
+      : StubFrame(w, h),
+        counters_(counters),
         y_(static_cast<size_t>(w) * h, y),
         u_(static_cast<size_t>((w + 1) / 2) * ((h + 1) / 2), 128),
         v_(u_.size(), 128) {}
@@ -29,19 +30,12 @@ class TestFrame : public rtc::IVideoFrame {
       ++counters_->copies_destroyed;
   }
 
-  int32_t Width() const override { return width_; }
-  int32_t Height() const override { return height_; }
-  void EngineOperation5() override {}
   const uint8_t* YPlane() const override { return counters_->planes_null ? nullptr : y_.data(); }
   const uint8_t* UPlane() const override { return counters_->planes_null ? nullptr : u_.data(); }
   const uint8_t* VPlane() const override { return counters_->planes_null ? nullptr : v_.data(); }
-  void EngineOperation9() override {}
-  void EngineOperation10() override {}
-  void EngineOperation11() override {}
   int32_t YStride() const override { return width_; }
   int32_t UStride() const override { return (width_ + 1) / 2; }
   int32_t VStride() const override { return (width_ + 1) / 2; }
-  void EngineOperation15() override {}
   rtc::IVideoFrame* Clone() const override {
     ++counters_->clones;
     if (counters_->clone_returns_null)
@@ -61,7 +55,6 @@ class TestFrame : public rtc::IVideoFrame {
  private:
   TestFrame(const TestFrame&) = default;
 
-  int width_, height_;
   Counters* counters_;
   std::vector<uint8_t> y_, u_, v_;
   bool is_copy_ = false;
