@@ -5,7 +5,9 @@
 #include <stdlib.h>
 
 #include <functional>
+#include <initializer_list>
 #include <map>
+#include <utility>
 
 namespace player {
 
@@ -95,6 +97,26 @@ ValueOption IntOption(int64_t min, int64_t max, int Options::*field, const char*
           accepts};
 }
 
+// One of a few words, each standing for a value of `field`; `given`, when
+// set, records that the option was given.
+template <typename T>
+ValueOption WordOption(std::initializer_list<std::pair<const char*, T>> words, T Options::*field,
+                       const char* accepts, bool Options::*given = nullptr) {
+  const std::vector<std::pair<std::string, T>> table(words.begin(), words.end());
+  return {[=](const std::string& v, Options* o) {
+            for (const auto& [word, value] : table) {
+              if (v != word)
+                continue;
+              o->*field = value;
+              if (given != nullptr)
+                o->*given = true;
+              return true;
+            }
+            return false;
+          },
+          accepts};
+}
+
 const std::map<std::string, ValueOption>& ValueOptions() {
   static const std::map<std::string, ValueOption> options = {
       {"--size",
@@ -108,47 +130,20 @@ const std::map<std::string, ValueOption>& ValueOptions() {
         },
         "WxH, each 1..16384"}},
       {"--format",
-       {[](const std::string& v, Options* o) {
-          if (v != "y4m" && v != "i420")
-            return false;
-          o->format = v == "y4m" ? InputFormat::kY4m : InputFormat::kI420;
-          return true;
-        },
-        "y4m or i420"}},
+       WordOption<InputFormat>({{"y4m", InputFormat::kY4m}, {"i420", InputFormat::kI420}},
+                               &Options::format, "y4m or i420")},
       {"--fps",
        {[](const std::string& v, Options* o) { return ParseFps(v, &o->fps); },
         "0..1000, a number or a ratio such as 30000/1001"}},
       {"--frames",
        {[](const std::string& v, Options* o) { return ParseInt(v, 1, INT64_MAX, &o->frames); },
         "a whole number from 1"}},
-      {"--scale",
-       {[](const std::string& v, Options* o) {
-          static const std::map<std::string, int> kTypes = {
-              {"stretch", 1}, {"fit", 2}, {"fill", 3}};
-          auto it = kTypes.find(v);
-          if (it == kTypes.end())
-            return false;
-          o->scale = it->second;
-          o->scale_given = true;
-          return true;
-        },
-        "stretch, fit or fill"}},
+      {"--scale", WordOption<int>({{"stretch", 1}, {"fit", 2}, {"fill", 3}}, &Options::scale,
+                                  "stretch, fit or fill", &Options::scale_given)},
       {"--range",
-       {[](const std::string& v, Options* o) {
-          if (v != "full" && v != "limited")
-            return false;
-          o->color_range = v == "full" ? 0 : 1;
-          return true;
-        },
-        "full or limited"}},
+       WordOption<int>({{"full", 0}, {"limited", 1}}, &Options::color_range, "full or limited")},
       {"--matrix",
-       {[](const std::string& v, Options* o) {
-          if (v != "601" && v != "709")
-            return false;
-          o->color_matrix = v == "601" ? 601 : 709;
-          return true;
-        },
-        "601 or 709"}},
+       WordOption<int>({{"601", 601}, {"709", 709}}, &Options::color_matrix, "601 or 709")},
       {"--id",
        {[](const std::string& v, Options* o) {
           o->id = v;
