@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <string>
 
 #include <benchmark/benchmark.h>
 
@@ -38,6 +39,17 @@ double NanosPerOp(Op&& op, int64_t iterations, int rounds = 9) {
 inline void Report(const char* name, double value, const char* unit) {
   printf("%s: %.3f %s\n", name, value, unit);
   fflush(stdout);
+}
+
+// A figure of ours beside its peer's, measured in the same run, and ours
+// over the peer's: "<prefix><ours_name>", "<prefix><peer_name>" (both in
+// `unit`) and "<prefix><ratio_name>" (x).
+inline void ReportBeside(const std::string& prefix, const char* ours_name, double ours,
+                         const char* peer_name, double peer, const char* ratio_name,
+                         const char* unit) {
+  Report((prefix + ours_name).c_str(), ours, unit);
+  Report((prefix + peer_name).c_str(), peer, unit);
+  Report((prefix + ratio_name).c_str(), peer > 0 ? ours / peer : 0.0, "x");
 }
 
 }  // namespace bench

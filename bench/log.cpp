@@ -162,12 +162,10 @@ int main() {
     latencies = listener.latencies_us;
   }
 
-  bench::Report("log.e2e.lines_per_s", ours1, "lines/s");
-  bench::Report("log.e2e.spdlog_lines_per_s", peer1, "lines/s");
-  bench::Report("log.e2e.ratio", ours1 / peer1, "x");
-  bench::Report("log.e2e.2t.lines_per_s", ours2, "lines/s");
-  bench::Report("log.e2e.2t.spdlog_lines_per_s", peer2, "lines/s");
-  bench::Report("log.e2e.2t.ratio", ours2 / peer2, "x");
+  bench::ReportBeside("log.e2e.", "lines_per_s", ours1, "spdlog_lines_per_s", peer1, "ratio",
+                      "lines/s");
+  bench::ReportBeside("log.e2e.2t.", "lines_per_s", ours2, "spdlog_lines_per_s", peer2, "ratio",
+                      "lines/s");
   bench::Report("log.e2e.dropped", static_cast<double>(dropped), "lines");
   bench::Report("log.e2e.dropped_reported", static_cast<double>(listener.dropped.load()), "lines");
   bench::Report("log.latency.p50_us", Percentile(latencies, 0.50), "us");

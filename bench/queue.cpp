@@ -319,9 +319,8 @@ int main() {
     ours = std::max(ours, OursPostRate());
     libuv = std::max(libuv, LibuvPostRate());
   }
-  bench::Report("queue.post.msgs_per_s", ours, "msgs/s");
-  bench::Report("queue.post.libuv_msgs_per_s", libuv, "msgs/s");
-  bench::Report("queue.post.ratio", ours / libuv, "x");
+  bench::ReportBeside("queue.post.", "msgs_per_s", ours, "libuv_msgs_per_s", libuv, "ratio",
+                      "msgs/s");
 
   ReportWake("queue.wake.");
   PinToOneCore();

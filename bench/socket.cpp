@@ -559,9 +559,8 @@ int main() {
     ours_accept = std::max(ours_accept, OursAccept());
     libuv_accept = std::max(libuv_accept, LibuvAccept());
   }
-  bench::Report("socket.echo.mb_per_s", ours_echo, "MB/s");
-  bench::Report("socket.echo.libuv_mb_per_s", libuv_echo, "MB/s");
-  bench::Report("socket.echo.ratio", ours_echo / libuv_echo, "x");
+  bench::ReportBeside("socket.echo.", "mb_per_s", ours_echo, "libuv_mb_per_s", libuv_echo, "ratio",
+                      "MB/s");
   bench::Report("socket.accept.per_s", ours_accept, "cycles/s");
   bench::Report("socket.accept.libuv_per_s", libuv_accept, "cycles/s");
   return 0;
