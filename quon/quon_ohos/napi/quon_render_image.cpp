@@ -366,6 +366,21 @@ bool Written(int* error) {
   return true;
 }
 
+// The writers' shared end: the complete file goes in place of the target,
+// and `writer` logs how it went, its "ok" at `okLine`.
+bool PutInPlace(rtc::FileReplacer* output, const char* writer, int okLine,
+                const std::string& fileName, int* error) {
+  const int closeError = output->Commit();
+  if (closeError != 0) {
+    LOG_E(Error, Errno, closeError) << writer << ": "
+                                    << "write file failed. filename=" << fileName;
+    return Failed(error, closeError);
+  }
+  LOG_AT(kLogFile, okLine, Info) << writer << ": "
+                                 << "ok";
+  return Written(error);
+}
+
 }  // namespace
 
 bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
@@ -468,14 +483,7 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName, int* e
                                     << "write file failed. filename=" << fileName;
     return Failed(error, writeError);
   }
-  const int closeError = output.Commit();
-  if (closeError != 0) {
-    LOG_E(Error, Errno, closeError) << "write_BMP_file" << ": " << "write file failed. filename="
-                                    << fileName;
-    return Failed(error, closeError);
-  }
-  LOG_AT(kLogFile, 237, Info) << "write_BMP_file" << ": " << "ok";
-  return Written(error);
+  return PutInPlace(&output, "write_BMP_file", 237, fileName, error);
 }
 
 bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
@@ -597,14 +605,7 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
     case JpegOutcome::kOk:
       break;
   }
-  // The file goes in place of the target only now, complete.
-  const int closeError = output.Commit();
   jpeg_destroy_compress(&cinfo);
-  if (closeError != 0) {
-    LOG_E(Error, Errno, closeError) << "write_JPEG_file" << ": " << "write file failed. filename="
-                                    << fileName;
-    return Failed(error, closeError);
-  }
-  LOG_AT(kLogFile, 135, Info) << "write_JPEG_file" << ": " << "ok";
-  return Written(error);
+  // The file goes in place of the target only now, complete.
+  return PutInPlace(&output, "write_JPEG_file", 135, fileName, error);
 }
