@@ -187,9 +187,8 @@ int main() {
   Measure(bmp_methods);
 
   const double ours = jpeg_methods[0].best_ms;
-  bench::Report("capture.jpeg.1080p.ms", ours, "ms");
-  bench::Report("capture.jpeg.1080p.turbojpeg_ms", jpeg_methods[1].best_ms, "ms");
-  bench::Report("capture.jpeg.1080p.ratio_turbojpeg", ours / jpeg_methods[1].best_ms, "x");
+  bench::ReportBeside("capture.jpeg.1080p.", "ms", ours, "turbojpeg_ms", jpeg_methods[1].best_ms,
+                      "ratio_turbojpeg", "ms");
   bench::Report("capture.jpeg.1080p.ratio_rgb", ours / jpeg_methods[2].best_ms, "x");
   bench::Report("capture.bmp.1080p.ms", bmp_methods[0].best_ms, "ms");
   bench::Report("capture.bmp.1080p.ratio_limit", bmp_methods[0].best_ms / bmp_methods[1].best_ms,

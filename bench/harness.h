@@ -41,15 +41,20 @@ inline void Report(const char* name, double value, const char* unit) {
   fflush(stdout);
 }
 
-// A figure of ours beside its peer's, measured in the same run, and ours
-// over the peer's: "<prefix><ours_name>", "<prefix><peer_name>" (both in
-// `unit`) and "<prefix><ratio_name>" (x).
+// A peer's figure, measured in the same run as ours, and ours over it:
+// "<prefix><peer_name>" (in `unit`) and "<prefix><ratio_name>" (x).
+inline void ReportPeer(const std::string& prefix, const char* peer_name, double peer,
+                       const char* ratio_name, double ours, const char* unit) {
+  Report((prefix + peer_name).c_str(), peer, unit);
+  Report((prefix + ratio_name).c_str(), peer > 0 ? ours / peer : 0.0, "x");
+}
+
+// A figure of ours, then its peer's and the ratio as ReportPeer gives them.
 inline void ReportBeside(const std::string& prefix, const char* ours_name, double ours,
                          const char* peer_name, double peer, const char* ratio_name,
                          const char* unit) {
   Report((prefix + ours_name).c_str(), ours, unit);
-  Report((prefix + peer_name).c_str(), peer, unit);
-  Report((prefix + ratio_name).c_str(), peer > 0 ? ours / peer : 0.0, "x");
+  ReportPeer(prefix, peer_name, peer, ratio_name, ours, unit);
 }
 
 }  // namespace bench

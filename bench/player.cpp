@@ -96,7 +96,6 @@ int main() {
   }
   bench::Report("player.720p.fps", one, "fps");
   bench::Report("player.4x360p.fps", four, "fps");
-  bench::Report("player.720p.raw_fps", raw, "fps");
-  bench::Report("player.720p.ratio_raw", one / raw, "x");
+  bench::ReportPeer("player.720p.", "raw_fps", raw, "ratio_raw", one, "fps");
   return 0;
 }

@@ -231,17 +231,13 @@ bool RunSize(const char* label, int w, int h, int frames_per_round) {
   }
   const std::string prefix = std::string("render.") + label + ".";
   bench::Report((prefix + "fps").c_str(), ours.fps, "fps");
-  bench::Report((prefix + "raw_fps").c_str(), raw.fps, "fps");
-  bench::Report((prefix + "ratio_raw").c_str(), ours.fps / raw.fps, "x");
-  bench::Report((prefix + "sdl2_fps").c_str(), sdl.fps, "fps");
-  bench::Report((prefix + "ratio_sdl2").c_str(), ours.fps / sdl.fps, "x");
+  bench::ReportPeer(prefix, "raw_fps", raw.fps, "ratio_raw", ours.fps, "fps");
+  bench::ReportPeer(prefix, "sdl2_fps", sdl.fps, "ratio_sdl2", ours.fps, "fps");
   // SDL2 forced onto its OpenGL ES 2 renderer, on the same GL stack as ours
   // and drawing the same picture: the fair comparison of the two designs.
-  const auto ratio = [&](const Measured& peer) { return peer.fps > 0 ? ours.fps / peer.fps : 0.0; };
-  bench::Report((prefix + "sdl2_gles_fps").c_str(), sdl_gles.fps, "fps");
-  bench::Report((prefix + "ratio_sdl2_gles").c_str(), ratio(sdl_gles), "x");
-  bench::Report((prefix + "sdl2_gles_nearest_fps").c_str(), sdl_gles_nearest.fps, "fps");
-  bench::Report((prefix + "ratio_sdl2_gles_nearest").c_str(), ratio(sdl_gles_nearest), "x");
+  bench::ReportPeer(prefix, "sdl2_gles_fps", sdl_gles.fps, "ratio_sdl2_gles", ours.fps, "fps");
+  bench::ReportPeer(prefix, "sdl2_gles_nearest_fps", sdl_gles_nearest.fps,
+                    "ratio_sdl2_gles_nearest", ours.fps, "fps");
   bench::Report((prefix + "cpu_ms_per_frame").c_str(), ours.cpu_ms_per_frame, "ms");
   bench::Report((prefix + "sdl2_gles_cpu_ms_per_frame").c_str(), sdl_gles.cpu_ms_per_frame, "ms");
   bench::Report((prefix + "padded_fps").c_str(), padded.fps, "fps");
