@@ -284,13 +284,12 @@ class ModelQueue {
     if (delayed_.empty())
       return rtc::kForever;
     const ExpectedDelayed& top = *std::min_element(delayed_.begin(), delayed_.end(), DueBefore);
-    // Further ahead than an int can say: INT_MAX, not the wrapped 32-bit value.
-    if (top.trigger > g_now_ms &&
-        static_cast<uint64_t>(top.trigger) - static_cast<uint64_t>(g_now_ms) > INT_MAX)
-      return INT_MAX;
-    const int32_t delay =
-        static_cast<int32_t>(static_cast<uint32_t>(top.trigger) - static_cast<uint32_t>(g_now_ms));
-    return std::max<int32_t>(delay, 0);
+    // As Get() sees it, never wrapped: due however long ago is 0, further
+    // ahead than an int can say is INT_MAX.
+    if (top.trigger <= g_now_ms)
+      return 0;
+    const uint64_t ahead = static_cast<uint64_t>(top.trigger) - static_cast<uint64_t>(g_now_ms);
+    return ahead > static_cast<uint64_t>(INT_MAX) ? INT_MAX : static_cast<int>(ahead);
   }
 
   void Quit() {
