@@ -1,0 +1,209 @@
+// The drawing core's two programs: the fixed shader texts, the default
+// YUV program built with the environment, and the second program that draws
+// other colour descriptions, built when first needed.
+
+#include "quon_egl_api.h"
+#include "quon_eglcore.h"
+#include "quon_eglcore_trace.h"
+#include "quon_platform_log.h"
+
+namespace {
+
+using namespace platform_log;  // the domain, tags and TruncatedToInt
+
+}  // namespace
+
+const char EGLCore::kVertexShader[] =
+    "varying vec2 interp_tc;\n"
+    "attribute vec4 in_pos;\n"
+    "attribute vec4 in_tc;\n"
+    "\n"
+    "uniform mat4 texMatrix;\n"
+    "\n"
+    "void main() {\n"
+    "    gl_Position = texMatrix*in_pos;\n"
+    "    interp_tc = in_tc.xy;\n"
+    "}\n";
+
+// The inputs both fragment shaders open with.
+#define YUV_FRAGMENT_INPUTS    \
+  "precision mediump float;\n" \
+  "varying vec2 interp_tc;\n"  \
+  "\n"                         \
+  "uniform sampler2D y_tex;\n" \
+  "uniform sampler2D u_tex;\n" \
+  "uniform sampler2D v_tex;\n"
+
+const char EGLCore::kFragmentShader[] = YUV_FRAGMENT_INPUTS
+    "\n"
+    "void main() {\n"
+    "  float y = texture2D(y_tex, interp_tc).r;\n"
+    "  float u = texture2D(u_tex, interp_tc).r - 0.5;\n"
+    "  float v = texture2D(v_tex, interp_tc).r - 0.5;\n"
+    "  gl_FragColor = vec4(y + 1.403 * v,"
+    "                       y - 0.344 * u - 0.714 * v,"
+    "                       y + 1.77 * u, 1);\n"
+    "}\n";
+
+const char EGLCore::kColourFragmentShader[] = YUV_FRAGMENT_INPUTS
+    "uniform vec3 levels;  // luma offset, luma scale, chroma scale\n"
+    "uniform vec4 coeffs;  // v to red, u to green, v to green, u to blue\n"
+    "\n"
+    "void main() {\n"
+    "  float y = (texture2D(y_tex, interp_tc).r - levels.x) * levels.y;\n"
+    "  float u = (texture2D(u_tex, interp_tc).r - 0.5) * levels.z;\n"
+    "  float v = (texture2D(v_tex, interp_tc).r - 0.5) * levels.z;\n"
+    "  gl_FragColor = vec4(y + coeffs.x * v, y - coeffs.y * u - coeffs.z * v,"
+    " y + coeffs.w * u, 1.0);\n"
+    "}\n";
+
+// --- Program -------------------------------------------------------------------
+
+GLuint EGLCore::LoadShader(GLenum type, const char* source) {
+  const GLuint shader = Api().glCreateShader(type);
+  if (shader == 0) {
+    TRACE(Error, "LoadShader") << "glCreateShader unable to load shader";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: glCreateShader unable to load shader");
+    return 0;
+  }
+  Api().glShaderSource(shader, 1, &source, nullptr);
+  Api().glCompileShader(shader);
+  return shader;
+}
+
+GLuint EGLCore::CreateProgram() {
+  const GLuint vertex = LoadShader(GL_VERTEX_SHADER, kVertexShader);
+  if (vertex == 0) {
+    TRACE(Error, "CreateProgram") << "vertex_shader error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex error");
+    return 0;
+  }
+  const GLuint fragment = LoadShader(GL_FRAGMENT_SHADER, kFragmentShader);
+  if (fragment == 0) {
+    TRACE(Error, "CreateProgram") << "fragment_shader error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment error");
+    Api().glDeleteShader(vertex);
+    return 0;
+  }
+  const GLuint created = LinkProgram(vertex, fragment);
+  // Whatever the outcome the shaders go now: a linked program keeps what it
+  // needs of them, and a failed one must not leave them behind in the
+  // context for every later attempt.
+  Api().glDeleteShader(vertex);
+  Api().glDeleteShader(fragment);
+  return created;
+}
+
+GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment) {
+  GLint compiled = 0;
+  Api().glGetShaderiv(vertex, GL_COMPILE_STATUS, &compiled);
+  if (compiled != 1) {
+    TRACE(Error, "CreateProgram") << "vertex_shader1 error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex_shader error");
+    return 0;
+  }
+  Api().glGetShaderiv(fragment, GL_COMPILE_STATUS, &compiled);
+  if (compiled != 1) {
+    TRACE(Error, "CreateProgram") << "fragment_shader1 error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment_shader error");
+    return 0;
+  }
+  const GLuint created = Api().glCreateProgram();
+  if (created == 0) {
+    TRACE(Error, "CreateProgram") << "createProgram program error";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram program error");
+    return 0;
+  }
+  TRACE(Info, "CreateProgram") << "createProgram program success!!!";
+  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram successs");
+  Api().glAttachShader(created, vertex);
+  Api().glAttachShader(created, fragment);
+  Api().glLinkProgram(created);
+  GLint linked = 0;
+  Api().glGetProgramiv(created, GL_LINK_STATUS, &linked);
+  if (linked != 1) {
+    TRACE(Error, "CreateProgram") << "linkedStatus==error!!!";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linkedStatus==error=linkedStatus[0]");
+    Api().glDeleteProgram(created);
+    return 0;
+  }
+  Api().glUseProgram(created);
+  TRACE(Info, "CreateProgram") << "linked success!!!";
+  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linked success");
+  return created;
+}
+
+void EGLCore::LookUpLocations() {
+  m_positionHandle = Api().glGetAttribLocation(program, "in_pos");
+  matrixHandle = Api().glGetUniformLocation(program, "texMatrix");
+  coordHandle = Api().glGetAttribLocation(program, "in_tc");
+  yhandle = Api().glGetUniformLocation(program, "y_tex");
+  uhandle = Api().glGetUniformLocation(program, "u_tex");
+  vhandle = Api().glGetUniformLocation(program, "v_tex");
+  TRACE(Info, "CreateEnvironment")
+      << "m_positionHandle:" << m_positionHandle << ",matrixHandle:" << matrixHandle
+      << ",coordHandle:" << coordHandle << ",yhandle:" << yhandle << ",uhandle:" << uhandle
+      << ",vhandle:" << vhandle;
+  PLATFORM(LOG_ERROR, kNativeTag,
+           "EGLCore::CreateProgram: %{public}d,%{public}d,%{public}d,== %{public}d, %{public}d, "
+           "%{public}d",
+           m_positionHandle, matrixHandle, coordHandle, yhandle, uhandle, vhandle);
+}
+
+// Built with the context current. The attributes are bound to the default
+// program's locations, so the arrays set once serve both programs.
+void EGLCore::BuildColourProgram() {
+  const GLuint shaders[2] = {Api().glCreateShader(GL_VERTEX_SHADER),
+                             Api().glCreateShader(GL_FRAGMENT_SHADER)};
+  const char* sources[2] = {kVertexShader, kColourFragmentShader};
+  bool compiled = shaders[0] != 0 && shaders[1] != 0;
+  for (int i = 0; i < 2 && compiled; ++i) {
+    Api().glShaderSource(shaders[i], 1, &sources[i], nullptr);
+    Api().glCompileShader(shaders[i]);
+    GLint status = 0;
+    Api().glGetShaderiv(shaders[i], GL_COMPILE_STATUS, &status);
+    compiled = status == 1;
+  }
+  GLuint built = compiled ? Api().glCreateProgram() : 0;
+  if (built != 0) {
+    Api().glAttachShader(built, shaders[0]);
+    Api().glAttachShader(built, shaders[1]);
+    Api().glBindAttribLocation(built, static_cast<GLuint>(m_positionHandle), "in_pos");
+    Api().glBindAttribLocation(built, static_cast<GLuint>(coordHandle), "in_tc");
+    Api().glLinkProgram(built);
+    GLint linked = 0;
+    Api().glGetProgramiv(built, GL_LINK_STATUS, &linked);
+    if (linked != 1) {
+      Api().glDeleteProgram(built);
+      built = 0;
+    }
+  }
+  for (GLuint shader : shaders) {
+    if (shader != 0)
+      Api().glDeleteShader(shader);
+  }
+  if (built == 0) {
+    colour.failed = true;
+    TRACE(Error, "onRenderData") << "the colour program could not be built; frames are drawn "
+                                    "as full range BT.601";
+    return;
+  }
+  Api().glUseProgram(built);
+  activeProgram = built;
+  Api().glUniform1i(Api().glGetUniformLocation(built, "y_tex"), 0);
+  Api().glUniform1i(Api().glGetUniformLocation(built, "u_tex"), 1);
+  Api().glUniform1i(Api().glGetUniformLocation(built, "v_tex"), 2);
+  colour.id = built;
+  colour.matrix = Api().glGetUniformLocation(built, "texMatrix");
+  colour.levels = Api().glGetUniformLocation(built, "levels");
+  colour.coeffs = Api().glGetUniformLocation(built, "coeffs");
+  TRACE(Info, "onRenderData") << "colour program " << built << (limitedRange ? " limited" : " full")
+                              << (bt709 ? " BT.709" : " BT.601");
+}
+
+void EGLCore::ReleaseColourProgram() {
+  if (colour.id != 0)
+    Api().glDeleteProgram(colour.id);
+  colour = ColourProgram();
+  activeProgram = 0;
+}
