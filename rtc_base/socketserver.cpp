@@ -1,7 +1,5 @@
 #include "rtc_base/socketserver.h"
 
-#include "rtc_base/physicalsocketserver.h"
-
 namespace rtc {
 
 // --- NullSocketServer --------------------------------------------------------
@@ -26,11 +24,6 @@ bool NullSocketServer::Wait(int timeout_ms, bool) {
 
 void NullSocketServer::WakeUp() {
   event_.Set();
-}
-std::unique_ptr<SocketServer> CreateSocketServer(WaitsFor what) {
-  if (what == WaitsFor::kMessagesOnly)
-    return std::make_unique<NullSocketServer>();
-  return std::make_unique<PhysicalSocketServer>();
 }
 
 }  // namespace rtc

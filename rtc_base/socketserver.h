@@ -12,11 +12,10 @@
 //
 // This is the waiting interface only. The server that waits on descriptors
 // and makes sockets is PhysicalSocketServer (physicalsocketserver.h); the
-// sockets themselves are in physicalsocket.h.
+// sockets themselves are in physicalsocket.h. A thread gets the server it
+// needs from CreateSocketServer (socketserver_factory.h).
 
 #include <stdint.h>
-
-#include <memory>
 
 #include "rtc_base/event.h"
 
@@ -86,16 +85,6 @@ class NullSocketServer : public SocketServer {
  private:
   Event event_;
 };
-
-// What a thread's loop has to wait for besides its messages.
-enum class WaitsFor {
-  kMessagesOnly,     // posts and time-outs: an event is enough
-  kMessagesAndIo,    // also descriptors, sockets and POSIX signals
-};
-
-// The server a thread's queue sleeps in, made for what it waits for. The
-// runtime's own threads get theirs here.
-std::unique_ptr<SocketServer> CreateSocketServer(WaitsFor what);
 
 }  // namespace rtc
 

@@ -7,6 +7,7 @@
 
 #include "rtc_base/checks.h"
 #include "rtc_base/logging.h"
+#include "rtc_base/socketserver_factory.h"
 #include "rtc_base/stringbuilder.h"
 
 namespace rtc {

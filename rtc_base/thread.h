@@ -10,6 +10,8 @@
 //   worker.Send(POST_LOCATION_HERE, &handler, kOtherId, &reply);  // waits
 //   worker.Stop();                       // from another thread
 //
+// CreateSocketServer is declared in socketserver_factory.h.
+//
 // Send() runs a handler on the target thread and returns when it has run.
 // While waiting, the sender serves the requests the target sends back to
 // it, so two threads that send to each other do not deadlock. The caller

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "quon_platform_log.h"
-#include "rtc_base/socketserver.h"
+#include "rtc_base/socketserver_factory.h"
 #include "rtc_base/timeutils.h"
 
 namespace {
