@@ -1,7 +1,6 @@
 #include "rtc_base/physicalsocket.h"
 
 #include <errno.h>
-#include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -14,13 +13,11 @@
 #include <climits>
 
 #include "rtc_base/asyncresolver.h"
+#include "rtc_base/dispatcherlog_internal.h"
 #include "rtc_base/logging.h"
-#include "rtc_base/physicalsocketserver.h"
-#include "rtc_base/physicalsocketserver_internal.h"
+#include "rtc_base/socketdispatcher.h"
 
 namespace rtc {
-
-using pss_internal::EpollMaskFor;
 
 namespace {
 
@@ -77,7 +74,7 @@ bool TranslateOption(int option, int* level, int* name) {
 
 }  // namespace
 
-PhysicalSocket::PhysicalSocket(PhysicalSocketServer* server, int fd)
+PhysicalSocket::PhysicalSocket(DispatcherRegistry* server, int fd)
     : server_(server), fd_(fd), state_(fd != -1 ? STATE_CONNECTED : STATE_CLOSED) {
   if (fd == -1)
     return;
@@ -288,7 +285,7 @@ Socket* PhysicalSocket::Accept(SocketEndpoint* from) {
     return nullptr;
   if (from != nullptr)
     EndpointFromSockaddr(storage, from);
-  return server_->AdoptSocket(fd);
+  return SocketDispatcher::Adopt(fd, server_);
 }
 
 int PhysicalSocket::Close() {
@@ -367,145 +364,6 @@ void PhysicalSocket::Enable(uint8_t events) {
 
 void PhysicalSocket::Disable(uint8_t events) {
   enabled_events_ &= static_cast<uint8_t>(~events);
-}
-
-// --- SocketDispatcher --------------------------------------------------------
-
-SocketDispatcher::SocketDispatcher(PhysicalSocketServer* server)
-    : PhysicalSocket(server) {}
-
-SocketDispatcher::SocketDispatcher(int fd, PhysicalSocketServer* server)
-    : PhysicalSocket(server, fd) {}
-
-SocketDispatcher::~SocketDispatcher() {
-  if (fd_ != -1)
-    SocketDispatcher::Close();
-  else
-    Unregister();  // adopted from a bad descriptor
-}
-
-void SocketDispatcher::Register() {
-  const int fd = fd_;
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL, 0) | O_NONBLOCK);
-  server_->Add(this);
-  registered_ = true;
-  // Reopened by a slot during an event batch: the batch's end must compare
-  // with what epoll has for the new descriptor, which is what Add gave it.
-  if (batch_saved_events_ != -1)
-    batch_saved_events_ = enabled_events_.load();
-}
-
-void SocketDispatcher::Unregister() {
-  if (!registered_)
-    return;
-  registered_ = false;
-  server_->Remove(this);
-}
-
-bool SocketDispatcher::Open(int type) {
-  return Open(AF_INET, type);
-}
-
-bool SocketDispatcher::Open(int family, int type) {
-  if (!PhysicalSocket::Open(family, type))
-    return false;
-  Register();
-  return true;
-}
-
-int SocketDispatcher::Close() {
-  if (fd_ == -1)
-    return 0;
-  // Off the server first: the waiting thread must not see the descriptor
-  // closed under it.
-  Unregister();
-  return PhysicalSocket::Close();
-}
-
-uint32_t SocketDispatcher::WantedEvents() {
-  return enabled_events_;
-}
-
-int SocketDispatcher::Descriptor() {
-  return fd_;
-}
-
-void SocketDispatcher::BeforeEvent(uint32_t events) {
-  if (events & DISPATCH_CONNECT)
-    state_ = STATE_CONNECTED;
-  if (events & DISPATCH_CLOSE)
-    state_ = STATE_CLOSED;
-}
-
-bool SocketDispatcher::IsPeerClosed() {
-  if (is_udp_)
-    return fd_ == -1;
-  char byte;
-  const ssize_t peeked = ::recv(fd_, &byte, 1, MSG_PEEK);
-  if (peeked > 0)
-    return false;
-  if (peeked == 0)
-    return true;  // end of stream
-  const int error = errno;
-  switch (error) {
-    case EBADF:
-    case ECONNRESET:
-      return true;
-    case EINTR:
-    case EAGAIN:
-      return false;
-    default:
-      PSS_LOG_ERRNO(708, Warning, error) << "Assuming benign blocking error";
-      return false;
-  }
-}
-
-// Connection and acceptance come before data, so a slot never sees a read
-// before the connect. Every bit is disabled as it is delivered; slots ask
-// again by calling Recv, Send or Accept.
-void SocketDispatcher::HandleEvent(uint32_t events, int error) {
-  batch_saved_events_ = enabled_events_;
-  if (events & DISPATCH_CONNECT) {
-    Disable(DISPATCH_CONNECT);
-    Connected.emit(this);
-  }
-  if (events & DISPATCH_ACCEPT) {
-    Disable(DISPATCH_ACCEPT);
-    ReadReady.emit(this);
-  }
-  if (events & DISPATCH_READ) {
-    Disable(DISPATCH_READ);
-    ReadReady.emit(this);
-  }
-  if (events & DISPATCH_WRITE) {
-    Disable(DISPATCH_WRITE);
-    WriteReady.emit(this);
-  }
-  if (events & DISPATCH_CLOSE) {
-    SetEnabled(0);
-    Closed.emit(this, error);
-  }
-  // However often the slots changed the bits, epoll hears once.
-  SyncInterest(batch_saved_events_.exchange(-1));
-}
-
-void SocketDispatcher::SetEnabled(uint8_t events) {
-  SyncInterest(enabled_events_.exchange(events));
-}
-
-void SocketDispatcher::Enable(uint8_t events) {
-  SyncInterest(enabled_events_.fetch_or(events));
-}
-
-void SocketDispatcher::Disable(uint8_t events) {
-  SyncInterest(enabled_events_.fetch_and(static_cast<uint8_t>(~events)));
-}
-
-void SocketDispatcher::SyncInterest(int old_events) {
-  if (batch_saved_events_ != -1)
-    return;
-  if (EpollMaskFor(enabled_events_) != EpollMaskFor(static_cast<uint32_t>(old_events)))
-    server_->UpdateInterest(this);
 }
 
 }  // namespace rtc

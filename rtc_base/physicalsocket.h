@@ -3,23 +3,23 @@
 
 // Sockets on operating-system descriptors. A PhysicalSocketServer
 // (physicalsocketserver.h) makes them: blocking ones it does not watch, and
-// asynchronous ones whose readiness, found by its Wait(), becomes their
-// signals on the waiting thread.
+// asynchronous ones (SocketDispatcher, socketdispatcher.h) whose readiness,
+// found by its Wait(), becomes their signals on the waiting thread. A socket
+// knows its server only as the registry it is watched through.
 
 #include <stdint.h>
 #include <sys/socket.h>
 
 #include <atomic>
 
+#include "rtc_base/dispatcher.h"
 #include "rtc_base/nethelpers.h"
 #include "rtc_base/recursive_mutex.h"
 #include "rtc_base/sigslot.h"
-#include "rtc_base/socketserver.h"
 
 namespace rtc {
 
 class AsyncResolver;
-class PhysicalSocketServer;
 
 // A socket on an operating-system descriptor. Failures return -1 (or null)
 // with the reason in LastError(), the errno of the system call; every call
@@ -91,7 +91,8 @@ class AsyncSocket : public Socket {
 class PhysicalSocket : public AsyncSocket, public sigslot::has_slots<sigslot::single_threaded> {
  public:
   // With a descriptor, the socket starts connected and takes it over.
-  explicit PhysicalSocket(PhysicalSocketServer* server, int fd = -1);
+  // `server` is where it and the sockets it accepts are watched.
+  explicit PhysicalSocket(DispatcherRegistry* server, int fd = -1);
   ~PhysicalSocket() override;
   PhysicalSocket(const PhysicalSocket&) = delete;
   PhysicalSocket& operator=(const PhysicalSocket&) = delete;
@@ -140,7 +141,7 @@ class PhysicalSocket : public AsyncSocket, public sigslot::has_slots<sigslot::si
   int RecordErrno();
   bool IsBlockingError(int error) const;
 
-  PhysicalSocketServer* const server_;
+  DispatcherRegistry* const server_;
   // Plain in the single-threaded use; atomic because the waiting thread
   // reads them while the owner may change them.
   std::atomic<int> fd_;
@@ -153,45 +154,6 @@ class PhysicalSocket : public AsyncSocket, public sigslot::has_slots<sigslot::si
  private:
   RecursiveMutex lock_;  // guards last_error_
   int last_error_ = 0;
-};
-
-// A PhysicalSocket registered with its server: readiness found by Wait()
-// becomes the socket's signals.
-class SocketDispatcher : public Dispatcher, public PhysicalSocket {
- public:
-  explicit SocketDispatcher(PhysicalSocketServer* server);
-  // Takes over `fd`; Register() makes it non-blocking and watched.
-  SocketDispatcher(int fd, PhysicalSocketServer* server);
-  ~SocketDispatcher() override;
-
-  uint32_t WantedEvents() override;
-  void BeforeEvent(uint32_t events) override;
-  void HandleEvent(uint32_t events, int error) override;
-  int Descriptor() override;
-  bool IsPeerClosed() override;
-
-  // Open(AF_INET, type).
-  virtual bool Open(int type);
-  bool Open(int family, int type) override;
-  int Close() override;
-  void SetEnabled(uint8_t events) override;
-  void Enable(uint8_t events) override;
-  void Disable(uint8_t events) override;
-
-  // Non-blocking, and added to the server.
-  void Register();
-
- private:
-  void Unregister();
-
-  // Tells the server when the epoll interest of the enabled bits changed
-  // from `old_events`; inside an event batch, only the batch's end does.
-  void SyncInterest(int old_events);
-
-  // The enabled bits at the start of the event batch being handled, -1
-  // outside one.
-  std::atomic<int> batch_saved_events_{-1};
-  bool registered_ = false;
 };
 
 }  // namespace rtc

@@ -8,9 +8,8 @@
 
 #include <atomic>
 
+#include "rtc_base/dispatcherlog_internal.h"
 #include "rtc_base/logging.h"
-#include "rtc_base/physicalsocketserver.h"
-#include "rtc_base/physicalsocketserver_internal.h"
 
 namespace rtc {
 
@@ -116,8 +115,7 @@ bool InstallSigaction(int signum, void (*handler)(int)) {
   return true;
 }
 
-PosixSignalDispatcher::PosixSignalDispatcher(PhysicalSocketServer* server)
-    : server_(server) {
+PosixSignalDispatcher::PosixSignalDispatcher(DispatcherRegistry* server) : server_(server) {
   Relay();
   server_->Add(this);
 }

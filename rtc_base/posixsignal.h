@@ -10,11 +10,9 @@
 
 #include <map>
 
-#include "rtc_base/socketserver.h"
+#include "rtc_base/dispatcher.h"
 
 namespace rtc {
-
-class PhysicalSocketServer;
 
 // The process-level handler that records `signum` (0 to 127; others are
 // dropped) and wakes the servers' signal dispatchers. Safe in signal
@@ -30,7 +28,7 @@ bool InstallSigaction(int signum, void (*handler)(int));
 class PosixSignalDispatcher : public Dispatcher {
  public:
   // Registers with `server`; removes itself when destroyed.
-  explicit PosixSignalDispatcher(PhysicalSocketServer* server);
+  explicit PosixSignalDispatcher(DispatcherRegistry* server);
   ~PosixSignalDispatcher() override;
   PosixSignalDispatcher(const PosixSignalDispatcher&) = delete;
   PosixSignalDispatcher& operator=(const PosixSignalDispatcher&) = delete;
@@ -52,7 +50,7 @@ class PosixSignalDispatcher : public Dispatcher {
   bool IsPeerClosed() override;
 
  private:
-  PhysicalSocketServer* const server_;
+  DispatcherRegistry* const server_;
   std::map<int, void (*)(int)> handlers_;
   bool delivering_ = false;
   bool orphaned_ = false;

@@ -11,11 +11,9 @@
 // with an error other than EINTR.
 //
 // This is the waiting interface only. The server that waits on descriptors
-// and makes sockets is PhysicalSocketServer (physicalsocketserver.h); the
-// sockets themselves are in physicalsocket.h. A thread gets the server it
-// needs from CreateSocketServer (socketserver_factory.h).
-
-#include <stdint.h>
+// and makes sockets is PhysicalSocketServer (physicalsocketserver.h); a
+// thread gets the server it needs from CreateSocketServer
+// (socketserver_factory.h).
 
 #include "rtc_base/event.h"
 
@@ -24,33 +22,6 @@ namespace rtc {
 class AsyncSocket;
 class MessageQueue;
 class Socket;
-
-// Readiness bits, combined with OR.
-enum DispatcherEvent : uint32_t {
-  DISPATCH_READ = 1,     // data can be read
-  DISPATCH_WRITE = 2,    // data can be written
-  DISPATCH_CONNECT = 4,  // a non-blocking connect completed successfully
-  DISPATCH_CLOSE = 8,    // the peer closed the connection or an error is pending
-  DISPATCH_ACCEPT = 16,  // a listening socket has a connection waiting
-};
-
-// Anything a PhysicalSocketServer waits on. The server calls these on its
-// waiting thread, with its lock held (except on the poll path).
-class Dispatcher {
- public:
-  virtual ~Dispatcher() = default;
-  // The DISPATCH_* bits wanted now.
-  virtual uint32_t WantedEvents() = 0;
-  // Called first when events are delivered.
-  virtual void BeforeEvent(uint32_t events) = 0;
-  // The events and the pending socket error (0 when none).
-  virtual void HandleEvent(uint32_t events, int error) = 0;
-  // The descriptor to wait on; -1 for none.
-  virtual int Descriptor() = 0;
-  // For a readable descriptor without a pending error: true when the
-  // readability is really the end of the stream.
-  virtual bool IsPeerClosed() = 0;
-};
 
 class SocketFactory {
  public:
