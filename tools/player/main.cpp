@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,7 +28,6 @@
 #include "quon_renderManager.h"
 #include "rtc_base/filereplacer.h"
 #include "window_engine.h"
-#include "window_watch.h"
 
 namespace player {
 namespace {
@@ -224,11 +222,15 @@ class Player {
     DescribeInput(*sources.front());
     if (!OpenLog())
       return kBadInput;
-    watch_ = WindowWatch::Open(&error);
-    if (!watch_) {
-      Fail(error);
+    const char* display = getenv("DISPLAY");
+    if (display == nullptr || display[0] == '\0') {
+      Fail(
+          "no X display: DISPLAY is not set"
+          " (scripts/demo runs the player under Xvfb when there is none)");
       return kCannotStart;
     }
+    // The shell owns the display: it places the windows and reports those
+    // another program destroyed as closed.
     shell_ = ohos_desktop::HostShell::Load(options_.module, "nativerender", &error);
     if (!shell_) {
       Fail(error);
@@ -317,39 +319,22 @@ class Player {
     }
     const double w = source.width() * source.pixel_aspect();
     const double h = source.height();
-    const double shrink = std::min({1.0, watch_->screen_width() / w, watch_->screen_height() / h});
+    const double shrink = std::min({1.0, shell_->screen_width() / w, shell_->screen_height() / h});
     *width = std::clamp(static_cast<int>(lround(w * shrink)), 1, kMaxWindowSide);
     *height = std::clamp(static_cast<int>(lround(h * shrink)), 1, kMaxWindowSide);
   }
 
-  // Windows go side by side, left to right, and on to a new row where the
-  // screen ends: a window cannot be read back unless it is wholly on it.
+  // One window, and one engine, for each source. The engine gives the
+  // window's renderer its scale type before its first frame.
   bool OpenWindows(std::vector<std::unique_ptr<engine::VideoSource>>& sources, std::string* error) {
-    int x = 0, y = 0, row_height = 0;
     for (int i = 0; i < options_.windows; ++i) {
       const std::string id = WindowId(options_, i);
       int w = 0, h = 0;
       WindowSize(*sources[i], &w, &h);
-      if (x > 0 && x + w > watch_->screen_width()) {
-        x = 0;
-        y += row_height;
-        row_height = 0;
-      }
       if (!shell_->AddXComponent(id, w, h, error))
         return false;
-      void* window = nullptr;
-      shell_->RunOnUiThread([&] {
-        std::string key = id;
-        window = PluginManager::GetInstance()->GetNativeWindow(key);
-        PluginManager::GetInstance()->SetScaleType(key, options_.scale);
-      });
-      if (window != nullptr)
-        watch_->Watch(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), x, y, id);
-      x += w;
-      row_height = std::max(row_height, h);
-      engines_.push_back(std::make_unique<WindowEngine>(
-          id, std::move(sources[i]), options_, /*takes_captures=*/i == 0,
-          [this](const std::function<void()>& task) { shell_->RunOnUiThread(task); }));
+      engines_.push_back(std::make_unique<WindowEngine>(id, std::move(sources[i]), options_,
+                                                        /*takes_captures=*/i == 0));
     }
     shell_->SetKeyHandler([this](const std::string& id, char key) { OnKey(id, key); });
     shell_->SetCloseHandler([this](const std::string& id) {
@@ -390,8 +375,9 @@ class Player {
   }
 
   // Starts the engines and runs the play: progress once a second, the
-  // surface recreations, windows destroyed from outside, a stop signal and
-  // the end of a timed play, until all engines end.
+  // surface recreations, a stop signal and the end of a timed play, until
+  // all engines end. (Windows closed or destroyed reach their engines
+  // through the shell's close handler.)
   void Play() {
     start_ns_ = engine::MonotonicNanos();
     for (auto& engine : engines_)
@@ -413,10 +399,6 @@ class Player {
           engine->Stop();
         stopping = true;
       }
-      // Another program destroyed the window: the same as closing it.
-      for (const std::string& id : watch_->Destroyed())
-        if (WindowEngine* engine = Engine(id))
-          engine->Close();
       if (!stopping && recreate_step > 0 && now >= next_recreate) {
         if (!engines_[next_window]->closed())
           RecreateSurface(*engines_[next_window]);
@@ -531,8 +513,8 @@ class Player {
     std::string error;
     if (pixels.empty()) {
       error = "the window " + window->id() + " cannot be read back: it must be wholly on the" +
-              " screen (" + std::to_string(watch_->screen_width()) + "x" +
-              std::to_string(watch_->screen_height()) + ")";
+              " screen (" + std::to_string(shell_->screen_width()) + "x" +
+              std::to_string(shell_->screen_height()) + ")";
     } else if (!WritePng(options_.screenshot, pixels, w, h, &error)) {
       error = "cannot write " + options_.screenshot + ": " + error;
     }
@@ -739,7 +721,6 @@ class Player {
   };
 
   Options options_;
-  std::unique_ptr<WindowWatch> watch_;
   std::unique_ptr<ohos_desktop::HostShell> shell_;
   std::vector<std::unique_ptr<WindowEngine>> engines_;
   std::unique_ptr<LogListener> listener_;
@@ -769,7 +750,6 @@ int main(int argc, char** argv) {
   }
   setvbuf(stdout, nullptr, _IOLBF, 0);
   player::InstallStopSignals();
-  player::InstallXErrorHandler();
   // The module writes many platform log lines, most at error level by its
   // own design; on the player's stderr they read as failures.
   ohos_desktop::SetHilogStderrEnabled(options.verbose);
