@@ -24,6 +24,7 @@
 
 #include "engine/engine_hold.h"
 #include "engine/video_source.h"
+#include "figures.h"
 #include "options.h"
 
 namespace player {
@@ -35,13 +36,6 @@ struct CaptureResult {
   bool skipped = false;  // no file because the surface was being recreated
   std::string why;       // why no file was written, when it was not skipped
   bool from_key = false; // asked for with a key, not with --capture
-};
-
-// Counts of the periodic captures (--capture-every).
-struct PeriodicCaptures {
-  int64_t written = 0;
-  int64_t failed = 0;
-  int64_t skipped = 0;  // lost because the surface was being recreated
 };
 
 class WindowEngine {
