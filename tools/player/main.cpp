@@ -3,7 +3,6 @@
 // thread per window pushes frames through the module's renderer.
 
 #include <malloc.h>
-#include <math.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -22,6 +21,7 @@
 #include "engine/clock.h"
 #include "engine/video_source.h"
 #include "figures.h"
+#include "input.h"
 #include "log_listener.h"
 #include "messages.h"
 #include "options.h"
@@ -34,15 +34,6 @@ namespace {
 
 enum ExitStatus { kPlayed = 0, kCannotStart = 1, kBadInput = 2, kPlayedWithProblems = 3 };
 
-constexpr int kPatternWidth = 640;
-constexpr int kPatternHeight = 360;
-constexpr double kDefaultFps = 30;
-// The fastest rate the player paces (--fps's own limit); faster ones play as
-// fast as possible rather than drop nearly every frame as late.
-constexpr double kMaxPacedFps = 1000;
-// The longest wait for a frame: a file's rate may ask for years.
-constexpr double kMaxFrameIntervalS = 60;
-constexpr int kMaxWindowSide = 16384;
 constexpr int64_t kSecond = 1000000000;
 
 // The first SIGINT, SIGTERM or SIGHUP ends the play the way closing every
@@ -87,18 +78,6 @@ const char* SignalName(int signal) {
   }
 }
 
-std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::string* error) {
-  const std::string& input = options.input;
-  if (input.empty()) {
-    const int w = options.raw_width > 0 ? options.raw_width : kPatternWidth;
-    const int h = options.raw_height > 0 ? options.raw_height : kPatternHeight;
-    return engine::OpenPattern(w, h, kDefaultFps);
-  }
-  if (options.RawInput())
-    return engine::OpenRawYuv(input, options.raw_width, options.raw_height, error);
-  return engine::OpenY4m(input, error);
-}
-
 std::string WindowId(const Options& options, int index) {
   return options.windows == 1 ? options.id : options.id + "-" + std::to_string(index + 1);
 }
@@ -130,7 +109,7 @@ class Player {
         return kBadInput;
       }
     }
-    DescribeInput(*sources.front());
+    DescribeInput(*sources.front(), &options_);
     if (!OpenLog())
       return kBadInput;
     const char* display = getenv("DISPLAY");
@@ -173,40 +152,6 @@ class Player {
   }
 
  private:
-  // What the player does with the input's own tags: a pixel aspect other
-  // than 1:1 sizes the default window (and stretches the frame into it,
-  // unless told otherwise); interlaced frames are shown as they are.
-  void DescribeInput(const engine::VideoSource& source) {
-    const char interlacing = source.interlacing();
-    if (interlacing == 't' || interlacing == 'b' || interlacing == 'm')
-      Fail("warning: " + (options_.input == "-" ? std::string("standard input") : options_.input) +
-           " is interlaced (I" + interlacing + "): its frames are played as progressive");
-    if (source.pixel_aspect() != 1 && !options_.scale_given && options_.surface_width == 0)
-      options_.scale = 1;
-    options_.fps = PacedFps(source);
-  }
-
-  // The rate the engines pace by: --fps, else the input's, else 30; a rate
-  // too fast or too slow to pace is said once and played at what can be.
-  double PacedFps(const engine::VideoSource& source) const {
-    const double fps = options_.fps >= 0  ? options_.fps
-                       : source.fps() > 0 ? source.fps()
-                                          : kDefaultFps;
-    if (fps > kMaxPacedFps) {
-      Fail("warning: " + std::to_string(lround(fps)) + " fps is faster than the player paces (" +
-           std::to_string(lround(kMaxPacedFps)) + "): played as fast as possible");
-      return 0;
-    }
-    if (fps > 0 && fps < 1 / kMaxFrameIntervalS) {
-      char interval[32];
-      snprintf(interval, sizeof(interval), "%.0f", 1 / fps);
-      Fail(std::string("warning: frames ") + interval + " s apart are shown " +
-           std::to_string(lround(kMaxFrameIntervalS)) + " s apart");
-      return 1 / kMaxFrameIntervalS;
-    }
-    return fps;
-  }
-
   bool OpenLog() {
     if (options_.log.empty() && options_.slow_listener_ms == 0)
       return true;
@@ -221,28 +166,13 @@ class Player {
     return true;
   }
 
-  // The frame's size, or its display size with non-square pixels, shrunk
-  // (keeping its shape) to fit the screen; --surface as given.
-  void WindowSize(const engine::VideoSource& source, int* width, int* height) const {
-    if (options_.surface_width > 0) {
-      *width = options_.surface_width;
-      *height = options_.surface_height;
-      return;
-    }
-    const double w = source.width() * source.pixel_aspect();
-    const double h = source.height();
-    const double shrink = std::min({1.0, shell_->screen_width() / w, shell_->screen_height() / h});
-    *width = std::clamp(static_cast<int>(lround(w * shrink)), 1, kMaxWindowSide);
-    *height = std::clamp(static_cast<int>(lround(h * shrink)), 1, kMaxWindowSide);
-  }
-
   // One window, and one engine, for each source. The engine gives the
   // window's renderer its scale type before its first frame.
   bool OpenWindows(std::vector<std::unique_ptr<engine::VideoSource>>& sources, std::string* error) {
     for (int i = 0; i < options_.windows; ++i) {
       const std::string id = WindowId(options_, i);
       int w = 0, h = 0;
-      WindowSize(*sources[i], &w, &h);
+      WindowSize(*sources[i], options_, shell_->screen_width(), shell_->screen_height(), &w, &h);
       if (!shell_->AddXComponent(id, w, h, error))
         return false;
       engines_.push_back(std::make_unique<WindowEngine>(id, std::move(sources[i]), options_,
