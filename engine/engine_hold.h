@@ -27,6 +27,8 @@ class EngineHold : public rtc::DestroyObserver {
  public:
   EngineHold() = default;
   // Leaves a renderer still held, so that it never tells a freed observer.
+  // A destruction already under way tells its observers all the same: end
+  // a hold once its renderer is gone, or while no surface of the id can go.
   ~EngineHold() override;
   EngineHold(const EngineHold&) = delete;
   EngineHold& operator=(const EngineHold&) = delete;

@@ -134,12 +134,15 @@ class Player {
     const bool screenshot_ok = TakeScreenshot();
     bool ok = figures_.Summarise(engines_, options_, end_ns_ - start_ns_, g_stop_signal != 0) &&
               screenshot_ok;
-    // No key or close may reach an engine that is going away.
+    // No key or close may reach an engine that is going away. The surfaces
+    // go first: each engine's hold hears its renderer's end while the engine
+    // is still there, rather than leaving a renderer that may be telling
+    // its observers at that moment (a window closed just then).
     shell_->SetKeyHandler(nullptr);
     shell_->SetCloseHandler(nullptr);
     shell_->SetRedrawHandler(nullptr);
-    engines_.clear();
     shell_->Shutdown();
+    engines_.clear();
     ok = ReportLog() && ok;
     int status = ok ? kPlayed : kPlayedWithProblems;
     if (g_stop_signal != 0) {
