@@ -40,8 +40,8 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
   else if (source_->fps() > 0)
     fps_ = source_->fps();
   // The frames describe themselves as the renderer is told to draw them
-  // (RendererLocked), so that a BMP capture, which the frame converts itself, has
-  // the window's colours.
+  // (RendererLocked), so that a BMP capture, which the frame converts
+  // itself, has the window's colours.
   source_->frame()->set_color_description(ColorRange() == 1, options_.color_matrix == 709);
 }
 
