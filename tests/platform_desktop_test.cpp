@@ -476,5 +476,45 @@ TEST(X11SurfaceTest, RejectsBadSizesAndRecognisesCloseRequests) {
   EXPECT_FALSE(surface->IsCloseRequest(event));
 }
 
+int g_x_errors = 0;
+int CountXError(Display*, XErrorEvent*) {
+  ++g_x_errors;
+  return 0;
+}
+
+// The host's windows share its connection. One that another client
+// destroys hears of it; its end then neither destroys it again (an X error,
+// fatal by default) nor closes the connection, which the host goes on using.
+TEST(X11SurfaceTest, AWindowOnALentConnectionHearsItsDestructionAndLeavesTheConnection) {
+  Display* display = XOpenDisplay(nullptr);
+  ASSERT_NE(display, nullptr);
+  auto surface = X11Surface::CreateOn(display, 16, 16, "lent", 0, 0);
+  ASSERT_NE(surface, nullptr);
+  auto beside = X11Surface::CreateOn(display, 16, 16, "lent too", 16, 0);
+  ASSERT_NE(beside, nullptr);
+  auto other = X11Surface::Create(8, 8);
+  ASSERT_NE(other, nullptr);
+  XDestroyWindow(other->display(), surface->WindowId());
+  XSync(other->display(), False);
+  XEvent event{};
+  bool heard = false;
+  for (int attempt = 0; attempt < 100 && !heard; ++attempt) {
+    XSync(display, False);
+    heard = XCheckTypedWindowEvent(display, surface->WindowId(), DestroyNotify, &event);
+  }
+  ASSERT_TRUE(heard);
+  EXPECT_FALSE(beside->TakeDestroyNotice(event));
+  EXPECT_TRUE(surface->TakeDestroyNotice(event));
+  g_x_errors = 0;
+  XErrorHandler previous = XSetErrorHandler(CountXError);
+  surface.reset();
+  beside.reset();
+  XSync(display, False);
+  EXPECT_EQ(g_x_errors, 0);
+  XSetErrorHandler(previous);
+  EXPECT_NE(X11Surface::CreateOn(display, 8, 8, "again", 0, 0), nullptr);
+  XCloseDisplay(display);
+}
+
 }  // namespace
 }  // namespace ohos_desktop

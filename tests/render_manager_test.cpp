@@ -16,11 +16,11 @@
 #include "desktop/hilog_records.h"
 #include "desktop/napi_host.h"
 #include "desktop/xcomponent_host.h"
+#include "engine/engine_hold.h"
 #include "quon_eglcore.h"
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
 #include "support/eglcore_peer.h"
-#include "support/engine_hold.h"
 #include "support/log_capture.h"
 #include "support/module_fixture.h"
 
@@ -154,14 +154,14 @@ TEST_F(ManagerTest, SecondHandleForAnIdReplacesTheFirst) {
 TEST_F(ManagerTest, EngineCallsSurviveRenderersReleasedUnderThem) {
   rtc::LogLine::RemoveSink(&sink_);  // a hundred thousand lines; not the point here
   const std::string name = "racing";
-  EngineHold observer;
+  engine::EngineHold observer;
   std::atomic<bool> stop{false};
   std::thread engine([&] {
     std::string id = name;
     while (!stop.load()) {
       manager_->SetScaleType(id, 3);
       manager_->GetNativeWindow(id);
-      std::lock_guard<std::mutex> lock(observer.mutex);
+      std::lock_guard<std::mutex> lock(observer.mutex());
       if (rtc::IVideoRender* render = observer.HeldLocked(id))
         render->SetSize(16, 9);
     }
@@ -176,10 +176,10 @@ TEST_F(ManagerTest, EngineCallsSurviveRenderersReleasedUnderThem) {
   stop = true;
   engine.join();
   PluginRender::Release(id);  // one the engine's GetNativeWindow may have made
-  std::lock_guard<std::mutex> lock(observer.mutex);
-  EXPECT_GT(observer.observed, 0);
-  EXPECT_EQ(observer.told, observer.observed);
-  EXPECT_EQ(observer.render, nullptr);
+  std::lock_guard<std::mutex> lock(observer.mutex());
+  EXPECT_GT(observer.observed(), 0);
+  EXPECT_EQ(observer.told(), observer.observed());
+  EXPECT_EQ(observer.render(), nullptr);
   rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
 }
 

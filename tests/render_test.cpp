@@ -23,12 +23,12 @@
 #include "desktop/hilog_records.h"
 #include "desktop/x11_surface.h"
 #include "desktop/xcomponent_host.h"
+#include "engine/engine_hold.h"
 #include "quon_eglcore.h"
 #include "quon_render.h"
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
 #include "support/eglcore_peer.h"
-#include "support/engine_hold.h"
 #include "support/log_capture.h"
 #include "support/module_fixture.h"
 #include "support/test_frame.h"
@@ -453,7 +453,7 @@ TEST_F(CaptureStateTest, HeldCopyGoesWithTheRenderer) {
 // --- Engine threads while surfaces come and go ---------------------------------------------
 
 // One engine thread's hold on one id's renderer, exercised.
-class StressedHold : public EngineHold {
+class StressedHold : public engine::EngineHold {
  public:
   // Calls into the renderer of `id` (looked up when none is held): operation
   // `n` of every kind an engine has, in turn, so that the other threads'
@@ -471,8 +471,9 @@ class StressedHold : public EngineHold {
     std::unique_lock<std::mutex> turn(draw_turn, std::defer_lock);
     if (draws)
       turn.lock();  // before the engine's lock, which OnDestroy waits for
-    std::lock_guard<std::mutex> lock(mutex);
-    if (HeldLocked(id) == nullptr)
+    std::lock_guard<std::mutex> lock(mutex());
+    rtc::IVideoRender* render = HeldLocked(id);
+    if (render == nullptr)
       return;
     switch (n % 8) {
       case 3:
@@ -498,10 +499,10 @@ class StressedHold : public EngineHold {
   }
   // Every renderer this engine observed has told it of its end, once.
   void ExpectToldOncePerObservation() {
-    std::lock_guard<std::mutex> lock(mutex);
-    EXPECT_EQ(render, nullptr);
-    EXPECT_GT(observed, 0);
-    EXPECT_EQ(told, observed);
+    std::lock_guard<std::mutex> lock(mutex());
+    EXPECT_EQ(render(), nullptr);
+    EXPECT_GT(observed(), 0);
+    EXPECT_EQ(told(), observed());
   }
 
  private:

@@ -3,18 +3,14 @@
 // thread per window pushes frames through the module's renderer.
 
 #include <malloc.h>
-#include <math.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,27 +20,20 @@
 #include "desktop/host_shell.h"
 #include "engine/clock.h"
 #include "engine/video_source.h"
+#include "figures.h"
+#include "input.h"
+#include "log_listener.h"
+#include "messages.h"
 #include "options.h"
 #include "png_writer.h"
 #include "quon_renderManager.h"
-#include "rtc_base/filereplacer.h"
 #include "window_engine.h"
-#include "window_watch.h"
 
 namespace player {
 namespace {
 
 enum ExitStatus { kPlayed = 0, kCannotStart = 1, kBadInput = 2, kPlayedWithProblems = 3 };
 
-constexpr int kPatternWidth = 640;
-constexpr int kPatternHeight = 360;
-constexpr double kDefaultFps = 30;
-// The fastest rate the player paces (--fps's own limit); faster ones play as
-// fast as possible rather than drop nearly every frame as late.
-constexpr double kMaxPacedFps = 1000;
-// The longest wait for a frame: a file's rate may ask for years.
-constexpr double kMaxFrameIntervalS = 60;
-constexpr int kMaxWindowSide = 16384;
 constexpr int64_t kSecond = 1000000000;
 
 // The first SIGINT, SIGTERM or SIGHUP ends the play the way closing every
@@ -89,107 +78,6 @@ const char* SignalName(int signal) {
   }
 }
 
-void Fail(const std::string& message) {
-  fprintf(stderr, "nativerender-player: %s\n", message.c_str());
-}
-
-const char* Plural(long long count, const char* word_s = "s") {
-  return count == 1 ? "" : word_s;
-}
-
-std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::string* error) {
-  const std::string& input = options.input;
-  if (input.empty()) {
-    const int w = options.raw_width > 0 ? options.raw_width : kPatternWidth;
-    const int h = options.raw_height > 0 ? options.raw_height : kPatternHeight;
-    return engine::OpenPattern(w, h, kDefaultFps);
-  }
-  if (options.RawInput())
-    return engine::OpenRawYuv(input, options.raw_width, options.raw_height, error);
-  return engine::OpenY4m(input, error);
-}
-
-// Receives the module's runtime log lines: writes them to a file when it
-// has one, as they come (flushed at least once a second, so that a killed
-// run leaves what it had), and counts them. With a delay it is the slow
-// listener of soak runs, the kind of host that must never hold up the
-// threads that log.
-class LogListener : public ILogRenderListener {
- public:
-  LogListener(const std::string& path, bool append, int delay_ms) : delay_ms_(delay_ms) {
-    if (!path.empty())
-      file_ = fopen(path.c_str(), append ? "a" : "w");
-  }
-  ~LogListener() override {
-    if (file_ != nullptr)
-      fclose(file_);
-  }
-  bool opened() const { return file_ != nullptr; }
-  void OnRenderLog(std::string line) override {
-    if (delay_ms_ > 0)
-      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++lines_;
-    dropped_ += DroppedCount(line);
-    if (file_ == nullptr)
-      return;
-    fputs(line.c_str(), file_);
-    const int64_t now = engine::MonotonicNanos();
-    if (now - last_flush_ns_ >= kSecond)
-      FlushLocked(now);
-  }
-  long long lines() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return lines_;
-  }
-  // Lines the module's queue dropped, as its announcements said.
-  long long dropped() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return dropped_;
-  }
-  // False once a write to the file failed.
-  bool Flush() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (file_ != nullptr)
-      FlushLocked(engine::MonotonicNanos());
-    return file_ == nullptr || ferror(file_) == 0;
-  }
-  // Whether the file written is still the one at `path`: a folder removed
-  // during the play takes the file with it, though every write succeeds.
-  bool StillAt(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    struct stat written, there;
-    return file_ == nullptr ||
-           (fstat(fileno(file_), &written) == 0 && stat(path.c_str(), &there) == 0 &&
-            written.st_dev == there.st_dev && written.st_ino == there.st_ino);
-  }
-
- private:
-  void FlushLocked(int64_t now) {
-    fflush(file_);
-    last_flush_ns_ = now;
-  }
-
-  // N when `line` is the module's own "N lines dropped" announcement, after
-  // its prefix and location; else 0.
-  static long long DroppedCount(const std::string& line) {
-    static const std::string kLocation = "(quon_render_logfile.cpp:", kTail = " lines dropped\n";
-    const size_t at = line.find(kLocation);
-    if (at == std::string::npos || line.size() < kTail.size() ||
-        line.compare(line.size() - kTail.size(), kTail.size(), kTail) != 0)
-      return 0;
-    const size_t count = line.find("): ", at);
-    return count == std::string::npos ? 0 : strtoll(line.c_str() + count + 3, nullptr, 10);
-  }
-
-  const int delay_ms_;
-  std::mutex mutex_;
-  FILE* file_ = nullptr;
-  long long lines_ = 0;
-  long long dropped_ = 0;
-  int64_t last_flush_ns_ = 0;
-};
-
 std::string WindowId(const Options& options, int index) {
   return options.windows == 1 ? options.id : options.id + "-" + std::to_string(index + 1);
 }
@@ -221,14 +109,18 @@ class Player {
         return kBadInput;
       }
     }
-    DescribeInput(*sources.front());
+    DescribeInput(*sources.front(), &options_);
     if (!OpenLog())
       return kBadInput;
-    watch_ = WindowWatch::Open(&error);
-    if (!watch_) {
-      Fail(error);
+    const char* display = getenv("DISPLAY");
+    if (display == nullptr || display[0] == '\0') {
+      Fail(
+          "no X display: DISPLAY is not set"
+          " (scripts/demo runs the player under Xvfb when there is none)");
       return kCannotStart;
     }
+    // The shell owns the display: it places the windows and reports those
+    // another program destroyed as closed.
     shell_ = ohos_desktop::HostShell::Load(options_.module, "nativerender", &error);
     if (!shell_) {
       Fail(error);
@@ -240,59 +132,29 @@ class Player {
     }
     Play();
     const bool screenshot_ok = TakeScreenshot();
-    bool ok = Summarise() && screenshot_ok;
-    // No key or close may reach an engine that is going away.
+    bool ok = figures_.Summarise(engines_, options_, end_ns_ - start_ns_, g_stop_signal != 0) &&
+              screenshot_ok;
+    // No key or close may reach an engine that is going away. The surfaces
+    // go first: each engine's hold hears its renderer's end while the engine
+    // is still there, rather than leaving a renderer that may be telling
+    // its observers at that moment (a window closed just then).
     shell_->SetKeyHandler(nullptr);
     shell_->SetCloseHandler(nullptr);
     shell_->SetRedrawHandler(nullptr);
-    engines_.clear();
     shell_->Shutdown();
+    engines_.clear();
     ok = ReportLog() && ok;
     int status = ok ? kPlayed : kPlayedWithProblems;
     if (g_stop_signal != 0) {
       Fail(std::string("stopped by ") + SignalName(g_stop_signal));
       status = 128 + g_stop_signal.load();
     }
-    if (!WriteStats(status))
+    if (!options_.stats.empty() && !figures_.WriteStats(options_.stats, status))
       status = status == kPlayed ? kPlayedWithProblems : status;
     return status;
   }
 
  private:
-  // What the player does with the input's own tags: a pixel aspect other
-  // than 1:1 sizes the default window (and stretches the frame into it,
-  // unless told otherwise); interlaced frames are shown as they are.
-  void DescribeInput(const engine::VideoSource& source) {
-    const char interlacing = source.interlacing();
-    if (interlacing == 't' || interlacing == 'b' || interlacing == 'm')
-      Fail("warning: " + (options_.input == "-" ? std::string("standard input") : options_.input) +
-           " is interlaced (I" + interlacing + "): its frames are played as progressive");
-    if (source.pixel_aspect() != 1 && !options_.scale_given && options_.surface_width == 0)
-      options_.scale = 1;
-    options_.fps = PacedFps(source);
-  }
-
-  // The rate the engines pace by: --fps, else the input's, else 30; a rate
-  // too fast or too slow to pace is said once and played at what can be.
-  double PacedFps(const engine::VideoSource& source) const {
-    const double fps = options_.fps >= 0  ? options_.fps
-                       : source.fps() > 0 ? source.fps()
-                                          : kDefaultFps;
-    if (fps > kMaxPacedFps) {
-      Fail("warning: " + std::to_string(lround(fps)) + " fps is faster than the player paces (" +
-           std::to_string(lround(kMaxPacedFps)) + "): played as fast as possible");
-      return 0;
-    }
-    if (fps > 0 && fps < 1 / kMaxFrameIntervalS) {
-      char interval[32];
-      snprintf(interval, sizeof(interval), "%.0f", 1 / fps);
-      Fail(std::string("warning: frames ") + interval + " s apart are shown " +
-           std::to_string(lround(kMaxFrameIntervalS)) + " s apart");
-      return 1 / kMaxFrameIntervalS;
-    }
-    return fps;
-  }
-
   bool OpenLog() {
     if (options_.log.empty() && options_.slow_listener_ms == 0)
       return true;
@@ -307,49 +169,17 @@ class Player {
     return true;
   }
 
-  // The frame's size, or its display size with non-square pixels, shrunk
-  // (keeping its shape) to fit the screen; --surface as given.
-  void WindowSize(const engine::VideoSource& source, int* width, int* height) const {
-    if (options_.surface_width > 0) {
-      *width = options_.surface_width;
-      *height = options_.surface_height;
-      return;
-    }
-    const double w = source.width() * source.pixel_aspect();
-    const double h = source.height();
-    const double shrink = std::min({1.0, watch_->screen_width() / w, watch_->screen_height() / h});
-    *width = std::clamp(static_cast<int>(lround(w * shrink)), 1, kMaxWindowSide);
-    *height = std::clamp(static_cast<int>(lround(h * shrink)), 1, kMaxWindowSide);
-  }
-
-  // Windows go side by side, left to right, and on to a new row where the
-  // screen ends: a window cannot be read back unless it is wholly on it.
+  // One window, and one engine, for each source. The engine gives the
+  // window's renderer its scale type before its first frame.
   bool OpenWindows(std::vector<std::unique_ptr<engine::VideoSource>>& sources, std::string* error) {
-    int x = 0, y = 0, row_height = 0;
     for (int i = 0; i < options_.windows; ++i) {
       const std::string id = WindowId(options_, i);
       int w = 0, h = 0;
-      WindowSize(*sources[i], &w, &h);
-      if (x > 0 && x + w > watch_->screen_width()) {
-        x = 0;
-        y += row_height;
-        row_height = 0;
-      }
+      WindowSize(*sources[i], options_, shell_->screen_width(), shell_->screen_height(), &w, &h);
       if (!shell_->AddXComponent(id, w, h, error))
         return false;
-      void* window = nullptr;
-      shell_->RunOnUiThread([&] {
-        std::string key = id;
-        window = PluginManager::GetInstance()->GetNativeWindow(key);
-        PluginManager::GetInstance()->SetScaleType(key, options_.scale);
-      });
-      if (window != nullptr)
-        watch_->Watch(static_cast<unsigned long>(reinterpret_cast<uintptr_t>(window)), x, y, id);
-      x += w;
-      row_height = std::max(row_height, h);
-      engines_.push_back(std::make_unique<WindowEngine>(
-          id, std::move(sources[i]), options_, /*takes_captures=*/i == 0,
-          [this](const std::function<void()>& task) { shell_->RunOnUiThread(task); }));
+      engines_.push_back(std::make_unique<WindowEngine>(id, std::move(sources[i]), options_,
+                                                        /*takes_captures=*/i == 0));
     }
     shell_->SetKeyHandler([this](const std::string& id, char key) { OnKey(id, key); });
     shell_->SetCloseHandler([this](const std::string& id) {
@@ -390,8 +220,9 @@ class Player {
   }
 
   // Starts the engines and runs the play: progress once a second, the
-  // surface recreations, windows destroyed from outside, a stop signal and
-  // the end of a timed play, until all engines end.
+  // surface recreations, a stop signal and the end of a timed play, until
+  // all engines end. (Windows closed or destroyed reach their engines
+  // through the shell's close handler.)
   void Play() {
     start_ns_ = engine::MonotonicNanos();
     for (auto& engine : engines_)
@@ -413,10 +244,6 @@ class Player {
           engine->Stop();
         stopping = true;
       }
-      // Another program destroyed the window: the same as closing it.
-      for (const std::string& id : watch_->Destroyed())
-        if (WindowEngine* engine = Engine(id))
-          engine->Close();
       if (!stopping && recreate_step > 0 && now >= next_recreate) {
         if (!engines_[next_window]->closed())
           RecreateSurface(*engines_[next_window]);
@@ -460,15 +287,17 @@ class Player {
   // Frames per second of one window: several windows are averaged, not summed.
   void ReportProgress(Progress* last) {
     const int64_t now = engine::MonotonicNanos();
-    const int64_t frames = TotalRendered();
-    int64_t playing = 0;
-    for (auto& engine : engines_)
+    int64_t frames = 0, dropped = 0, playing = 0;
+    for (auto& engine : engines_) {
+      frames += engine->frames_rendered();
+      dropped += engine->frames_dropped();
       playing += engine->finished() ? 0 : 1;
+    }
     if (!options_.quiet) {
       fprintf(stderr, "frames %lld  fps %.1f%s  dropped %lld\n", static_cast<long long>(frames),
               (frames - last->frames) * 1e9 / std::max<int64_t>(now - last->ns, 1) /
                   std::max<int64_t>(playing, 1),
-              playing > 1 ? " per window" : "", static_cast<long long>(TotalDropped()));
+              playing > 1 ? " per window" : "", static_cast<long long>(dropped));
     }
     *last = {frames, now};
   }
@@ -479,29 +308,6 @@ class Player {
         return false;
     return true;
   }
-  int64_t TotalRendered() {
-    int64_t total = 0;
-    for (auto& engine : engines_) total += engine->frames_rendered();
-    return total;
-  }
-  int64_t TotalDropped() {
-    int64_t total = 0;
-    for (auto& engine : engines_) total += engine->frames_dropped();
-    return total;
-  }
-  // The mean of the windows' own rates (those that drew at least two frames).
-  double WindowFps() {
-    double sum = 0;
-    int counted = 0;
-    for (auto& engine : engines_) {
-      if (engine->fps() > 0) {
-        sum += engine->fps();
-        ++counted;
-      }
-    }
-    return counted > 0 ? sum / counted : 0;
-  }
-
   bool TakeScreenshot() {
     if (options_.screenshot.empty())
       return true;
@@ -531,8 +337,8 @@ class Player {
     std::string error;
     if (pixels.empty()) {
       error = "the window " + window->id() + " cannot be read back: it must be wholly on the" +
-              " screen (" + std::to_string(watch_->screen_width()) + "x" +
-              std::to_string(watch_->screen_height()) + ")";
+              " screen (" + std::to_string(shell_->screen_width()) + "x" +
+              std::to_string(shell_->screen_height()) + ")";
     } else if (!WritePng(options_.screenshot, pixels, w, h, &error)) {
       error = "cannot write " + options_.screenshot + ": " + error;
     }
@@ -541,120 +347,6 @@ class Player {
       return false;
     }
     printf("screenshot %s (%dx%d)\n", options_.screenshot.c_str(), w, h);
-    return true;
-  }
-
-  // Prints the summary; false when a capture failed or could not be taken,
-  // an input was cut, or nothing was played.
-  bool Summarise() {
-    bool ok = true;
-    const double seconds = (end_ns_ - start_ns_) / 1e9;
-    const long long frames = TotalRendered();
-    const double fps = WindowFps();
-    printf("played %lld frame%s in %.2f s (", frames, Plural(frames), seconds);
-    if (fps > 0)
-      printf("%.2f fps%s, ", fps, options_.windows > 1 ? " per window" : "");
-    printf("%d window%s, %lld dropped)\n", options_.windows, Plural(options_.windows),
-           static_cast<long long>(TotalDropped()));
-    bool closed = false;
-    for (auto& engine : engines_)
-      closed = closed || engine->closed();
-    if (frames == 0 && g_stop_signal == 0 && !closed) {
-      Fail("nothing was played: the input has no whole frame");
-      ok = false;
-    }
-    PeriodicCaptures periodic;
-    int64_t recreated = 0, scale_changes = 0;
-    for (auto& engine : engines_) {
-      ok = !engine->truncated() && ok;
-      for (const CaptureResult& capture : engine->captures()) {
-        if (capture.from_key)
-          ok = ReportCapture(capture) && ok;
-      }
-      const PeriodicCaptures counts = engine->periodic_captures();
-      periodic.written += counts.written;
-      periodic.failed += counts.failed;
-      periodic.skipped += counts.skipped;
-      recreated += engine->surfaces_recreated();
-      scale_changes += engine->scale_changes();
-    }
-    ok = ReportRequestedCaptures() && ok;
-    stats_.periodic = periodic;
-    stats_.recreated = recreated;
-    stats_.scale_changes = scale_changes;
-    stats_.seconds = seconds;
-    stats_.frames = frames;
-    stats_.fps = fps;
-    stats_.dropped = TotalDropped();
-    if (options_.recreate_every_ms > 0)
-      printf("surfaces recreated %lld\n", static_cast<long long>(recreated));
-    if (options_.cycle_scale > 0)
-      printf("scale changes %lld\n", static_cast<long long>(scale_changes));
-    if (options_.capture_every > 0) {
-      printf("periodic captures written %lld, failed %lld, skipped %lld%s\n",
-             static_cast<long long>(periodic.written), static_cast<long long>(periodic.failed),
-             static_cast<long long>(periodic.skipped),
-             periodic.skipped > 0 ? " (skipped: the surface was being recreated)" : "");
-      ok = periodic.failed == 0 && ok;
-    }
-    return ok;
-  }
-
-  // Each --capture in the order given: written, skipped, failed, or never
-  // taken (its frame never came, or an earlier --capture had that frame).
-  bool ReportRequestedCaptures() {
-    bool ok = true;
-    const WindowEngine& first = *engines_.front();
-    const std::vector<CaptureResult> results = engines_.front()->captures();
-    for (size_t i = 0; i < options_.captures.size(); ++i) {
-      const Capture& wanted = options_.captures[i];
-      const CaptureResult* result = nullptr;
-      for (const CaptureResult& r : results)
-        if (!r.from_key && r.frame == wanted.frame && r.path == wanted.path)
-          result = &r;
-      const Capture* earlier = nullptr;
-      for (size_t j = 0; j < i && earlier == nullptr; ++j)
-        if (options_.captures[j].frame == wanted.frame)
-          earlier = &options_.captures[j];
-      if (earlier != nullptr) {
-        result = nullptr;
-      }
-      if (result != nullptr) {
-        ok = ReportCapture(*result) && ok;
-        continue;
-      }
-      std::string why;
-      if (earlier != nullptr)
-        why = "frame " + std::to_string(wanted.frame) + " is captured to " + earlier->path +
-              " (one capture per frame)";
-      else if (first.frames_read() == 0)
-        why = "no frame was played";
-      else
-        why = "the play ended after frame " + std::to_string(first.frames_read());
-      Fail("capture of frame " + std::to_string(wanted.frame) + " to " + wanted.path +
-           " not taken: " + why);
-      ++stats_.captures_failed;
-      ok = false;
-    }
-    return ok;
-  }
-
-  // One capture; false when it failed.
-  bool ReportCapture(const CaptureResult& capture) {
-    if (capture.bytes >= 0) {
-      ++stats_.captures_written;
-      if (!capture.from_key)  // a key's capture was reported when it was written
-        printf("capture %s (frame %lld, %lld bytes)\n", capture.path.c_str(),
-               static_cast<long long>(capture.frame), capture.bytes);
-    } else if (capture.skipped) {
-      printf("capture of frame %lld to %s skipped: the surface was being recreated\n",
-             static_cast<long long>(capture.frame), capture.path.c_str());
-    } else {
-      ++stats_.captures_failed;
-      Fail("capture of frame " + std::to_string(capture.frame) + " to " + capture.path +
-           " failed: " + capture.why);
-      return false;
-    }
     return true;
   }
 
@@ -673,20 +365,8 @@ class Player {
     manager->InitLogFile(options_.log, nullptr);  // waits for a call in progress
     const long long queued = static_cast<long long>(manager->PendingLogLines());
     const bool written = listener_->Flush();
-    const long long lines = listener_->lines(), dropped = listener_->dropped();
-    stats_.log_lines = lines;
-    stats_.log_lines_dropped = dropped;
-    stats_.log_lines_queued = queued;
-    std::string more;
-    if (dropped > 0)
-      more += ", " + std::to_string(dropped) + " dropped by the module's queue";
-    if (queued > 0)
-      more += ", " + std::to_string(queued) + " still queued";
-    if (options_.log.empty())
-      printf("%lld log line%s delivered%s\n", lines, Plural(lines), more.c_str());
-    else
-      printf("log %s (%lld line%s delivered%s)\n", options_.log.c_str(), lines, Plural(lines),
-             more.c_str());
+    figures_.SetLogLines(listener_->lines(), listener_->dropped(), queued);
+    figures_.PrintLog(options_.log);
     if (!written) {
       Fail("writing the log file " + options_.log + " failed");
       return false;
@@ -698,52 +378,11 @@ class Player {
     return true;
   }
 
-  // --stats: the run's figures, one "name: value" line each.
-  bool WriteStats(int status) {
-    if (options_.stats.empty())
-      return true;
-    // Replaced whole: a reader never finds half the figures, and a run
-    // that dies before this point leaves the last run's file as it was.
-    rtc::FileReplacer output;
-    FILE* file = output.Open(options_.stats) ? output.file() : nullptr;
-    if (file != nullptr) {
-      fprintf(file,
-              "player.windows: %d\nplayer.duration_s: %.3f\nplayer.frames: %lld\n"
-              "player.frames_dropped: %lld\nplayer.fps: %.2f\nplayer.surfaces_recreated: %lld\n"
-              "player.scale_changes: %lld\nplayer.captures_written: %lld\n"
-              "player.captures_failed: %lld\nplayer.periodic_captures_written: %lld\n"
-              "player.periodic_captures_failed: %lld\nplayer.periodic_captures_skipped: %lld\n"
-              "player.log_lines: %lld\nplayer.log_lines_dropped: %lld\n"
-              "player.log_lines_queued: %lld\nplayer.status: %d\n",
-              options_.windows, stats_.seconds, stats_.frames,
-              static_cast<long long>(stats_.dropped), stats_.fps,
-              static_cast<long long>(stats_.recreated),
-              static_cast<long long>(stats_.scale_changes), stats_.captures_written,
-              stats_.captures_failed, static_cast<long long>(stats_.periodic.written),
-              static_cast<long long>(stats_.periodic.failed),
-              static_cast<long long>(stats_.periodic.skipped), stats_.log_lines,
-              stats_.log_lines_dropped, stats_.log_lines_queued, status);
-    }
-    if (file == nullptr || ferror(file) != 0 || output.Commit() != 0) {
-      Fail("cannot write the figures to " + options_.stats);
-      return false;  // the file replacer removes what it wrote
-    }
-    return true;
-  }
-  struct Stats {
-    double seconds = 0, fps = 0;
-    long long frames = 0, captures_written = 0, captures_failed = 0, log_lines = 0;
-    long long log_lines_dropped = 0, log_lines_queued = 0;
-    int64_t dropped = 0, recreated = 0, scale_changes = 0;
-    PeriodicCaptures periodic;
-  };
-
   Options options_;
-  std::unique_ptr<WindowWatch> watch_;
   std::unique_ptr<ohos_desktop::HostShell> shell_;
   std::vector<std::unique_ptr<WindowEngine>> engines_;
   std::unique_ptr<LogListener> listener_;
-  Stats stats_;
+  Figures figures_;
   int64_t start_ns_ = 0;
   int64_t end_ns_ = 0;
 };
@@ -769,7 +408,6 @@ int main(int argc, char** argv) {
   }
   setvbuf(stdout, nullptr, _IOLBF, 0);
   player::InstallStopSignals();
-  player::InstallXErrorHandler();
   // The module writes many platform log lines, most at error level by its
   // own design; on the player's stderr they read as failures.
   ohos_desktop::SetHilogStderrEnabled(options.verbose);

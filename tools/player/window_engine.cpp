@@ -29,16 +29,19 @@ std::mutex& FrameMutex() {
 }  // namespace
 
 WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> source,
-                           const Options& options, bool takes_captures, UiRunner run_on_ui)
-    : id_(std::move(id)), source_(std::move(source)), options_(options),
-      takes_captures_(takes_captures), run_on_ui_(std::move(run_on_ui)), scale_(options.scale) {
+                           const Options& options, bool takes_captures)
+    : id_(std::move(id)),
+      source_(std::move(source)),
+      options_(options),
+      takes_captures_(takes_captures),
+      scale_(options.scale) {
   if (options_.fps >= 0)
     fps_ = options_.fps;
   else if (source_->fps() > 0)
     fps_ = source_->fps();
   // The frames describe themselves as the renderer is told to draw them
-  // (Attach), so that a BMP capture, which the frame converts itself, has
-  // the window's colours.
+  // (RendererLocked), so that a BMP capture, which the frame converts
+  // itself, has the window's colours.
   source_->frame()->set_color_description(ColorRange() == 1, options_.color_matrix == 709);
 }
 
@@ -48,12 +51,10 @@ int WindowEngine::ColorRange() const {
   return options_.color_range >= 0 ? options_.color_range : (source_->full_range() ? 0 : 1);
 }
 
+// The hold, destroyed after the engine thread ended, leaves the renderer.
 WindowEngine::~WindowEngine() {
   Stop();
   Join();
-  std::lock_guard<std::mutex> lock(render_mutex_);
-  if (render_ != nullptr)
-    render_->RemoveObserver(this);
 }
 
 void WindowEngine::Start() {
@@ -122,17 +123,10 @@ double WindowEngine::fps() const {
   return frames >= 2 && drawn_span_ns_ > 0 ? (frames - 1) * 1e9 / drawn_span_ns_ : 0;
 }
 
+// The engine thread gives the renderer the new type before it draws next;
+// paused, it draws the held frame again with it.
 void WindowEngine::SetScale(int type) {
   scale_ = type;
-  auto apply = [this, type] {
-    std::string id = id_;
-    PluginManager::GetInstance()->SetScaleType(id, type);
-  };
-  if (run_on_ui_)
-    run_on_ui_(apply);
-  else
-    apply();
-  // Once the renderer has it, so that the held frame is drawn with it.
   redraw_ = true;
   Wake();
 }
@@ -143,42 +137,27 @@ void WindowEngine::RecreateSurface(const std::function<void()>& recreate) {
   ++surface_epoch_;
 }
 
-void WindowEngine::OnDestroy(rtc::DestroyNotify* notify) {
-  std::lock_guard<std::mutex> lock(render_mutex_);
-  if (render_ == notify)
-    render_ = nullptr;
-}
-
-// Finds the window's renderer after the surface came (back). On the UI
-// thread, where renderers come and go, so the one found is alive until the
-// observer is registered; the scale type is the engine's, not the fresh
-// renderer's default. Called without render_mutex_: OnDestroy, on the UI
-// thread, may be waiting for it.
-void WindowEngine::Attach() {
-  {
-    std::lock_guard<std::mutex> lock(render_mutex_);
-    if (render_ != nullptr)
-      return;
+// The window's renderer, taken when the surface came (back), with the
+// engine's settings: a fresh renderer starts at its defaults (fit), not at
+// the window's scale type. Null while the window has no surface. Call with
+// the hold's lock held.
+rtc::IVideoRender* WindowEngine::RendererLocked() {
+  rtc::IVideoRender* render = hold_.HeldLocked(id_);
+  if (render == nullptr)
+    return nullptr;
+  PluginManager* manager = PluginManager::GetInstance();
+  std::string id = id_;
+  const int scale = scale_.load();
+  if (applied_to_ != hold_.observed()) {
+    applied_to_ = hold_.observed();
+    manager->SetColorDescription(id, ColorRange(), options_.color_matrix);
+    applied_scale_ = 0;
   }
-  auto attach = [this] {
-    std::string id = id_;
-    rtc::IVideoRender* render = PluginManager::GetInstance()->FindRender(id);
-    if (render == nullptr)
-      return;
-    {
-      std::lock_guard<std::mutex> lock(render_mutex_);
-      if (render_ != nullptr)
-        return;
-      render_ = render;
-      render->AddObserver(this);
-    }
-    PluginManager::GetInstance()->SetScaleType(id, scale_.load());
-    PluginManager::GetInstance()->SetColorDescription(id, ColorRange(), options_.color_matrix);
-  };
-  if (run_on_ui_)
-    run_on_ui_(attach);
-  else
-    attach();
+  if (applied_scale_ != scale) {
+    manager->SetScaleType(id, scale);
+    applied_scale_ = scale;
+  }
+  return render;
 }
 
 void WindowEngine::Run() {
@@ -379,27 +358,27 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
   }
   const int64_t epoch = surface_epoch_.load();
   int capture_error = -1;  // the module's result: 0 written, an errno value, -1 not taken
-  Attach();
   {
-    // The turn is taken before render_mutex_, so that the UI thread, whose
-    // OnDestroy needs render_mutex_, never waits behind other windows' frames.
+    // The turn is taken before the hold's lock, so that the UI thread, whose
+    // OnDestroy needs that lock, never waits behind other windows' frames.
     std::lock_guard<std::mutex> frame(FrameMutex());
-    std::lock_guard<std::mutex> lock(render_mutex_);
-    if (render_ == nullptr) {
+    std::lock_guard<std::mutex> lock(hold_.mutex());
+    rtc::IVideoRender* render = RendererLocked();
+    if (render == nullptr) {
       if (!again)
         ++frames_dropped_;  // no surface right now
     } else {
       const bool black = fill_black_.exchange(false);
       if (black)
-        render_->FillBlack();
+        render->FillBlack();
       if (!capture_path.empty()) {
-        render_->EnableCapture(true);
-        render_->CaptureImage(capture_path, options_.quality);
+        render->EnableCapture(true);
+        render->CaptureImage(capture_path, options_.quality);
       }
       const int64_t handed_ns = engine::MonotonicNanos();
       // Drawn again, black stays black unless a capture needs the frame.
       if (frame_number > 0 && !(again && black && capture_path.empty()))
-        render_->RenderFrame(source_->frame());
+        render->RenderFrame(source_->frame());
       capture_error = ModuleCaptureResult(capture_path);
       if (!again)
         CountFrame(due_ns_ > 0 ? due_ns_ : handed_ns);

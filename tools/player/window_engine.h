@@ -2,15 +2,14 @@
 #define TOOLS_PLAYER_WINDOW_ENGINE_H_
 
 // The media engine of one window: on its own thread it reads frames from a
-// source, paces them, and pushes them through the window's renderer, which
-// it finds through PluginManager and holds until the renderer tells it,
-// through OnDestroy, that it is going away.
+// source, paces them, and pushes them through the window's renderer.
 //
-// Renderers are created and destroyed on the UI thread, and a pointer that
-// FindRender returns elsewhere may be freed before it is used. So the look-up
-// and the observer registration run on the UI thread (through `run_on_ui`),
-// and from then on OnDestroy, which waits for the call in progress, is what
-// ends the engine's use of it.
+// Renderers are created and destroyed on the UI thread. The engine takes
+// the window's renderer on its own thread through its hold
+// (engine/engine_hold.h: looked up and observed in one step), uses it only
+// under the hold's lock, and gives it up when the renderer's OnDestroy,
+// which waits for that lock, says it is going away. Nothing of it runs on
+// the UI thread: not the look-up, not a scale change.
 
 #include <stdint.h>
 
@@ -23,9 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "engine/engine_hold.h"
 #include "engine/video_source.h"
+#include "figures.h"
 #include "options.h"
-#include "video_render_interfaces.h"
 
 namespace player {
 
@@ -38,22 +38,11 @@ struct CaptureResult {
   bool from_key = false; // asked for with a key, not with --capture
 };
 
-// Counts of the periodic captures (--capture-every).
-struct PeriodicCaptures {
-  int64_t written = 0;
-  int64_t failed = 0;
-  int64_t skipped = 0;  // lost because the surface was being recreated
-};
-
-class WindowEngine : public rtc::DestroyObserver {
+class WindowEngine {
  public:
-  using UiRunner = std::function<void(const std::function<void()>&)>;
-
-  // `run_on_ui` runs a task on the UI thread and waits for it; empty: the
-  // caller promises that no surface goes away while the engine runs.
   WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> source, const Options& options,
-               bool takes_captures, UiRunner run_on_ui);
-  ~WindowEngine() override;
+               bool takes_captures);
+  ~WindowEngine();
 
   void Start();
   void Join();
@@ -65,7 +54,8 @@ class WindowEngine : public rtc::DestroyObserver {
   void RequestCapture(const std::string& extension);
   void RequestFillBlack();
   void RequestRedraw();
-  // Sets the scale type now and on every renderer the window gets later.
+  // Sets the scale type, from the next frame (or, paused, at once) and on
+  // every renderer the window gets later.
   void SetScale(int type);
   // Pausing holds the frame on the window; resuming carries on with the
   // next frame, none of those that fell due meanwhile dropped.
@@ -97,8 +87,6 @@ class WindowEngine : public rtc::DestroyObserver {
   std::vector<CaptureResult> captures();
   PeriodicCaptures periodic_captures();
 
-  void OnDestroy(rtc::DestroyNotify* notify) override;
-
  private:
   enum class CaptureKind { kNone, kRequested, kKey, kPeriodic };
 
@@ -114,24 +102,25 @@ class WindowEngine : public rtc::DestroyObserver {
   std::string TakeKeyCapture(int64_t frame_number);
   void Present(int64_t frame_number, bool again = false);
   void CountFrame(int64_t frame_ns);
-  void Attach();
+  rtc::IVideoRender* RendererLocked();
   int ColorRange() const;
   int ModuleCaptureResult(const std::string& path);
   // `error`: the module's result for the capture (ModuleCaptureResult).
   void RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
                      int64_t epoch_before, int error);
   bool LostToRecreation(int64_t epoch_before) const;
-  void ApplyScale();
 
   const std::string id_;
   std::unique_ptr<engine::VideoSource> source_;
   const Options options_;
   const bool takes_captures_;
-  const UiRunner run_on_ui_;
   double fps_ = 30;
 
-  std::mutex render_mutex_;  // guards render_ against OnDestroy
-  rtc::IVideoRender* render_ = nullptr;
+  engine::EngineHold hold_;
+  // Under the hold's lock: the renderer the settings below were applied to
+  // (the hold's count of renderers handed to it), and the scale type it has.
+  int applied_to_ = 0;
+  int applied_scale_ = 0;
 
   std::mutex captures_mutex_;
   std::vector<CaptureResult> captures_;

@@ -1,5 +1,5 @@
 // The UI thread of the desktop host: module loading, XComponent binding and
-// an event loop over the windows' X connections plus a wake-up descriptor
+// an event loop over the host's one X connection plus a wake-up descriptor
 // for tasks posted from other threads.
 
 #include "desktop/host_shell.h"
@@ -9,10 +9,12 @@
 #include <dlfcn.h>
 #include <link.h>
 #include <poll.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -46,18 +48,56 @@ struct Component {
   bool surface_alive = false;
 };
 
+XErrorHandler g_default_x_error_handler = nullptr;
+
+// A window another program destroyed is still drawn into by the GL stack
+// until its surface is torn down, and its teardown names it again.
+int OnXError(Display* display, XErrorEvent* event) {
+  if (event->error_code == BadWindow || event->error_code == BadDrawable)
+    return 0;
+  return g_default_x_error_handler != nullptr ? g_default_x_error_handler(display, event) : 0;
+}
+
+// Before any other X call of the process: the UI thread and the GL stack's
+// threads all use X.
+void InstallXErrorHandler() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    XInitThreads();
+    g_default_x_error_handler = XSetErrorHandler(OnXError);
+  });
+}
+
+Display* OpenDisplay(std::string* error) {
+  const char* name = getenv("DISPLAY");
+  if (name == nullptr || name[0] == '\0') {
+    *error = "no X display: DISPLAY is not set";
+    return nullptr;
+  }
+  Display* display = XOpenDisplay(nullptr);
+  if (display == nullptr)
+    *error = std::string("cannot open the X display '") + name + "'";
+  return display;
+}
+
 }  // namespace
 
 class HostShell::Impl {
  public:
-  Impl(void* library, const napi_module* module) : library_(library), module_(module) {
+  Impl(void* library, const napi_module* module, Display* display)
+      : library_(library),
+        module_(module),
+        display_(display),
+        screen_width_(DisplayWidth(display, DefaultScreen(display))),
+        screen_height_(DisplayHeight(display, DefaultScreen(display))) {
     wake_fd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     env_.reset(CreateNapiEnv());
     ui_thread_ = std::thread([this] { Loop(); });
   }
 
   ~Impl() {
-    Shutdown();
+    Shutdown();  // the windows go before their connection
+    XCloseDisplay(display_);
     close(wake_fd_);
     // The library stays loaded: renderers and threads of the module may
     // outlive the shell, as they outlive the UI on a device.
@@ -127,6 +167,9 @@ class HostShell::Impl {
     ui_thread_.join();
   }
 
+  int screen_width() const { return screen_width_; }
+  int screen_height() const { return screen_height_; }
+
   std::function<void(const std::string&, char)> key_handler;
   std::function<void(const std::string&)> close_handler;
   std::function<void(const std::string&)> redraw_handler;
@@ -147,10 +190,17 @@ class HostShell::Impl {
       return false;
     }
     Component component;
-    // Side by side, left to right, so that no window covers another: the
-    // pixels of a covered window cannot be read back.
-    component.surface = X11Surface::Create(width, height, id.c_str(), next_x_, 0);
+    // Side by side, left to right, and on to a new row where the screen
+    // ends, so that no window covers another: the pixels of a covered
+    // window, or of one not wholly on the screen, cannot be read back.
+    if (next_x_ > 0 && next_x_ + width > screen_width_) {
+      next_x_ = 0;
+      next_y_ += row_height_;
+      row_height_ = 0;
+    }
+    component.surface = X11Surface::CreateOn(display_, width, height, id.c_str(), next_x_, next_y_);
     next_x_ += width;
+    row_height_ = std::max(row_height_, height);
     if (!component.surface) {
       *error = "cannot open a " + std::to_string(width) + "x" + std::to_string(height) +
                " window (is DISPLAY set?)";
@@ -197,10 +247,8 @@ class HostShell::Impl {
 
   void Loop() {
     while (!stopping_) {
-      std::vector<pollfd> fds{{wake_fd_, POLLIN, 0}};
-      for (auto& entry : components_)
-        fds.push_back({ConnectionNumber(entry.second.surface->display()), POLLIN, 0});
-      poll(fds.data(), fds.size(), 100);
+      pollfd fds[] = {{wake_fd_, POLLIN, 0}, {ConnectionNumber(display_), POLLIN, 0}};
+      poll(fds, 2, 100);
       uint64_t count;
       (void)!read(wake_fd_, &count, sizeof(count));
       RunTasks();
@@ -219,25 +267,24 @@ class HostShell::Impl {
   }
 
   void HandleWindowEvents() {
-    std::vector<std::string> closed;
-    for (auto& entry : components_) {
-      Display* display = entry.second.surface->display();
-      while (XPending(display) > 0) {
-        XEvent event;
-        XNextEvent(display, &event);
-        if (HandleEvent(entry.first, entry.second, event))
-          closed.push_back(entry.first);
-      }
-    }
-    for (const std::string& id : closed) {
-      DestroySurface(components_[id]);
-      components_.erase(id);
+    while (XPending(display_) > 0) {
+      XEvent event;
+      XNextEvent(display_, &event);
+      // Events of a window already closed find no component.
+      auto it = components_.begin();
+      while (it != components_.end() && it->second.surface->WindowId() != event.xany.window)
+        ++it;
+      if (it == components_.end() || !HandleEvent(it->first, it->second, event))
+        continue;
+      const std::string id = it->first;
+      DestroySurface(it->second);
+      components_.erase(it);
       if (close_handler)
         close_handler(id);
     }
   }
 
-  // True when the window was closed.
+  // True when the window was closed or destroyed.
   bool HandleEvent(const std::string& id, Component& component, XEvent& event) {
     OH_NativeXComponent* handle = component.handle.get();
     switch (event.type) {
@@ -265,40 +312,59 @@ class HostShell::Impl {
         return false;
       }
       default:
-        return component.surface->IsCloseRequest(event);
+        return component.surface->IsCloseRequest(event) ||
+               component.surface->TakeDestroyNotice(event);
     }
   }
 
   void* library_;
   const napi_module* module_;
+  Display* const display_;  // the windows' one connection; UI thread only once started
+  const int screen_width_;
+  const int screen_height_;
   ScopedNapiEnv env_;
   int wake_fd_ = -1;
   std::mutex tasks_mutex_;
   std::deque<std::function<void()>> tasks_;
   std::map<std::string, Component> components_;  // UI thread only
   bool stopping_ = false;                         // UI thread only
-  int next_x_ = 0;                                // UI thread only
+  int next_x_ = 0, next_y_ = 0, row_height_ = 0;  // UI thread only
   std::thread ui_thread_;
 };
 
 std::unique_ptr<HostShell> HostShell::Load(const std::string& module_path,
                                            const std::string& module_name, std::string* error) {
+  InstallXErrorHandler();
+  Display* display = OpenDisplay(error);
+  if (display == nullptr)
+    return nullptr;
   void* library = dlopen(module_path.c_str(), RTLD_NOW | RTLD_GLOBAL);
   if (library == nullptr) {
     const char* reason = dlerror();
     *error = "cannot load " + module_path + ": " + (reason != nullptr ? reason : "unknown error");
+    XCloseDisplay(display);
     return nullptr;
   }
   const napi_module* module = FindRegisteredModule(module_name);
   if (module == nullptr || module->nm_register_func == nullptr) {
     *error = module_path + " did not register a module named '" + module_name + "'";
+    XCloseDisplay(display);
     return nullptr;
   }
-  return std::unique_ptr<HostShell>(new HostShell(std::make_unique<Impl>(library, module)));
+  return std::unique_ptr<HostShell>(
+      new HostShell(std::make_unique<Impl>(library, module, display)));
 }
 
 HostShell::HostShell(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 HostShell::~HostShell() = default;
+
+int HostShell::screen_width() const {
+  return impl_->screen_width();
+}
+
+int HostShell::screen_height() const {
+  return impl_->screen_height();
+}
 
 bool HostShell::AddXComponent(const std::string& id, int width, int height, std::string* error) {
   return impl_->AddXComponent(id, width, height, error);

@@ -113,11 +113,26 @@ std::unique_ptr<X11Surface> X11Surface::Create(int width, int height, const char
                  name != nullptr ? name : "");
     return nullptr;
   }
+  return Open(display, /*owns_display=*/true, width, height, title, x, y);
+}
+
+std::unique_ptr<X11Surface> X11Surface::CreateOn(Display* display, int width, int height,
+                                                 const char* title, int x, int y) {
+  if (!ValidSize(width, height)) {
+    std::fprintf(stderr, "X11Surface: invalid window size %dx%d\n", width, height);
+    return nullptr;
+  }
+  return Open(display, /*owns_display=*/false, width, height, title, x, y);
+}
+
+std::unique_ptr<X11Surface> X11Surface::Open(Display* display, bool owns_display, int width,
+                                             int height, const char* title, int x, int y) {
   const int screen = DefaultScreen(display);
   XVisualInfo visual;
   if (!XMatchVisualInfo(display, screen, 24, TrueColor, &visual)) {
     std::fprintf(stderr, "X11Surface: display has no 24-bit TrueColor visual\n");
-    XCloseDisplay(display);
+    if (owns_display)
+      XCloseDisplay(display);
     return nullptr;
   }
   const Window root = RootWindow(display, screen);
@@ -133,8 +148,8 @@ std::unique_ptr<X11Surface> X11Surface::Create(int width, int height, const char
   XStoreName(display, window, title != nullptr ? title : "");
   Atom delete_atom = XInternAtom(display, "WM_DELETE_WINDOW", False);
   XSetWMProtocols(display, window, &delete_atom, 1);
-  std::unique_ptr<X11Surface> surface(
-      new X11Surface(display, window, attributes.colormap, delete_atom, width, height));
+  std::unique_ptr<X11Surface> surface(new X11Surface(
+      display, owns_display, window, attributes.colormap, delete_atom, width, height));
   XMapWindow(display, window);
   XFlush(display);
   if (!WaitForEvent(display, Wanted{window, MapNotify, 0, 0})) {
@@ -145,9 +160,10 @@ std::unique_ptr<X11Surface> X11Surface::Create(int width, int height, const char
   return surface;
 }
 
-X11Surface::X11Surface(Display* display, unsigned long window, unsigned long colormap,
-                       unsigned long delete_atom, int width, int height)
+X11Surface::X11Surface(Display* display, bool owns_display, unsigned long window,
+                       unsigned long colormap, unsigned long delete_atom, int width, int height)
     : display_(display),
+      owns_display_(owns_display),
       window_(window),
       colormap_(colormap),
       delete_atom_(delete_atom),
@@ -155,9 +171,13 @@ X11Surface::X11Surface(Display* display, unsigned long window, unsigned long col
       height_(height) {}
 
 X11Surface::~X11Surface() {
-  XDestroyWindow(display_, window_);
+  if (!window_gone_)
+    XDestroyWindow(display_, window_);
   XFreeColormap(display_, colormap_);
-  XCloseDisplay(display_);
+  if (owns_display_)
+    XCloseDisplay(display_);
+  else
+    XFlush(display_);  // the connection lives on: the requests must not wait in its buffer
 }
 
 bool X11Surface::Resize(int width, int height) {
@@ -185,6 +205,13 @@ std::vector<uint32_t> X11Surface::ReadPixels() {
   std::vector<uint32_t> pixels = ConvertImage(image);
   XDestroyImage(image);
   return pixels;
+}
+
+bool X11Surface::TakeDestroyNotice(const XEvent& event) {
+  if (event.type != DestroyNotify || event.xdestroywindow.window != window_)
+    return false;
+  window_gone_ = true;
+  return true;
 }
 
 bool X11Surface::IsCloseRequest(const XEvent& event) const {

@@ -11,9 +11,14 @@
 //   window resized           -> OnSurfaceChanged (and the host's redraw handler)
 //   window exposed           -> the host's redraw handler
 //   button press             -> DispatchTouchEvent
-//   window closed, shutdown  -> OnSurfaceDestroyed
+//   window closed, destroyed
+//   by another program,
+//   shutdown                 -> OnSurfaceDestroyed (and, but for shutdown, the close handler)
 //
-// Every callback, the module init and every X11 call run on the UI thread.
+// The shell is the one owner of the display: its windows share one
+// connection, and every callback, the module init and every X11 call of
+// that connection run on the UI thread. (The GL stack keeps a connection of
+// its own.)
 
 #include <functional>
 #include <memory>
@@ -35,17 +40,28 @@ void PinLoadedGraphicsDrivers();
 
 class HostShell {
  public:
-  // Loads the library at `module_path` and finds the module registered as
-  // `module_name`. Null, with the reason in `error`, when either fails.
+  // Opens the display ($DISPLAY), loads the library at `module_path` and
+  // finds the module registered as `module_name`. Null, with the reason in
+  // `error`, when any of these fails. The first Load also keeps X errors
+  // about windows that are gone (destroyed by another program while the GL
+  // stack still draws into them) from ending the process, which is what
+  // Xlib's default handler does with every error; other errors still go to
+  // that handler.
   static std::unique_ptr<HostShell> Load(const std::string& module_path,
                                          const std::string& module_name, std::string* error);
   ~HostShell();  // Shutdown()
   HostShell(const HostShell&) = delete;
   HostShell& operator=(const HostShell&) = delete;
 
+  // The screen's size: a window is read back only when it is wholly on it.
+  int screen_width() const;
+  int screen_height() const;
+
   // Opens a width x height window titled with `id`, binds an XComponent
   // with that id, size and window through the module's init function, and
   // reports its surface as created. False, with the reason, on failure.
+  // Windows go side by side, left to right, and on to a new row where the
+  // screen ends, so that none covers another.
   bool AddXComponent(const std::string& id, int width, int height, std::string* error);
   // Reports the surface of `id` destroyed and then created again on the
   // same window (what the UI does when a component leaves and re-enters the
@@ -55,7 +71,9 @@ class HostShell {
   std::vector<uint32_t> ReadPixels(const std::string& id, int* width, int* height);
 
   // Called on the UI thread for a key pressed in a component's window
-  // (the character it types, or 0) and when a window was closed by its user.
+  // (the character it types, or 0), and once a window was closed by its
+  // user or destroyed by another program (its surface already reported
+  // destroyed).
   void SetKeyHandler(std::function<void(const std::string& id, char key)> handler);
   void SetCloseHandler(std::function<void(const std::string& id)> handler);
   // Called on the UI thread when a window's picture was lost (exposed) or

@@ -26,6 +26,13 @@ class X11Surface {
   static std::unique_ptr<X11Surface> Create(int width, int height,
                                             const char* title = "nativerender", int x = 0,
                                             int y = 0);
+  // The same window on `display`, a connection the caller opened and keeps
+  // open for the window's life (a host's windows share its one connection).
+  // Events for other windows stay in the connection's queue.
+  static std::unique_ptr<X11Surface> CreateOn(Display* display, int width, int height,
+                                              const char* title, int x, int y);
+  // Destroys the window (unless it is gone already) and closes the
+  // connection if it opened it.
   ~X11Surface();
 
   X11Surface(const X11Surface&) = delete;
@@ -52,12 +59,21 @@ class X11Surface {
   // takes part in that protocol, so a manager asks instead of killing the
   // connection.
   bool IsCloseRequest(const XEvent& event) const;
+  // True for the server's notice that this window was destroyed, which only
+  // another client does (this object destroys its window in its destructor,
+  // and hears nothing after). The window is then gone, and the destructor
+  // leaves it alone.
+  bool TakeDestroyNotice(const XEvent& event);
 
  private:
-  X11Surface(Display* display, unsigned long window, unsigned long colormap,
+  X11Surface(Display* display, bool owns_display, unsigned long window, unsigned long colormap,
              unsigned long delete_atom, int width, int height);
+  static std::unique_ptr<X11Surface> Open(Display* display, bool owns_display, int width,
+                                          int height, const char* title, int x, int y);
 
   Display* display_;
+  bool owns_display_;
+  bool window_gone_ = false;
   unsigned long window_;
   unsigned long colormap_;
   unsigned long delete_atom_;

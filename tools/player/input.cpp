@@ -1,0 +1,79 @@
+#include "input.h"
+
+#include <math.h>
+#include <stdio.h>
+
+#include <algorithm>
+
+#include "messages.h"
+
+namespace player {
+
+namespace {
+
+constexpr int kPatternWidth = 640;
+constexpr int kPatternHeight = 360;
+constexpr double kDefaultFps = 30;
+// The fastest rate the player paces (--fps's own limit); faster ones play as
+// fast as possible rather than drop nearly every frame as late.
+constexpr double kMaxPacedFps = 1000;
+// The longest wait for a frame: a file's rate may ask for years.
+constexpr double kMaxFrameIntervalS = 60;
+constexpr int kMaxWindowSide = 16384;
+
+double PacedFps(const engine::VideoSource& source, const Options& options) {
+  const double fps = options.fps >= 0 ? options.fps : source.fps() > 0 ? source.fps() : kDefaultFps;
+  if (fps > kMaxPacedFps) {
+    Fail("warning: " + std::to_string(lround(fps)) + " fps is faster than the player paces (" +
+         std::to_string(lround(kMaxPacedFps)) + "): played as fast as possible");
+    return 0;
+  }
+  if (fps > 0 && fps < 1 / kMaxFrameIntervalS) {
+    char interval[32];
+    snprintf(interval, sizeof(interval), "%.0f", 1 / fps);
+    Fail(std::string("warning: frames ") + interval + " s apart are shown " +
+         std::to_string(lround(kMaxFrameIntervalS)) + " s apart");
+    return 1 / kMaxFrameIntervalS;
+  }
+  return fps;
+}
+
+}  // namespace
+
+std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::string* error) {
+  const std::string& input = options.input;
+  if (input.empty()) {
+    const int w = options.raw_width > 0 ? options.raw_width : kPatternWidth;
+    const int h = options.raw_height > 0 ? options.raw_height : kPatternHeight;
+    return engine::OpenPattern(w, h, kDefaultFps);
+  }
+  if (options.RawInput())
+    return engine::OpenRawYuv(input, options.raw_width, options.raw_height, error);
+  return engine::OpenY4m(input, error);
+}
+
+void DescribeInput(const engine::VideoSource& source, Options* options) {
+  const char interlacing = source.interlacing();
+  if (interlacing == 't' || interlacing == 'b' || interlacing == 'm')
+    Fail("warning: " + (options->input == "-" ? std::string("standard input") : options->input) +
+         " is interlaced (I" + interlacing + "): its frames are played as progressive");
+  if (source.pixel_aspect() != 1 && !options->scale_given && options->surface_width == 0)
+    options->scale = 1;
+  options->fps = PacedFps(source, *options);
+}
+
+void WindowSize(const engine::VideoSource& source, const Options& options, int screen_width,
+                int screen_height, int* width, int* height) {
+  if (options.surface_width > 0) {
+    *width = options.surface_width;
+    *height = options.surface_height;
+    return;
+  }
+  const double w = source.width() * source.pixel_aspect();
+  const double h = source.height();
+  const double shrink = std::min({1.0, screen_width / w, screen_height / h});
+  *width = std::clamp(static_cast<int>(lround(w * shrink)), 1, kMaxWindowSide);
+  *height = std::clamp(static_cast<int>(lround(h * shrink)), 1, kMaxWindowSide);
+}
+
+}  // namespace player

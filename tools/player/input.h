@@ -1,0 +1,35 @@
+#ifndef TOOLS_PLAYER_INPUT_H_
+#define TOOLS_PLAYER_INPUT_H_
+
+// What the player makes of its input before it plays: a source for each
+// window, what the input's own tags change, the rate the engines pace by,
+// and the size of the window that shows it.
+
+#include <memory>
+#include <string>
+
+#include "engine/video_source.h"
+#include "options.h"
+
+namespace player {
+
+// The input named by the options, or the built-in pattern (640x360 unless
+// --size says otherwise). Null, with one line in `error`, when it cannot be
+// read.
+std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::string* error);
+
+// Settles the options the input decides. A pixel aspect other than 1:1
+// sizes the default window and stretches the frame into it, unless told
+// otherwise; interlaced frames are shown as they are, with a warning. The
+// rate is --fps, else the input's, else 30; one too fast or too slow to
+// pace is said once and played at what can be.
+void DescribeInput(const engine::VideoSource& source, Options* options);
+
+// The frame's size, or its display size with non-square pixels, shrunk
+// (keeping its shape) to fit the screen; --surface as given.
+void WindowSize(const engine::VideoSource& source, const Options& options, int screen_width,
+                int screen_height, int* width, int* height);
+
+}  // namespace player
+
+#endif  // TOOLS_PLAYER_INPUT_H_
