@@ -62,8 +62,7 @@ const char EGLCore::kColourFragmentShader[] = YUV_FRAGMENT_INPUTS
 GLuint EGLCore::LoadShader(GLenum type, const char* source) {
   const GLuint shader = Api().glCreateShader(type);
   if (shader == 0) {
-    TRACE(Error, "LoadShader") << "glCreateShader unable to load shader";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: glCreateShader unable to load shader");
+    TRACE_FAILURE(kCreateShader);
     return 0;
   }
   Api().glShaderSource(shader, 1, &source, nullptr);
@@ -74,14 +73,12 @@ GLuint EGLCore::LoadShader(GLenum type, const char* source) {
 GLuint EGLCore::CreateProgram() {
   const GLuint vertex = LoadShader(GL_VERTEX_SHADER, kVertexShader);
   if (vertex == 0) {
-    TRACE(Error, "CreateProgram") << "vertex_shader error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex error");
+    TRACE_FAILURE(kVertexShader);
     return 0;
   }
   const GLuint fragment = LoadShader(GL_FRAGMENT_SHADER, kFragmentShader);
   if (fragment == 0) {
-    TRACE(Error, "CreateProgram") << "fragment_shader error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment error");
+    TRACE_FAILURE(kFragmentShader);
     Api().glDeleteShader(vertex);
     return 0;
   }
@@ -98,20 +95,17 @@ GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment) {
   GLint compiled = 0;
   Api().glGetShaderiv(vertex, GL_COMPILE_STATUS, &compiled);
   if (compiled != 1) {
-    TRACE(Error, "CreateProgram") << "vertex_shader1 error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex_shader error");
+    TRACE_FAILURE(kCompileVertexShader);
     return 0;
   }
   Api().glGetShaderiv(fragment, GL_COMPILE_STATUS, &compiled);
   if (compiled != 1) {
-    TRACE(Error, "CreateProgram") << "fragment_shader1 error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment_shader error");
+    TRACE_FAILURE(kCompileFragmentShader);
     return 0;
   }
   const GLuint created = Api().glCreateProgram();
   if (created == 0) {
-    TRACE(Error, "CreateProgram") << "createProgram program error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram program error");
+    TRACE_FAILURE(kCreateProgramObject);
     return 0;
   }
   TRACE(Info, "CreateProgram") << "createProgram program success!!!";
@@ -122,8 +116,7 @@ GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment) {
   GLint linked = 0;
   Api().glGetProgramiv(created, GL_LINK_STATUS, &linked);
   if (linked != 1) {
-    TRACE(Error, "CreateProgram") << "linkedStatus==error!!!";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linkedStatus==error=linkedStatus[0]");
+    TRACE_FAILURE(kLinkProgram);
     Api().glDeleteProgram(created);
     return 0;
   }
