@@ -187,6 +187,45 @@ TEST_F(GraphicsFaultTest, FailedProgramLeavesNoShadersBehind) {
   }
 }
 
+// The colour program is built by the default program's steps, on the first
+// frame that needs it. When a step fails, frames go on with the default
+// program, one line says so, none of the default program's step lines is
+// written, and no shader is left behind.
+TEST_F(GraphicsFaultTest, ColourProgramThatCannotBeBuiltFallsBackToTheDefault) {
+  auto window = Window(16, 16);
+  ASSERT_NE(window, nullptr);
+  for (EglStep step :
+       {EglStep::kCreateFragmentShader, EglStep::kCompileVertexShader, EglStep::kLinkProgram}) {
+    SCOPED_TRACE(static_cast<int>(step));
+    EGLCore core;
+    ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 16, 16));
+    const auto shaders = [&core] {  // the default program's stay while it lives
+      const EGLCoreTestPeer state = Peek(core);
+      std::vector<GLuint> names;
+      eglMakeCurrent(state.display(), state.surface(), state.surface(), state.context());
+      for (GLuint name = 1; name <= 16; ++name)
+        if (glIsShader(name))
+          names.push_back(name);
+      eglMakeCurrent(state.display(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+      return names;
+    };
+    const std::vector<GLuint> before = shaders();
+    core.SetColorDescription(/*limitedRange=*/true, /*bt709=*/false);
+    PlatformLines();
+    sink_.TakeLines();
+    FailStep(step);
+    // Full range draws luma 200 as 200; the limited-range program would
+    // stretch it to 214.
+    EXPECT_TRUE(DrawsGrey(core, *window, 200));
+    FailStep(EglStep::kNone);
+    EXPECT_FALSE(AnyContains(PlatformLines(), "EGLCore1::"));
+    EXPECT_TRUE(
+        AnyContains(sink_.TakeLines(), ": onRenderData: the colour program could not be built"));
+    EXPECT_EQ(shaders(), before);
+    core.Release();
+  }
+}
+
 // Someone terminates the display every core shares: the core that was
 // drawing reports each failed operation and forgets the objects that died
 // with the display, and a core built afterwards draws, untouched by the

@@ -183,6 +183,46 @@ TEST_F(ManagerTest, EngineCallsSurviveRenderersReleasedUnderThem) {
   rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
 }
 
+// Two engine threads set opposite colour descriptions at the same moment
+// while the UI thread replaces the id's renderer. Whatever the order, the
+// live renderer ends drawing one whole description, the one the id keeps:
+// the one its next renderer starts with.
+TEST_F(ManagerTest, RacingColourDescriptionsEndAsTheIdKeepsThem) {
+  rtc::LogLine::RemoveSink(&sink_);  // thousands of lines; not the point here
+  std::string id = "colour-race";
+  manager_->GetRender(id);
+  for (int round = 0; round < 1000; ++round) {
+    std::atomic<int> ready{0};
+    const auto together = [&ready] {
+      ++ready;
+      while (ready.load() < 3)
+        std::this_thread::yield();
+    };
+    const auto set = [&](int range, int matrix) {
+      std::string key = id;
+      together();
+      manager_->SetColorDescription(key, range, matrix);
+    };
+    std::thread limited709(set, kColorRangeLimited, kColorMatrixBt709);
+    std::thread full601(set, kColorRangeFull, kColorMatrixBt601);
+    together();
+    if (round % 2 == 0) {
+      PluginRender::Release(id);
+      manager_->GetRender(id);
+    }
+    limited709.join();
+    full601.join();
+    const EGLCoreTestPeer live = Peek(*manager_->FindRender(id)->eglCore());
+    const bool limited = live.limitedRange(), bt709 = live.bt709();
+    ASSERT_EQ(limited, bt709) << "round " << round;
+    PluginRender::Release(id);
+    const EGLCoreTestPeer next = Peek(*manager_->GetRender(id)->eglCore());
+    ASSERT_EQ(next.limitedRange(), limited) << "round " << round;
+  }
+  PluginRender::Release(id);
+  rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
+}
+
 // A renderer tells each observer once, whatever its OnDestroy does: add
 // another observer (refused, and never told), remove itself, or call back
 // into the manager for the id that is going away.

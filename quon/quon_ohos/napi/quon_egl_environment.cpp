@@ -75,8 +75,7 @@ bool ReleaseDisplay(EGLDisplay display, bool held) {
 
 bool EGLCore::EglContextInit(void* window, int32_t w, int32_t h) {
   if (window == nullptr) {
-    TRACE(Error, "EglContextInit") << "window=nullptr";
-    PLATFORM(LOG_ERROR, kNativeTag, "GLCore::EglContextInit window=nullptr");
+    TRACE_FAILURE(kWindowNull);
   } else if (w >= 1 && h >= 1) {
     nativeWindow = window;
     width = w;
@@ -87,24 +86,20 @@ bool EGLCore::EglContextInit(void* window, int32_t w, int32_t h) {
              height);
     return CreateEnvironment();
   }
-  TRACE(Error, "EglContextInit") << " param error";
-  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::EglContextInit: param error");
+  TRACE_FAILURE(kBadArguments);
   return false;
 }
 
 bool EGLCore::CreateEnvironment() {
   display = Api().eglGetDisplay(EGL_DEFAULT_DISPLAY);
   if (display == EGL_NO_DISPLAY) {
-    TRACE(Error, "ContextInit") << "eglDisplay error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: eglGetDisplay: unable to get EGL display");
+    TRACE_FAILURE(kGetDisplay);
     return false;
   }
   EGLint major = 0;
   EGLint minor = 0;
   if (!Api().eglInitialize(display, &major, &minor)) {
-    TRACE(Error, "ContextInit") << "eglInitialize failed";
-    PLATFORM(LOG_ERROR, kNativeTag,
-             "EGLCore:: eglInitialize: unable to get initialize EGL display");
+    TRACE_FAILURE(kInitialize);
     return false;
   }
   if (!displayAcquired) {
@@ -113,8 +108,7 @@ bool EGLCore::CreateEnvironment() {
   }
   EGLint count = 0;
   if (!Api().eglChooseConfig(display, kConfigAttribs, &config, 1, &count)) {
-    TRACE(Error, "ContextInit") << "eglChooseConfig failed";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::eglChooseConfig: unable to choose configs");
+    TRACE_FAILURE(kChooseConfig);
     return false;
   }
   // A window the platform does not know is refused here: some EGL
@@ -125,15 +119,13 @@ bool EGLCore::CreateEnvironment() {
         static_cast<EGLNativeWindowType>(reinterpret_cast<uintptr_t>(nativeWindow)), nullptr);
   }
   if (surface == EGL_NO_SURFACE) {
-    TRACE(Error, "CreateEnvironment") << "surface is null";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: eglCreateWindowSurface: unable to create surface");
+    TRACE_FAILURE(kCreateSurface);
     return FailEnvironment();
   }
   // A failed context shows up as a failure to make it current.
   context = Api().eglCreateContext(display, config, EGL_NO_CONTEXT, kContextAttribs);
   if (!Api().eglMakeCurrent(display, surface, surface, context)) {
-    TRACE(Error, "CreateEnvironment") << "eglMakeCurrent failed";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::eglMakeCurrent failed");
+    TRACE_FAILURE(kMakeCurrent);
     return FailEnvironment();
   }
   TRACE(Info, "CreateEnvironment") << "context:" << context << ",suface:" << surface;
@@ -141,8 +133,7 @@ bool EGLCore::CreateEnvironment() {
            TruncatedToInt(context));
   program = CreateProgram();
   if (program == 0) {
-    TRACE(Error, "CreateEnvironment") << "CreateProgram failed";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::CreateProgram: unable to create program");
+    TRACE_FAILURE(kCreateProgram);
     return FailEnvironment();
   }
   LookUpLocations();
@@ -221,26 +212,22 @@ void EGLCore::ReleaseObj() {
 // the outcome, so a half-built environment is torn down as far as it exists.
 void EGLCore::DestroyEglObjects() {
   if (surface == nullptr || !Api().eglDestroySurface(display, surface)) {
-    TRACE(Info, "Release");
-    PLATFORM(LOG_ERROR, kEglTag, "Release eglDestroySurface failed");
+    TRACE_FAILURE(kDestroySurface);
   }
   surface = nullptr;
   if (context == nullptr || !Api().eglDestroyContext(display, context)) {
-    TRACE(Info, "Release") << " Release eglDestroyContext failed";
-    PLATFORM(LOG_ERROR, kEglTag, "Release eglDestroyContext failed");
+    TRACE_FAILURE(kDestroyContext);
   }
   context = nullptr;
   ReleaseCurrent();
   const bool last_user = ReleaseDisplay(display, displayAcquired);
   displayAcquired = false;
   if (last_user && !Api().eglTerminate(display)) {
-    TRACE(Info, "Release");
-    TRACE(Info, "Release") << " Release eglTerminate failed";
-    PLATFORM(LOG_ERROR, kEglTag, "Release eglTerminate failed");
+    TRACE(Info, "Release");  // this failure opens with a bare line of its own
+    TRACE_FAILURE(kTerminate);
   }
   display = nullptr;
   if (!Api().eglReleaseThread()) {
-    TRACE(Info, "Release") << " eglReleaseThread failed";
-    PLATFORM(LOG_ERROR, kEglTag, "eglReleaseThread failed");
+    TRACE_FAILURE(kReleaseThread);
   }
 }

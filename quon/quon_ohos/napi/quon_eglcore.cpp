@@ -57,8 +57,7 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   if (!FitsTextures(frameW, frameH))
     return;
   if (!MakeCurrent()) {
-    TRACE(Error, "onRenderData") << "makecureent failed";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore shard contxt makecureent failed!!!");
+    TRACE_FAILURE(kDrawMakeCurrent);
     ForgetObjectsOfTerminatedDisplay("onRenderData");
     return;
   }
@@ -289,8 +288,7 @@ void EGLCore::matraix(int32_t frameW, int32_t frameH) {
 void EGLCore::FillBlack() {
   TRACE(Info, "FillBlack") << ".";
   if (!MakeCurrent()) {
-    TRACE(Error, "FillBlack") << "makecureent failed";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore shard1 contxt makecureent failed!!!");
+    TRACE_FAILURE(kFillBlackMakeCurrent);
     ForgetObjectsOfTerminatedDisplay("FillBlack");
     return;
   }

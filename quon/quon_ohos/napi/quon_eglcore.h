@@ -70,15 +70,22 @@ class EGLCore {
   // Tests read the state below through it (tests/support/eglcore_peer.h).
   friend class EGLCoreTestPeer;
 
+  // The default program draws full range BT.601; the colour program every
+  // other description, with range and matrix as uniforms.
+  enum class ProgramKind { kDefault, kColour };
+
   // Steps of the operations above.
   bool CreateEnvironment();
-  GLuint CreateProgram();
-  GLuint LoadShader(GLenum type, const char* source);
+  // Builds and puts in use a program of kVertexShader and the kind's
+  // fragment shader, with the context current; 0 on failure. Only the
+  // default program logs its steps (`traced`).
+  GLuint CreateProgram(ProgramKind kind = ProgramKind::kDefault);
+  GLuint LoadShader(GLenum type, const char* source, bool traced = true);
   void matraix(int32_t frameW, int32_t frameH);
   void DeleteTexture();
   bool FailEnvironment();
   void ForgetObjectsOfTerminatedDisplay(const char* operation);
-  GLuint LinkProgram(GLuint vertex, GLuint fragment);
+  GLuint LinkProgram(GLuint vertex, GLuint fragment, ProgramKind kind);
   void LookUpLocations();
   void SetConstantState();
   void MatchMinifyingFilters();

@@ -59,11 +59,11 @@ const char EGLCore::kColourFragmentShader[] = YUV_FRAGMENT_INPUTS
 
 // --- Program -------------------------------------------------------------------
 
-GLuint EGLCore::LoadShader(GLenum type, const char* source) {
+GLuint EGLCore::LoadShader(GLenum type, const char* source, bool traced) {
   const GLuint shader = Api().glCreateShader(type);
   if (shader == 0) {
-    TRACE(Error, "LoadShader") << "glCreateShader unable to load shader";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: glCreateShader unable to load shader");
+    if (traced)
+      TRACE_FAILURE(kCreateShader);
     return 0;
   }
   Api().glShaderSource(shader, 1, &source, nullptr);
@@ -71,21 +71,27 @@ GLuint EGLCore::LoadShader(GLenum type, const char* source) {
   return shader;
 }
 
-GLuint EGLCore::CreateProgram() {
-  const GLuint vertex = LoadShader(GL_VERTEX_SHADER, kVertexShader);
+// Both programs are built here, step for step alike. The default program,
+// built with the environment, writes each step's lines; the colour
+// program, built while frames are drawn, says once at its caller that it
+// could not be built.
+GLuint EGLCore::CreateProgram(ProgramKind kind) {
+  const bool traced = kind == ProgramKind::kDefault;
+  const GLuint vertex = LoadShader(GL_VERTEX_SHADER, kVertexShader, traced);
   if (vertex == 0) {
-    TRACE(Error, "CreateProgram") << "vertex_shader error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex error");
+    if (traced)
+      TRACE_FAILURE(kVertexShader);
     return 0;
   }
-  const GLuint fragment = LoadShader(GL_FRAGMENT_SHADER, kFragmentShader);
+  const GLuint fragment =
+      LoadShader(GL_FRAGMENT_SHADER, traced ? kFragmentShader : kColourFragmentShader, traced);
   if (fragment == 0) {
-    TRACE(Error, "CreateProgram") << "fragment_shader error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment error");
+    if (traced)
+      TRACE_FAILURE(kFragmentShader);
     Api().glDeleteShader(vertex);
     return 0;
   }
-  const GLuint created = LinkProgram(vertex, fragment);
+  const GLuint created = LinkProgram(vertex, fragment, kind);
   // Whatever the outcome the shaders go now: a linked program keeps what it
   // needs of them, and a failed one must not leave them behind in the
   // context for every later attempt.
@@ -94,42 +100,53 @@ GLuint EGLCore::CreateProgram() {
   return created;
 }
 
-GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment) {
+GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment, ProgramKind kind) {
+  const bool traced = kind == ProgramKind::kDefault;
   GLint compiled = 0;
   Api().glGetShaderiv(vertex, GL_COMPILE_STATUS, &compiled);
   if (compiled != 1) {
-    TRACE(Error, "CreateProgram") << "vertex_shader1 error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram vertex_shader error");
+    if (traced)
+      TRACE_FAILURE(kCompileVertexShader);
     return 0;
   }
   Api().glGetShaderiv(fragment, GL_COMPILE_STATUS, &compiled);
   if (compiled != 1) {
-    TRACE(Error, "CreateProgram") << "fragment_shader1 error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram fragment_shader error");
+    if (traced)
+      TRACE_FAILURE(kCompileFragmentShader);
     return 0;
   }
   const GLuint created = Api().glCreateProgram();
   if (created == 0) {
-    TRACE(Error, "CreateProgram") << "createProgram program error";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram program error");
+    if (traced)
+      TRACE_FAILURE(kCreateProgramObject);
     return 0;
   }
-  TRACE(Info, "CreateProgram") << "createProgram program success!!!";
-  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram successs");
+  if (traced) {
+    TRACE(Info, "CreateProgram") << "createProgram program success!!!";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram successs");
+  }
   Api().glAttachShader(created, vertex);
   Api().glAttachShader(created, fragment);
+  if (kind == ProgramKind::kColour) {
+    // Bound to the default program's locations, so that the attribute
+    // arrays set once serve both programs.
+    Api().glBindAttribLocation(created, static_cast<GLuint>(m_positionHandle), "in_pos");
+    Api().glBindAttribLocation(created, static_cast<GLuint>(coordHandle), "in_tc");
+  }
   Api().glLinkProgram(created);
   GLint linked = 0;
   Api().glGetProgramiv(created, GL_LINK_STATUS, &linked);
   if (linked != 1) {
-    TRACE(Error, "CreateProgram") << "linkedStatus==error!!!";
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linkedStatus==error=linkedStatus[0]");
+    if (traced)
+      TRACE_FAILURE(kLinkProgram);
     Api().glDeleteProgram(created);
     return 0;
   }
   Api().glUseProgram(created);
-  TRACE(Info, "CreateProgram") << "linked success!!!";
-  PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linked success");
+  if (traced) {
+    TRACE(Info, "CreateProgram") << "linked success!!!";
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore1:: createProgram linked success");
+  }
   return created;
 }
 
@@ -150,46 +167,16 @@ void EGLCore::LookUpLocations() {
            m_positionHandle, matrixHandle, coordHandle, yhandle, uhandle, vhandle);
 }
 
-// Built with the context current. The attributes are bound to the default
-// program's locations, so the arrays set once serve both programs.
+// Built with the context current, on the first frame that needs it.
 void EGLCore::BuildColourProgram() {
-  const GLuint shaders[2] = {Api().glCreateShader(GL_VERTEX_SHADER),
-                             Api().glCreateShader(GL_FRAGMENT_SHADER)};
-  const char* sources[2] = {kVertexShader, kColourFragmentShader};
-  bool compiled = shaders[0] != 0 && shaders[1] != 0;
-  for (int i = 0; i < 2 && compiled; ++i) {
-    Api().glShaderSource(shaders[i], 1, &sources[i], nullptr);
-    Api().glCompileShader(shaders[i]);
-    GLint status = 0;
-    Api().glGetShaderiv(shaders[i], GL_COMPILE_STATUS, &status);
-    compiled = status == 1;
-  }
-  GLuint built = compiled ? Api().glCreateProgram() : 0;
-  if (built != 0) {
-    Api().glAttachShader(built, shaders[0]);
-    Api().glAttachShader(built, shaders[1]);
-    Api().glBindAttribLocation(built, static_cast<GLuint>(m_positionHandle), "in_pos");
-    Api().glBindAttribLocation(built, static_cast<GLuint>(coordHandle), "in_tc");
-    Api().glLinkProgram(built);
-    GLint linked = 0;
-    Api().glGetProgramiv(built, GL_LINK_STATUS, &linked);
-    if (linked != 1) {
-      Api().glDeleteProgram(built);
-      built = 0;
-    }
-  }
-  for (GLuint shader : shaders) {
-    if (shader != 0)
-      Api().glDeleteShader(shader);
-  }
+  const GLuint built = CreateProgram(ProgramKind::kColour);
   if (built == 0) {
     colour.failed = true;
     TRACE(Error, "onRenderData") << "the colour program could not be built; frames are drawn "
                                     "as full range BT.601";
     return;
   }
-  Api().glUseProgram(built);
-  activeProgram = built;
+  activeProgram = built;  // CreateProgram put it in use
   Api().glUniform1i(Api().glGetUniformLocation(built, "y_tex"), 0);
   Api().glUniform1i(Api().glGetUniformLocation(built, "u_tex"), 1);
   Api().glUniform1i(Api().glGetUniformLocation(built, "v_tex"), 2);

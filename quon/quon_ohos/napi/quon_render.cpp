@@ -5,6 +5,7 @@
 #include "quon_eglcore.h"
 #include "quon_platform_log.h"
 #include "quon_render_image.h"
+#include "quon_render_registry.h"
 #include "rtc_base/logging.h"
 
 namespace {
@@ -31,75 +32,7 @@ bool QueryXComponentId(OH_NativeXComponent* component, std::string* id, int32_t*
 OH_NativeXComponent_Callback PluginRender::m_callback = {
     OnSurfaceCreatedCB, OnSurfaceChangedCB, OnSurfaceDestroyedCB, DispatchTouchEventCB};
 
-// Never destroyed: an engine thread may still look a renderer up while the
-// process exits, and renderers left at exit stay reachable.
-std::unordered_map<std::string, PluginRender*>& PluginRender::m_renderMap =
-    *new std::unordered_map<std::string, PluginRender*>;
-
-std::unordered_map<std::string, std::pair<int, int>>& PluginRender::ColorDescriptions() {
-  static auto* const descriptions = new std::unordered_map<std::string, std::pair<int, int>>;
-  return *descriptions;
-}
-
-std::mutex& PluginRender::RegistryMutex() {
-  static std::mutex* const mutex = new std::mutex;
-  return *mutex;
-}
-
-// --- Registry --------------------------------------------------------------------
-
-PluginRender* PluginRender::GetInstance(std::string& id) {
-  if (id.empty())
-    return nullptr;
-  std::lock_guard<std::mutex> lock(RegistryMutex());
-  auto it = m_renderMap.find(id);
-  if (it != m_renderMap.end())
-    return it->second;
-  PluginRender* render = new PluginRender(id);
-  m_renderMap[id] = render;
-  return render;
-}
-
-PluginRender* PluginRender::FindInstance(const std::string& id) {
-  std::lock_guard<std::mutex> lock(RegistryMutex());
-  auto it = m_renderMap.find(id);
-  return it != m_renderMap.end() ? it->second : nullptr;
-}
-
-PluginRender::Pin::Pin(PluginRender* render) : render_(render) {}
-
-PluginRender::Pin::~Pin() {
-  if (render_ != nullptr)
-    render_->LeaveCall();
-}
-
-PluginRender::Pin PluginRender::PinInstance(std::string& id, bool create) {
-  std::lock_guard<std::mutex> lock(RegistryMutex());
-  auto it = m_renderMap.find(id);
-  PluginRender* render = nullptr;
-  if (it != m_renderMap.end()) {
-    render = it->second;
-  } else if (create && !id.empty()) {
-    render = new PluginRender(id);
-    m_renderMap[id] = render;
-  }
-  if (render == nullptr)
-    return Pin();
-  ++render->m_inFlight;
-  return Pin(render);
-}
-
-PluginRender* PluginRender::FindInstanceAndObserve(const std::string& id,
-                                                   rtc::DestroyObserver* observer) {
-  std::lock_guard<std::mutex> lock(RegistryMutex());
-  auto it = m_renderMap.find(id);
-  if (it == m_renderMap.end())
-    return nullptr;
-  // Under the registry lock: Release takes the renderer out of the registry
-  // before it tells anyone, so this observer is on the list it tells.
-  it->second->AddObserver(observer);
-  return it->second;
-}
+// --- Construction and destruction -------------------------------------------------
 
 void PluginRender::Release(std::string& id) {
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>>>>>PluginRender::Release");
@@ -110,31 +43,17 @@ void PluginRender::Release(std::string& id) {
     return;
   // Forgotten first: from here on no look-up or pin can reach the renderer,
   // so nothing new enters it while it is torn down.
-  {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    auto it = m_renderMap.find(id);
-    if (it != m_renderMap.end() && it->second == render)
-      m_renderMap.erase(it);
-  }
+  m_renderMap.Forget(id, render);
   render->ReleaseCore();
   delete render;
 }
-
-// --- Construction and destruction -------------------------------------------------
 
 PluginRender::PluginRender(std::string& id) : m_id(id) {
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>PluginRender111 %{public}s", m_id.c_str());
   LOG_AT(kFile, 328, Info) << static_cast<const void*>(this) << ": " << "PluginRender" << ": "
                            << ".id=" << m_id << ",eglcore=" << static_cast<const void*>(m_eglCore);
   m_eglCore = new EGLCore;
-  // Made under the registry lock: a description set for the id before
-  // applies to this renderer too.
-  auto described = ColorDescriptions().find(m_id);
-  if (described != ColorDescriptions().end()) {
-    m_colors = described->second;
-    m_eglCore->SetColorDescription(m_colors.first == kColorRangeLimited,
-                                   m_colors.second == kColorMatrixBt709);
-  }
+  // The id's settings come from the registry, which makes the renderer.
   // m_callback is filled in where it is defined, before any thread runs:
   // written here, it raced with the UI thread's reads whenever an engine
   // call made a renderer for a new id.
@@ -167,6 +86,13 @@ void PluginRender::ReleaseCore() {
   m_eglCore->Release();
   delete m_eglCore;
   m_eglCore = nullptr;
+}
+
+PluginRender::Pin::Pin(PluginRender* render) : render_(render) {}
+
+PluginRender::Pin::~Pin() {
+  if (render_ != nullptr)
+    render_->LeaveCall();
 }
 
 // The count drops under m_leftMutex: the destructor, which reads it under
@@ -320,7 +246,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
                               << "frame is null";
     return;
   }
-  std::pair<int, int> colors;
+  Settings drawnWith;
   {
     std::lock_guard<std::mutex> draw(m_drawMutex);
     if (m_eglCore == nullptr)
@@ -335,7 +261,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
     const int32_t uStride = frame->UStride();
     const int32_t vStride = frame->VStride();
     m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride);
-    colors = m_colors;  // as this frame was drawn
+    drawnWith = m_settings;  // a frame is captured as it was drawn
   }
   std::lock_guard<std::mutex> lock(m_captureMutex);
   if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)
@@ -345,8 +271,9 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   DropLastFrameLocked();
   m_lastFrame = frame->Clone();
   int error = 0;
-  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, colors.first == kColorRangeLimited,
-                   colors.second == kColorMatrixBt709, &error);
+  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality,
+                   drawnWith.colorRange == kColorRangeLimited,
+                   drawnWith.colorMatrix == kColorMatrixBt709, &error);
   m_lastCapture = {m_jpegFileName, error};
   m_captureEnabled = false;  // one frame per arming, whatever happened
 }
@@ -410,11 +337,8 @@ int PluginRender::FillBlack() {
   return 0;
 }
 
-// The description is stored for the id and then applied to the id's
-// renderer from the store, so that whatever the order of racing calls, the
-// renderer ends with what was stored last. Applied to this renderer and to
-// the id's renderer now, if that is another: one made for the id after this
-// one was released (it may have read the store before this call wrote it).
+// Remembered for the id in the registry, and applied from there to this
+// renderer and to the id's live one, whichever order racing calls take.
 bool PluginRender::SetColorDescription(int range, int matrix) {
   InFlight call(this);
   if ((range != kColorRangeFull && range != kColorRangeLimited) ||
@@ -423,37 +347,24 @@ bool PluginRender::SetColorDescription(int range, int matrix) {
                  << "refused range=" << range << ",matrix=" << matrix;
     return false;
   }
-  PluginRender* successor = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    ColorDescriptions()[m_id] = {range, matrix};
-    auto it = m_renderMap.find(m_id);
-    if (it != m_renderMap.end() && it->second != this) {
-      successor = it->second;
-      ++successor->m_inFlight;  // pinned as PinInstance pins
-    }
-  }
-  const Pin pinned(successor);
-  ApplyStoredColorDescription();
-  if (pinned)
-    pinned->ApplyStoredColorDescription();
+  m_renderMap.ChangeSettings(this, [range, matrix](Settings* settings) {
+    settings->colorRange = range;
+    settings->colorMatrix = matrix;
+  });
   return true;
 }
 
-// The drawing core and the captures take the description together, under
-// the drawing lock, so a frame is captured as it was drawn.
-void PluginRender::ApplyStoredColorDescription() {
+// Every setting goes to the core here, together, under the drawing lock: a
+// frame is drawn, and captured, with one snapshot of them.
+void PluginRender::ApplySettings(const Settings& settings, uint64_t version) {
   std::lock_guard<std::mutex> draw(m_drawMutex);
-  {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    auto described = ColorDescriptions().find(m_id);
-    if (described == ColorDescriptions().end())
-      return;
-    m_colors = described->second;
-  }
+  if (version < m_settingsVersion)
+    return;  // a later change was applied already
+  m_settings = settings;
+  m_settingsVersion = version;
   if (m_eglCore != nullptr)
-    m_eglCore->SetColorDescription(m_colors.first == kColorRangeLimited,
-                                   m_colors.second == kColorMatrixBt709);
+    m_eglCore->SetColorDescription(settings.colorRange == kColorRangeLimited,
+                                   settings.colorMatrix == kColorMatrixBt709);
 }
 
 bool PluginRender::SetScaleType(int type) {

@@ -17,6 +17,7 @@
 // The drawing core stays out of this header, so that an engine that
 // includes it needs no EGL or GLES headers.
 class EGLCore;
+class RenderRegistry;
 
 // Asks the platform for `component`'s id through a zero-filled buffer of
 // OH_XCOMPONENT_ID_LEN_MAX + 1 bytes. False when the platform refuses; the
@@ -129,6 +130,16 @@ class PluginRender : public rtc::IVideoRender {
   bool LastCaptureResult(std::string* path, int* error);
 
  private:
+  friend class RenderRegistry;  // makes renderers, pins them, applies settings
+
+  // What an id keeps across its renderers: the registry holds it in the
+  // id's record, and every renderer of the id draws with it. A setting
+  // remembered tomorrow is one more field here, applied in ApplySettings.
+  struct Settings {
+    int colorRange = kColorRangeFull;
+    int colorMatrix = kColorMatrixBt601;
+  };
+
   // Counts an rtc::IVideoRender call in progress (pins count the same way),
   // so that destruction can wait until none is left.
   class InFlight {
@@ -141,17 +152,18 @@ class PluginRender : public rtc::IVideoRender {
   };
 
   void ReleaseCore();
-  void ApplyStoredColorDescription();
+  // Takes the id's settings as the registry holds them after its change
+  // number `version`, all in one step under the drawing lock; a snapshot
+  // older than the one already taken (racing changes) is ignored.
+  void ApplySettings(const Settings& settings, uint64_t version);
   // Ends a call or a pin; the last one out wakes a destructor waiting.
   void LeaveCall();
   void WaitForCallsInProgress();
   void DropLastFrameLocked();
 
-  static std::mutex& RegistryMutex();
-  static std::unordered_map<std::string, PluginRender*>& m_renderMap;
-  // Colour descriptions set for ids, kept across their renderers; guarded
-  // by the registry lock.
-  static std::unordered_map<std::string, std::pair<int, int>>& ColorDescriptions();
+  // The render registry: one record per id, its renderer and its settings
+  // (quon_render_registry.h).
+  static RenderRegistry& m_renderMap;
 
   std::string m_id;
   EGLCore* m_eglCore = nullptr;
@@ -165,9 +177,10 @@ class PluginRender : public rtc::IVideoRender {
   std::string m_jpegFileName;
   int32_t m_quality = 0;
   std::optional<std::pair<std::string, int>> m_lastCapture;  // path, error; m_captureMutex
-  // The colour description (range, matrix) the core draws with; guarded by
-  // m_drawMutex.
-  std::pair<int, int> m_colors{kColorRangeFull, kColorMatrixBt601};
+  // The settings the core draws with, and the registry's change number
+  // they came with; guarded by m_drawMutex.
+  Settings m_settings;
+  uint64_t m_settingsVersion = 0;
 
   // Serialises use of the drawing core between engine calls and Release.
   std::mutex m_drawMutex;

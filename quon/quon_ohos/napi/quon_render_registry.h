@@ -1,0 +1,63 @@
+#ifndef QUON_OHOS_NAPI_QUON_RENDER_REGISTRY_H_
+#define QUON_OHOS_NAPI_QUON_RENDER_REGISTRY_H_
+
+// The render registry (PluginRender::m_renderMap): one record per
+// XComponent id, holding the id's renderer and the settings the id keeps
+// across its renderers, all under one lock.
+//
+// A renderer is made, looked up, pinned, observed and forgotten under that
+// lock, so nothing reaches a renderer once Release has taken it out. A
+// change to an id's settings is made under the lock too and then applied
+// to the renderer as one snapshot (PluginRender::ApplySettings); the change
+// number that goes with it lets a renderer ignore a snapshot older than the
+// one it has, so racing changes end with what the record holds.
+//
+// Locks: a renderer's drawing lock may be taken while the registry lock is
+// held (a new renderer takes its settings), never the other way round.
+
+#include <stdint.h>
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "quon_render.h"
+
+class RenderRegistry {
+ public:
+  using Settings = PluginRender::Settings;
+
+  // `id`'s renderer, or null. With `create`, a non-empty id without one
+  // gets a new renderer, which starts with the id's settings.
+  PluginRender* Find(const std::string& id, bool create);
+  // The same, counted as a call in progress before the lock drops: the
+  // caller hands it to a PluginRender::Pin, which ends the count.
+  PluginRender* FindPinned(const std::string& id, bool create);
+  // `id`'s renderer with `observer` added to it under the lock, or null
+  // (nothing added).
+  PluginRender* FindAndObserve(const std::string& id, rtc::DestroyObserver* observer);
+  // Takes `render` out of `id`'s record; nothing when the id has another
+  // renderer. The id's settings stay for its next renderer.
+  void Forget(const std::string& id, const PluginRender* render);
+  // Changes the settings of `changer`'s id with `change`, then applies the
+  // result to `changer` and to the id's registered renderer, when that is
+  // another one (made for the id after `changer` was released).
+  void ChangeSettings(PluginRender* changer, const std::function<void(Settings*)>& change);
+
+ private:
+  struct Record {
+    PluginRender* render = nullptr;  // null between two renderers of the id
+    Settings settings;
+    // Changes made to `settings`; 0 for an id whose settings were never
+    // changed, whose record goes with its renderer.
+    uint64_t version = 0;
+  };
+
+  PluginRender* FindLocked(const std::string& id, bool create);
+
+  std::mutex mutex_;
+  std::unordered_map<std::string, Record> records_;  // guarded by mutex_
+};
+
+#endif  // QUON_OHOS_NAPI_QUON_RENDER_REGISTRY_H_
