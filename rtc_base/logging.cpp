@@ -48,7 +48,7 @@ struct SinkEntry {
 // static destruction (an engine thread, the log thread) may still log.
 struct SinkRegistry {
   RecursiveMutex lock;
-  std::vector<SinkEntry> sinks;
+  std::vector<SinkEntry> sinks RTC_GUARDED_BY(lock);
 };
 
 SinkRegistry& Registry() {
@@ -76,11 +76,10 @@ int64_t StartMillis(int64_t now_ms) {
 // registry lock) so that building a line need not take that lock to ask.
 std::atomic<size_t> g_sink_count{0};
 
-// Must run under the registry lock.
-void RecomputeMinSeverityLocked() {
-  g_sink_count.store(Registry().sinks.size(), std::memory_order_release);
+void RecomputeMinSeverityLocked(SinkRegistry& registry) RTC_REQUIRES(registry.lock) {
+  g_sink_count.store(registry.sinks.size(), std::memory_order_release);
   int min = g_stderr_threshold.load(std::memory_order_relaxed);
-  for (const SinkEntry& entry : Registry().sinks)
+  for (const SinkEntry& entry : registry.sinks)
     min = std::min(min, static_cast<int>(entry.min_severity));
   g_min_severity.store(min, std::memory_order_relaxed);
 }
@@ -324,14 +323,14 @@ void LogLine::Configure(const char* params) {
   SinkRegistry& registry = Registry();
   ScopedLock lock(&registry.lock);
   g_stderr_threshold.store(stderr_threshold, std::memory_order_relaxed);
-  RecomputeMinSeverityLocked();
+  RecomputeMinSeverityLocked(registry);
 }
 
 void LogLine::AddSink(LogSink* sink, LogSeverity min_severity) {
   SinkRegistry& registry = Registry();
   ScopedLock lock(&registry.lock);
   registry.sinks.push_back({sink, min_severity});
-  RecomputeMinSeverityLocked();
+  RecomputeMinSeverityLocked(registry);
 }
 
 void LogLine::RemoveSink(LogSink* sink) {
@@ -343,7 +342,7 @@ void LogLine::RemoveSink(LogSink* sink) {
       break;
     }
   }
-  RecomputeMinSeverityLocked();
+  RecomputeMinSeverityLocked(registry);
 }
 
 namespace logging_internal {
@@ -357,7 +356,7 @@ void ResetForTesting() {
   g_realtime_timestamps.store(false);
   g_thread_ids.store(false);
   g_start_ms.store(kStartUnset);
-  RecomputeMinSeverityLocked();
+  RecomputeMinSeverityLocked(registry);
 }
 
 void SetElapsedOriginForTesting(int64_t start_ms) {

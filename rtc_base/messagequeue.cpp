@@ -28,7 +28,7 @@ int ClampToInt(int64_t value) {
 // next one or sweeping it for a dying handler.
 struct Registry {
   RecursiveMutex lock;
-  std::vector<MessageQueue*> queues;
+  std::vector<MessageQueue*> queues RTC_GUARDED_BY(lock);
 };
 
 std::atomic<Registry*> g_registry{nullptr};

@@ -219,8 +219,8 @@ class MessageQueue {
   bool TakePeeked(Message* message);
   // Moves the due delayed entries to `immediate_`; returns the delay to the
   // next remaining one, or kForever.
-  int MoveDueDelayedLocked(PassClock* now);
-  bool PopImmediateLocked(Message* message);
+  int MoveDueDelayedLocked(PassClock* now) RTC_REQUIRES(lock_);
+  bool PopImmediateLocked(Message* message) RTC_REQUIRES(lock_);
   static void WarnIfLate(const Message& message, PassClock* now);
   static int SleepTime(int wait_ms, int64_t elapsed, int next_delay);
   static void Discard(Message* message, MessageList* removed);
@@ -228,10 +228,12 @@ class MessageQueue {
   // Set only by the owner (under lock_), cleared under lock_ by anyone: the
   // owner may read it without the lock to skip taking it when false.
   std::atomic<bool> peek_kept_{false};
-  Message peeked_;
-  RingBuffer<Message> immediate_;
-  std::vector<DelayedEntry> delayed_;  // a binary heap, earliest on top
-  uint32_t next_sequence_ = 0;
+  Message peeked_ RTC_GUARDED_BY(lock_);
+  RingBuffer<Message> immediate_ RTC_GUARDED_BY(lock_);
+  // A binary heap, earliest on top.
+  std::vector<DelayedEntry> delayed_ RTC_GUARDED_BY(lock_);
+  uint32_t next_sequence_ RTC_GUARDED_BY(lock_) = 0;
+  // Owner only: set once by Initialize() and Teardown().
   bool initialized_ = false;
   bool destroyed_ = false;
   std::atomic<int> stop_requested_{0};

@@ -94,11 +94,11 @@ class SignalThread : public sigslot::has_slots<sigslot::single_threaded>,
   void Run();
   void OnMainThreadDestroyed();
 
-  Thread* main_;  // guarded by lock_
+  RecursiveMutex lock_;
+  Thread* main_ RTC_GUARDED_BY(lock_);
   Worker worker_;
-  RecursiveMutex lock_;  // guards state_, refcount_ and main_
-  State state_ = State::kIdle;
-  int refcount_ = 1;
+  State state_ RTC_GUARDED_BY(lock_) = State::kIdle;
+  int refcount_ RTC_GUARDED_BY(lock_) = 1;
 };
 
 }  // namespace rtc

@@ -42,16 +42,16 @@ namespace sigslot {
 
 // Locking policies. A policy is a base of the signal; lock() and unlock()
 // bracket every operation on the signal's connections.
-class single_threaded {
+class RTC_CAPABILITY("mutex") single_threaded {
  public:
-  void lock() {}
-  void unlock() {}
+  void lock() RTC_ACQUIRE() {}
+  void unlock() RTC_RELEASE() {}
 };
 
-class multi_threaded {
+class RTC_CAPABILITY("mutex") multi_threaded {
  public:
-  void lock() { mutex_.Lock(); }
-  void unlock() { mutex_.Unlock(); }
+  void lock() RTC_ACQUIRE() { mutex_.Lock(); }
+  void unlock() RTC_RELEASE() { mutex_.Unlock(); }
 
  private:
   rtc::RecursiveMutex mutex_;
@@ -159,10 +159,10 @@ class unknown_class;
 using generic_method = void (unknown_class::*)();
 
 template <class Policy>
-class lock_block {
+class RTC_SCOPED_CAPABILITY lock_block {
  public:
-  explicit lock_block(Policy* policy) : policy_(policy) { policy_->lock(); }
-  ~lock_block() { policy_->unlock(); }
+  explicit lock_block(Policy* policy) RTC_ACQUIRE(policy) : policy_(policy) { policy_->lock(); }
+  ~lock_block() RTC_RELEASE() { policy_->unlock(); }
   lock_block(const lock_block&) = delete;
   lock_block& operator=(const lock_block&) = delete;
 

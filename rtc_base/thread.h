@@ -86,7 +86,7 @@ class Thread : public MessageQueue {
   bool TakeSendFrom(Thread* source, SendEntry* entry);
   void WaitForSend(Thread* current, const bool* ready);
 
-  std::list<SendEntry> pending_sends_;  // guarded by lock_
+  std::list<SendEntry> pending_sends_ RTC_GUARDED_BY(lock_);
   // Lets the message loop skip lock_ when no send is pending.
   std::atomic<size_t> pending_send_count_{0};
   std::string name_;

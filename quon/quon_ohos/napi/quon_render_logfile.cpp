@@ -238,16 +238,17 @@ bool CallbLogSink::DeliverOldest() {
     if (!started_)
       break;
     rtc::ScopedLock call(&listenerCallLock_);
-    if (listener_ == nullptr)
+    if (CallingListener() == nullptr)
       break;
     QueuedLine& line = batch_[delivered];
     if (line.sequence != nextToDeliver_) {
       // Prefixed as every forwarded line is, so a reader parsing the
       // prefix reads this one too.
-      listener_->OnRenderLog(rtc::LogLine::Prefix(__FILE__, __LINE__) +
-                             std::to_string(line.sequence - nextToDeliver_) + " lines dropped\n");
+      CallingListener()->OnRenderLog(rtc::LogLine::Prefix(__FILE__, __LINE__) +
+                                     std::to_string(line.sequence - nextToDeliver_) +
+                                     " lines dropped\n");
     }
-    listener_->OnRenderLog(std::move(line.text));
+    CallingListener()->OnRenderLog(std::move(line.text));
     nextToDeliver_ = line.sequence + 1;
     --delivering_;
   }

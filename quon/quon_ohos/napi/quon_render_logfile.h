@@ -65,7 +65,6 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   // Lines logged and not yet handed to a listener: the queued ones and
   // those the log thread has taken out and not yet delivered.
   size_t UndeliveredLines() const { return queued_.load() + delivering_.load(); }
-  rtc::Thread* thread() { return thread_.get(); }
 
  private:
   struct QueuedLine {
@@ -77,6 +76,13 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   bool DeliverOldest();
   bool LingerForMoreLines();
   bool HasListener();
+  // listener_ as the log thread reads it during a call, holding only the
+  // call lock: every write holds both locks, which the analysis cannot
+  // express.
+  ILogRenderListener* CallingListener()
+      RTC_REQUIRES(listenerCallLock_) RTC_NO_THREAD_SAFETY_ANALYSIS {
+    return listener_;
+  }
   void PostDrain();
 
   static std::atomic<CallbLogSink*> instance_;
@@ -84,12 +90,14 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   std::atomic<bool> started_{false};
   std::atomic<bool> draining_{false};
   std::atomic<bool> drainPosted_{false};
-  rtc::RecursiveMutex lock_;  // guards listener_, thread_, invoker_, lines_
-  ILogRenderListener* listener_ = nullptr;
-  std::unique_ptr<rtc::Thread> thread_;
-  std::unique_ptr<rtc::AsyncInvoker> invoker_;
-  std::deque<QueuedLine> lines_;
-  uint64_t nextSequence_ = 0;
+  rtc::RecursiveMutex lock_;
+  // Written under both lock_ and listenerCallLock_, so either one suffices
+  // to read it.
+  ILogRenderListener* listener_ RTC_GUARDED_BY(lock_) = nullptr;
+  std::unique_ptr<rtc::Thread> thread_ RTC_GUARDED_BY(lock_);
+  std::unique_ptr<rtc::AsyncInvoker> invoker_ RTC_GUARDED_BY(lock_);
+  std::deque<QueuedLine> lines_ RTC_GUARDED_BY(lock_);
+  uint64_t nextSequence_ RTC_GUARDED_BY(lock_) = 0;
   std::vector<QueuedLine> batch_;  // the lines the log thread is delivering
   // The sequence number the listener should see next; a line with a later
   // one means the lines in between were dropped. Log thread only.
@@ -101,8 +109,7 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   std::atomic<size_t> delivering_{0};
   // Held across each listener call (which runs outside lock_), so that a
   // listener being replaced is never called after the replacement returns.
-  // listener_ is written under both locks, so either one suffices to read it.
-  rtc::RecursiveMutex listenerCallLock_;
+  rtc::RecursiveMutex listenerCallLock_ RTC_ACQUIRED_BEFORE(lock_);
 };
 
 #endif  // QUON_OHOS_NAPI_QUON_RENDER_LOGFILE_H_

@@ -6,8 +6,13 @@
 
 namespace rtc {
 
+// Engines built against an earlier copy of these headers laid the lock out
+// as a std::mutex; the annotated one must take exactly its place.
+static_assert(sizeof(Mutex) == sizeof(std::mutex) && alignof(Mutex) == alignof(std::mutex),
+              "rtc::Mutex must keep std::mutex's layout");
+
 int DestroyNotify::AddObserver(DestroyObserver* observer) {
-  std::lock_guard<std::mutex> lock(m_observersMutex);
+  MutexLock lock(&m_observersMutex);
   if (m_notified) {
     // Told nobody would be: the destruction already took its list.
     LOG(Warning) << static_cast<const void*>(this) << ": " << "AddObserver" << ": "
@@ -21,7 +26,7 @@ int DestroyNotify::AddObserver(DestroyObserver* observer) {
 }
 
 int DestroyNotify::RemoveObserver(DestroyObserver* observer) {
-  std::lock_guard<std::mutex> lock(m_observersMutex);
+  MutexLock lock(&m_observersMutex);
   auto it = std::find(m_observers.begin(), m_observers.end(), observer);
   if (it != m_observers.end())
     m_observers.erase(it);
@@ -35,7 +40,7 @@ DestroyNotify::~DestroyNotify() {
 void DestroyNotify::NotifyDestroy() {
   std::vector<DestroyObserver*> observers;
   {
-    std::lock_guard<std::mutex> lock(m_observersMutex);
+    MutexLock lock(&m_observersMutex);
     if (m_notified)
       return;
     m_notified = true;

@@ -10,9 +10,10 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include <mutex>
 #include <string>
 #include <vector>
+
+#include "rtc_base/mutex.h"
 
 #define NATIVERENDER_EXPORT __attribute__((visibility("default")))
 
@@ -61,9 +62,9 @@ class NATIVERENDER_EXPORT DestroyNotify {
   void NotifyDestroy();
 
  private:
-  std::mutex m_observersMutex;
-  std::vector<DestroyObserver*> m_observers;  // guarded by m_observersMutex
-  bool m_notified = false;                    // guarded by m_observersMutex
+  Mutex m_observersMutex;
+  std::vector<DestroyObserver*> m_observers RTC_GUARDED_BY(m_observersMutex);
+  bool m_notified RTC_GUARDED_BY(m_observersMutex) = false;
 };
 
 // An I420 frame owned by the engine: planar Y, U (Cb), V (Cr), chroma halved
