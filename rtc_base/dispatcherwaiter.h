@@ -65,19 +65,19 @@ class DispatcherWaiter : public DispatcherRegistry {
   void DeliverEpollResults(int count);
   int FillSelectSets(fd_set* read_set, fd_set* write_set);
   void DeliverSelectResults(fd_set* read_set, fd_set* write_set);
-  void ApplyPendingChanges();
+  void ApplyPendingChanges() RTC_REQUIRES(lock_);
   void DeliverReadiness(Dispatcher* dispatcher, bool readable, bool writable, bool check_error);
 
   int epoll_fd_ = -1;
   std::vector<epoll_event> epoll_events_;
   // Registered dispatchers, not owned. While the select path delivers
   // events (iterating_), changes wait in the two pending sets.
-  std::set<Dispatcher*> dispatchers_;
-  std::set<Dispatcher*> pending_adds_;
-  std::set<Dispatcher*> pending_removes_;
-  bool iterating_ = false;
+  RecursiveMutex lock_;
+  std::set<Dispatcher*> dispatchers_ RTC_GUARDED_BY(lock_);
+  std::set<Dispatcher*> pending_adds_ RTC_GUARDED_BY(lock_);
+  std::set<Dispatcher*> pending_removes_ RTC_GUARDED_BY(lock_);
+  bool iterating_ RTC_GUARDED_BY(lock_) = false;
   std::unique_ptr<Signaler> wakeup_signaler_;
-  RecursiveMutex lock_;  // guards the three sets and iterating_
   // Touched only by the waiting thread; the signaler clears it from inside
   // delivery to end the current Wait.
   bool keep_waiting_ = false;

@@ -152,8 +152,8 @@ class PhysicalSocket : public AsyncSocket, public sigslot::has_slots<sigslot::si
   AsyncResolver* resolver_ = nullptr;
 
  private:
-  RecursiveMutex lock_;  // guards last_error_
-  int last_error_ = 0;
+  RecursiveMutex lock_;
+  int last_error_ RTC_GUARDED_BY(lock_) = 0;
 };
 
 }  // namespace rtc
