@@ -6,12 +6,12 @@
 #include <stdint.h>
 
 #include <map>
-#include <mutex>
 
 #include "native_window/external_window.h"
 #include "quon_egl_api.h"
 #include "quon_eglcore.h"
 #include "quon_eglcore_trace.h"
+#include "rtc_base/mutex.h"
 #include "quon_platform_log.h"
 
 namespace {
@@ -43,22 +43,28 @@ bool NativeWindowExists(void* window) {
 // and eglTerminate would pull it from under every other core still drawing.
 // So each core that initialised the display holds a reference, and only the
 // last one out terminates it.
-std::mutex g_displays_mutex;
-std::map<EGLDisplay, int>& DisplayReferences() {
-  static auto* references = new std::map<EGLDisplay, int>;
-  return *references;
+struct DisplayReferences {
+  rtc::Mutex mutex;
+  std::map<EGLDisplay, int> counts RTC_GUARDED_BY(mutex);
+};
+
+DisplayReferences& Displays() {
+  static auto* displays = new DisplayReferences;
+  return *displays;
 }
 
 void AcquireDisplay(EGLDisplay display) {
-  std::lock_guard<std::mutex> lock(g_displays_mutex);
-  ++DisplayReferences()[display];
+  DisplayReferences& displays = Displays();
+  rtc::MutexLock lock(&displays.mutex);
+  ++displays.counts[display];
 }
 
 // Drops this core's reference (if it holds one) and says whether the display
 // is now unused, so that it may be terminated.
 bool ReleaseDisplay(EGLDisplay display, bool held) {
-  std::lock_guard<std::mutex> lock(g_displays_mutex);
-  auto& references = DisplayReferences();
+  DisplayReferences& displays = Displays();
+  rtc::MutexLock lock(&displays.mutex);
+  auto& references = displays.counts;
   auto it = references.find(display);
   if (it == references.end())
     return true;

@@ -63,7 +63,7 @@ PluginRender::~PluginRender() {
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>~PluginRender");
   LOG_AT(kFile, 338, Info) << static_cast<const void*>(this) << ": " << "~PluginRender" << ": ";
   {
-    std::lock_guard<std::mutex> draw(m_drawMutex);
+    rtc::MutexLock draw(&m_drawMutex);
     delete m_eglCore;  // releases its EGL objects when Release did not
     m_eglCore = nullptr;
   }
@@ -73,14 +73,14 @@ PluginRender::~PluginRender() {
   // leave.
   NotifyDestroy();
   WaitForCallsInProgress();
-  std::lock_guard<std::mutex> lock(m_captureMutex);
+  rtc::MutexLock lock(&m_captureMutex);
   DropLastFrameLocked();
 }
 
 // Drops the drawing core, waiting for a frame being drawn by an engine
 // thread to finish first.
 void PluginRender::ReleaseCore() {
-  std::lock_guard<std::mutex> draw(m_drawMutex);
+  rtc::MutexLock draw(&m_drawMutex);
   if (m_eglCore == nullptr)
     return;
   m_eglCore->Release();
@@ -99,15 +99,15 @@ PluginRender::Pin::~Pin() {
 // the same lock, cannot see it at 0, return and free the renderer while the
 // last caller out still uses the lock or the condition.
 void PluginRender::LeaveCall() {
-  std::lock_guard<std::mutex> lock(m_leftMutex);
+  rtc::MutexLock lock(&m_leftMutex);
   if (--m_inFlight == 0)
     m_left.notify_all();
 }
 
 // Sleeps, however long a call in progress takes (a slow capture write).
 void PluginRender::WaitForCallsInProgress() {
-  std::unique_lock<std::mutex> lock(m_leftMutex);
-  m_left.wait(lock, [this] { return m_inFlight.load() == 0; });
+  rtc::MutexLock lock(&m_leftMutex);
+  m_leftMutex.Await(m_left, [this] { return m_inFlight.load() == 0; });
 }
 
 void PluginRender::DropLastFrameLocked() {
@@ -140,7 +140,7 @@ void PluginRender::OnSurfaceCreated(OH_NativeXComponent* component, void* window
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceCreated111111111111111111");
   PLATFORM(LOG_ERROR, kNativeTag, "PluginRender::SetNativeWindow %{public}d", TruncatedToInt(window));
   m_window = window;
-  std::lock_guard<std::mutex> draw(m_drawMutex);
+  rtc::MutexLock draw(&m_drawMutex);
   if (size_result == 0 && m_eglCore != nullptr)
     m_eglCore->EglContextInit(window, m_width.load(), m_height.load());
 }
@@ -158,7 +158,7 @@ void PluginRender::OnSurfaceChanged(OH_NativeXComponent* component, void* window
   m_height = static_cast<int32_t>(height);
   LOG(Info) << static_cast<const void*>(this) << ": " << "OnSurfaceChanged" << ": "
             << ".width:height=" << m_width.load() << "," << m_height.load();
-  std::lock_guard<std::mutex> draw(m_drawMutex);
+  rtc::MutexLock draw(&m_drawMutex);
   if (m_eglCore == nullptr || window != m_window.load())
     return;
   // A surface created before it was laid out (at 0x0) got no environment:
@@ -248,7 +248,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   }
   Settings drawnWith;
   {
-    std::lock_guard<std::mutex> draw(m_drawMutex);
+    rtc::MutexLock draw(&m_drawMutex);
     if (m_eglCore == nullptr)
       return;  // released: the renderer is going away
     const uint8_t* y = frame->YPlane();
@@ -263,7 +263,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
     m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride);
     drawnWith = m_settings;  // a frame is captured as it was drawn
   }
-  std::lock_guard<std::mutex> lock(m_captureMutex);
+  rtc::MutexLock lock(&m_captureMutex);
   if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)
     return;
   LOG_AT(kFile, 350, Info) << static_cast<const void*>(this) << ": " << "RenderFrame" << ": "
@@ -279,7 +279,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
 }
 
 bool PluginRender::LastCaptureResult(std::string* path, int* error) {
-  std::lock_guard<std::mutex> lock(m_captureMutex);
+  rtc::MutexLock lock(&m_captureMutex);
   if (!m_lastCapture)
     return false;
   *path = m_lastCapture->first;
@@ -289,7 +289,7 @@ bool PluginRender::LastCaptureResult(std::string* path, int* error) {
 
 int PluginRender::EnableCapture(bool enable) {
   InFlight call(this);
-  std::lock_guard<std::mutex> lock(m_captureMutex);
+  rtc::MutexLock lock(&m_captureMutex);
   LOG_AT(kFile, 411, Info) << static_cast<const void*>(this) << ": " << "EnableCapture" << ": "
                            << ".enable:" << enable
                            << ",lastframe=" << static_cast<const void*>(m_lastFrame);
@@ -304,7 +304,7 @@ int PluginRender::EnableCapture(bool enable) {
 int PluginRender::CaptureImage(const std::string& jpegFileName, int quality) {
   InFlight call(this);
   {
-    std::lock_guard<std::mutex> lock(m_captureMutex);
+    rtc::MutexLock lock(&m_captureMutex);
     LOG_AT(kFile, 423, Info) << static_cast<const void*>(this) << ": " << "CaptureImage" << ": "
                              << " lastframe=" << static_cast<const void*>(m_lastFrame)
                              << " enabel=" << m_captureEnabled << " jpegFileName=" << jpegFileName
@@ -331,7 +331,7 @@ int PluginRender::FillBlack() {
   InFlight call(this);
   LOG_AT(kFile, 363, Info) << static_cast<const void*>(this) << ": " << "FillBlack" << ": " << ".";
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>FillBlack");
-  std::lock_guard<std::mutex> draw(m_drawMutex);
+  rtc::MutexLock draw(&m_drawMutex);
   if (m_eglCore != nullptr)
     m_eglCore->FillBlack();
   return 0;
@@ -357,7 +357,7 @@ bool PluginRender::SetColorDescription(int range, int matrix) {
 // Every setting goes to the core here, together, under the drawing lock: a
 // frame is drawn, and captured, with one snapshot of them.
 void PluginRender::ApplySettings(const Settings& settings, uint64_t version) {
-  std::lock_guard<std::mutex> draw(m_drawMutex);
+  rtc::MutexLock draw(&m_drawMutex);
   if (version < m_settingsVersion)
     return;  // a later change was applied already
   m_settings = settings;
@@ -371,7 +371,7 @@ bool PluginRender::SetScaleType(int type) {
   InFlight call(this);
   LOG_AT(kFile, 403, Info) << static_cast<const void*>(this) << ": " << "SetScaleType" << ": "
                            << ".stype:" << type;
-  std::lock_guard<std::mutex> draw(m_drawMutex);
+  rtc::MutexLock draw(&m_drawMutex);
   if (m_eglCore != nullptr)
     m_eglCore->SetScaleType(type);
   return true;

@@ -14,7 +14,8 @@ constexpr const char* kFile = "quon_renderManager";
 constexpr const char* kXComponentProperty = "__NATIVE_XCOMPONENT_OBJ__";
 
 // Guards m_nativeXComponentMap and the creation of the instance: the engine
-// reaches the manager from its own threads.
+// reaches the manager from its own threads. Not annotated: the map is a
+// static member of the public header, which cannot name this lock.
 std::mutex& ManagerMutex() {
   static std::mutex* const mutex = new std::mutex;
   return *mutex;

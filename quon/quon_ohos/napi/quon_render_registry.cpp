@@ -23,12 +23,12 @@ PluginRender* RenderRegistry::FindLocked(const std::string& id, bool create) {
 }
 
 PluginRender* RenderRegistry::Find(const std::string& id, bool create) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   return FindLocked(id, create);
 }
 
 PluginRender* RenderRegistry::FindPinned(const std::string& id, bool create) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   PluginRender* render = FindLocked(id, create);
   if (render != nullptr)
     ++render->m_inFlight;
@@ -37,7 +37,7 @@ PluginRender* RenderRegistry::FindPinned(const std::string& id, bool create) {
 
 PluginRender* RenderRegistry::FindAndObserve(const std::string& id,
                                              rtc::DestroyObserver* observer) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   PluginRender* render = FindLocked(id, /*create=*/false);
   // Under the registry lock: Release takes the renderer out of the registry
   // before it tells anyone, so this observer is on the list it tells.
@@ -47,7 +47,7 @@ PluginRender* RenderRegistry::FindAndObserve(const std::string& id,
 }
 
 void RenderRegistry::Forget(const std::string& id, const PluginRender* render) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   auto it = records_.find(id);
   if (it == records_.end() || it->second.render != render)
     return;
@@ -63,7 +63,7 @@ void RenderRegistry::ChangeSettings(PluginRender* changer,
   uint64_t version = 0;
   PluginRender* registered = nullptr;
   {
-    std::lock_guard<std::mutex> lock(mutex_);
+    rtc::MutexLock lock(&mutex_);
     Record& record = records_[changer->id()];
     change(&record.settings);
     version = ++record.version;

@@ -18,11 +18,11 @@
 #include <stdint.h>
 
 #include <functional>
-#include <mutex>
 #include <string>
 #include <unordered_map>
 
 #include "quon_render.h"
+#include "rtc_base/mutex.h"
 
 class RenderRegistry {
  public:
@@ -54,10 +54,10 @@ class RenderRegistry {
     uint64_t version = 0;
   };
 
-  PluginRender* FindLocked(const std::string& id, bool create);
+  PluginRender* FindLocked(const std::string& id, bool create) RTC_REQUIRES(mutex_);
 
-  std::mutex mutex_;
-  std::unordered_map<std::string, Record> records_;  // guarded by mutex_
+  rtc::Mutex mutex_;
+  std::unordered_map<std::string, Record> records_ RTC_GUARDED_BY(mutex_);
 };
 
 #endif  // QUON_OHOS_NAPI_QUON_RENDER_REGISTRY_H_

@@ -4,14 +4,13 @@
 #include <stdint.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
 #include "ace/xcomponent/native_interface_xcomponent.h"
+#include "rtc_base/mutex.h"
 #include "video_render_interfaces.h"
 
 // The drawing core stays out of this header, so that an engine that
@@ -155,11 +154,11 @@ class PluginRender : public rtc::IVideoRender {
   // Takes the id's settings as the registry holds them after its change
   // number `version`, all in one step under the drawing lock; a snapshot
   // older than the one already taken (racing changes) is ignored.
-  void ApplySettings(const Settings& settings, uint64_t version);
+  void ApplySettings(const Settings& settings, uint64_t version) RTC_EXCLUDES(m_drawMutex);
   // Ends a call or a pin; the last one out wakes a destructor waiting.
   void LeaveCall();
   void WaitForCallsInProgress();
-  void DropLastFrameLocked();
+  void DropLastFrameLocked() RTC_REQUIRES(m_captureMutex);
 
   // The render registry: one record per id, its renderer and its settings
   // (quon_render_registry.h).
@@ -171,21 +170,25 @@ class PluginRender : public rtc::IVideoRender {
   std::atomic<int32_t> m_height{0};
   OH_NativeXComponent* m_component = nullptr;
   std::atomic<void*> m_window{nullptr};  // read by engine threads
-  rtc::IVideoFrame* m_lastFrame = nullptr;
-  bool m_captureEnabled = false;
-  std::mutex m_captureMutex;
-  std::string m_jpegFileName;
-  int32_t m_quality = 0;
-  std::optional<std::pair<std::string, int>> m_lastCapture;  // path, error; m_captureMutex
-  // The settings the core draws with, and the registry's change number
-  // they came with; guarded by m_drawMutex.
-  Settings m_settings;
-  uint64_t m_settingsVersion = 0;
+  // The capture: armed, named, and the frame kept for it.
+  rtc::Mutex m_captureMutex;
+  rtc::IVideoFrame* m_lastFrame RTC_GUARDED_BY(m_captureMutex) = nullptr;
+  bool m_captureEnabled RTC_GUARDED_BY(m_captureMutex) = false;
+  std::string m_jpegFileName RTC_GUARDED_BY(m_captureMutex);
+  int32_t m_quality RTC_GUARDED_BY(m_captureMutex) = 0;
+  // Path and error of the last capture taken.
+  std::optional<std::pair<std::string, int>> m_lastCapture RTC_GUARDED_BY(m_captureMutex);
 
   // Serialises use of the drawing core between engine calls and Release.
-  std::mutex m_drawMutex;
+  rtc::Mutex m_drawMutex;
+  // The settings the core draws with, and the registry's change number
+  // they came with.
+  Settings m_settings RTC_GUARDED_BY(m_drawMutex);
+  uint64_t m_settingsVersion RTC_GUARDED_BY(m_drawMutex) = 0;
+
   std::atomic<int> m_inFlight{0};
-  std::mutex m_leftMutex;  // with m_left: the destructor sleeps until m_inFlight is 0
+  // With m_left: the destructor sleeps until m_inFlight is 0.
+  rtc::Mutex m_leftMutex;
   std::condition_variable m_left;
 };
 
