@@ -134,6 +134,28 @@ TEST(I420FrameTest, ExportArgbRefusesWithoutWriting) {
   }
 }
 
+// A frame converts by its own matrix: one limited-range sample (Y 128,
+// Cb 128, Cr 200) gives each matrix's red and green.
+TEST(I420FrameTest, ExportArgbConvertsByTheFramesMatrix) {
+  std::unique_ptr<I420Frame> frame =
+      FrameGenerator(4, 2, FrameGenerator::Pattern::kFlat, {128, 128, 200}).Generate(0);
+  ASSERT_NE(frame, nullptr);
+  const struct {
+    engine::ColorMatrix matrix;
+    int red, green;
+  } cases[] = {{engine::ColorMatrix::kBt601, 245, 72},
+               {engine::ColorMatrix::kBt709, 255, 92},
+               {engine::ColorMatrix::kBt2020, 251, 84}};
+  for (const auto& c : cases) {
+    frame->set_color({engine::ColorRange::kLimited, c.matrix});
+    std::vector<uint8_t> argb(4 * 2 * 4);
+    ASSERT_EQ(frame->ExportArgb(rtc::kFourccArgb, argb.data(), argb.size(), 4 * 4), 0);
+    EXPECT_NEAR(argb[2], c.red, 2) << static_cast<int>(c.matrix);
+    EXPECT_NEAR(argb[1], c.green, 2) << static_cast<int>(c.matrix);
+    EXPECT_NEAR(argb[0], 130, 2) << static_cast<int>(c.matrix);  // blue: Cb is neutral
+  }
+}
+
 TEST(I420FrameTest, CreateRefusesEmptySizes) {
   EXPECT_EQ(I420Frame::Create(0, 4), nullptr);
   EXPECT_EQ(I420Frame::Create(4, -1), nullptr);
