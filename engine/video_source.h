@@ -2,8 +2,10 @@
 #define ENGINE_VIDEO_SOURCE_H_
 
 // Where the player's frames come from: a YUV4MPEG2 file, a raw I420 file,
-// or a built-in animated pattern. Sources read one frame at a time into a
-// frame they own and hand it out until the next read.
+// a built-in animated pattern, or a container file decoded through FFmpeg's
+// libraries (engine/media_source.h). Sources read one frame at a time into a
+// frame they own, or reference a decoder's, and hand it out until the next
+// read.
 
 #include <stdint.h>
 #include <stdio.h>
