@@ -1,13 +1,15 @@
 // Fuzzes the player's file readers: the input is a whole file, opened as a
-// YUV4MPEG2 stream and as raw I420 at a few frame sizes taken from its first
-// bytes. Every 8-bit 4:2:0 frame a reader returns must have planes of its
-// size holding exactly the file's bytes for that frame (each byte is
-// compared, so reads outside the planes show); converted frames must have
-// planes that can be read whole; the sequence of results must be what the
-// file holds, no more frames than it has; bad headers and sizes are refused
-// with a reason.
+// YUV4MPEG2 stream, as raw I420 at a few frame sizes taken from its first
+// bytes, and (small inputs) as a container through FFmpeg's libraries. Every
+// 8-bit 4:2:0 frame a reader returns must have planes of its size holding
+// exactly the file's bytes for that frame (each byte is compared, so reads
+// outside the planes show); converted and decoded frames must have planes
+// that can be read whole; the sequence of results must be what the file
+// holds, no more frames than it has; bad headers, sizes and files are
+// refused with a reason.
 
 #include <ctype.h>
+#include <math.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -19,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/media_source.h"
 #include "engine/picture_converter.h"
 #include "engine/video_source.h"
 #include "fuzz_check.h"
@@ -38,6 +41,11 @@ using Status = VideoSource::Status;
 constexpr int64_t kMaxOpenedPixels = 1 << 16;
 constexpr size_t kMaxLine = 4096;  // the readers' longest header or FRAME line
 constexpr int kMaxDimension = 16384;
+// Containers: larger inputs only take longer to probe; frames past this
+// many, and pictures past this size, show nothing new.
+constexpr size_t kMaxContainerBytes = size_t{64} * 1024;
+constexpr int kMaxContainerFrames = 48;
+constexpr int64_t kMaxContainerPixels = 1 << 18;
 
 int g_file = -1;  // a memfd holding the current input
 std::string g_path;
@@ -321,6 +329,54 @@ void CheckY4m(const uint8_t* data, size_t size) {
   CheckY4mFrames(data, size, pos, source.get(), header.width, header.height, frame_bytes, exact);
 }
 
+// --- Containers -------------------------------------------------------------
+
+// Whatever the libraries make of the input: a refusal is one line that names
+// the input; a source gives frames whose planes can be read whole, with
+// sane times, colours and rotation, ends with a reason if not cleanly, and
+// seeks without harm. A clone of the last frame outlives the source.
+void CheckContainer(size_t size) {
+  if (size > kMaxContainerBytes)
+    return;
+  engine::MediaOptions options;
+  options.decoder_threads = 1;  // no thread start-up per input
+  options.max_pixels = kMaxContainerPixels;
+  std::string error;
+  std::unique_ptr<VideoSource> source = engine::OpenMedia(g_path, &error, options);
+  if (!source) {
+    CHECK_OR_FAIL(error.find(g_path) != std::string::npos && error.find('\n') == std::string::npos,
+                  "container refusal that does not name the input in one line: '" + error + "'");
+    return;
+  }
+  auto check_source = [&source] {
+    CheckReadable(*source->frame());
+    CHECK_OR_FAIL(static_cast<int64_t>(source->width()) * source->height() <= kMaxContainerPixels,
+                  "a picture past the pixel limit");
+    CHECK_OR_FAIL(isfinite(source->timestamp()), "a frame without a finite time");
+    const int rotation = source->rotation();
+    CHECK_OR_FAIL(rotation == 0 || rotation == 90 || rotation == 180 || rotation == 270,
+                  "rotation " + std::to_string(rotation));
+    CHECK_OR_FAIL(source->frame()->color() == source->color(),
+                  "the frame's colours are not the source's");
+  };
+  check_source();
+  for (int frames = 0; frames < kMaxContainerFrames; ++frames) {
+    const Status status = source->Next();
+    if (status != Status::kFrame) {
+      CHECK_OR_FAIL(status == Status::kEnd || !source->error().empty(),
+                    "container ended badly without a reason");
+      break;
+    }
+    check_source();
+  }
+  std::unique_ptr<rtc::IVideoFrame> clone(source->frame()->Clone());
+  if (source->seekable() && source->Seek(0.04) && source->Next() == Status::kFrame)
+    check_source();
+  source.reset();
+  if (clone)
+    CheckReadable(*clone);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -344,5 +400,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (a != b)
     CheckRaw(data, size, b, a);
   CheckRawRefusals(data, size);
+  CheckContainer(size);
   return 0;
 }
