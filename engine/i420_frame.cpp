@@ -1,9 +1,7 @@
 #include "engine/i420_frame.h"
 
-#include <libyuv/convert_argb.h>
 #include <libyuv/planar_functions.h>
 
-#include <algorithm>
 #include <limits>
 #include <new>
 
@@ -87,82 +85,8 @@ rtc::IVideoFrame* I420Frame::Clone() const {
   libyuv::I420Copy(y_, EffectiveStrideY(), u_, EffectiveStrideU(), v_, EffectiveStrideV(),
                    copy->MutableYPlane(), copy->stride_y_, copy->MutableUPlane(), copy->stride_u_,
                    copy->MutableVPlane(), copy->stride_v_, width_, height_);
-  copy->set_color_description(limited_range_, bt709_);
+  copy->set_color(color());
   return copy.release();
-}
-
-int I420Frame::ExportArgb(uint32_t fourcc, uint8_t* buffer, size_t size, int32_t stride) const {
-  if (fourcc != rtc::kFourccArgb || buffer == nullptr)
-    return -1;
-  if (y_ == nullptr || u_ == nullptr || v_ == nullptr || width_ <= 0 || height_ <= 0)
-    return -1;
-  const int chroma_width = ChromaWidth(width_);
-  if (EffectiveStrideY() < width_ || EffectiveStrideU() < chroma_width ||
-      EffectiveStrideV() < chroma_width)
-    return -1;
-  const uint64_t row_bytes = static_cast<uint64_t>(width_) * 4;
-  if (stride < 0 || static_cast<uint64_t>(stride) < row_bytes)
-    return -1;
-  const uint64_t needed =
-      static_cast<uint64_t>(stride) * static_cast<uint64_t>(height_ - 1) + row_bytes;
-  if (static_cast<uint64_t>(size) < needed)
-    return -1;
-  const uint8_t* y = y_;
-  const uint8_t* u = u_;
-  const uint8_t* v = v_;
-  int stride_y = EffectiveStrideY(), stride_u = EffectiveStrideU(), stride_v = EffectiveStrideV();
-  const libyuv::YuvConstants* matrix =
-      bt709_ ? &libyuv::kYuvF709Constants
-             : (limited_range_ ? &libyuv::kYuvI601Constants : &libyuv::kYuvJPEGConstants);
-  // libyuv's limited-range BT.709 table cuts the blue weight of Cb (2.112)
-  // to what its 8 bits hold, 2.0: blues would come out up to 4 steps off.
-  // Such frames are stretched to the full range first and converted with
-  // the full-range table.
-  std::unique_ptr<I420Frame> stretched;
-  if (bt709_ && limited_range_) {
-    stretched = StretchedToFullRange();
-    if (!stretched)
-      return -1;
-    y = stretched->y_;
-    u = stretched->u_;
-    v = stretched->v_;
-    stride_y = stretched->stride_y_;
-    stride_u = stretched->stride_u_;
-    stride_v = stretched->stride_v_;
-  }
-  // Chroma upsampled bilinearly, as the window's texture sampling does: the
-  // nearest sample alone leaves every colour edge two pixels wide and
-  // jagged.
-  return libyuv::I420ToARGBMatrixFilter(y, stride_y, u, stride_u, v, stride_v, buffer, stride,
-                                        matrix, width_, height_, libyuv::kFilterBilinear) == 0
-             ? 0
-             : -1;
-}
-
-std::unique_ptr<I420Frame> I420Frame::StretchedToFullRange() const {
-  std::unique_ptr<I420Frame> full = Create(width_, height_);
-  if (!full)
-    return nullptr;
-  uint8_t luma[256], chroma[256];
-  for (int i = 0; i < 256; ++i) {
-    luma[i] = static_cast<uint8_t>(std::min(255, std::max(0, ((i - 16) * 255 + 109) / 219)));
-    chroma[i] = static_cast<uint8_t>(
-        std::min(255, std::max(0, 128 + ((i - 128) * 255 + (i >= 128 ? 112 : -112)) / 224)));
-  }
-  auto stretch = [](const uint8_t* from, int from_stride, uint8_t* to, int to_stride, int width,
-                    int rows, const uint8_t* table) {
-    for (int row = 0; row < rows; ++row)
-      for (int x = 0; x < width; ++x)
-        to[static_cast<size_t>(row) * to_stride + x] =
-            table[from[static_cast<size_t>(row) * from_stride + x]];
-  };
-  const int chroma_width = ChromaWidth(width_), chroma_height = ChromaHeight(height_);
-  stretch(y_, EffectiveStrideY(), full->MutableYPlane(), full->stride_y_, width_, height_, luma);
-  stretch(u_, EffectiveStrideU(), full->MutableUPlane(), full->stride_u_, chroma_width,
-          chroma_height, chroma);
-  stretch(v_, EffectiveStrideV(), full->MutableVPlane(), full->stride_v_, chroma_width,
-          chroma_height, chroma);
-  return full;
 }
 
 }  // namespace engine

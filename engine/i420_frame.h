@@ -3,18 +3,19 @@
 
 // The engine's I420 frame: three planes (Y full size, U and V of
 // ((width + 1) / 2) x ((height + 1) / 2)), each with its own row stride, as
-// the renderer sees it through rtc::IVideoFrame.
+// the renderer sees it through rtc::IVideoFrame. Converts to 32-bit pixels
+// by its colour description (VideoFrame).
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include <memory>
 
-#include "video_render_interfaces.h"
+#include "engine/video_frame.h"
 
 namespace engine {
 
-class I420Frame : public rtc::IVideoFrame {
+class I420Frame : public VideoFrame {
  public:
   // A frame that owns its planes. A stride of 0 (or less than the plane's
   // width) is replaced by the plane's width: tight rows. The planes are
@@ -49,32 +50,9 @@ class I420Frame : public rtc::IVideoFrame {
   int32_t VStride() const override { return stride_v_; }
 
   // A deep copy that owns tight planes (strides equal to the plane widths),
-  // whatever the strides of this frame. Null when cloning is switched off
-  // for testing or memory runs out.
+  // whatever the strides of this frame, with its colour description. Null
+  // when cloning is switched off for testing or memory runs out.
   IVideoFrame* Clone() const override;
-
-  // How the samples encode colour: limited range (Y 16..235) or full, the
-  // BT.601 or the BT.709 matrix. BT.601 limited range unless set; clones
-  // keep it.
-  void set_color_description(bool limited_range, bool bt709) {
-    limited_range_ = limited_range;
-    bt709_ = bt709;
-  }
-  bool limited_range() const { return limited_range_; }
-  bool bt709() const { return bt709_; }
-
-  // Converts to 32-bit pixels for kFourccArgb only (bytes B, G, R, A; alpha
-  // 255) by the colour description. Returns 0 on success; -1, without writing,
-  // for another FourCC, a null buffer, a stride below width * 4 or a
-  // `size` below the bytes the rows need.
-  int ExportArgb(uint32_t fourcc, uint8_t* buffer, size_t size, int32_t stride) const override;
-
-  // The engine's own slots: nothing to do on this side.
-  void EngineOperation5() override {}
-  void EngineOperation9() override {}
-  void EngineOperation10() override {}
-  void EngineOperation11() override {}
-  void EngineOperation15() override {}
 
   // Writable planes of a frame that owns them; null for a borrowed frame.
   uint8_t* MutableYPlane() { return owned_ ? owned_.get() + y_offset_ : nullptr; }
@@ -92,8 +70,6 @@ class I420Frame : public rtc::IVideoFrame {
 
  private:
   I420Frame() = default;
-  // A tight copy with limited-range samples stretched to the full range.
-  std::unique_ptr<I420Frame> StretchedToFullRange() const;
 
   int width_ = 0;
   int height_ = 0;
@@ -107,8 +83,6 @@ class I420Frame : public rtc::IVideoFrame {
   size_t y_offset_ = 0;
   size_t u_offset_ = 0;
   size_t v_offset_ = 0;
-  bool limited_range_ = true;
-  bool bt709_ = false;
   bool clone_fails_for_testing_ = false;
 };
 

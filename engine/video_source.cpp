@@ -9,8 +9,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <new>
 #include <sstream>
 #include <vector>
+
+#include "engine/picture_converter.h"
 
 namespace engine {
 
@@ -102,13 +105,26 @@ LineResult ReadLine(FILE* file, std::string* line) {
 
 class Y4mSource : public VideoSource {
  public:
-  Y4mSource(ScopedFile file, const Y4mHeader& header, long data_start)
-      : file_(std::move(file)), data_start_(data_start) {
-    frame_ = I420Frame::Create(header.width, header.height);
+  // `converter`: for a layout other than 8-bit 4:2:0, which is read into
+  // the frame as it is.
+  Y4mSource(ScopedFile file, const Y4mHeader& header, long data_start,
+            std::unique_ptr<PictureConverter> converter)
+      : file_(std::move(file)), data_start_(data_start), converter_(std::move(converter)) {
     fps_ = header.fps;
     pixel_aspect_ = static_cast<double>(header.aspect_num) / header.aspect_den;
     interlacing_ = header.interlacing;
     full_range_ = header.full_range;
+    if (converter_) {
+      notes_.push_back(converter_->note());
+      packed_.reset(new (std::nothrow)
+                        uint8_t[converter_->PackedBytes() + PictureConverter::kPackedPadding]());
+      if (packed_)
+        frame_ = CreateConversionTarget(header.width, header.height);
+    } else {
+      frame_ = I420Frame::Create(header.width, header.height);
+    }
+    if (frame_)
+      ApplyColor();
   }
 
   Status Next() override {
@@ -127,8 +143,17 @@ class Y4mSource : public VideoSource {
       error_ = "frame " + std::to_string(frames_read_ + 1) + " does not start with FRAME";
       return Status::kError;
     }
-    if (ReadPlanes(file_.get(), frame_.get()) != FrameBytes(width(), height()))
+    if (converter_) {
+      const size_t bytes = converter_->PackedBytes();
+      if (fread(packed_.get(), 1, bytes, file_.get()) != bytes)
+        return Status::kTruncated;
+      if (!converter_->ConvertPacked(packed_.get(), frame_.get())) {
+        error_ = "frame " + std::to_string(frames_read_ + 1) + " could not be converted";
+        return Status::kError;
+      }
+    } else if (ReadPlanes(file_.get(), frame_.get()) != FrameBytes(width(), height())) {
       return Status::kTruncated;
+    }
     ++frames_read_;
     return Status::kFrame;
   }
@@ -140,12 +165,16 @@ class Y4mSource : public VideoSource {
  private:
   ScopedFile file_;
   long data_start_;
+  std::unique_ptr<PictureConverter> converter_;
+  std::unique_ptr<uint8_t[]> packed_;  // one frame as the file stores it
 };
 
 class RawSource : public VideoSource {
  public:
   RawSource(ScopedFile file, int width, int height) : file_(std::move(file)) {
     frame_ = I420Frame::Create(width, height);
+    if (frame_)
+      ApplyColor();
   }
 
   Status Next() override {
@@ -174,6 +203,8 @@ class PatternSource : public VideoSource {
         marker_(width, height, FrameGenerator::Pattern::kMovingMarker) {
     frame_ = I420Frame::Create(width, height);
     fps_ = fps;
+    if (frame_)
+      ApplyColor();
   }
 
   Status Next() override {
@@ -205,6 +236,11 @@ class PatternSource : public VideoSource {
       memset(planes.v + static_cast<size_t>(y) * planes.stride_v + marker.x / 2, 128,
              (right + 1) / 2 - marker.x / 2);
     }
+  }
+
+  // The pattern's colours are BT.601 samples at any size.
+  ColorDescription NativeColor() const override {
+    return {ColorRange::kLimited, ColorMatrix::kBt601};
   }
 
   FrameGenerator bars_;
@@ -252,6 +288,18 @@ bool Supported420(const std::string& chroma) {
   return chroma == "420" || chroma == "420jpeg" || chroma == "420paldv" || chroma == "420mpeg2";
 }
 
+// Whether a build converts any layout at all decides what the refusal of an
+// unknown one says.
+std::string Y4mLayoutRefusal(const std::string& chroma) {
+  if (!Y4mLayoutConvertible("422"))
+    return "unsupported chroma layout C" + chroma +
+           ": only 8-bit 4:2:0 (C420, C420jpeg, C420paldv, C420mpeg2) is played";
+  return "unsupported chroma layout C" + chroma +
+         ": played are C420 (C420jpeg, C420paldv, C420mpeg2), C411, C422, C444, C444alpha and "
+         "Cmono, and 4:2:0, 4:2:2, 4:4:4 and mono of 9 to 16 bits (C420p10, C444p16, Cmono12, "
+         "...)";
+}
+
 // A source without a frame (the allocation failed: a large size on a
 // machine short of memory) would crash its first caller; refuse it instead.
 std::unique_ptr<VideoSource> RefuseWithoutFrame(std::unique_ptr<VideoSource> source, int width,
@@ -265,6 +313,32 @@ std::unique_ptr<VideoSource> RefuseWithoutFrame(std::unique_ptr<VideoSource> sou
 }
 
 }  // namespace
+
+ColorDescription VideoSource::color() const {
+  ColorDescription color = NativeColor();
+  if (range_override_)
+    color.range = *range_override_;
+  if (matrix_override_)
+    color.matrix = *matrix_override_;
+  return color;
+}
+
+void VideoSource::OverrideColor(std::optional<ColorRange> range,
+                                std::optional<ColorMatrix> matrix) {
+  range_override_ = range;
+  matrix_override_ = matrix;
+  ApplyColor();
+}
+
+ColorDescription VideoSource::NativeColor() const {
+  return {full_range_ ? ColorRange::kFull : ColorRange::kLimited,
+          GuessColorMatrix(width(), height())};
+}
+
+bool VideoSource::Seek(double /*seconds*/) {
+  error_ = "this input cannot seek";
+  return false;
+}
 
 bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* error) {
   std::istringstream tokens(line);
@@ -326,9 +400,8 @@ bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* err
              std::to_string(header->height) + " in the YUV4MPEG2 header";
     return false;
   }
-  if (!Supported420(header->chroma)) {
-    *error = "unsupported chroma layout C" + header->chroma +
-             ": only 8-bit 4:2:0 (C420, C420jpeg, C420paldv, C420mpeg2) is played";
+  if (!Supported420(header->chroma) && !Y4mLayoutConvertible(header->chroma)) {
+    *error = Y4mLayoutRefusal(header->chroma);
     return false;
   }
   return true;
@@ -350,12 +423,23 @@ std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error
   }
   // -1 on a pipe: it cannot be read again.
   const long data_start = ftell(file.get());
+  std::unique_ptr<PictureConverter> converter;
+  if (!Supported420(header.chroma)) {
+    converter = ConverterForY4m(header.chroma, header.width, header.height,
+                                header.full_range ? ColorRange::kFull : ColorRange::kLimited);
+    if (!converter || converter->PackedBytes() == 0) {
+      *error = InputName(path) + ": cannot convert chroma layout C" + header.chroma + " at " +
+               std::to_string(header.width) + "x" + std::to_string(header.height);
+      return nullptr;
+    }
+  }
   // A file too short for one frame would play nothing, and its header alone
   // may ask for a frame of hundreds of megabytes per reader: refuse it
   // before anything is allocated. A pipe is judged as it is read.
   struct stat info;
   const unsigned long long first_frame =
-      kShortestFrameLine + FrameBytes(header.width, header.height);
+      kShortestFrameLine +
+      (converter ? converter->PackedBytes() : FrameBytes(header.width, header.height));
   if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && data_start >= 0 &&
       static_cast<unsigned long long>(info.st_size) < data_start + first_frame) {
     *error = InputName(path) + ": " + std::to_string(info.st_size) +
@@ -364,8 +448,9 @@ std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error
              " bytes)";
     return nullptr;
   }
-  return RefuseWithoutFrame(std::make_unique<Y4mSource>(std::move(file), header, data_start),
-                            header.width, header.height, error);
+  return RefuseWithoutFrame(
+      std::make_unique<Y4mSource>(std::move(file), header, data_start, std::move(converter)),
+      header.width, header.height, error);
 }
 
 std::unique_ptr<VideoSource> OpenRawYuv(const std::string& path, int width, int height,

@@ -2,17 +2,23 @@
 #define ENGINE_VIDEO_SOURCE_H_
 
 // Where the player's frames come from: a YUV4MPEG2 file, a raw I420 file,
-// or a built-in animated pattern. Sources read one frame at a time into a
-// frame they own and hand out for the duration of one render call.
+// a built-in animated pattern, or a container file decoded through FFmpeg's
+// libraries (engine/media_source.h). Sources read one frame at a time into a
+// frame they own, or reference a decoder's, and hand it out until the next
+// read.
 
 #include <stdint.h>
 #include <stdio.h>
 
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "engine/color_description.h"
 #include "engine/frame_generator.h"
 #include "engine/i420_frame.h"
+#include "engine/video_frame.h"
 
 namespace engine {
 
@@ -21,7 +27,8 @@ class VideoSource {
   enum class Status {
     kFrame,      // a frame was read
     kEnd,        // the input ended cleanly after its last whole frame
-    kTruncated,  // the input ended inside a frame; the partial frame is dropped
+    kTruncated,  // the input ended inside a frame; the partial frame is dropped (a
+                 // container: its data ended before its stream did, error() says how)
     kError,      // the input could not be read (see error())
   };
 
@@ -30,9 +37,12 @@ class VideoSource {
   // starts again from the first frame.
   virtual Status Next() = 0;
   virtual bool Rewind() = 0;
-  I420Frame* frame() const { return frame_.get(); }
-  int width() const { return frame_->Width(); }
-  int height() const { return frame_->Height(); }
+  // The frame last read, valid until the next Next(), Rewind() or Seek(); a
+  // frame of the input's size before the first read. Never null. It carries
+  // color(); the renderer may keep clones of it for as long as it likes.
+  virtual VideoFrame* frame() const { return frame_.get(); }
+  int width() const { return frame()->Width(); }
+  int height() const { return frame()->Height(); }
   // Frames per second the input asks for (0 when it does not say).
   double fps() const { return fps_; }
   int64_t frames_read() const { return frames_read_; }
@@ -43,10 +53,56 @@ class VideoSource {
   double pixel_aspect() const { return pixel_aspect_; }
   char interlacing() const { return interlacing_; }
   // Whether the samples use the full range 0..255 (a y4m file's
-  // XCOLORRANGE=FULL); otherwise they are limited range, Y 16..235.
+  // XCOLORRANGE=FULL, a container's range tag); otherwise they are limited
+  // range, Y 16..235.
   bool full_range() const { return full_range_; }
 
+  // How the frames encode colour: what the input says, otherwise the common
+  // guess (limited range; BT.709 at HD sizes, BT.601 below); for the
+  // pattern, BT.601 limited range as it is drawn. Overrides replace either
+  // part. frame() carries it; the renderer is to be told the same
+  // (PluginManager::SetColorDescription). A container's may change between
+  // frames.
+  ColorDescription color() const;
+  void OverrideColor(std::optional<ColorRange> range, std::optional<ColorMatrix> matrix);
+
+  // Lines for the user on how the input is played (a conversion, streams
+  // left out), in the order they arose: at open, or when a stream changes.
+  const std::vector<std::string>& notes() const { return notes_; }
+
+  // Timing. A container's frames carry presentation times: timestamp() is
+  // the frame's, in seconds from the start of the stream, and frames are to
+  // be shown at those times (they need not be evenly spaced); fps() is then
+  // the average rate. The other sources have none (has_timestamps() false,
+  // timestamp() 0): their frames are spaced by fps().
+  bool has_timestamps() const { return has_timestamps_; }
+  double timestamp() const { return timestamp_; }
+  // Length of the input in seconds; 0 when it does not say.
+  double duration() const { return duration_; }
+  // Quarter turns, clockwise, by which the frames are to be turned for
+  // display: 0, 90, 180 or 270 (a phone's portrait video says 90).
+  int rotation() const { return rotation_; }
+
+  // Whether Seek() can work (a container in a regular file).
+  virtual bool seekable() const { return false; }
+  // Moves to the first frame shown at or after `seconds` (clamped at 0): the
+  // next Next() returns it, and frame() already shows it; past the last
+  // frame, Next() returns kEnd. False, with the reason in error(), when the
+  // input cannot seek or the seek failed.
+  virtual bool Seek(double seconds);
+
+  // Damage a container's decoder skipped and played on after (a packet it
+  // refused, a frame it could only conceal): how often, and the first
+  // message. The play goes on; a caller reports it at the end.
+  int64_t decode_errors() const { return decode_errors_; }
+  const std::string& first_decode_error() const { return first_decode_error_; }
+
  protected:
+  // The colour the source describes before overrides.
+  virtual ColorDescription NativeColor() const;
+  // Gives frame() the colour the source now describes.
+  void ApplyColor() { frame()->set_color(color()); }
+
   std::unique_ptr<I420Frame> frame_;
   double fps_ = 0;
   double pixel_aspect_ = 1;
@@ -54,16 +110,30 @@ class VideoSource {
   bool full_range_ = false;
   int64_t frames_read_ = 0;
   std::string error_;
+  std::vector<std::string> notes_;
+  bool has_timestamps_ = false;
+  double timestamp_ = 0;
+  double duration_ = 0;
+  int rotation_ = 0;
+  int64_t decode_errors_ = 0;
+  std::string first_decode_error_;
+
+ private:
+  std::optional<ColorRange> range_override_;
+  std::optional<ColorMatrix> matrix_override_;
 };
 
 // Both file readers take "-" for standard input, which they can read once
 // (Rewind fails on a pipe).
 //
-// YUV4MPEG2 with 8-bit 4:2:0 chroma (C420, C420jpeg, C420paldv, C420mpeg2,
-// or no C tag). Null, with the reason in `error`, for a missing or
-// unreadable file, a bad header, another chroma layout, a regular file too
-// short for its first frame or a frame that cannot be allocated. A FRAME
-// line longer than the header's limit (4096 bytes) is a kError.
+// YUV4MPEG2. 8-bit 4:2:0 chroma (C420, C420jpeg, C420paldv, C420mpeg2, or
+// no C tag) is read as it is; with FFmpeg's libraries in the build the
+// other layouts (C411, C422, C444, C444alpha, Cmono, and 9 to 16 bits:
+// C420p10, C422p12, Cmono16, ...) are converted to 8-bit 4:2:0, with a note.
+// Null, with the reason in `error`, for a missing or unreadable file, a bad
+// header, a chroma layout it cannot play, a regular file too short for its
+// first frame or a frame that cannot be allocated. A FRAME line longer than
+// the header's limit (4096 bytes) is a kError.
 std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error);
 // Raw I420 frames of width x height, back to back. Null, with the reason,
 // for a bad size, a file that cannot be opened or a frame that cannot be

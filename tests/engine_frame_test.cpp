@@ -1,7 +1,7 @@
 // The engine's I420 frames, test patterns and file readers: copies that do
 // not share memory with their source, conversions that refuse bad buffers
 // without touching them, odd sizes read within their planes, headers whose
-// sizes do not fit refused.
+// sizes do not fit refused, other y4m layouts converted.
 
 #include <stdio.h>
 #include <string.h>
@@ -19,6 +19,7 @@
 
 #include "engine/frame_generator.h"
 #include "engine/i420_frame.h"
+#include "engine/picture_converter.h"
 #include "engine/video_source.h"
 #include "support/emulation.h"
 #include "support/guarded_plane.h"
@@ -131,6 +132,28 @@ TEST(I420FrameTest, ExportArgbRefusesWithoutWriting) {
     if (row < 3) {
       EXPECT_EQ(padded[row * 32 + stride], 0xAB) << "row " << row;
     }
+  }
+}
+
+// A frame converts by its own matrix: one limited-range sample (Y 128,
+// Cb 128, Cr 200) gives each matrix's red and green.
+TEST(I420FrameTest, ExportArgbConvertsByTheFramesMatrix) {
+  std::unique_ptr<I420Frame> frame =
+      FrameGenerator(4, 2, FrameGenerator::Pattern::kFlat, {128, 128, 200}).Generate(0);
+  ASSERT_NE(frame, nullptr);
+  const struct {
+    engine::ColorMatrix matrix;
+    int red, green;
+  } cases[] = {{engine::ColorMatrix::kBt601, 245, 72},
+               {engine::ColorMatrix::kBt709, 255, 92},
+               {engine::ColorMatrix::kBt2020, 251, 84}};
+  for (const auto& c : cases) {
+    frame->set_color({engine::ColorRange::kLimited, c.matrix});
+    std::vector<uint8_t> argb(4 * 2 * 4);
+    ASSERT_EQ(frame->ExportArgb(rtc::kFourccArgb, argb.data(), argb.size(), 4 * 4), 0);
+    EXPECT_NEAR(argb[2], c.red, 2) << static_cast<int>(c.matrix);
+    EXPECT_NEAR(argb[1], c.green, 2) << static_cast<int>(c.matrix);
+    EXPECT_NEAR(argb[0], 130, 2) << static_cast<int>(c.matrix);  // blue: Cb is neutral
   }
 }
 
@@ -255,6 +278,63 @@ TEST(VideoSourceTest, Y4mReaderTakesLinesUpToItsLimitAndRefusesFilesWithoutAFram
     EXPECT_EQ(source->error(), c.read_error) << c.name;
   }
   remove(path.c_str());
+}
+
+// Layouts other than 8-bit 4:2:0 play converted to it, with a note that
+// names the conversion, odd sizes included (5 x 3: chroma 3 x 3 in 4:2:2,
+// 3 x 2 in 4:2:0). The samples: luma 100, Cb 96, Cr 160, at the layout's
+// depth. Untagged and below HD size, they are BT.601, limited range.
+TEST(VideoSourceTest, Y4mLayoutsOtherThan8Bit420PlayConverted) {
+  if (!engine::Y4mLayoutConvertible("422"))
+    GTEST_SKIP() << "this build converts no chroma layout (built without FFmpeg's libraries)";
+  const struct {
+    const char* tag;
+    int chroma_samples, bytes, cb, cr;
+    const char* note;
+  } layouts[] = {
+      {"422", 9, 1, 96, 160, "converting yuv422p to yuv420p"},
+      {"444", 15, 1, 96, 160, "converting yuv444p to yuv420p"},
+      {"420p10", 6, 2, 96, 160, "converting yuv420p10le to yuv420p"},
+      {"mono", 0, 1, 128, 128, "converting gray to yuv420p"},
+  };
+  const std::string path = ::testing::TempDir() + "engine_frame_test_layout.y4m";
+  for (const auto& layout : layouts) {
+    {
+      std::ofstream file(path, std::ios::binary);
+      file << "YUV4MPEG2 W5 H3 F25:1 C" << layout.tag << "\nFRAME\n";
+      auto samples = [&](int count, int value) {
+        for (int i = 0; i < count; ++i) {
+          const int sample = value << (layout.bytes == 2 ? 2 : 0);
+          file.put(static_cast<char>(sample & 0xff));
+          if (layout.bytes == 2)
+            file.put(static_cast<char>(sample >> 8));
+        }
+      };
+      samples(15, 100);
+      samples(layout.chroma_samples, 96);
+      samples(layout.chroma_samples, 160);
+    }
+    std::string error;
+    std::unique_ptr<engine::VideoSource> source = engine::OpenY4m(path, &error);
+    ASSERT_NE(source, nullptr) << layout.tag << ": " << error;
+    EXPECT_EQ(source->notes(), std::vector<std::string>{layout.note});
+    EXPECT_EQ(source->color(), (engine::ColorDescription{engine::ColorRange::kLimited,
+                                                         engine::ColorMatrix::kBt601}));
+    ASSERT_EQ(source->Next(), engine::VideoSource::Status::kFrame) << layout.tag;
+    std::vector<uint8_t> want(15, 100);
+    want.insert(want.end(), 6, static_cast<uint8_t>(layout.cb));
+    want.insert(want.end(), 6, static_cast<uint8_t>(layout.cr));
+    EXPECT_EQ(Pixels(*source->frame()), want) << layout.tag;
+    EXPECT_EQ(source->Next(), engine::VideoSource::Status::kEnd) << layout.tag;
+  }
+  remove(path.c_str());
+}
+
+// Untagged pictures: BT.709 from HD sizes up, in either orientation.
+TEST(VideoSourceTest, UntaggedColoursAreGuessedBySize) {
+  EXPECT_EQ(engine::GuessColorMatrix(1279, 719), engine::ColorMatrix::kBt601);
+  EXPECT_EQ(engine::GuessColorMatrix(1280, 534), engine::ColorMatrix::kBt709);
+  EXPECT_EQ(engine::GuessColorMatrix(720, 1280), engine::ColorMatrix::kBt709);
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

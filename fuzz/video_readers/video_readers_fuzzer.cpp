@@ -1,12 +1,15 @@
 // Fuzzes the player's file readers: the input is a whole file, opened as a
-// YUV4MPEG2 stream and as raw I420 at a few frame sizes taken from its first
-// bytes. Every frame a reader returns must have planes of its size holding
+// YUV4MPEG2 stream, as raw I420 at a few frame sizes taken from its first
+// bytes, and (small inputs) as a container through FFmpeg's libraries. Every
+// 8-bit 4:2:0 frame a reader returns must have planes of its size holding
 // exactly the file's bytes for that frame (each byte is compared, so reads
-// outside the planes show); the sequence of results must be what the file
-// holds, no more frames than it has; bad headers and sizes are refused with
-// a reason.
+// outside the planes show); converted and decoded frames must have planes
+// that can be read whole; the sequence of results must be what the file
+// holds, no more frames than it has; bad headers, sizes and files are
+// refused with a reason.
 
 #include <ctype.h>
+#include <math.h>
 #include <stddef.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -18,6 +21,8 @@
 #include <memory>
 #include <string>
 
+#include "engine/media_source.h"
+#include "engine/picture_converter.h"
 #include "engine/video_source.h"
 #include "fuzz_check.h"
 
@@ -36,6 +41,11 @@ using Status = VideoSource::Status;
 constexpr int64_t kMaxOpenedPixels = 1 << 16;
 constexpr size_t kMaxLine = 4096;  // the readers' longest header or FRAME line
 constexpr int kMaxDimension = 16384;
+// Containers: larger inputs only take longer to probe; frames past this
+// many, and pictures past this size, show nothing new.
+constexpr size_t kMaxContainerBytes = size_t{64} * 1024;
+constexpr int kMaxContainerFrames = 48;
+constexpr int64_t kMaxContainerPixels = 1 << 18;
 
 int g_file = -1;  // a memfd holding the current input
 std::string g_path;
@@ -47,7 +57,7 @@ size_t FrameBytes(int w, int h) {
 
 // Compares the frame's visible planes with the I420 bytes at `data`, reading
 // every byte of every row through the frame's strides.
-void CheckFrame(const I420Frame& frame, int w, int h, const uint8_t* data) {
+void CheckFrame(const rtc::IVideoFrame& frame, int w, int h, const uint8_t* data) {
   CHECK_OR_FAIL(frame.Width() == w && frame.Height() == h, "frame size changed");
   const int cw = I420Frame::ChromaWidth(w), ch = I420Frame::ChromaHeight(h);
   struct Plane {
@@ -66,6 +76,30 @@ void CheckFrame(const I420Frame& frame, int w, int h, const uint8_t* data) {
       data += plane.width;
     }
   }
+}
+
+// Reads every sample of the frame's planes through its strides: a plane
+// shorter than its rows say shows under the sanitizer.
+void CheckReadable(const rtc::IVideoFrame& frame) {
+  const int w = frame.Width(), h = frame.Height();
+  CHECK_OR_FAIL(w > 0 && h > 0 && w <= kMaxDimension && h <= kMaxDimension, "frame of a bad size");
+  const int cw = I420Frame::ChromaWidth(w), ch = I420Frame::ChromaHeight(h);
+  struct Plane {
+    const uint8_t* pixels;
+    int stride, width, height;
+  } planes[] = {{frame.YPlane(), frame.YStride(), w, h},
+                {frame.UPlane(), frame.UStride(), cw, ch},
+                {frame.VPlane(), frame.VStride(), cw, ch}};
+  unsigned sum = 0;
+  for (const Plane& plane : planes) {
+    CHECK_OR_FAIL(plane.pixels != nullptr && plane.stride >= plane.width,
+                  "plane missing or stride below its width");
+    for (int row = 0; row < plane.height; ++row)
+      for (int x = 0; x < plane.width; ++x)
+        sum += plane.pixels[static_cast<size_t>(row) * plane.stride + x];
+  }
+  volatile unsigned keep = sum;
+  (void)keep;
 }
 
 void WriteInput(const uint8_t* data, size_t size) {
@@ -156,6 +190,38 @@ bool LastTagValue(const std::string& line, char tag, int64_t* value) {
   return found;
 }
 
+// Bytes of one w x h frame of y4m chroma layout `chroma`, worked out from
+// the tag itself ("<subsampling>[p<depth>]", "444alpha", "mono[<depth>]"):
+// samples above 8 bits take two bytes. 0 for a layout the reader does not
+// play.
+size_t Y4mFrameBytes(const std::string& chroma, int w, int h) {
+  if (chroma == "420" || chroma == "420jpeg" || chroma == "420paldv" || chroma == "420mpeg2")
+    return FrameBytes(w, h);
+  if (!engine::Y4mLayoutConvertible(chroma))
+    return 0;
+  const bool mono = chroma.compare(0, 4, "mono") == 0;
+  const size_t depth_at = mono ? 4 : chroma.find('p');
+  const int depth = depth_at < chroma.size() ? atoi(chroma.c_str() + depth_at + (mono ? 0 : 1)) : 8;
+  const std::string subsampling = mono ? "mono" : chroma.substr(0, chroma.find('p'));
+  const size_t luma = static_cast<size_t>(w) * h;
+  size_t samples = 0;
+  if (subsampling == "mono")
+    samples = luma;
+  else if (subsampling == "411")
+    samples = luma + 2 * static_cast<size_t>((w + 3) / 4) * h;
+  else if (subsampling == "420")
+    samples = FrameBytes(w, h);
+  else if (subsampling == "422")
+    samples = luma + 2 * static_cast<size_t>(I420Frame::ChromaWidth(w)) * h;
+  else if (subsampling == "444")
+    samples = 3 * luma;
+  else if (subsampling == "444alpha")
+    samples = 4 * luma;
+  else
+    fuzz_check::Fail("the reader plays chroma layout " + chroma + ", unknown here");
+  return samples * (depth > 8 ? 2 : 1);
+}
+
 void CheckHeaderVerdict(const std::string& line, bool accepted, const engine::Y4mHeader& header,
                         const std::string& error) {
   if (!accepted) {
@@ -166,7 +232,7 @@ void CheckHeaderVerdict(const std::string& line, bool accepted, const engine::Y4
   CHECK_OR_FAIL(header.width > 0 && header.height > 0 && header.width <= kMaxDimension &&
                     header.height <= kMaxDimension,
                 "header accepted with a bad size");
-  CHECK_OR_FAIL(header.chroma.compare(0, 3, "420") == 0,
+  CHECK_OR_FAIL(Y4mFrameBytes(header.chroma, 1, 1) != 0,
                 "header accepted with chroma " + header.chroma);
   CHECK_OR_FAIL(header.fps >= 0 && header.fps == header.fps, "header accepted with a bad rate");
   int64_t w = 0, h = 0;
@@ -177,10 +243,18 @@ void CheckHeaderVerdict(const std::string& line, bool accepted, const engine::Y4
 }
 
 // Walks the frames as the file lays them out and compares each result of
-// the reader with it.
-void CheckY4mFrames(const uint8_t* data, size_t size, size_t pos, VideoSource* source, int w,
-                    int h) {
-  const size_t frame_bytes = FrameBytes(w, h);
+// the reader with it: byte for byte where the file holds 8-bit 4:2:0
+// (`exact`), otherwise (converted) only the frame's size and planes.
+void CheckY4mFrames(const uint8_t* data, size_t size, size_t pos, VideoSource* source, int w, int h,
+                    size_t frame_bytes, bool exact) {
+  auto check_frame = [&](const uint8_t* bytes) {
+    if (exact) {
+      CheckFrame(*source->frame(), w, h, bytes);
+    } else {
+      CHECK_OR_FAIL(source->width() == w && source->height() == h, "frame size changed");
+      CheckReadable(*source->frame());
+    }
+  };
   const size_t first = pos;
   for (int64_t frames = 0;; ++frames) {
     const Status status = source->Next();
@@ -207,7 +281,7 @@ void CheckY4mFrames(const uint8_t* data, size_t size, size_t pos, VideoSource* s
       break;
     }
     CHECK_OR_FAIL(status == Status::kFrame, "y4m: a whole frame was not returned");
-    CheckFrame(*source->frame(), w, h, data + pos);
+    check_frame(data + pos);
     pos += frame_bytes;
     CHECK_OR_FAIL(source->frames_read() == frames + 1, "y4m: frames_read is off");
   }
@@ -218,7 +292,7 @@ void CheckY4mFrames(const uint8_t* data, size_t size, size_t pos, VideoSource* s
   if (TakeLine(data, size, &again, &line) && line.compare(0, 5, "FRAME") == 0 &&
       size - again >= frame_bytes) {
     CHECK_OR_FAIL(source->Next() == Status::kFrame, "y4m: no first frame after a rewind");
-    CheckFrame(*source->frame(), w, h, data + again);
+    check_frame(data + again);
   }
 }
 
@@ -237,7 +311,8 @@ void CheckY4m(const uint8_t* data, size_t size) {
   std::string error;
   std::unique_ptr<VideoSource> source = engine::OpenY4m(g_path, &error);
   // A file too short for its first frame ("FRAME\n" and the planes) is refused.
-  const bool holds_a_frame = parsed && size - pos >= 6 + FrameBytes(header.width, header.height);
+  const size_t frame_bytes = parsed ? Y4mFrameBytes(header.chroma, header.width, header.height) : 0;
+  const bool holds_a_frame = parsed && size - pos >= 6 + frame_bytes;
   CHECK_OR_FAIL((source != nullptr) == holds_a_frame,
                 "OpenY4m disagrees with the header and the file's length");
   if (!source) {
@@ -248,7 +323,58 @@ void CheckY4m(const uint8_t* data, size_t size) {
   CHECK_OR_FAIL(source->width() == header.width && source->height() == header.height &&
                     source->fps() == header.fps,
                 "y4m source does not match its header");
-  CheckY4mFrames(data, size, pos, source.get(), header.width, header.height);
+  const bool exact = !engine::Y4mLayoutConvertible(header.chroma);  // 8-bit 4:2:0
+  CHECK_OR_FAIL(exact == source->notes().empty(),
+                "y4m: a conversion without its note, or the reverse");
+  CheckY4mFrames(data, size, pos, source.get(), header.width, header.height, frame_bytes, exact);
+}
+
+// --- Containers -------------------------------------------------------------
+
+// Whatever the libraries make of the input: a refusal is one line that names
+// the input; a source gives frames whose planes can be read whole, with
+// sane times, colours and rotation, ends with a reason if not cleanly, and
+// seeks without harm. A clone of the last frame outlives the source.
+void CheckContainer(size_t size) {
+  if (size > kMaxContainerBytes)
+    return;
+  engine::MediaOptions options;
+  options.decoder_threads = 1;  // no thread start-up per input
+  options.max_pixels = kMaxContainerPixels;
+  std::string error;
+  std::unique_ptr<VideoSource> source = engine::OpenMedia(g_path, &error, options);
+  if (!source) {
+    CHECK_OR_FAIL(error.find(g_path) != std::string::npos && error.find('\n') == std::string::npos,
+                  "container refusal that does not name the input in one line: '" + error + "'");
+    return;
+  }
+  auto check_source = [&source] {
+    CheckReadable(*source->frame());
+    CHECK_OR_FAIL(static_cast<int64_t>(source->width()) * source->height() <= kMaxContainerPixels,
+                  "a picture past the pixel limit");
+    CHECK_OR_FAIL(isfinite(source->timestamp()), "a frame without a finite time");
+    const int rotation = source->rotation();
+    CHECK_OR_FAIL(rotation == 0 || rotation == 90 || rotation == 180 || rotation == 270,
+                  "rotation " + std::to_string(rotation));
+    CHECK_OR_FAIL(source->frame()->color() == source->color(),
+                  "the frame's colours are not the source's");
+  };
+  check_source();
+  for (int frames = 0; frames < kMaxContainerFrames; ++frames) {
+    const Status status = source->Next();
+    if (status != Status::kFrame) {
+      CHECK_OR_FAIL(status == Status::kEnd || !source->error().empty(),
+                    "container ended badly without a reason");
+      break;
+    }
+    check_source();
+  }
+  std::unique_ptr<rtc::IVideoFrame> clone(source->frame()->Clone());
+  if (source->seekable() && source->Seek(0.04) && source->Next() == Status::kFrame)
+    check_source();
+  source.reset();
+  if (clone)
+    CheckReadable(*clone);
 }
 
 }  // namespace
@@ -274,5 +400,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (a != b)
     CheckRaw(data, size, b, a);
   CheckRawRefusals(data, size);
+  CheckContainer(size);
   return 0;
 }

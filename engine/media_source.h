@@ -1,0 +1,58 @@
+#ifndef ENGINE_MEDIA_SOURCE_H_
+#define ENGINE_MEDIA_SOURCE_H_
+
+// Container files (mp4, mkv, webm, mov, avi, ...) read through FFmpeg's
+// libavformat and decoded by libavcodec, with every video codec the
+// installed libraries decode. A build without those libraries refuses them
+// (OpenMedia says so).
+//
+// The first video stream plays; audio and other streams are skipped (a
+// note says so). The decoder runs on its own threads. Frames come out as
+// the decoder made them: 8-bit 4:2:0 ones with the decoder's planes and
+// strides, not copied (engine/decoded_frame.h); any other layout converted
+// to 8-bit 4:2:0 (a note names the conversion). Each frame carries its
+// presentation time, the stream's colours and rotation apply, and a file
+// seeks (VideoSource::Seek).
+//
+// The libraries' own log lines are kept off the standard error once a
+// media file has been opened (they would interleave with the caller's
+// output); the opening thread's last error line details a refusal.
+
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+
+#include "engine/video_source.h"
+
+namespace engine {
+
+struct MediaOptions {
+  // Threads the decoder may use; 0 lets it choose (about one per core).
+  int decoder_threads = 0;
+  // A picture of more pixels is refused, whatever the file claims.
+  int64_t max_pixels = int64_t{16384} * 16384;
+};
+
+// Whether this build reads containers.
+bool MediaSupported();
+
+// Opens `path` ("-": standard input, which cannot seek) and decodes its
+// first frame, so that the source knows its size, colours and notes at
+// once. Null, with one line naming the input and the reason in `error`, for
+// a file that cannot be opened, one of no known format, a container that
+// cannot be read (an mp4 whose index is missing: truncated), one with no
+// video stream or no decoder for it, or a stream of which no frame decodes;
+// and in a build without FFmpeg's libraries.
+//
+// Reading on: a packet the decoder refuses mid-stream is counted
+// (decode_errors()) and the play goes on; the end is kEnd, or kTruncated,
+// with the reason in error(), when the data stops before the stream does (a
+// read error, a cut packet, frames ending well before the stream's stated
+// duration). Rewind() seeks to the start.
+std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* error,
+                                       const MediaOptions& options = {});
+
+}  // namespace engine
+
+#endif  // ENGINE_MEDIA_SOURCE_H_

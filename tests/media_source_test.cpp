@@ -1,0 +1,457 @@
+// The engine's container source and its conversions: decoder frames handed
+// on without a copy and outliving their source, other layouts converted
+// with a note, colours, rotation and times from the stream, seeks that land
+// on the exact frame, and one clear line for each input that cannot play.
+// The inputs are made here with FFmpeg's own encoders and muxers.
+
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "engine/media_source.h"
+#include "engine/video_source.h"
+
+#ifdef NATIVERENDER_TEST_FFMPEG
+
+#include "engine/decoded_frame.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace {
+
+using engine::ColorMatrix;
+using engine::ColorRange;
+using Status = engine::VideoSource::Status;
+using ::testing::AllOf;
+using ::testing::AnyOf;
+using ::testing::Contains;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+std::string TempPath(const std::string& name) {
+  return ::testing::TempDir() + "media_source_test_" + name;
+}
+
+// Frame n of every clip: flat, luma 16 + 4n (scaled for deeper samples),
+// Cb 96, Cr 160. The encoders run lossless, so each frame tells its index.
+int Luma(int n) {
+  return 16 + 4 * n;
+}
+
+struct Clip {
+  const char* muxer;
+  const char* encoder;  // null: no video stream
+  AVPixelFormat format = AV_PIX_FMT_YUV420P;
+  int width = 64, height = 48;
+  std::vector<int64_t> times_ms = {0, 40, 80, 120, 160};
+  int key_interval = 0;  // 0: the encoder's choice
+  AVColorSpace colorspace = AVCOL_SPC_UNSPECIFIED;
+  double turn_clockwise = 0;  // display matrix, when not 0
+  bool audio = false;
+  bool index_first = false;  // mp4: the index (moov) before the data
+};
+
+// Writes `clip` to `path`; "" or what failed.
+std::string WriteClip(const std::string& path, const Clip& clip) {
+  av_log_set_level(AV_LOG_ERROR);  // the encoders' reports are not the test's
+  AVFormatContext* out = nullptr;
+  if (avformat_alloc_output_context2(&out, nullptr, clip.muxer, path.c_str()) < 0)
+    return std::string("no muxer ") + clip.muxer;
+  std::string failure;
+  AVCodecContext* encoder = nullptr;
+  AVStream* video = nullptr;
+  AVStream* audio = nullptr;
+  AVPacket* packet = av_packet_alloc();
+  AVFrame* frame = av_frame_alloc();
+  // Sends `picture` (null: the end) and writes what comes out. Each frame
+  // lasts until the next one (the last one 40 ms): a container that is not
+  // told drops a last frame without a length.
+  auto encode = [&](AVFrame* picture) {
+    if (avcodec_send_frame(encoder, picture) < 0)
+      return false;
+    while (avcodec_receive_packet(encoder, packet) == 0) {
+      const auto next = std::upper_bound(clip.times_ms.begin(), clip.times_ms.end(), packet->pts);
+      packet->duration = next != clip.times_ms.end() ? *next - packet->pts : 40;
+      av_packet_rescale_ts(packet, encoder->time_base, video->time_base);
+      packet->stream_index = video->index;
+      if (av_interleaved_write_frame(out, packet) < 0)
+        return false;
+    }
+    return true;
+  };
+  do {
+    if (clip.encoder != nullptr) {
+      const AVCodec* codec = avcodec_find_encoder_by_name(clip.encoder);
+      if (codec == nullptr) {
+        failure = std::string("no encoder ") + clip.encoder;
+        break;
+      }
+      encoder = avcodec_alloc_context3(codec);
+      encoder->width = clip.width;
+      encoder->height = clip.height;
+      encoder->pix_fmt = clip.format;
+      encoder->time_base = {1, 1000};
+      encoder->max_b_frames = 0;
+      encoder->thread_count = 1;
+      if (clip.key_interval > 0)
+        encoder->gop_size = clip.key_interval;
+      encoder->colorspace = clip.colorspace;
+      if (clip.colorspace == AVCOL_SPC_BT709) {
+        encoder->color_primaries = AVCOL_PRI_BT709;
+        encoder->color_trc = AVCOL_TRC_BT709;
+        encoder->color_range = AVCOL_RANGE_MPEG;
+      }
+      if (out->oformat->flags & AVFMT_GLOBALHEADER)
+        encoder->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+      AVDictionary* options = nullptr;
+      av_dict_set(&options, "preset", "ultrafast", 0);   // libx264
+      av_dict_set(&options, "qp", "0", 0);               // libx264: lossless
+      av_dict_set(&options, "lossless", "1", 0);         // libvpx-vp9
+      av_dict_set(&options, "deadline", "realtime", 0);  // libvpx-vp9
+      av_dict_set(&options, "cpu-used", "8", 0);         // libvpx-vp9
+      const int opened = avcodec_open2(encoder, codec, &options);
+      av_dict_free(&options);
+      if (opened < 0) {
+        failure = std::string("cannot open ") + clip.encoder;
+        break;
+      }
+      video = avformat_new_stream(out, nullptr);
+      avcodec_parameters_from_context(video->codecpar, encoder);
+      video->time_base = encoder->time_base;
+      if (clip.turn_clockwise != 0) {
+        auto* matrix = reinterpret_cast<int32_t*>(
+            av_stream_new_side_data(video, AV_PKT_DATA_DISPLAYMATRIX, 9 * sizeof(int32_t)));
+        av_display_rotation_set(matrix, clip.turn_clockwise);
+      }
+    }
+    if (clip.audio) {
+      audio = avformat_new_stream(out, nullptr);
+      audio->codecpar->codec_type = AVMEDIA_TYPE_AUDIO;
+      audio->codecpar->codec_id = AV_CODEC_ID_PCM_S16LE;
+      audio->codecpar->sample_rate = 8000;
+      av_channel_layout_default(&audio->codecpar->ch_layout, 1);
+      audio->time_base = {1, 8000};
+    }
+    AVDictionary* mux_options = nullptr;
+    if (clip.index_first)
+      av_dict_set(&mux_options, "movflags", "+faststart", 0);
+    const bool started = avio_open(&out->pb, path.c_str(), AVIO_FLAG_WRITE) >= 0 &&
+                         avformat_write_header(out, &mux_options) >= 0;
+    av_dict_free(&mux_options);
+    if (!started) {
+      failure = "cannot start " + path;
+      break;
+    }
+    if (audio != nullptr) {  // a tenth of a second of silence
+      av_new_packet(packet, 1600);
+      memset(packet->data, 0, 1600);
+      packet->pts = packet->dts = 0;
+      packet->duration = 800;
+      packet->stream_index = audio->index;
+      av_packet_rescale_ts(packet, AVRational{1, 8000}, audio->time_base);
+      if (av_interleaved_write_frame(out, packet) < 0)
+        failure = "cannot write audio";
+    }
+    const int shift = av_pix_fmt_desc_get(clip.format)->comp[0].depth - 8;
+    for (size_t n = 0; encoder != nullptr && failure.empty() && n < clip.times_ms.size(); ++n) {
+      frame->format = clip.format;
+      frame->width = clip.width;
+      frame->height = clip.height;
+      if (av_frame_get_buffer(frame, 0) < 0) {
+        failure = "no frame";
+        break;
+      }
+      const int values[3] = {Luma(static_cast<int>(n)) << shift, 96 << shift, 160 << shift};
+      for (int plane = 0; plane < 3; ++plane) {
+        const int rows = plane == 0 ? clip.height : (clip.height + 1) / 2;
+        const int columns = plane == 0 ? clip.width : (clip.width + 1) / 2;
+        for (int row = 0; row < rows; ++row) {
+          uint8_t* line = frame->data[plane] + static_cast<ptrdiff_t>(row) * frame->linesize[plane];
+          for (int x = 0; x < columns; ++x) {
+            if (shift == 0)
+              line[x] = static_cast<uint8_t>(values[plane]);
+            else
+              reinterpret_cast<uint16_t*>(line)[x] = static_cast<uint16_t>(values[plane]);
+          }
+        }
+      }
+      frame->pts = clip.times_ms[n];
+      if (!encode(frame))
+        failure = "cannot encode";
+      av_frame_unref(frame);
+    }
+    if (failure.empty() && encoder != nullptr && !encode(nullptr))
+      failure = "cannot finish encoding";
+    if (failure.empty() && av_write_trailer(out) < 0)
+      failure = "cannot finish " + path;
+  } while (false);
+  av_frame_free(&frame);
+  av_packet_free(&packet);
+  avcodec_free_context(&encoder);
+  avio_closep(&out->pb);
+  avformat_free_context(out);
+  return failure;
+}
+
+// Flat planes of `frame`: each sample of each plane within `slack` of
+// luma, 96, 160.
+void ExpectFlat(const rtc::IVideoFrame& frame, int luma, int slack, const char* what, int cb = 96,
+                int cr = 160) {
+  const int w = frame.Width(), h = frame.Height();
+  const struct {
+    const uint8_t* data;
+    int stride, width, height, value;
+  } planes[] = {{frame.YPlane(), frame.YStride(), w, h, luma},
+                {frame.UPlane(), frame.UStride(), (w + 1) / 2, (h + 1) / 2, cb},
+                {frame.VPlane(), frame.VStride(), (w + 1) / 2, (h + 1) / 2, cr}};
+  for (const auto& plane : planes)
+    for (int row = 0; row < plane.height; ++row)
+      for (int x = 0; x < plane.width; ++x)
+        ASSERT_NEAR(plane.data[row * plane.stride + x], plane.value, slack)
+            << what << ": plane of " << plane.value << ", " << x << "," << row;
+}
+
+std::unique_ptr<engine::VideoSource> Open(const std::string& path) {
+  std::string error;
+  std::unique_ptr<engine::VideoSource> source = engine::OpenMedia(path, &error);
+  EXPECT_NE(source, nullptr) << error;
+  return source;
+}
+
+TEST(MediaSourceTest, FramesPlayAsTheDecoderMadeThemOrConvertedWithANote) {
+  // H.264 with padded rows: 98 luma samples a row, BT.709 tags, a display
+  // matrix turning it a quarter clockwise, as a phone's portrait video.
+  Clip h264{"mp4", "libx264"};
+  h264.width = 98;
+  h264.height = 56;
+  h264.colorspace = AVCOL_SPC_BT709;
+  h264.turn_clockwise = 90;
+  const std::string mp4 = TempPath("h264.mp4");
+  ASSERT_EQ(WriteClip(mp4, h264), "");
+  std::unique_ptr<engine::VideoSource> source = Open(mp4);
+  ASSERT_NE(source, nullptr);
+  EXPECT_THAT(source->notes(), IsEmpty());
+  EXPECT_EQ(source->width(), 98);
+  EXPECT_EQ(source->height(), 56);
+  EXPECT_EQ(source->rotation(), 90);
+  EXPECT_EQ(source->color(), (engine::ColorDescription{ColorRange::kLimited, ColorMatrix::kBt709}));
+  EXPECT_TRUE(source->frame()->bt709());  // the frame converts (BMP captures) as it is drawn
+  EXPECT_DOUBLE_EQ(source->fps(), 25);
+  std::unique_ptr<rtc::IVideoFrame> clone;
+  std::vector<uint8_t> before(size_t{98} * 56 * 4), after(size_t{98} * 56 * 4);
+  for (int n = 0; n < 5; ++n) {
+    ASSERT_EQ(source->Next(), Status::kFrame) << n;
+    const auto* decoded = dynamic_cast<const engine::DecodedFrame*>(source->frame());
+    ASSERT_NE(decoded, nullptr) << "frame " << n << " was copied";
+    EXPECT_EQ(decoded->YPlane(), decoded->av_frame()->data[0]);
+    EXPECT_EQ(decoded->UStride(), decoded->av_frame()->linesize[1]);
+    EXPECT_GT(decoded->YStride(), 98);
+    ExpectFlat(*decoded, Luma(n), 0, "h264");
+    if (n == 1) {  // what a capture keeps: a reference, not a copy
+      clone.reset(decoded->Clone());
+      ASSERT_NE(clone, nullptr);
+      EXPECT_EQ(clone->YPlane(), decoded->YPlane());
+      ASSERT_EQ(clone->ExportArgb(rtc::kFourccArgb, before.data(), before.size(), 98 * 4), 0);
+    }
+  }
+  EXPECT_EQ(source->Next(), Status::kEnd) << source->error();
+  EXPECT_EQ(source->decode_errors(), 0);
+  // The clone, and its own clone, keep the pixels and colours after the
+  // source and its decoder are gone (an AddressSanitizer build proves the
+  // reads).
+  source.reset();
+  ExpectFlat(*clone, Luma(1), 0, "clone");
+  std::unique_ptr<rtc::IVideoFrame> second(clone->Clone());
+  clone.reset();
+  ASSERT_EQ(second->ExportArgb(rtc::kFourccArgb, after.data(), after.size(), 98 * 4), 0);
+  EXPECT_EQ(after, before);
+
+  // 10-bit VP9: converted, its samples shifted down to 8 bits. Untagged and
+  // below HD size: BT.601 by the guess.
+  Clip deep{"webm", "libvpx-vp9", AV_PIX_FMT_YUV420P10LE};
+  const std::string webm = TempPath("vp9_10bit.webm");
+  const std::string written = WriteClip(webm, deep);
+  if (written.find("no encoder") == std::string::npos) {
+    ASSERT_EQ(written, "");
+    source = Open(webm);
+    ASSERT_NE(source, nullptr);
+    EXPECT_THAT(source->notes(), Contains("converting yuv420p10le to yuv420p"));
+    EXPECT_EQ(source->color(),
+              (engine::ColorDescription{ColorRange::kLimited, ColorMatrix::kBt601}));
+    ASSERT_EQ(source->Next(), Status::kFrame);
+    EXPECT_NE(dynamic_cast<engine::I420Frame*>(source->frame()), nullptr);
+    ExpectFlat(*source->frame(), Luma(0), 1, "vp9 10-bit");
+  }
+
+  remove(mp4.c_str());
+  remove(webm.c_str());
+}
+
+TEST(MediaSourceTest, FramesCarryTheirTimesAndSeeksLandOnTheExactFrame) {
+  // Variable frame rate, with an audio stream beside the video.
+  Clip variable{"matroska", "libx264"};
+  variable.times_ms = {0, 40, 80, 200, 220, 500};
+  variable.audio = true;
+  const std::string mkv = TempPath("vfr.mkv");
+  ASSERT_EQ(WriteClip(mkv, variable), "");
+  std::unique_ptr<engine::VideoSource> source = Open(mkv);
+  ASSERT_NE(source, nullptr);
+  EXPECT_THAT(source->notes(), Contains("audio ignored: the pcm_s16le stream is not played"));
+  EXPECT_TRUE(source->has_timestamps());
+  for (size_t n = 0; n < variable.times_ms.size(); ++n) {
+    ASSERT_EQ(source->Next(), Status::kFrame) << n;
+    EXPECT_DOUBLE_EQ(source->timestamp(), variable.times_ms[n] / 1000.0) << n;
+  }
+  EXPECT_EQ(source->Next(), Status::kEnd) << source->error();
+
+  // Two seconds at 25 fps with a key frame every 10 frames: each seek lands
+  // on the first frame at or after the time asked, whichever way it goes.
+  Clip steady{"mp4", "libx264"};
+  steady.times_ms.clear();
+  for (int n = 0; n < 50; ++n)
+    steady.times_ms.push_back(int64_t{40} * n);
+  steady.key_interval = 10;
+  const std::string mp4 = TempPath("steady.mp4");
+  ASSERT_EQ(WriteClip(mp4, steady), "");
+  source = Open(mp4);
+  ASSERT_NE(source, nullptr);
+  EXPECT_TRUE(source->seekable());
+  EXPECT_DOUBLE_EQ(source->duration(), 2.0);
+  const struct {
+    double seconds;
+    int frame;
+  } seeks[] = {{1.32, 33}, {1.33, 34}, {0.5, 13}, {0, 0}, {1.96, 49}, {0.04, 1}};
+  for (const auto& seek : seeks) {
+    ASSERT_TRUE(source->Seek(seek.seconds)) << seek.seconds << ": " << source->error();
+    ExpectFlat(*source->frame(), Luma(seek.frame), 0, "before Next");
+    ASSERT_EQ(source->Next(), Status::kFrame) << seek.seconds;
+    EXPECT_DOUBLE_EQ(source->timestamp(), seek.frame * 0.04) << seek.seconds;
+    ExpectFlat(*source->frame(), Luma(seek.frame), 0, "sought frame");
+    if (seek.frame + 1 < 50) {  // and it plays on from there
+      ASSERT_EQ(source->Next(), Status::kFrame) << seek.seconds;
+      ExpectFlat(*source->frame(), Luma(seek.frame + 1), 0, "the frame after");
+    }
+  }
+  // Past the end: the end; a rewind (--loop) starts again.
+  ASSERT_TRUE(source->Seek(5));
+  EXPECT_EQ(source->Next(), Status::kEnd) << source->error();
+  ASSERT_TRUE(source->Rewind());
+  ASSERT_EQ(source->Next(), Status::kFrame);
+  ExpectFlat(*source->frame(), Luma(0), 0, "rewound");
+  remove(mkv.c_str());
+  remove(mp4.c_str());
+}
+
+// Each input that cannot play is refused with one line that names it.
+TEST(MediaSourceTest, BadInputsAreRefusedWithOneClearLine) {
+  const std::string text = TempPath("notes.mp4");
+  std::ofstream(text) << "these are notes, not a video\n";
+  const std::string empty = TempPath("empty.mkv");
+  std::ofstream(empty).close();
+  const std::string audio_only = TempPath("audio.mka");
+  Clip audio{"matroska", nullptr};
+  audio.audio = true;
+  ASSERT_EQ(WriteClip(audio_only, audio), "");
+  // An mp4 whose recording stopped before its index (moov) was written.
+  const std::string whole = TempPath("whole.mp4");
+  ASSERT_EQ(WriteClip(whole, Clip{"mp4", "libx264"}), "");
+  const std::string cut = TempPath("cut.mp4");
+  {
+    std::ifstream in(whole, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  }
+  const struct {
+    std::string path, reason;
+  } cases[] = {
+      {TempPath("missing.mp4"), "cannot open " + TempPath("missing.mp4") + ": No such file"},
+      {text, text + ": not a video file of any format this build reads"},
+      {empty, empty + " is empty"},
+      {audio_only, audio_only + ": no video stream in this Matroska / WebM file (audio only)"},
+      {cut, cut + ": cannot read this QuickTime / MOV file: moov atom not found"},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    EXPECT_EQ(engine::OpenMedia(c.path, &error), nullptr) << c.path;
+    EXPECT_THAT(error, HasSubstr(c.reason));
+    EXPECT_EQ(error.find('\n'), std::string::npos) << error;
+  }
+
+  // Damaged files play what they can and say what was wrong: one with its
+  // index first whose data is cut short, one with five frames overwritten
+  // in the middle (a key frame every five frames: the play recovers).
+  const std::string intact = TempPath("intact.mp4");
+  Clip indexed{"mp4", "libx264"};
+  indexed.times_ms.clear();
+  for (int n = 0; n < 25; ++n)
+    indexed.times_ms.push_back(int64_t{40} * n);
+  indexed.key_interval = 5;
+  indexed.index_first = true;
+  ASSERT_EQ(WriteClip(intact, indexed), "");
+  std::ifstream in(intact, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::string early = TempPath("early.mp4");
+  std::ofstream(early, std::ios::binary) << bytes.substr(0, bytes.size() * 6 / 10);
+  AVFormatContext* demuxer = nullptr;
+  ASSERT_EQ(avformat_open_input(&demuxer, intact.c_str(), nullptr, nullptr), 0);
+  AVPacket* packet = av_packet_alloc();
+  for (int n = 0; av_read_frame(demuxer, packet) >= 0; ++n, av_packet_unref(packet)) {
+    if (n >= 10 && n < 15)
+      bytes.replace(packet->pos, packet->size, packet->size, '\xff');
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&demuxer);
+  const std::string damaged = TempPath("damaged.mp4");
+  std::ofstream(damaged, std::ios::binary) << bytes;
+
+  std::unique_ptr<engine::VideoSource> source = Open(early);
+  ASSERT_NE(source, nullptr);
+  Status status;
+  while ((status = source->Next()) == Status::kFrame) {
+  }
+  EXPECT_EQ(status, Status::kTruncated);
+  EXPECT_GT(source->frames_read(), 0);
+  EXPECT_LT(source->frames_read(), 25);
+  EXPECT_THAT(source->error(),
+              AllOf(HasSubstr(early + ": "),
+                    AnyOf(HasSubstr("cut short"), HasSubstr("the rest is missing"))));
+
+  source = Open(damaged);
+  ASSERT_NE(source, nullptr);
+  while ((status = source->Next()) == Status::kFrame) {
+  }
+  EXPECT_EQ(status, Status::kEnd) << source->error();
+  EXPECT_GE(source->frames_read(), 20);
+  ExpectFlat(*source->frame(), Luma(24), 0, "the last frame");
+  EXPECT_GT(source->decode_errors(), 0);
+  EXPECT_THAT(source->first_decode_error(), HasSubstr(damaged + ": the decoder"));
+  for (const std::string& path : {text, empty, audio_only, whole, cut, intact, early, damaged})
+    remove(path.c_str());
+}
+
+}  // namespace
+
+#else  // !NATIVERENDER_TEST_FFMPEG
+
+TEST(MediaSourceTest, ContainersNeedFfmpegsLibraries) {
+  std::string error;
+  EXPECT_EQ(engine::OpenMedia("clip.mp4", &error), nullptr);
+  EXPECT_THAT(error, ::testing::HasSubstr("containers are not supported in this build"));
+  GTEST_SKIP() << error;
+}
+
+#endif  // NATIVERENDER_TEST_FFMPEG
