@@ -87,7 +87,7 @@ rtc::IVideoFrame* I420Frame::Clone() const {
   libyuv::I420Copy(y_, EffectiveStrideY(), u_, EffectiveStrideU(), v_, EffectiveStrideV(),
                    copy->MutableYPlane(), copy->stride_y_, copy->MutableUPlane(), copy->stride_u_,
                    copy->MutableVPlane(), copy->stride_v_, width_, height_);
-  copy->set_color_description(limited_range_, bt709_);
+  copy->set_color_description(limited_range_, matrix_);
   return copy.release();
 }
 
@@ -112,14 +112,17 @@ int I420Frame::ExportArgb(uint32_t fourcc, uint8_t* buffer, size_t size, int32_t
   const uint8_t* v = v_;
   int stride_y = EffectiveStrideY(), stride_u = EffectiveStrideU(), stride_v = EffectiveStrideV();
   const libyuv::YuvConstants* matrix =
-      bt709_ ? &libyuv::kYuvF709Constants
-             : (limited_range_ ? &libyuv::kYuvI601Constants : &libyuv::kYuvJPEGConstants);
-  // libyuv's limited-range BT.709 table cuts the blue weight of Cb (2.112)
-  // to what its 8 bits hold, 2.0: blues would come out up to 4 steps off.
-  // Such frames are stretched to the full range first and converted with
-  // the full-range table.
+      limited_range_ ? &libyuv::kYuvI601Constants : &libyuv::kYuvJPEGConstants;
+  if (matrix_ == 709)
+    matrix = &libyuv::kYuvF709Constants;
+  else if (matrix_ == 2020)
+    matrix = &libyuv::kYuvV2020Constants;
+  // libyuv's limited-range BT.709 and BT.2020 tables cut the blue weight of
+  // Cb (2.112, 2.142) to what their 8 bits hold, 2.0: blues would come out
+  // up to 4 steps off. Such frames are stretched to the full range first
+  // and converted with the full-range table.
   std::unique_ptr<I420Frame> stretched;
-  if (bt709_ && limited_range_) {
+  if ((matrix_ == 709 || matrix_ == 2020) && limited_range_) {
     stretched = StretchedToFullRange();
     if (!stretched)
       return -1;

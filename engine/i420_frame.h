@@ -53,15 +53,17 @@ class I420Frame : public rtc::IVideoFrame {
   // for testing or memory runs out.
   IVideoFrame* Clone() const override;
 
-  // How the samples encode colour: limited range (Y 16..235) or full, the
-  // BT.601 or the BT.709 matrix. BT.601 limited range unless set; clones
-  // keep it.
-  void set_color_description(bool limited_range, bool bt709) {
+  // How the samples encode colour: limited range (Y 16..235) or full, and
+  // the matrix, 601, 709 or 2020 (BT.2020 non-constant luminance; other
+  // values read as 601). BT.601 limited range unless set; clones keep it.
+  void set_color_description(bool limited_range, int matrix) {
     limited_range_ = limited_range;
-    bt709_ = bt709;
+    matrix_ = matrix;
   }
+  void set_color_description(bool, bool) = delete;  // the matrix is a number
   bool limited_range() const { return limited_range_; }
-  bool bt709() const { return bt709_; }
+  int matrix() const { return matrix_; }
+  bool bt709() const { return matrix_ == 709; }
 
   // Converts to 32-bit pixels for kFourccArgb only (bytes B, G, R, A; alpha
   // 255) by the colour description. Returns 0 on success; -1, without writing,
@@ -108,7 +110,7 @@ class I420Frame : public rtc::IVideoFrame {
   size_t u_offset_ = 0;
   size_t v_offset_ = 0;
   bool limited_range_ = true;
-  bool bt709_ = false;
+  int matrix_ = 601;
   bool clone_fails_for_testing_ = false;
 };
 

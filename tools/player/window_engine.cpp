@@ -42,7 +42,7 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
   // The frames describe themselves as the renderer is told to draw them
   // (RendererLocked), so that a BMP capture, which the frame converts
   // itself, has the window's colours.
-  source_->frame()->set_color_description(ColorRange() == 1, options_.color_matrix == 709);
+  source_->frame()->set_color_description(ColorRange() == 1, options_.color_matrix);
 }
 
 // The frames as they are coded: limited range unless the input or the user
