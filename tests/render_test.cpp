@@ -28,6 +28,7 @@
 #include "quon_render.h"
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
+#include "rtc_base/timeutils.h"
 #include "support/eglcore_peer.h"
 #include "support/log_capture.h"
 #include "support/module_fixture.h"
@@ -247,6 +248,135 @@ TEST_F(LifecycleTest, ASurfaceCreatedAtZeroSizeDrawsOnceLaidOut) {
       test_support::PixelsWhen(*bound.window, grey, [&] { bound.render->RenderFrame(&frame); });
   EXPECT_TRUE(!p.empty() && grey(p));
   ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+}
+
+// What an id's listener hears across a resize and a surface destroyed and
+// created again: each renderer's first frame once, each change of the
+// drawn frame's size and of the surface's size once, in order, from the
+// thread that drew or reported it, with no module lock held (the listener
+// calls back into the manager and the renderer); never for a refused
+// frame. A listener may take itself off from its callback, and after the
+// call that did it nothing more is heard.
+TEST_F(LifecycleTest, EventsAreToldOnceEachInOrderAcrossRecreation) {
+  const std::string name = "events";
+  Bound bound = Bind(name, 64, 48);
+  ASSERT_NE(bound.window, nullptr);
+  std::string id = name;
+  PluginManager* manager = PluginManager::GetInstance();
+  struct Recorder : IRenderEventListener {
+    void OnFirstFrame(const std::string& id, int w, int h) override { Heard("first", id, w, h); }
+    void OnFrameSizeChanged(const std::string& id, int w, int h) override {
+      Heard("frame", id, w, h);
+    }
+    void OnSurfaceSizeChanged(const std::string& id, int w, int h) override {
+      Heard("surface", id, w, h);
+    }
+    void Heard(const char* what, const std::string& id, int w, int h) {
+      heard.push_back(std::string(what) + " " + id + " " + std::to_string(w) + "x" +
+                      std::to_string(h));
+      threads.push_back(std::this_thread::get_id());
+      if (callback)
+        callback();
+    }
+    std::vector<std::string> heard;
+    std::vector<std::thread::id> threads;
+    std::function<void()> callback;
+  } listener;
+  RenderStatistics during;
+  listener.callback = [&] {
+    std::string key = name;
+    EXPECT_TRUE(manager->SetScaleType(key, 2));  // takes the drawing lock
+    EXPECT_TRUE(manager->GetRenderStatistics(key, &during));
+  };
+  ASSERT_TRUE(manager->SetRenderEventListener(id, &listener));
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  TestFrame::Counters counters, refused;
+  refused.planes_null = true;
+  TestFrame large(32, 24, &counters), small(16, 12, &counters), bad(8, 8, &refused);
+  std::thread([&] {
+    bound.render->RenderFrame(&large);
+    eglReleaseThread();
+  }).join();
+  bound.render->RenderFrame(&large);
+  bound.render->RenderFrame(&bad);
+  bound.render->RenderFrame(nullptr);
+  bound.render->RenderFrame(&small);
+  bound.render->RenderFrame(&small);
+  EXPECT_EQ(during.framesDrawn, 3);  // told once the frame was counted
+  ohos_desktop::SetXComponentSize(bound.component.get(), 96, 48);
+  ohos_desktop::DispatchSurfaceChanged(bound.component.get());
+  ohos_desktop::DispatchSurfaceChanged(bound.component.get());  // the same size
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+  ASSERT_EQ(listener.threads.size(), 3u);
+  EXPECT_NE(listener.threads[0], std::this_thread::get_id());  // the thread that drew
+  EXPECT_EQ(listener.threads[1], std::this_thread::get_id());  // this one drew
+  EXPECT_EQ(listener.threads[2], std::this_thread::get_id());  // and reported the size
+
+  // The next surface's renderer tells the same listener; the listener
+  // takes itself off while it hears the first frame.
+  PluginRender* render = PluginRender::GetInstance(id);
+  render->SetNativeXComponent(bound.component.get());
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  listener.callback = [&] {
+    std::string key = name;
+    EXPECT_TRUE(manager->SetRenderEventListener(key, nullptr));
+  };
+  render->RenderFrame(&small);
+  render->RenderFrame(&large);
+  EXPECT_THAT(listener.heard, ElementsAre("first events 32x24", "frame events 16x12",
+                                          "surface events 96x48", "first events 16x12"));
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+  EXPECT_FALSE(manager->SetRenderEventListener(id, &listener));  // no renderer
+  EXPECT_TRUE(manager->SetRenderEventListener(id, nullptr));     // removing always works
+}
+
+// The figures of a known run: frames before the surface exists, good
+// frames of two sizes, a null frame and one without planes. Drawn and
+// dropped add up to received; a new surface's renderer starts at zero.
+TEST_F(LifecycleTest, StatisticsCountAKnownRunOfGoodAndBadFrames) {
+  Bound bound = Bind("figures", 64, 48);
+  ASSERT_NE(bound.window, nullptr);
+  std::string id = "figures";
+  PluginManager* manager = PluginManager::GetInstance();
+  RenderStatistics stats;
+  EXPECT_TRUE(manager->GetRenderStatistics(id, &stats));
+  EXPECT_EQ(stats.framesReceived, 0);
+  EXPECT_FALSE(manager->GetRenderStatistics(id, nullptr));
+  std::string unknown = "figures-unknown";
+  EXPECT_FALSE(manager->GetRenderStatistics(unknown, &stats));
+
+  TestFrame::Counters counters, refused;
+  refused.planes_null = true;
+  TestFrame large(32, 24, &counters), small(16, 12, &counters), bad(8, 8, &refused);
+  bound.render->RenderFrame(&large);  // no surface yet: cannot be drawn
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  const int64_t before = rtc::MonotonicMillis();
+  rtc::IVideoFrame* const run[] = {&large, &large, nullptr, &bad, &large, &small};
+  for (rtc::IVideoFrame* frame : run)
+    bound.render->RenderFrame(frame);
+  const int64_t after = rtc::MonotonicMillis();
+  ASSERT_TRUE(manager->GetRenderStatistics(id, &stats));
+  EXPECT_EQ(stats.framesReceived, 7);
+  EXPECT_EQ(stats.framesDrawn, 4);
+  EXPECT_EQ(stats.framesDropped, 3);
+  EXPECT_EQ(stats.lastFrameWidth, 16);
+  EXPECT_EQ(stats.lastFrameHeight, 12);
+  EXPECT_GE(stats.firstFrameTimeMs, before);
+  EXPECT_LE(stats.firstFrameTimeMs, stats.lastFrameTimeMs);
+  EXPECT_LE(stats.lastFrameTimeMs, after);
+  // Every frame drawn in the last second or two, so all four here unless
+  // the machine stalled between them.
+  EXPECT_GE(stats.drawTimeFrames, 1);
+  EXPECT_LE(stats.drawTimeFrames, 4);
+  EXPECT_GT(stats.drawTimeMaxUs, 0);
+  EXPECT_LE(stats.drawTimeMeanUs, stats.drawTimeMaxUs);
+
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+  PluginRender::GetInstance(id);
+  ASSERT_TRUE(manager->GetRenderStatistics(id, &stats));
+  EXPECT_EQ(stats.framesReceived, 0);
+  EXPECT_EQ(stats.lastFrameWidth, 0);
+  PluginRender::Release(id);
 }
 
 TEST_F(LifecycleTest, CallbacksCreateRenderersForUnknownIds) {
