@@ -45,6 +45,10 @@ class VideoSource {
   // Whether the samples use the full range 0..255 (a y4m file's
   // XCOLORRANGE=FULL); otherwise they are limited range, Y 16..235.
   bool full_range() const { return full_range_; }
+  // Clockwise degrees (0, 90, 180 or 270) the input asks its pictures to be
+  // turned by for display, as a container's display matrix does; 0 for
+  // y4m, raw I420 and the pattern, which say nothing of it.
+  int rotation() const { return rotation_; }
 
  protected:
   std::unique_ptr<I420Frame> frame_;
@@ -52,6 +56,7 @@ class VideoSource {
   double pixel_aspect_ = 1;
   char interlacing_ = 'p';
   bool full_range_ = false;
+  int rotation_ = 0;
   int64_t frames_read_ = 0;
   std::string error_;
 };
