@@ -591,9 +591,19 @@ class StressedHold : public engine::EngineHold {
   // this Mesa's software rasteriser crashes when two threads draw at once.
   void Step(std::string& id, TestFrame& frame, int n, std::mutex& draw_turn) {
     PluginManager* manager = PluginManager::GetInstance();
+    RenderStatistics stats;
     switch (n % 8) {
-      case 0: manager->SetScaleType(id, 1 + n % 3); return;
-      case 1: manager->GetNativeWindow(id); return;
+      case 0:
+        manager->SetScaleType(id, 1 + n % 3);
+        manager->SetRotation(id, n % 360 / 90 * 90);
+        manager->SetMirror(id, n % 16 == 0);
+        // Replaced while other engines' frames tell the id's listener.
+        manager->SetRenderEventListener(id, n % 16 == 0 ? nullptr : &listener_);
+        return;
+      case 1:
+        manager->GetNativeWindow(id);
+        manager->GetRenderStatistics(id, &stats);
+        return;
       case 2: manager->FindRender(id); manager->GetRender(id); return;
       default: break;
     }
@@ -639,13 +649,21 @@ class StressedHold : public engine::EngineHold {
   struct Bystander : rtc::DestroyObserver {
     void OnDestroy(rtc::DestroyNotify*) override {}
   } bystander_;
+  struct Listener : IRenderEventListener {
+    void OnFirstFrame(const std::string&, int, int) override { ++told; }
+    void OnFrameSizeChanged(const std::string&, int, int) override { ++told; }
+    void OnSurfaceSizeChanged(const std::string&, int, int) override { ++told; }
+    std::atomic<int> told{0};
+  } listener_;
 };
 
 // Four engine threads call every manager entry point and every renderer
 // operation on two ids while the UI thread destroys and recreates their
 // surfaces 500 times (200 in the sanitizer builds): nothing crashes or
 // touches freed memory (the sanitizer builds watch), and every observer is
-// told exactly once.
+// told exactly once. The engines also turn and mirror the pictures, read
+// the statistics and replace the ids' event listeners while frames tell
+// them.
 TEST_F(LifecycleTest, EngineThreadsSurviveSurfacesComingAndGoing) {
   rtc::LogLine::RemoveSink(&sink_);  // hundreds of thousands of lines; not the point here
   // A second core keeps the display initialised, so each new surface is
@@ -704,8 +722,10 @@ TEST_F(LifecycleTest, EngineThreadsSurviveSurfacesComingAndGoing) {
   stop = true;
   for (std::thread& engine : engines)
     engine.join();
-  for (std::string id : ids)
+  for (std::string id : ids) {
     PluginRender::Release(id);  // renderers the engines' GetRender made after the last destroy
+    PluginManager::GetInstance()->SetRenderEventListener(id, nullptr);  // before the holds go
+  }
   for (auto& per_engine : holds)
     for (StressedHold& hold : per_engine)
       hold.ExpectToldOncePerObservation();
