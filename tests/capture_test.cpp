@@ -524,33 +524,38 @@ TEST_F(CaptureTest, LimitedRangeJpegIsStretchedToFullRange) {
 // JPEG file, and a BMP reader the engine frame's pixels, in the colours of
 // the textbook equations for that description.
 TEST_F(CaptureTest, BothWritersGiveTheColoursOfEveryRangeAndMatrix) {
+  using colour::YuvMatrix;
   const struct {
-    bool limited, bt709;
+    bool limited;
+    int matrix;
+    YuvMatrix yuv;
     double kr, kb;
   } descriptions[] = {
-      {true, false, 0.299, 0.114},
-      {false, false, 0.299, 0.114},
-      {true, true, 0.2126, 0.0722},
-      {false, true, 0.2126, 0.0722},
+      {true, 601, YuvMatrix::kBt601, 0.299, 0.114},
+      {false, 601, YuvMatrix::kBt601, 0.299, 0.114},
+      {true, 709, YuvMatrix::kBt709, 0.2126, 0.0722},
+      {false, 709, YuvMatrix::kBt709, 0.2126, 0.0722},
+      {true, 2020, YuvMatrix::kBt2020, 0.2627, 0.0593},
+      {false, 2020, YuvMatrix::kBt2020, 0.2627, 0.0593},
   };
   const engine::Yuv colours[] = {{120, 100, 170}, {150, 160, 90}, {60, 140, 120}, {200, 110, 135}};
   for (const auto& d : descriptions) {
-    SCOPED_TRACE(testing::Message()
-                 << (d.limited ? "limited" : "full") << " " << (d.bt709 ? "BT.709" : "BT.601"));
+    SCOPED_TRACE(testing::Message() << (d.limited ? "limited" : "full") << " BT." << d.matrix);
     for (const engine::Yuv& colour : colours) {
       SCOPED_TRACE(testing::Message()
                    << "Y'CbCr " << int{colour.y} << "," << int{colour.u} << "," << int{colour.v});
       std::unique_ptr<I420Frame> frame =
           FrameGenerator(32, 32, FrameGenerator::Pattern::kFlat, colour).Generate(0);
       ASSERT_NE(frame, nullptr);
-      frame->set_color_description(d.limited, d.bt709);
+      frame->set_color({d.limited ? engine::ColorRange::kLimited : engine::ColorRange::kFull,
+                        static_cast<engine::ColorMatrix>(d.matrix)});
       double expected[3];
       ReferenceRgb(colour.y, colour.u, colour.v, d.limited, d.kr, d.kb, expected);
 
-      ASSERT_TRUE(Render2SaveImage(frame.get(), Path("flat.jpg"), 100, d.limited, d.bt709));
+      ASSERT_TRUE(Render2SaveImage(frame.get(), Path("flat.jpg"), 100, d.limited, d.yuv));
       const std::vector<uint8_t> rgb = DecodeJpegRgb(Path("flat.jpg"));
       ASSERT_EQ(rgb.size(), 32u * 32 * 3);
-      ASSERT_TRUE(Render2SaveImage(frame.get(), Path("flat.bmp"), 100, d.limited, d.bt709));
+      ASSERT_TRUE(Render2SaveImage(frame.get(), Path("flat.bmp"), 100, d.limited, d.yuv));
       const std::vector<uint8_t> bmp = ReadFile(Path("flat.bmp"));
       ASSERT_EQ(bmp.size(), 58u + 32 * 32 * 4);
       const size_t centre = 16 * 32 + 16;
@@ -566,7 +571,7 @@ TEST_F(CaptureTest, BothWritersGiveTheColoursOfEveryRangeAndMatrix) {
     // (each sample 9:3:3:1 from its four nearest chroma samples).
     const int w = 96, h = 64;
     GuardedFrame bars(w, h, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
-    ASSERT_TRUE(Render2SaveImage(bars.frame.get(), Path("bars.jpg"), 100, d.limited, d.bt709));
+    ASSERT_TRUE(Render2SaveImage(bars.frame.get(), Path("bars.jpg"), 100, d.limited, d.yuv));
     const std::vector<uint8_t> rgb = DecodeJpegRgb(Path("bars.jpg"));
     std::vector<uint8_t> reference(rgb.size());
     auto upsampled = [&](GuardedPlane& plane, int x, int y) {

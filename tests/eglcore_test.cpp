@@ -314,6 +314,47 @@ TEST_F(EGLCoreTest, LimitedRangeFramesReachTrueBlackAndWhite) {
   }
 }
 
+// BT.2020 frames, limited and full range, drawn in the colours of the
+// textbook equations (BT.709 beside them, through the same program).
+TEST_F(EGLCoreTest, Bt2020FramesDrawTheirEquationsColours) {
+  using colour::YuvMatrix;
+  const struct {
+    YuvMatrix matrix;
+    double kr, kb;
+  } matrices[] = {{YuvMatrix::kBt2020, 0.2627, 0.0593}, {YuvMatrix::kBt709, 0.2126, 0.0722}};
+  const ColourCase colours[] = {{"orange", 150, 90, 190},
+                                {"teal", 110, 150, 80},
+                                {"white", 235, 128, 128},
+                                {"purple", 70, 170, 170}};
+  auto window = Window(48, 32);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 48, 32));
+  for (const auto& m : matrices) {
+    for (bool limited : {true, false}) {
+      core.SetColorDescription(limited, m.matrix);
+      for (const ColourCase& c : colours) {
+        SCOPED_TRACE(testing::Message()
+                     << c.name << (limited ? " limited" : " full") << " kr " << m.kr);
+        const double luma = limited ? (c.y - 16) / 219.0 : c.y / 255.0;
+        const double cb = (c.u - 128) / (limited ? 224.0 : 255.0);
+        const double cr = (c.v - 128) / (limited ? 224.0 : 255.0);
+        const double r = luma + 2 * (1 - m.kr) * cr, b = luma + 2 * (1 - m.kb) * cb;
+        const double g = (luma - m.kr * r - m.kb * b) / (1 - m.kr - m.kb);
+        auto to8 = [](double v) {
+          return static_cast<int>(std::lround(std::clamp(v, 0.0, 1.0) * 255));
+        };
+        const Rgb expected{to8(r), to8(g), to8(b)};
+        const uint32_t want =
+            static_cast<uint32_t>(expected.r << 16 | expected.g << 8 | expected.b);
+        Frame(48, 32, c.y, c.u, c.v).Draw(core);
+        const auto p = PixelsWhen(
+            *window, [&](const auto& px) { return ShaderColourIs(At(px, *window, 24, 16), want); });
+        ExpectNear(RgbOf(At(p, *window, 24, 16)), expected, "the equations");
+      }
+    }
+  }
+}
+
 // --- Drawing: geometry ----------------------------------------------------------
 
 // A 64x36 (16:9) frame: red in the left eighth, blue in the right eighth,
@@ -403,6 +444,104 @@ TEST_F(GeometryTest, UnknownScaleTypeActsAsStretch) {
   DrawWithType(42);
   EXPECT_FLOAT_EQ(Peek(core_).texMatrix()[0], 1.0f);
   EXPECT_FLOAT_EQ(Peek(core_).texMatrix()[5], 1.0f);
+}
+
+// Every turn, mirrored and not, under every scale type: a 64x36 frame of
+// four coloured quadrants (red, green / blue, white) on a 160x120 window.
+// Each quadrant must show where the turn and then the mirror take it, the
+// picture fitted by its turned shape (a quarter turn makes it 36 wide and
+// 64 high), with bars exactly where the fit leaves them.
+TEST_F(EGLCoreTest, TurnedAndMirroredPicturesLandWhereTheyShould) {
+  constexpr int kW = 160, kH = 120;
+  auto window = Window(kW, kH);
+  ASSERT_NE(window, nullptr);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), kW, kH));
+  Frame frame(64, 36, 255, 128, 128);
+  const ColourCase quadrants[2][2] = {{{"red", 76, 85, 255}, {"green", 150, 44, 21}},
+                                      {{"blue", 29, 255, 107}, {"white", 255, 128, 128}}};
+  for (int row = 0; row < 36; ++row) {
+    for (int col = 0; col < 64; ++col) {
+      const ColourCase& q = quadrants[row / 18][col / 32];
+      frame.Y[static_cast<size_t>(row) * 64 + col] = q.y;
+      if (row % 2 == 0 && col % 2 == 0) {
+        const size_t c = static_cast<size_t>(row / 2) * 32 + col / 2;
+        frame.U[c] = q.u;
+        frame.V[c] = q.v;
+      }
+    }
+  }
+  for (int type : {1, 2, 3}) {
+    for (int rotation : {0, 90, 180, 270}) {
+      for (bool mirror : {false, true}) {
+        SCOPED_TRACE(testing::Message() << "type " << type << ", rotation " << rotation
+                                        << (mirror ? ", mirrored" : ""));
+        core.SetScaleType(type);
+        core.SetOrientation(rotation, mirror);
+        frame.Draw(core);
+        // The picture's rectangle on the window, clipped to it.
+        const bool quarter = rotation % 180 != 0;
+        const double f = quarter ? 36.0 / 64.0 : 64.0 / 36.0, d = 4.0 / 3.0;
+        double w = kW, h = kH;  // stretch, and fill (which covers the window)
+        if (type == 2 && f > d)
+          h = kW / f;
+        else if (type == 2)
+          w = kH * f;
+        const double x0 = (kW - w) / 2, y0 = (kH - h) / 2;
+        // Where frame quadrant (fx, fy) goes: turned clockwise, then flipped.
+        const auto place = [&](int fx, int fy) {
+          int px = fx, py = fy;
+          if (rotation == 90)
+            px = 1 - fy, py = fx;
+          else if (rotation == 180)
+            px = 1 - fx, py = 1 - fy;
+          else if (rotation == 270)
+            px = fy, py = 1 - fx;
+          return std::pair{mirror ? 1 - px : px, py};
+        };
+        const auto centre = [&](int px, int py) {
+          return std::pair{static_cast<int>(x0 + w * (px * 2 + 1) / 4),
+                           static_cast<int>(y0 + h * (py * 2 + 1) / 4)};
+        };
+        const auto expected = [&](int fx, int fy) {
+          const ColourCase& q = quadrants[fy][fx];
+          const Rgb rgb = ShaderRgb(q.y, q.u, q.v);
+          return static_cast<uint32_t>(rgb.r << 16 | rgb.g << 8 | rgb.b);
+        };
+        const auto all_in_place = [&](const std::vector<uint32_t>& p) {
+          for (int fy : {0, 1})
+            for (int fx : {0, 1}) {
+              const auto [px, py] = place(fx, fy);
+              const auto [x, y] = centre(px, py);
+              if (!ShaderColourIs(At(p, *window, x, y), expected(fx, fy)))
+                return false;
+            }
+          return true;
+        };
+        const auto p = PixelsWhen(*window, all_in_place);
+        for (int fy : {0, 1})
+          for (int fx : {0, 1}) {
+            const auto [px, py] = place(fx, fy);
+            const auto [x, y] = centre(px, py);
+            EXPECT_PRED2(ShaderColourIs, At(p, *window, x, y), expected(fx, fy))
+                << quadrants[fy][fx].name << " at " << x << "," << y;
+          }
+        // Bars three pixels outside a fitted picture's edges, none inside.
+        if (w < kW) {
+          for (int x : {static_cast<int>(x0) - 3, static_cast<int>(x0 + w) + 3})
+            EXPECT_EQ(At(p, *window, x, kH / 2), 0u) << "bar at x " << x;
+          for (int x : {static_cast<int>(x0) + 3, static_cast<int>(x0 + w) - 4})
+            EXPECT_NE(At(p, *window, x, kH / 2), 0u) << "picture at x " << x;
+        }
+        if (h < kH) {
+          for (int y : {static_cast<int>(y0) - 3, static_cast<int>(y0 + h) + 3})
+            EXPECT_EQ(At(p, *window, kW / 2, y), 0u) << "bar at y " << y;
+          for (int y : {static_cast<int>(y0) + 3, static_cast<int>(y0 + h) - 4})
+            EXPECT_NE(At(p, *window, kW / 2, y), 0u) << "picture at y " << y;
+        }
+      }
+    }
+  }
 }
 
 TEST_F(EGLCoreTest, EqualAspectRatiosCoverTheSurfaceInEveryType) {

@@ -61,7 +61,7 @@ TEST(I420FrameTest, CloneIsTightIndependentCopy) {
   ASSERT_NE(frame, nullptr);
   EXPECT_EQ(frame->YStride(), 64);
   EXPECT_EQ(frame->UStride(), 40);
-  frame->set_color_description(/*limited_range=*/false, /*bt709=*/true);
+  frame->set_color({engine::ColorRange::kFull, engine::ColorMatrix::kBt709});
 
   std::unique_ptr<rtc::IVideoFrame> copy(frame->Clone());
   ASSERT_NE(copy, nullptr);

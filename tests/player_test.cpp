@@ -524,11 +524,34 @@ TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
 TEST(PlayerTest, HelpDocumentsEveryOption) {
   const PlayerRun run = Player("--help");
   EXPECT_EQ(run.status, 0);
-  for (const char* option : {"--size", "--fps", "--frames", "--loop", "--surface", "--scale", "--id",
-                             "--windows", "--capture", "--quality", "--screenshot", "--log",
-                             "--log-append", "--stats", "--format", "--verbose", "--version",
-                             "--duration", "--recreate-every", "--capture-every", "--cycle-scale",
-                             "--slow-listener", "OHOS_DESKTOP_HILOG_QUIET", "130", "143"})
+  for (const char* option : {"--size",
+                             "--fps",
+                             "--frames",
+                             "--loop",
+                             "--surface",
+                             "--scale",
+                             "--id",
+                             "--windows",
+                             "--capture",
+                             "--quality",
+                             "--screenshot",
+                             "--log",
+                             "--log-append",
+                             "--stats",
+                             "--format",
+                             "--verbose",
+                             "--version",
+                             "--duration",
+                             "--recreate-every",
+                             "--capture-every",
+                             "--cycle-scale",
+                             "--slow-listener",
+                             "--rotate",
+                             "--mirror",
+                             "2020",
+                             "OHOS_DESKTOP_HILOG_QUIET",
+                             "130",
+                             "143"})
     EXPECT_THAT(run.output, HasSubstr(option));
 }
 
@@ -604,6 +627,45 @@ TEST(PlayerTest, TimedPlayLoopsTheInputUntilTimeIsUp) {
 // A recreated surface gets a fresh renderer; the window must keep the scale
 // type it was given, not fall back to the renderer's default (fit, which
 // would leave black bars above and below this 16:9 picture in 4:3).
+// --rotate and --mirror on the colour bars (light on the frame's left, black
+// on its right): the default window takes the turned picture's shape, and
+// the bars lie where the turn and then the mirror put them. The module's
+// figures and the first-frame event reach --stats.
+TEST(PlayerTest, TurnedAndMirroredPicturesAreShownSo) {
+  const struct {
+    const char* args;
+    int width, height;
+    int light_x, light_y, dark_x, dark_y;
+  } cases[] = {
+      {"", 64, 36, 2, 18, 61, 18},
+      {"--mirror", 64, 36, 61, 18, 2, 18},
+      {"--rotate 90", 36, 64, 18, 2, 18, 61},
+      {"--rotate 180", 64, 36, 61, 18, 2, 18},
+      {"--rotate 270 --mirror", 36, 64, 18, 61, 18, 2},
+  };
+  const std::string png = TempPath("turned.png"), stats = TempPath("turned.txt");
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args);
+    const PlayerRun run = Player(std::string("--size 64x36 --frames 3 --fps 0 ") + c.args +
+                                 " --screenshot " + png + " --stats " + stats);
+    ASSERT_EQ(run.status, 0) << run.output;
+    int w = 0, h = 0;
+    std::vector<uint32_t> pixels;
+    ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+    ASSERT_EQ(w, c.width);
+    ASSERT_EQ(h, c.height);
+    const auto level = [&](int x, int y) {
+      const uint32_t p = pixels[static_cast<size_t>(y) * w + x];
+      return std::min({p >> 16 & 0xff, p >> 8 & 0xff, p & 0xff});
+    };
+    EXPECT_GT(level(c.light_x, c.light_y), 150u) << "the white bar";
+    EXPECT_LT(level(c.dark_x, c.dark_y), 40u) << "the black bar";
+    const std::string figures = ReadFile(stats);
+    EXPECT_THAT(figures, HasSubstr("player.renderer_frames_drawn: 3\n"));
+    EXPECT_THAT(figures, HasSubstr("player.first_frames: 1\n"));
+  }
+}
+
 TEST(PlayerTest, ScaleTypeSurvivesSurfaceRecreation) {
   const std::string png = TempPath("recreated_fill.png");
   const PlayerRun run = Player("--frames 45 --fps 30 --surface 160x120 --scale fill"
@@ -787,7 +849,17 @@ TEST(PlayerTest, PauseHoldsTheFrameTakesKeysAtOnceAndResumesWhereItStopped) {
   ASSERT_TRUE(desktop.WaitForPicture(window, 80, 60));
   desktop.Key(window, XK_space);
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_EQ(desktop.Pixel(window, 40, 2), 0u) << "fit leaves a black bar above 16:9 in 4:3";
+  EXPECT_EQ(desktop.Pixel(window, 80, 2), 0u) << "fit leaves a black bar above 16:9 in 4:3";
+  // Turned a quarter, the held frame stands 9:16 in the middle of the 4:3
+  // window, reaching its top.
+  desktop.Key(window, XK_r);
+  uint32_t top = 0;
+  for (int attempt = 0; attempt < 100 && top == 0; ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    top = desktop.Pixel(window, 80, 2);
+  }
+  EXPECT_NE(top, 0u) << "the held frame was not drawn again turned";
+  EXPECT_EQ(desktop.Pixel(window, 20, 60), 0u) << "a turned 16:9 frame leaves bars at the sides";
   desktop.Key(window, XK_3);
   uint32_t bar = 0;
   for (int attempt = 0; attempt < 100 && bar == 0; ++attempt) {

@@ -109,7 +109,7 @@ TEST_F(ManagerTest, ColourDescriptionIsCheckedAndKeptForTheId) {
   EXPECT_TRUE(test_support::AnyContains(sink_.lines(), "SetColorDescription: refused, no renderer"));
   EXPECT_EQ(manager_->FindRender(id), nullptr);
   PluginRender* render = manager_->GetRender(id);
-  for (auto [range, matrix] : {std::pair{2, 601}, {-1, 601}, {0, 0}, {1, 2020}})
+  for (auto [range, matrix] : {std::pair{2, 601}, {-1, 601}, {0, 0}, {1, 2021}})
     EXPECT_FALSE(manager_->SetColorDescription(id, range, matrix)) << range << "," << matrix;
   EXPECT_FALSE(Peek(*render->eglCore()).limitedRange());
   EXPECT_TRUE(manager_->SetColorDescription(id, kColorRangeLimited, kColorMatrixBt709));
@@ -121,6 +121,35 @@ TEST_F(ManagerTest, ColourDescriptionIsCheckedAndKeptForTheId) {
   EXPECT_TRUE(Peek(*render->eglCore()).bt709());
   EXPECT_TRUE(manager_->SetColorDescription(id, kColorRangeFull, kColorMatrixBt601));
   EXPECT_FALSE(Peek(*render->eglCore()).limitedRange());
+  EXPECT_TRUE(manager_->SetColorDescription(id, kColorRangeFull, kColorMatrixBt2020));
+  EXPECT_EQ(Peek(*render->eglCore()).matrix(), colour::YuvMatrix::kBt2020);
+  PluginRender::Release(id);
+}
+
+// Mirror and rotation, like the colour description: a renderer needed,
+// quarter turns only, and kept for the id's next renderer.
+TEST_F(ManagerTest, MirrorAndRotationAreCheckedAndKeptForTheId) {
+  std::string id = "orientation";
+  EXPECT_FALSE(manager_->SetMirror(id, true));
+  EXPECT_FALSE(manager_->SetRotation(id, 90));
+  EXPECT_TRUE(test_support::AnyContains(sink_.lines(),
+                                        "SetMirror: refused, no renderer for id=orientation"));
+  EXPECT_TRUE(test_support::AnyContains(sink_.lines(),
+                                        "SetRotation: refused, no renderer for id=orientation"));
+  PluginRender* render = manager_->GetRender(id);
+  for (int degrees : {-90, 45, 360, 1})
+    EXPECT_FALSE(manager_->SetRotation(id, degrees)) << degrees;
+  EXPECT_TRUE(test_support::AnyContains(sink_.lines(), "SetRotation: refused degrees=45"));
+  EXPECT_TRUE(manager_->SetRotation(id, 270));
+  EXPECT_TRUE(manager_->SetMirror(id, true));
+  EXPECT_EQ(Peek(*render->eglCore()).pendingRotation(), 270);
+  PluginRender::Release(id);
+  render = manager_->GetRender(id);  // the next surface's renderer
+  EXPECT_EQ(Peek(*render->eglCore()).pendingRotation(), 270);
+  EXPECT_TRUE(Peek(*render->eglCore()).pendingMirror());
+  EXPECT_TRUE(manager_->SetRotation(id, 0));
+  EXPECT_EQ(Peek(*render->eglCore()).pendingRotation(), 0);
+  EXPECT_TRUE(Peek(*render->eglCore()).pendingMirror());
   PluginRender::Release(id);
 }
 

@@ -28,6 +28,7 @@
 #include "quon_render.h"
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
+#include "rtc_base/timeutils.h"
 #include "support/eglcore_peer.h"
 #include "support/log_capture.h"
 #include "support/module_fixture.h"
@@ -249,6 +250,135 @@ TEST_F(LifecycleTest, ASurfaceCreatedAtZeroSizeDrawsOnceLaidOut) {
   ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
 }
 
+// What an id's listener hears across a resize and a surface destroyed and
+// created again: each renderer's first frame once, each change of the
+// drawn frame's size and of the surface's size once, in order, from the
+// thread that drew or reported it, with no module lock held (the listener
+// calls back into the manager and the renderer); never for a refused
+// frame. A listener may take itself off from its callback, and after the
+// call that did it nothing more is heard.
+TEST_F(LifecycleTest, EventsAreToldOnceEachInOrderAcrossRecreation) {
+  const std::string name = "events";
+  Bound bound = Bind(name, 64, 48);
+  ASSERT_NE(bound.window, nullptr);
+  std::string id = name;
+  PluginManager* manager = PluginManager::GetInstance();
+  struct Recorder : IRenderEventListener {
+    void OnFirstFrame(const std::string& id, int w, int h) override { Heard("first", id, w, h); }
+    void OnFrameSizeChanged(const std::string& id, int w, int h) override {
+      Heard("frame", id, w, h);
+    }
+    void OnSurfaceSizeChanged(const std::string& id, int w, int h) override {
+      Heard("surface", id, w, h);
+    }
+    void Heard(const char* what, const std::string& id, int w, int h) {
+      heard.push_back(std::string(what) + " " + id + " " + std::to_string(w) + "x" +
+                      std::to_string(h));
+      threads.push_back(std::this_thread::get_id());
+      if (callback)
+        callback();
+    }
+    std::vector<std::string> heard;
+    std::vector<std::thread::id> threads;
+    std::function<void()> callback;
+  } listener;
+  RenderStatistics during;
+  listener.callback = [&] {
+    std::string key = name;
+    EXPECT_TRUE(manager->SetScaleType(key, 2));  // takes the drawing lock
+    EXPECT_TRUE(manager->GetRenderStatistics(key, &during));
+  };
+  ASSERT_TRUE(manager->SetRenderEventListener(id, &listener));
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  TestFrame::Counters counters, refused;
+  refused.planes_null = true;
+  TestFrame large(32, 24, &counters), small(16, 12, &counters), bad(8, 8, &refused);
+  std::thread([&] {
+    bound.render->RenderFrame(&large);
+    eglReleaseThread();
+  }).join();
+  bound.render->RenderFrame(&large);
+  bound.render->RenderFrame(&bad);
+  bound.render->RenderFrame(nullptr);
+  bound.render->RenderFrame(&small);
+  bound.render->RenderFrame(&small);
+  EXPECT_EQ(during.framesDrawn, 3);  // told once the frame was counted
+  ohos_desktop::SetXComponentSize(bound.component.get(), 96, 48);
+  ohos_desktop::DispatchSurfaceChanged(bound.component.get());
+  ohos_desktop::DispatchSurfaceChanged(bound.component.get());  // the same size
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+  ASSERT_EQ(listener.threads.size(), 3u);
+  EXPECT_NE(listener.threads[0], std::this_thread::get_id());  // the thread that drew
+  EXPECT_EQ(listener.threads[1], std::this_thread::get_id());  // this one drew
+  EXPECT_EQ(listener.threads[2], std::this_thread::get_id());  // and reported the size
+
+  // The next surface's renderer tells the same listener; the listener
+  // takes itself off while it hears the first frame.
+  PluginRender* render = PluginRender::GetInstance(id);
+  render->SetNativeXComponent(bound.component.get());
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  listener.callback = [&] {
+    std::string key = name;
+    EXPECT_TRUE(manager->SetRenderEventListener(key, nullptr));
+  };
+  render->RenderFrame(&small);
+  render->RenderFrame(&large);
+  EXPECT_THAT(listener.heard, ElementsAre("first events 32x24", "frame events 16x12",
+                                          "surface events 96x48", "first events 16x12"));
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+  EXPECT_FALSE(manager->SetRenderEventListener(id, &listener));  // no renderer
+  EXPECT_TRUE(manager->SetRenderEventListener(id, nullptr));     // removing always works
+}
+
+// The figures of a known run: frames before the surface exists, good
+// frames of two sizes, a null frame and one without planes. Drawn and
+// dropped add up to received; a new surface's renderer starts at zero.
+TEST_F(LifecycleTest, StatisticsCountAKnownRunOfGoodAndBadFrames) {
+  Bound bound = Bind("figures", 64, 48);
+  ASSERT_NE(bound.window, nullptr);
+  std::string id = "figures";
+  PluginManager* manager = PluginManager::GetInstance();
+  RenderStatistics stats;
+  EXPECT_TRUE(manager->GetRenderStatistics(id, &stats));
+  EXPECT_EQ(stats.framesReceived, 0);
+  EXPECT_FALSE(manager->GetRenderStatistics(id, nullptr));
+  std::string unknown = "figures-unknown";
+  EXPECT_FALSE(manager->GetRenderStatistics(unknown, &stats));
+
+  TestFrame::Counters counters, refused;
+  refused.planes_null = true;
+  TestFrame large(32, 24, &counters), small(16, 12, &counters), bad(8, 8, &refused);
+  bound.render->RenderFrame(&large);  // no surface yet: cannot be drawn
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  const int64_t before = rtc::MonotonicMillis();
+  rtc::IVideoFrame* const run[] = {&large, &large, nullptr, &bad, &large, &small};
+  for (rtc::IVideoFrame* frame : run)
+    bound.render->RenderFrame(frame);
+  const int64_t after = rtc::MonotonicMillis();
+  ASSERT_TRUE(manager->GetRenderStatistics(id, &stats));
+  EXPECT_EQ(stats.framesReceived, 7);
+  EXPECT_EQ(stats.framesDrawn, 4);
+  EXPECT_EQ(stats.framesDropped, 3);
+  EXPECT_EQ(stats.lastFrameWidth, 16);
+  EXPECT_EQ(stats.lastFrameHeight, 12);
+  EXPECT_GE(stats.firstFrameTimeMs, before);
+  EXPECT_LE(stats.firstFrameTimeMs, stats.lastFrameTimeMs);
+  EXPECT_LE(stats.lastFrameTimeMs, after);
+  // Every frame drawn in the last second or two, so all four here unless
+  // the machine stalled between them.
+  EXPECT_GE(stats.drawTimeFrames, 1);
+  EXPECT_LE(stats.drawTimeFrames, 4);
+  EXPECT_GT(stats.drawTimeMaxUs, 0);
+  EXPECT_LE(stats.drawTimeMeanUs, stats.drawTimeMaxUs);
+
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+  PluginRender::GetInstance(id);
+  ASSERT_TRUE(manager->GetRenderStatistics(id, &stats));
+  EXPECT_EQ(stats.framesReceived, 0);
+  EXPECT_EQ(stats.lastFrameWidth, 0);
+  PluginRender::Release(id);
+}
+
 TEST_F(LifecycleTest, CallbacksCreateRenderersForUnknownIds) {
   ohos_desktop::ScopedXComponent changed(ohos_desktop::CreateXComponent("fresh-changed", 8, 8, nullptr));
   ohos_desktop::ScopedXComponent touched(ohos_desktop::CreateXComponent("fresh-touch", 8, 8, nullptr));
@@ -461,9 +591,19 @@ class StressedHold : public engine::EngineHold {
   // this Mesa's software rasteriser crashes when two threads draw at once.
   void Step(std::string& id, TestFrame& frame, int n, std::mutex& draw_turn) {
     PluginManager* manager = PluginManager::GetInstance();
+    RenderStatistics stats;
     switch (n % 8) {
-      case 0: manager->SetScaleType(id, 1 + n % 3); return;
-      case 1: manager->GetNativeWindow(id); return;
+      case 0:
+        manager->SetScaleType(id, 1 + n % 3);
+        manager->SetRotation(id, n % 360 / 90 * 90);
+        manager->SetMirror(id, n % 16 == 0);
+        // Replaced while other engines' frames tell the id's listener.
+        manager->SetRenderEventListener(id, n % 16 == 0 ? nullptr : &listener_);
+        return;
+      case 1:
+        manager->GetNativeWindow(id);
+        manager->GetRenderStatistics(id, &stats);
+        return;
       case 2: manager->FindRender(id); manager->GetRender(id); return;
       default: break;
     }
@@ -509,13 +649,21 @@ class StressedHold : public engine::EngineHold {
   struct Bystander : rtc::DestroyObserver {
     void OnDestroy(rtc::DestroyNotify*) override {}
   } bystander_;
+  struct Listener : IRenderEventListener {
+    void OnFirstFrame(const std::string&, int, int) override { ++told; }
+    void OnFrameSizeChanged(const std::string&, int, int) override { ++told; }
+    void OnSurfaceSizeChanged(const std::string&, int, int) override { ++told; }
+    std::atomic<int> told{0};
+  } listener_;
 };
 
 // Four engine threads call every manager entry point and every renderer
 // operation on two ids while the UI thread destroys and recreates their
 // surfaces 500 times (200 in the sanitizer builds): nothing crashes or
 // touches freed memory (the sanitizer builds watch), and every observer is
-// told exactly once.
+// told exactly once. The engines also turn and mirror the pictures, read
+// the statistics and replace the ids' event listeners while frames tell
+// them.
 TEST_F(LifecycleTest, EngineThreadsSurviveSurfacesComingAndGoing) {
   rtc::LogLine::RemoveSink(&sink_);  // hundreds of thousands of lines; not the point here
   // A second core keeps the display initialised, so each new surface is
@@ -574,8 +722,10 @@ TEST_F(LifecycleTest, EngineThreadsSurviveSurfacesComingAndGoing) {
   stop = true;
   for (std::thread& engine : engines)
     engine.join();
-  for (std::string id : ids)
+  for (std::string id : ids) {
     PluginRender::Release(id);  // renderers the engines' GetRender made after the last destroy
+    PluginManager::GetInstance()->SetRenderEventListener(id, nullptr);  // before the holds go
+  }
   for (auto& per_engine : holds)
     for (StressedHold& hold : per_engine)
       hold.ExpectToldOncePerObservation();

@@ -33,7 +33,12 @@ class EGLCoreTestPeer {
   int32_t scaleType() const { return core_.scaleType; }
   int32_t pendingScaleType() const { return core_.pendingScaleType; }
   bool limitedRange() const { return core_.limitedRange; }
-  bool bt709() const { return core_.bt709; }
+  bool bt709() const { return core_.matrix == colour::YuvMatrix::kBt709; }
+  colour::YuvMatrix matrix() const { return core_.matrix; }
+  int32_t rotation() const { return core_.orientation.rotation; }
+  bool mirror() const { return core_.orientation.mirror; }
+  int32_t pendingRotation() const { return core_.pendingOrientation.rotation; }
+  bool pendingMirror() const { return core_.pendingOrientation.mirror; }
   size_t repackedCapacity(int plane) const { return core_.repacked[plane].capacity(); }
   GLint maxTextureSize() const { return core_.maxTextureSize; }
 

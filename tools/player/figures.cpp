@@ -2,7 +2,10 @@
 
 #include <stdio.h>
 
+#include <algorithm>
+
 #include "messages.h"
+#include "quon_renderManager.h"
 #include "rtc_base/filereplacer.h"
 #include "window_engine.h"
 
@@ -50,6 +53,7 @@ bool Figures::Summarise(const std::vector<std::unique_ptr<WindowEngine>>& engine
     scale_changes_ += engine->scale_changes();
   }
   ok = ReportRequestedCaptures(*engines.front(), options) && ok;
+  GatherRendererFigures(engines);
   if (options.recreate_every_ms > 0)
     printf("surfaces recreated %lld\n", surfaces_recreated_);
   if (options.cycle_scale > 0)
@@ -121,6 +125,30 @@ bool Figures::ReportCapture(const CaptureResult& capture) {
   return true;
 }
 
+// Asked of the module while the windows still have their surfaces.
+void Figures::GatherRendererFigures(const std::vector<std::unique_ptr<WindowEngine>>& engines) {
+  double mean_sum = 0;
+  int timed = 0;
+  for (const auto& engine : engines) {
+    first_frames_ += engine->first_frames();
+    frame_size_changes_ += engine->frame_size_changes();
+    surface_size_changes_ += engine->surface_size_changes();
+    std::string id = engine->id();
+    RenderStatistics stats;
+    if (engine->closed() || !PluginManager::GetInstance()->GetRenderStatistics(id, &stats))
+      continue;
+    renderer_received_ += stats.framesReceived;
+    renderer_drawn_ += stats.framesDrawn;
+    renderer_dropped_ += stats.framesDropped;
+    if (stats.drawTimeFrames > 0) {
+      mean_sum += stats.drawTimeMeanUs / 1000.0;
+      ++timed;
+    }
+    renderer_draw_ms_max_ = std::max(renderer_draw_ms_max_, stats.drawTimeMaxUs / 1000.0);
+  }
+  renderer_draw_ms_mean_ = timed > 0 ? mean_sum / timed : 0;
+}
+
 void Figures::SetLogLines(long long delivered, long long dropped, long long queued) {
   log_lines_ = delivered;
   log_lines_dropped_ = dropped;
@@ -153,11 +181,22 @@ bool Figures::WriteStats(const std::string& path, int status) const {
             "player.captures_failed: %lld\nplayer.periodic_captures_written: %lld\n"
             "player.periodic_captures_failed: %lld\nplayer.periodic_captures_skipped: %lld\n"
             "player.log_lines: %lld\nplayer.log_lines_dropped: %lld\n"
-            "player.log_lines_queued: %lld\nplayer.status: %d\n",
+            "player.log_lines_queued: %lld\n",
             windows_, seconds_, frames_, dropped_, fps_, surfaces_recreated_, scale_changes_,
             captures_written_, captures_failed_, static_cast<long long>(periodic_.written),
             static_cast<long long>(periodic_.failed), static_cast<long long>(periodic_.skipped),
-            log_lines_, log_lines_dropped_, log_lines_queued_, status);
+            log_lines_, log_lines_dropped_, log_lines_queued_);
+    // The module's figures of the renderers on show at the end (a surface
+    // made again starts its own), and the events the windows were told.
+    fprintf(file,
+            "player.renderer_frames_received: %lld\nplayer.renderer_frames_drawn: %lld\n"
+            "player.renderer_frames_dropped: %lld\nplayer.renderer_draw_ms_mean: %.3f\n"
+            "player.renderer_draw_ms_max: %.3f\nplayer.first_frames: %lld\n"
+            "player.frame_size_changes: %lld\nplayer.surface_size_changes: %lld\n"
+            "player.status: %d\n",
+            renderer_received_, renderer_drawn_, renderer_dropped_, renderer_draw_ms_mean_,
+            renderer_draw_ms_max_, first_frames_, frame_size_changes_, surface_size_changes_,
+            status);
   }
   if (file == nullptr || ferror(file) != 0 || output.Commit() != 0) {
     Fail("cannot write the figures to " + path);

@@ -46,6 +46,7 @@ class Figures {
  private:
   bool ReportRequestedCaptures(WindowEngine& first, const Options& options);
   bool ReportCapture(const CaptureResult& capture);
+  void GatherRendererFigures(const std::vector<std::unique_ptr<WindowEngine>>& engines);
 
   int windows_ = 0;
   double seconds_ = 0;
@@ -57,6 +58,16 @@ class Figures {
   long long captures_written_ = 0;
   long long captures_failed_ = 0;
   PeriodicCaptures periodic_;
+  // The windows' renderers' own figures (those with a surface at the end),
+  // and what they told.
+  long long renderer_received_ = 0;
+  long long renderer_drawn_ = 0;
+  long long renderer_dropped_ = 0;
+  double renderer_draw_ms_mean_ = 0;  // the mean of the windows' means
+  double renderer_draw_ms_max_ = 0;
+  long long first_frames_ = 0;
+  long long frame_size_changes_ = 0;
+  long long surface_size_changes_ = 0;
   long long log_lines_ = 0;
   long long log_lines_dropped_ = 0;
   long long log_lines_queued_ = 0;

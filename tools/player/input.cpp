@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "messages.h"
 
@@ -62,6 +63,10 @@ void DescribeInput(const engine::VideoSource& source, Options* options) {
   options->fps = PacedFps(source, *options);
 }
 
+int DisplayRotation(int input_rotation, int user_rotation) {
+  return ((input_rotation + user_rotation) % 360 + 360) % 360;
+}
+
 void WindowSize(const engine::VideoSource& source, const Options& options, int screen_width,
                 int screen_height, int* width, int* height) {
   if (options.surface_width > 0) {
@@ -69,8 +74,10 @@ void WindowSize(const engine::VideoSource& source, const Options& options, int s
     *height = options.surface_height;
     return;
   }
-  const double w = source.width() * source.pixel_aspect();
-  const double h = source.height();
+  double w = source.width() * source.pixel_aspect();
+  double h = source.height();
+  if (DisplayRotation(source.rotation(), options.rotation) % 180 != 0)
+    std::swap(w, h);
   const double shrink = std::min({1.0, screen_width / w, screen_height / h});
   *width = std::clamp(static_cast<int>(lround(w * shrink)), 1, kMaxWindowSide);
   *height = std::clamp(static_cast<int>(lround(h * shrink)), 1, kMaxWindowSide);

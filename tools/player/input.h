@@ -25,7 +25,13 @@ std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::str
 // pace is said once and played at what can be.
 void DescribeInput(const engine::VideoSource& source, Options* options);
 
-// The frame's size, or its display size with non-square pixels, shrunk
+// The turn the picture is shown with, clockwise degrees: the input's own
+// (a stream's display matrix) and the user's (--rotate, the r key) on top.
+// The one place where the two meet.
+int DisplayRotation(int input_rotation, int user_rotation);
+
+// The frame's size, or its display size with non-square pixels, turned as
+// the picture is shown (a quarter turn exchanges the sides), shrunk
 // (keeping its shape) to fit the screen; --surface as given.
 void WindowSize(const engine::VideoSource& source, const Options& options, int screen_width,
                 int screen_height, int* width, int* height);

@@ -203,6 +203,14 @@ class Player {
         else
           PluginManager::GetInstance()->SetScaleType(render_id, key - '0');
         break;
+      case 'm':
+        if (engine)
+          engine->ToggleMirror();
+        break;
+      case 'r':
+        if (engine)
+          engine->RotateBy90();
+        break;
       case 'c': if (engine) engine->RequestCapture("jpg"); break;
       case 'b': if (engine) engine->RequestCapture("bmp"); break;
       case 'k': if (engine) engine->RequestFillBlack(); break;

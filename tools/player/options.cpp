@@ -142,8 +142,10 @@ const std::map<std::string, ValueOption>& ValueOptions() {
                                   "stretch, fit or fill", &Options::scale_given)},
       {"--range",
        WordOption<int>({{"full", 0}, {"limited", 1}}, &Options::color_range, "full or limited")},
-      {"--matrix",
-       WordOption<int>({{"601", 601}, {"709", 709}}, &Options::color_matrix, "601 or 709")},
+      {"--matrix", WordOption<int>({{"601", 601}, {"709", 709}, {"2020", 2020}},
+                                   &Options::color_matrix, "601, 709 or 2020")},
+      {"--rotate", WordOption<int>({{"0", 0}, {"90", 90}, {"180", 180}, {"270", 270}},
+                                   &Options::rotation, "0, 90, 180 or 270")},
       {"--id",
        {[](const std::string& v, Options* o) {
           o->id = v;
@@ -227,6 +229,8 @@ bool* FlagOption(const std::string& name, Options* options) {
   if (name == "--help" || name == "-h") return &options->help;
   if (name == "--version") return &options->version;
   if (name == "--loop") return &options->loop;
+  if (name == "--mirror")
+    return &options->mirror;
   if (name == "--quiet") return &options->quiet;
   if (name == "--verbose") return &options->verbose;
   return nullptr;
@@ -343,7 +347,13 @@ INPUT                  a .y4m file (8-bit 4:2:0), a raw I420 .yuv file (with --s
                        stretch for a y4m file with non-square pixels)
   --range full|limited colour range of the frames (default: a y4m file's
                        XCOLORRANGE tag, else limited, as decoders give)
-  --matrix 601|709     colour matrix of the frames (default 601)
+  --matrix 601|709|2020  colour matrix of the frames (default 601; 2020: BT.2020
+                       non-constant luminance)
+  --rotate 0|90|180|270  turn the picture clockwise by so many degrees, on top of
+                       any turn the input asks for; a quarter turn gives the
+                       default window the turned picture's shape
+  --mirror             show the picture flipped left for right (after the turn),
+                       as a self-view is shown
   --id NAME            XComponent id, 1..100 characters (default "player";
                        NAME-1..NAME-N with --windows)
   --windows N          N windows (1..16), each fed by its own engine thread; they
@@ -384,17 +394,23 @@ soak runs (scripts/stress):
   --help               this text
   --opt=value is the same as --opt value; -- ends the options
 
-keys in a window: 1/2/3 stretch/fit/fill, c capture JPEG, b capture BMP (to
-                  capture-ID-FRAME.jpg or .bmp in the current directory; each
+keys in a window: 1/2/3 stretch/fit/fill, m mirror on and off, r turn a further
+                  90 degrees clockwise, c capture JPEG, b capture BMP (to
+                  capture-ID-FRAME.jpg or .bmp in the current directory, as
+                  the engine's frame is, never turned or mirrored; each
                   written file is printed), k fill black, space pause and
                   resume (where it stopped; while paused, c and b capture the
                   frame on show, and a resize or expose draws it again), q quit
 closing a window ends its engine; closing the last one ends the play; q, a
 close and a stop signal take effect at once, whatever the frame interval
 
+the progress lines say once when each window's first frame is on show, and
+each time the frames or the window change size
+
 the summary gives the time played and each window's own rate (frames drawn
 per second from its first frame to its last, pauses left out; the mean of
-the windows' rates with several)
+the windows' rates with several); --stats adds the module's own figures of
+the windows' renderers (frames received, drawn and dropped; draw times)
 
 exit status: 0 played; 1 could not start (no display, no module); 2 bad
 options, input or output path; 3 played, but the input was truncated, a

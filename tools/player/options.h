@@ -26,7 +26,9 @@ struct Options {
   int scale = 2;                              // 1 stretch, 2 fit, 3 fill
   bool scale_given = false;
   int color_range = -1;   // -1: the input's (a y4m's XCOLORRANGE, else limited); 0 full, 1 limited
-  int color_matrix = 601; // 601 or 709
+  int color_matrix = 601;  // 601, 709 or 2020
+  int rotation = 0;        // clockwise degrees, on top of the input's own
+  bool mirror = false;
   std::string id = "player";
   int windows = 1;
   std::vector<Capture> captures;

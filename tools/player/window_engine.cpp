@@ -8,6 +8,7 @@
 
 #include "checks.h"
 #include "engine/clock.h"
+#include "input.h"
 #include "quon_renderManager.h"
 
 namespace player {
@@ -34,7 +35,11 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
       source_(std::move(source)),
       options_(options),
       takes_captures_(takes_captures),
-      scale_(options.scale) {
+      scale_(options.scale),
+      input_rotation_(source_->rotation()),
+      rotation_(options.rotation),
+      mirror_(options.mirror) {
+  events_.quiet = options_.quiet;
   if (options_.fps >= 0)
     fps_ = options_.fps;
   else if (source_->fps() > 0)
@@ -42,7 +47,9 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
   // The frames describe themselves as the renderer is told to draw them
   // (RendererLocked), so that a BMP capture, which the frame converts
   // itself, has the window's colours.
-  source_->frame()->set_color_description(ColorRange() == 1, options_.color_matrix == 709);
+  source_->frame()->set_color(
+      {ColorRange() == 1 ? engine::ColorRange::kLimited : engine::ColorRange::kFull,
+       static_cast<engine::ColorMatrix>(options_.color_matrix)});
 }
 
 // The frames as they are coded: limited range unless the input or the user
@@ -52,9 +59,30 @@ int WindowEngine::ColorRange() const {
 }
 
 // The hold, destroyed after the engine thread ended, leaves the renderer.
+// The module keeps the events listener for the id: it is taken off before
+// it goes, whether a renderer is left or not.
 WindowEngine::~WindowEngine() {
   Stop();
   Join();
+  std::string id = id_;
+  PluginManager::GetInstance()->SetRenderEventListener(id, nullptr);
+}
+
+void WindowEngine::Events::OnFirstFrame(const std::string& id, int width, int height) {
+  if (++first_frames == 1 && !quiet)
+    fprintf(stderr, "%s: first frame on show (%dx%d)\n", id.c_str(), width, height);
+}
+
+void WindowEngine::Events::OnFrameSizeChanged(const std::string& id, int width, int height) {
+  ++frame_size_changes;
+  if (!quiet)
+    fprintf(stderr, "%s: frames now %dx%d\n", id.c_str(), width, height);
+}
+
+void WindowEngine::Events::OnSurfaceSizeChanged(const std::string& id, int width, int height) {
+  ++surface_size_changes;
+  if (!quiet)
+    fprintf(stderr, "%s: window now %dx%d\n", id.c_str(), width, height);
 }
 
 void WindowEngine::Start() {
@@ -131,6 +159,18 @@ void WindowEngine::SetScale(int type) {
   Wake();
 }
 
+void WindowEngine::ToggleMirror() {
+  mirror_ = !mirror_;
+  redraw_ = true;
+  Wake();
+}
+
+void WindowEngine::RotateBy90() {
+  rotation_ = (rotation_.load() + 90) % 360;
+  redraw_ = true;
+  Wake();
+}
+
 void WindowEngine::RecreateSurface(const std::function<void()>& recreate) {
   ++surface_epoch_;
   recreate();
@@ -157,6 +197,16 @@ rtc::IVideoRender* WindowEngine::RendererLocked() {
     manager->SetScaleType(id, scale);
     applied_scale_ = scale;
   }
+  // The module keeps these for the id across its renderers: told only
+  // when they change.
+  const int rotation = DisplayRotation(input_rotation_, rotation_.load());
+  if (applied_rotation_ != rotation && manager->SetRotation(id, rotation))
+    applied_rotation_ = rotation;
+  const bool mirror = mirror_.load();
+  if (applied_mirror_ != mirror && manager->SetMirror(id, mirror))
+    applied_mirror_ = mirror;
+  if (!listening_)
+    listening_ = manager->SetRenderEventListener(id, &events_);
   return render;
 }
 

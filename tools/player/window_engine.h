@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "IRenderEventListener.h"
 #include "engine/engine_hold.h"
 #include "engine/video_source.h"
 #include "figures.h"
@@ -57,6 +58,10 @@ class WindowEngine {
   // Sets the scale type, from the next frame (or, paused, at once) and on
   // every renderer the window gets later.
   void SetScale(int type);
+  // The picture mirrored or not, and turned a further 90 degrees
+  // clockwise: the keys m and r. Shown as SetScale shows a new type.
+  void ToggleMirror();
+  void RotateBy90();
   // Pausing holds the frame on the window; resuming carries on with the
   // next frame, none of those that fell due meanwhile dropped.
   void TogglePause();
@@ -76,6 +81,11 @@ class WindowEngine {
   int64_t frames_read() const { return frames_read_.load(); }
   int64_t surfaces_recreated() const { return surface_epoch_.load() / 2; }
   int64_t scale_changes() const { return scale_changes_.load(); }
+  // What the window's renderers told: first frames (one per surface), and
+  // changes of the frames' and of the surface's size.
+  int64_t first_frames() const { return events_.first_frames.load(); }
+  int64_t frame_size_changes() const { return events_.frame_size_changes.load(); }
+  int64_t surface_size_changes() const { return events_.surface_size_changes.load(); }
   bool finished() const { return finished_.load(); }
   bool closed() const { return closed_.load(); }
   // After Join: the input was cut, could not be read, or (a pipe) ran out
@@ -89,6 +99,19 @@ class WindowEngine {
 
  private:
   enum class CaptureKind { kNone, kRequested, kKey, kPeriodic };
+
+  // The window's picture events, counted, and said in the progress output
+  // (the first frame only once, not again for each new surface).
+  struct Events : IRenderEventListener {
+    void OnFirstFrame(const std::string& id, int width, int height) override;
+    void OnFrameSizeChanged(const std::string& id, int width, int height) override;
+    void OnSurfaceSizeChanged(const std::string& id, int width, int height) override;
+
+    bool quiet = false;
+    std::atomic<int64_t> first_frames{0};
+    std::atomic<int64_t> frame_size_changes{0};
+    std::atomic<int64_t> surface_size_changes{0};
+  };
 
   void Run();
   void Wake();
@@ -121,6 +144,13 @@ class WindowEngine {
   // (the hold's count of renderers handed to it), and the scale type it has.
   int applied_to_ = 0;
   int applied_scale_ = 0;
+  // Under the hold's lock: the turn and mirror the module keeps for the id
+  // (an id starts unturned and unmirrored), and whether the events
+  // listener is installed.
+  int applied_rotation_ = 0;
+  bool applied_mirror_ = false;
+  bool listening_ = false;
+  Events events_;
 
   std::mutex captures_mutex_;
   std::vector<CaptureResult> captures_;
@@ -142,6 +172,10 @@ class WindowEngine {
   std::atomic<bool> redraw_{false};  // while paused: a request to act on
   std::atomic<bool> finished_{false};
   std::atomic<int> scale_;
+  // The turn the input asks for, and the user's own on top (--rotate, r).
+  const int input_rotation_;
+  std::atomic<int> rotation_;
+  std::atomic<bool> mirror_;
   std::atomic<int64_t> scale_changes_{0};
   std::atomic<int64_t> surface_epoch_{0};  // odd while a recreation is under way
   std::atomic<int64_t> frames_rendered_{0};

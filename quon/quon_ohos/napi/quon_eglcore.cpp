@@ -44,7 +44,7 @@ int32_t ChromaSize(int32_t lumaSize) {
 
 }  // namespace
 
-void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
+bool EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
                            int32_t frameH) {
   // Checked before anything else so that a bad frame changes no state.
   if (y == nullptr || u == nullptr || v == nullptr || frameW < 1 || frameH < 1) {
@@ -52,14 +52,14 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
                                  << "," << static_cast<const void*>(u) << ","
                                  << static_cast<const void*>(v) << " size " << frameW << "x"
                                  << frameH;
-    return;
+    return false;
   }
   if (!FitsTextures(frameW, frameH))
-    return;
+    return false;
   if (!MakeCurrent()) {
     TRACE_FAILURE(kDrawMakeCurrent);
     ForgetObjectsOfTerminatedDisplay("onRenderData");
-    return;
+    return false;
   }
   Api().glViewport(0, 0, width, height);
   Api().glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
@@ -71,7 +71,8 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   UploadPlane(1, &_utid, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
   UploadPlane(2, &_vtid, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
 
-  if (frameW != frameWidth || frameH != frameHeight || scaleType != pendingScaleType)
+  if (frameW != frameWidth || frameH != frameHeight || scaleType != pendingScaleType ||
+      orientation != pendingOrientation)
     matraix(frameW, frameH);
   MatchMinifyingFilters();
   Api().glUniformMatrix4fv(UseProgramForFrame(), 1, GL_FALSE, texMatrix);
@@ -82,9 +83,10 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   Api().glFlush();
   Api().eglSwapBuffers(display, surface);
   ReleaseCurrent();
+  return true;
 }
 
-void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
+bool EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
                            int32_t frameH, int32_t yStride, int32_t uStride, int32_t vStride) {
   if (y == nullptr || u == nullptr || v == nullptr || frameW < 1 || frameH < 1)
     return onRenderData(y, u, v, frameW, frameH);  // which reports it
@@ -97,12 +99,12 @@ void EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
     TRACE(Error, "onRenderData") << "invalid frame: strides " << yStride << "," << uStride << ","
                                  << vStride << " below the plane widths " << frameW << ","
                                  << chromaW;
-    return;
+    return false;
   }
   if (!FitsTextures(frameW, frameH))
-    return;  // before anything is copied
-  onRenderData(TightPlane(0, y, ys, frameW, frameH), TightPlane(1, u, us, chromaW, chromaH),
-               TightPlane(2, v, vs, chromaW, chromaH), frameW, frameH);
+    return false;  // before anything is copied
+  return onRenderData(TightPlane(0, y, ys, frameW, frameH), TightPlane(1, u, us, chromaW, chromaH),
+                      TightPlane(2, v, vs, chromaW, chromaH), frameW, frameH);
 }
 
 // Whether the frame's planes fit the context's textures; a frame that does
@@ -162,13 +164,13 @@ void EGLCore::SetConstantState() {
 // be, frames go on with the default one.
 GLint EGLCore::UseProgramForFrame() {
   GLuint wanted = program;
-  GLint matrix = matrixHandle;
-  if (limitedRange || bt709) {
+  GLint location = matrixHandle;
+  if (limitedRange || matrix != colour::YuvMatrix::kBt601) {
     if (colour.id == 0 && !colour.failed)
       BuildColourProgram();
     if (colour.id != 0) {
       wanted = colour.id;
-      matrix = colour.matrix;
+      location = colour.matrix;
     }
   }
   if (wanted != activeProgram) {
@@ -180,19 +182,35 @@ GLint EGLCore::UseProgramForFrame() {
       Api().glUniform3f(colour.levels, 16.0f / 255.0f, 255.0f / 219.0f, 255.0f / 224.0f);
     else
       Api().glUniform3f(colour.levels, 0.0f, 1.0f, 1.0f);
-    if (bt709)
-      Api().glUniform4f(colour.coeffs, 1.5748f, 0.187324f, 0.468124f, 1.8556f);
-    else
-      Api().glUniform4f(colour.coeffs, 1.402f, 0.344136f, 0.714136f, 1.772f);
+    // R' = Y' + 2(1 - Kr) V', B' = Y' + 2(1 - Kb) U', and G' from the
+    // luma's definition.
+    const colour::LumaWeights w = colour::WeightsOf(matrix);
+    const double kg = 1.0 - w.kr - w.kb;
+    const double vToRed = 2.0 * (1.0 - w.kr), uToBlue = 2.0 * (1.0 - w.kb);
+    Api().glUniform4f(colour.coeffs, static_cast<float>(vToRed),
+                      static_cast<float>(uToBlue * w.kb / kg),
+                      static_cast<float>(vToRed * w.kr / kg), static_cast<float>(uToBlue));
   }
-  return matrix;
+  return location;
 }
 
-void EGLCore::SetColorDescription(bool limited, bool matrix709) {
-  TRACE(Info, "SetColorDescription") << "range:" << (limited ? "limited" : "full")
-                                     << ",matrix:" << (matrix709 ? "BT.709" : "BT.601");
+const char* EGLCore::MatrixName(colour::YuvMatrix matrix) {
+  switch (matrix) {
+    case colour::YuvMatrix::kBt709:
+      return "BT.709";
+    case colour::YuvMatrix::kBt2020:
+      return "BT.2020";
+    case colour::YuvMatrix::kBt601:
+      break;
+  }
+  return "BT.601";
+}
+
+void EGLCore::SetColorDescription(bool limited, colour::YuvMatrix coded) {
+  TRACE(Info, "SetColorDescription")
+      << "range:" << (limited ? "limited" : "full") << ",matrix:" << MatrixName(coded);
   limitedRange = limited;
-  bt709 = matrix709;
+  matrix = coded;
 }
 
 // Plane `unit` into its texture on texture unit `unit`: the texture and its
@@ -235,11 +253,15 @@ void EGLCore::UploadPlane(int unit, GLuint* texture, const char* trace_name,
 // level of detail and choosing for every pixel (a seventh of its time for a
 // 720p frame). A plane drawn smaller goes back to GL_NEAREST.
 void EGLCore::MatchMinifyingFilters() {
-  // The quad spans the viewport, scaled by the matrix's diagonal; the slack
-  // absorbs the rounding of the fit and fill scales, far below what moves a
-  // sample by a visible fraction of a texel.
-  const float drawnW = static_cast<float>(width) * texMatrix[0] + 1e-3f;
-  const float drawnH = static_cast<float>(height) * texMatrix[5] + 1e-3f;
+  // The quad spans the viewport, scaled by the fit; the slack absorbs the
+  // rounding of the fit and fill scales, far below what moves a sample by a
+  // visible fraction of a texel. A quarter turn lays the frame's rows along
+  // the surface's height.
+  const bool quarterTurn = orientation.rotation == 90 || orientation.rotation == 270;
+  const float alongX = static_cast<float>(width) * fitScaleX;
+  const float alongY = static_cast<float>(height) * fitScaleY;
+  const float drawnW = (quarterTurn ? alongY : alongX) + 1e-3f;
+  const float drawnH = (quarterTurn ? alongX : alongY) + 1e-3f;
   for (int unit = 0; unit < 3; ++unit) {
     const bool linear = drawnW >= static_cast<float>(textureWidth[unit]) &&
                         drawnH >= static_cast<float>(textureHeight[unit]);
@@ -257,10 +279,18 @@ void EGLCore::matraix(int32_t frameW, int32_t frameH) {
   frameWidth = frameW;
   frameHeight = frameH;
   scaleType = pendingScaleType;
+  orientation = pendingOrientation;
   frameAspectRatio = static_cast<float>(frameW) / static_cast<float>(frameH);
   TRACE(Info, "matraix") << "type = " << scaleType;
+  const bool quarterTurn = orientation.rotation == 90 || orientation.rotation == 270;
+  if (orientation.rotation != 0 || orientation.mirror)
+    TRACE(Info, "matraix") << "rotation:" << orientation.rotation
+                           << ",mirror:" << orientation.mirror;
 
-  const float f = frameAspectRatio;
+  // A quarter turn shows the frame's height across the surface: the
+  // picture's shape is the frame's, turned.
+  const float f =
+      quarterTurn ? static_cast<float>(frameH) / static_cast<float>(frameW) : frameAspectRatio;
   const float d = drawnAspectRatio;
   float scaleX = 1.0f;
   float scaleY = 1.0f;
@@ -275,14 +305,43 @@ void EGLCore::matraix(int32_t frameW, int32_t frameH) {
     else
       scaleY = d / f;
   }
-  texMatrix[0] = scaleX;
-  texMatrix[5] = scaleY;
+  fitScaleX = scaleX;
+  fitScaleY = scaleY;
+  SetMatrixElements(scaleX, scaleY);
   TRACE(Info, "matraix") << "scaleX:" << scaleX << ",scaleY:" << scaleY
                          << ",frameAspectRatio:" << f << ",drawnAspectRatio:" << d
                          << ",type=" << scaleType;
   PLATFORM(LOG_ERROR, kNativeTag, "matraix scaleX: scaleY  %{public}f,%{public}f,%{public}f,%{public}f,",
            static_cast<double>(scaleX), static_cast<double>(scaleY), static_cast<double>(f),
            static_cast<double>(d));
+}
+
+// texMatrix = mirror x fit x turn, acting on the quad's clip-space x and y
+// (column-major: elements 0 and 4 make x, 1 and 5 make y). The quad's
+// corner (x, y) turns clockwise by r to (x cos r + y sin r, -x sin r +
+// y cos r), is scaled by the fit along the surface's axes, and x changes
+// sign with the mirror. Unturned and unmirrored, only elements 0 and 5 are
+// other than 0.
+void EGLCore::SetMatrixElements(float scaleX, float scaleY) {
+  const float sx = orientation.mirror ? -scaleX : scaleX;
+  float m0 = sx, m1 = 0.0f, m4 = 0.0f, m5 = scaleY;
+  switch (orientation.rotation) {
+    case 90:
+      m0 = 0.0f, m4 = sx, m1 = -scaleY, m5 = 0.0f;
+      break;
+    case 180:
+      m0 = -sx, m5 = -scaleY;
+      break;
+    case 270:
+      m0 = 0.0f, m4 = -sx, m1 = scaleY, m5 = 0.0f;
+      break;
+    default:
+      break;
+  }
+  texMatrix[0] = m0;
+  texMatrix[1] = m1;
+  texMatrix[4] = m4;
+  texMatrix[5] = m5;
 }
 
 void EGLCore::FillBlack() {
@@ -330,4 +389,11 @@ void EGLCore::SetSurfaceSize(int32_t w, int32_t h) {
 void EGLCore::SetScaleType(int32_t type) {
   TRACE(Info, "SetScaleType") << "before.type:" << pendingScaleType << ",new :" << type;
   pendingScaleType = type;
+}
+
+void EGLCore::SetOrientation(int32_t rotation, bool mirror) {
+  TRACE(Info, "SetOrientation") << "rotation:" << rotation << ",mirror:" << mirror;
+  const bool known = rotation == 90 || rotation == 180 || rotation == 270;
+  pendingOrientation.rotation = known ? rotation : 0;
+  pendingOrientation.mirror = mirror;
 }

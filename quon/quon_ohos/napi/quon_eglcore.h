@@ -7,6 +7,8 @@
 
 #include <vector>
 
+#include "quon_colour.h"
+
 // The drawing core of one renderer: owns the EGL display connection, the
 // window surface on the XComponent's native window, an OpenGL ES 2 context,
 // the YUV program and the three plane textures, and draws I420 frames fitted
@@ -17,7 +19,9 @@
 // another and be released on the first.
 //
 // Scale types: 1 stretch, 2 fit (bars of the clear colour), 3 fill (cropped);
-// any other value acts as 1.
+// any other value acts as 1. The picture may be turned by a quarter turn or
+// more and mirrored, in the drawing matrix (SetOrientation); the fit and
+// fill arithmetic takes the turned picture's shape.
 class EGLCore {
  public:
   EGLCore();
@@ -34,24 +38,35 @@ class EGLCore {
 
   // Draws one frame: y is frameW x frameH bytes, u and v are
   // ((frameW + 1) / 2) x ((frameH + 1) / 2) bytes each, rows tightly packed.
-  void onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
-                    int32_t frameW, int32_t frameH);
+  // True when the frame was drawn and presented; false when it was refused
+  // or could not be drawn (each said with a line).
+  bool onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
+                    int32_t frameH);
   // The same, with rows `yStride`, `uStride` and `vStride` bytes apart, as
   // decoders hand them over (0: the plane's width). Planes with padded rows
   // are first copied tight into buffers the core keeps for the next frame;
   // a stride below its plane's width is refused with a line, nothing drawn.
-  void onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
+  bool onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
                     int32_t frameH, int32_t yStride, int32_t uStride, int32_t vStride);
   // Clears the surface to black, presents it and drops the textures.
   void FillBlack();
   // Records the scale type for the next frame.
   void SetScaleType(int32_t type);
+  // Records, for the next frame, a clockwise turn of the picture by
+  // `rotation` degrees (0, 90, 180 or 270; anything else acts as 0) and
+  // then, with `mirror`, a flip of the picture as shown, left for right.
+  // The matrix is made again, as for a new scale type; captures are not
+  // concerned.
+  void SetOrientation(int32_t rotation, bool mirror);
   // How the frames encode colour: limited range (Y 16..235, chroma 16..240)
-  // or full, and the BT.709 matrix or BT.601. Full range with BT.601 (the
-  // default) draws with the program above, exactly as always; any other
-  // description draws from the next frame with a second program, built
-  // when first needed.
-  void SetColorDescription(bool limitedRange, bool bt709);
+  // or full, and their matrix. Full range with BT.601 (the default) draws
+  // with the program above, exactly as always; any other description draws
+  // from the next frame with a second program, built when first needed.
+  void SetColorDescription(bool limitedRange, colour::YuvMatrix matrix);
+  void SetColorDescription(bool limitedRange, bool bt709) {
+    SetColorDescription(limitedRange,
+                        bt709 ? colour::YuvMatrix::kBt709 : colour::YuvMatrix::kBt601);
+  }
   // The window surface now measures width x height pixels (a resize or a
   // rotation): the next frame's viewport, aspect ratio and fit matrix follow
   // it. Sizes below 1 are refused with a line; the old size stays.
@@ -82,6 +97,8 @@ class EGLCore {
   GLuint CreateProgram(ProgramKind kind = ProgramKind::kDefault);
   GLuint LoadShader(GLenum type, const char* source, bool traced = true);
   void matraix(int32_t frameW, int32_t frameH);
+  void SetMatrixElements(float scaleX, float scaleY);
+  static const char* MatrixName(colour::YuvMatrix matrix);
   void DeleteTexture();
   bool FailEnvironment();
   void ForgetObjectsOfTerminatedDisplay(const char* operation);
@@ -135,7 +152,7 @@ class EGLCore {
   bool displayAcquired = false;
   // The colour description asked for, and the second program drawing it.
   bool limitedRange = false;
-  bool bt709 = false;
+  colour::YuvMatrix matrix = colour::YuvMatrix::kBt601;
   struct ColourProgram {
     GLuint id = 0;
     GLint matrix = -1;  // uniform texMatrix
@@ -150,6 +167,19 @@ class EGLCore {
   // Tight copies of padded planes (Y, U, V), kept from frame to frame while
   // the frames' size stays; dropped when frames come tight.
   std::vector<uint8_t> repacked[3];
+  // The turn and the mirror texMatrix was computed with, and those last
+  // asked for.
+  struct Orientation {
+    int32_t rotation = 0;  // clockwise degrees: 0, 90, 180 or 270
+    bool mirror = false;
+    bool operator!=(const Orientation& other) const {
+      return rotation != other.rotation || mirror != other.mirror;
+    }
+  } orientation, pendingOrientation;
+  // The fit's scales along the surface's x and y (texMatrix without the
+  // turn and the mirror).
+  float fitScaleX = 1.0f;
+  float fitScaleY = 1.0f;
 };
 
 #endif  // QUON_OHOS_NAPI_QUON_EGLCORE_H_

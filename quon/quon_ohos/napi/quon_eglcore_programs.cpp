@@ -185,7 +185,7 @@ void EGLCore::BuildColourProgram() {
   colour.levels = Api().glGetUniformLocation(built, "levels");
   colour.coeffs = Api().glGetUniformLocation(built, "coeffs");
   TRACE(Info, "onRenderData") << "colour program " << built << (limitedRange ? " limited" : " full")
-                              << (bt709 ? " BT.709" : " BT.601");
+                              << " " << MatrixName(matrix);
 }
 
 void EGLCore::ReleaseColourProgram() {

@@ -4,15 +4,29 @@
 
 #include "quon_eglcore.h"
 #include "quon_platform_log.h"
+#include "quon_render_events.h"
 #include "quon_render_image.h"
 #include "quon_render_registry.h"
+#include "quon_render_statistics.h"
 #include "rtc_base/logging.h"
+#include "rtc_base/timeutils.h"
 
 namespace {
 
 using namespace platform_log;  // the domain, tags and TruncatedToInt
 
 constexpr const char* kFile = "quon_render";
+
+colour::YuvMatrix YuvMatrixOf(int matrix) {
+  switch (matrix) {
+    case kColorMatrixBt709:
+      return colour::YuvMatrix::kBt709;
+    case kColorMatrixBt2020:
+      return colour::YuvMatrix::kBt2020;
+    default:
+      return colour::YuvMatrix::kBt601;
+  }
+}
 
 }  // namespace
 
@@ -48,7 +62,8 @@ void PluginRender::Release(std::string& id) {
   delete render;
 }
 
-PluginRender::PluginRender(std::string& id) : m_id(id) {
+PluginRender::PluginRender(std::string& id)
+    : m_id(id), m_statistics(std::make_unique<RenderStatisticsRecorder>()) {
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>PluginRender111 %{public}s", m_id.c_str());
   LOG_AT(kFile, 328, Info) << static_cast<const void*>(this) << ": " << "PluginRender" << ": "
                            << ".id=" << m_id << ",eglcore=" << static_cast<const void*>(m_eglCore);
@@ -141,6 +156,10 @@ void PluginRender::OnSurfaceCreated(OH_NativeXComponent* component, void* window
   PLATFORM(LOG_ERROR, kNativeTag, "PluginRender::SetNativeWindow %{public}d", TruncatedToInt(window));
   m_window = window;
   rtc::MutexLock draw(&m_drawMutex);
+  if (size_result == 0) {
+    m_surfaceWidth = static_cast<int32_t>(width);
+    m_surfaceHeight = static_cast<int32_t>(height);
+  }
   if (size_result == 0 && m_eglCore != nullptr)
     m_eglCore->EglContextInit(window, m_width.load(), m_height.load());
 }
@@ -158,15 +177,27 @@ void PluginRender::OnSurfaceChanged(OH_NativeXComponent* component, void* window
   m_height = static_cast<int32_t>(height);
   LOG(Info) << static_cast<const void*>(this) << ": " << "OnSurfaceChanged" << ": "
             << ".width:height=" << m_width.load() << "," << m_height.load();
-  rtc::MutexLock draw(&m_drawMutex);
-  if (m_eglCore == nullptr || window != m_window.load())
-    return;
-  // A surface created before it was laid out (at 0x0) got no environment:
-  // it gets one now that it has a size, and draws from the next frame on.
-  if (!m_eglCore->HasEnvironment() && m_width.load() >= 1 && m_height.load() >= 1)
-    m_eglCore->EglContextInit(window, m_width.load(), m_height.load());
-  else
-    m_eglCore->SetSurfaceSize(m_width.load(), m_height.load());
+  const int32_t w = static_cast<int32_t>(width), h = static_cast<int32_t>(height);
+  std::shared_ptr<RenderEventSlot> events;
+  {
+    rtc::MutexLock draw(&m_drawMutex);
+    if (m_eglCore == nullptr || window != m_window.load())
+      return;
+    // A surface created before it was laid out (at 0x0) got no environment:
+    // it gets one now that it has a size, and draws from the next frame on.
+    if (!m_eglCore->HasEnvironment() && m_width.load() >= 1 && m_height.load() >= 1)
+      m_eglCore->EglContextInit(window, m_width.load(), m_height.load());
+    else
+      m_eglCore->SetSurfaceSize(m_width.load(), m_height.load());
+    if (w < 1 || h < 1 || (w == m_surfaceWidth && h == m_surfaceHeight))
+      return;  // refused, or no change
+    m_surfaceWidth = w;
+    m_surfaceHeight = h;
+    events = m_settings.events;
+  }
+  // Outside the drawing lock: the listener may call back into the module.
+  if (events)
+    events->Tell(RenderEventSlot::Event::kSurfaceSizeChanged, m_id, w, h);
 }
 
 void PluginRender::OnSurfaceDestroyed(OH_NativeXComponent* component, void* window) {
@@ -241,28 +272,50 @@ void PluginRender::SetSize(int width, int height) {
 
 void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   InFlight call(this);
+  m_statistics->Received();
   if (frame == nullptr) {
     LOG_AT(kFile, 346, Error) << static_cast<const void*>(this) << ": " << "RenderFrame" << ": "
                               << "frame is null";
+    m_statistics->Dropped();
     return;
   }
-  Settings drawnWith;
+  // A frame is captured as it was drawn.
+  bool limitedRange = false;
+  colour::YuvMatrix matrix = colour::YuvMatrix::kBt601;
+  int32_t width = 0, height = 0;
+  RenderStatisticsRecorder::FrameEvent event = RenderStatisticsRecorder::FrameEvent::kNone;
+  std::shared_ptr<RenderEventSlot> events;  // only when there is an event to tell
   {
     rtc::MutexLock draw(&m_drawMutex);
-    if (m_eglCore == nullptr)
+    if (m_eglCore == nullptr) {
+      m_statistics->Dropped();
       return;  // released: the renderer is going away
+    }
     const uint8_t* y = frame->YPlane();
     const uint8_t* u = frame->UPlane();
     const uint8_t* v = frame->VPlane();
-    const int32_t width = frame->Width();
-    const int32_t height = frame->Height();
+    width = frame->Width();
+    height = frame->Height();
     // Rows as far apart as the engine's decoder laid them out.
     const int32_t yStride = frame->YStride();
     const int32_t uStride = frame->UStride();
     const int32_t vStride = frame->VStride();
-    m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride);
-    drawnWith = m_settings;  // a frame is captured as it was drawn
+    const int64_t start = rtc::MonotonicNanos();
+    if (m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride))
+      event = m_statistics->Drawn(width, height, start, rtc::MonotonicNanos());
+    else
+      m_statistics->Dropped();
+    if (event != RenderStatisticsRecorder::FrameEvent::kNone)
+      events = m_settings.events;
+    limitedRange = m_settings.colorRange == kColorRangeLimited;
+    matrix = YuvMatrixOf(m_settings.colorMatrix);
   }
+  // Told with no lock held, before a capture delays the thread.
+  if (events)
+    events->Tell(event == RenderStatisticsRecorder::FrameEvent::kFirstFrame
+                     ? RenderEventSlot::Event::kFirstFrame
+                     : RenderEventSlot::Event::kFrameSizeChanged,
+                 m_id, width, height);
   rtc::MutexLock lock(&m_captureMutex);
   if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)
     return;
@@ -271,9 +324,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   DropLastFrameLocked();
   m_lastFrame = frame->Clone();
   int error = 0;
-  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality,
-                   drawnWith.colorRange == kColorRangeLimited,
-                   drawnWith.colorMatrix == kColorMatrixBt709, &error);
+  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, limitedRange, matrix, &error);
   m_lastCapture = {m_jpegFileName, error};
   m_captureEnabled = false;  // one frame per arming, whatever happened
 }
@@ -342,7 +393,8 @@ int PluginRender::FillBlack() {
 bool PluginRender::SetColorDescription(int range, int matrix) {
   InFlight call(this);
   if ((range != kColorRangeFull && range != kColorRangeLimited) ||
-      (matrix != kColorMatrixBt601 && matrix != kColorMatrixBt709)) {
+      (matrix != kColorMatrixBt601 && matrix != kColorMatrixBt709 &&
+       matrix != kColorMatrixBt2020)) {
     LOG(Warning) << static_cast<const void*>(this) << ": " << "SetColorDescription" << ": "
                  << "refused range=" << range << ",matrix=" << matrix;
     return false;
@@ -350,21 +402,75 @@ bool PluginRender::SetColorDescription(int range, int matrix) {
   m_renderMap.ChangeSettings(this, [range, matrix](Settings* settings) {
     settings->colorRange = range;
     settings->colorMatrix = matrix;
+    ++settings->colourChanges;
   });
   return true;
 }
 
+bool PluginRender::SetMirror(bool mirror) {
+  InFlight call(this);
+  m_renderMap.ChangeSettings(this, [mirror](Settings* settings) {
+    settings->mirror = mirror;
+    ++settings->orientationChanges;
+  });
+  return true;
+}
+
+bool PluginRender::SetRotation(int degrees) {
+  InFlight call(this);
+  if (degrees != 0 && degrees != 90 && degrees != 180 && degrees != 270) {
+    LOG(Warning) << static_cast<const void*>(this) << ": "
+                 << "SetRotation"
+                 << ": "
+                 << "refused degrees=" << degrees << " (0, 90, 180 or 270)";
+    return false;
+  }
+  m_renderMap.ChangeSettings(this, [degrees](Settings* settings) {
+    settings->rotation = degrees;
+    ++settings->orientationChanges;
+  });
+  return true;
+}
+
+bool PluginRender::SetRenderEventListener(IRenderEventListener* listener) {
+  InFlight call(this);
+  std::shared_ptr<RenderEventSlot> slot;
+  m_renderMap.ChangeSettings(this, [&slot](Settings* settings) {
+    if (!settings->events)
+      settings->events = std::make_shared<RenderEventSlot>();
+    slot = settings->events;
+  });
+  slot->Set(listener);  // no lock held: it may wait for a call in progress
+  return true;
+}
+
+void PluginRender::RemoveRenderEventListener(const std::string& id) {
+  if (std::shared_ptr<RenderEventSlot> slot = m_renderMap.EventSlot(id))
+    slot->Set(nullptr);
+}
+
+RenderStatistics PluginRender::Statistics() const {
+  return m_statistics->Snapshot(rtc::MonotonicNanos());
+}
+
 // Every setting goes to the core here, together, under the drawing lock: a
-// frame is drawn, and captured, with one snapshot of them.
+// frame is drawn, and captured, with one snapshot of them. A group of
+// settings reaches the core only when it was changed.
 void PluginRender::ApplySettings(const Settings& settings, uint64_t version) {
   rtc::MutexLock draw(&m_drawMutex);
   if (version < m_settingsVersion)
     return;  // a later change was applied already
+  const bool colourChanged = settings.colourChanges != m_settings.colourChanges;
+  const bool orientationChanged = settings.orientationChanges != m_settings.orientationChanges;
   m_settings = settings;
   m_settingsVersion = version;
-  if (m_eglCore != nullptr)
+  if (m_eglCore == nullptr)
+    return;
+  if (colourChanged)
     m_eglCore->SetColorDescription(settings.colorRange == kColorRangeLimited,
-                                   settings.colorMatrix == kColorMatrixBt709);
+                                   YuvMatrixOf(settings.colorMatrix));
+  if (orientationChanged)
+    m_eglCore->SetOrientation(settings.rotation, settings.mirror);
 }
 
 bool PluginRender::SetScaleType(int type) {

@@ -193,6 +193,69 @@ bool PluginManager::SetColorDescription(std::string& id, int range, int matrix) 
   return render->SetColorDescription(range, matrix);
 }
 
+bool PluginManager::SetMirror(std::string& id, bool mirror) {
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
+  LOG(Info) << "SetMirror"
+            << ": "
+            << ".id=" << id << ",mirror=" << mirror
+            << ",instance=" << static_cast<const void*>(render.get());
+  if (!render) {
+    LOG(Warning) << "SetMirror"
+                 << ": "
+                 << "refused, no renderer for id=" << id;
+    return false;
+  }
+  return render->SetMirror(mirror);
+}
+
+bool PluginManager::SetRotation(std::string& id, int degrees) {
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
+  LOG(Info) << "SetRotation"
+            << ": "
+            << ".id=" << id << ",degrees=" << degrees
+            << ",instance=" << static_cast<const void*>(render.get());
+  if (!render) {
+    LOG(Warning) << "SetRotation"
+                 << ": "
+                 << "refused, no renderer for id=" << id;
+    return false;
+  }
+  return render->SetRotation(degrees);
+}
+
+bool PluginManager::SetRenderEventListener(std::string& id, IRenderEventListener* listener) {
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
+  LOG(Info) << "SetRenderEventListener"
+            << ": "
+            << ".id=" << id << ",listener=" << static_cast<const void*>(listener)
+            << ",instance=" << static_cast<const void*>(render.get());
+  if (render)
+    return render->SetRenderEventListener(listener);
+  if (listener == nullptr) {
+    // Between two surfaces a listener about to be deleted must still go:
+    // the id's next renderer would call it.
+    PluginRender::RemoveRenderEventListener(id);
+    return true;
+  }
+  LOG(Warning) << "SetRenderEventListener"
+               << ": "
+               << "refused, no renderer for id=" << id;
+  return false;
+}
+
+bool PluginManager::GetRenderStatistics(std::string& id, RenderStatistics* out) {
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
+  if (!render || out == nullptr) {
+    LOG(Warning) << "GetRenderStatistics"
+                 << ": "
+                 << "refused, " << (out == nullptr ? "out is null" : "no renderer")
+                 << " for id=" << id;
+    return false;
+  }
+  *out = render->Statistics();
+  return true;
+}
+
 bool PluginManager::LastCaptureResult(std::string& id, std::string* path, int* error) {
   PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
   if (!render || path == nullptr || error == nullptr)

@@ -41,7 +41,7 @@ bool capture::PutInPlace(rtc::FileReplacer* output, const char* writer, int okLi
 }
 
 bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
-                      bool limitedRange, bool bt709, int* error) {
+                      bool limitedRange, colour::YuvMatrix matrix, int* error) {
   if (frameCopy == nullptr || fileName.empty()) {
     LOG_AT(kLogFile, 244, Warning) << "Render2SaveImage" << ": "
                                    << "frame is null or filename is null.";
@@ -50,5 +50,5 @@ bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, 
   LOG_AT(kLogFile, 247, Info) << "Render2SaveImage" << ": " << "begin";
   if (IsBmpFileName(fileName))
     return write_BMP_file(frameCopy, fileName, error);
-  return write_JPEG_file(frameCopy, fileName, quality, limitedRange, bt709, error);
+  return write_JPEG_file(frameCopy, fileName, quality, limitedRange, matrix, error);
 }

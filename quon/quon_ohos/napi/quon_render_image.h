@@ -17,15 +17,17 @@
 
 #include <string>
 
+#include "quon_colour.h"
 #include "video_render_interfaces.h"
 
 // Writes `frameCopy` to `fileName`: a BMP file when the extension is "bmp"
 // in any letter case, a JPEG file otherwise. `quality` is clamped to 1..100
-// for JPEG. `limitedRange` and `bt709` describe the frame's samples as the
-// engine did for drawing (limited range: Y 16..235; BT.709 rather than
-// BT.601); the JPEG file gets them converted to the BT.601 full-range
-// Y'CbCr every JFIF reader assumes. A BMP file has the pixels of the
-// frame's own ExportArgb, which knows how the engine coded it.
+// for JPEG. `limitedRange` and `matrix` describe the frame's samples as the
+// engine did for drawing (limited range: Y 16..235); the JPEG file gets
+// them converted to the BT.601 full-range Y'CbCr every JFIF reader
+// assumes. A BMP file has the pixels of the frame's own ExportArgb, which
+// knows how the engine coded it. Either file holds the frame as the engine
+// coded it: the rotation and mirror it is drawn with do not apply.
 //
 // `error`, when given, receives 0 for a file written, or an errno value
 // saying why none was: the system's own for a file that could not be made,
@@ -34,7 +36,13 @@
 // format, ENOMEM, and EIO for a failure of the frame's export or the JPEG
 // library itself.
 bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
-                      bool limitedRange = false, bool bt709 = false, int* error = nullptr);
+                      bool limitedRange, colour::YuvMatrix matrix, int* error = nullptr);
+// The same with the matrix BT.709 (`bt709`) or BT.601.
+inline bool Render2SaveImage(rtc::IVideoFrame* frameCopy, const std::string& fileName, int quality,
+                             bool limitedRange = false, bool bt709 = false, int* error = nullptr) {
+  return Render2SaveImage(frameCopy, fileName, quality, limitedRange,
+                          bt709 ? colour::YuvMatrix::kBt709 : colour::YuvMatrix::kBt601, error);
+}
 
 // The frame's ExportArgb pixels (FourCC "ARGB") behind a 58-byte header.
 bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName, int* error = nullptr);
@@ -42,6 +50,11 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName, int* e
 // DCT, `quality` clamped to 1..100. BT.601 full-range planes go in as they
 // are; any other description is converted to it row by row.
 bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
-                     bool limitedRange = false, bool bt709 = false, int* error = nullptr);
+                     bool limitedRange, colour::YuvMatrix matrix, int* error = nullptr);
+inline bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
+                            bool limitedRange = false, bool bt709 = false, int* error = nullptr) {
+  return write_JPEG_file(frame, fileName, quality, limitedRange,
+                         bt709 ? colour::YuvMatrix::kBt709 : colour::YuvMatrix::kBt601, error);
+}
 
 #endif  // QUON_OHOS_NAPI_QUON_RENDER_IMAGE_H_

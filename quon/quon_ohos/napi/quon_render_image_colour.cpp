@@ -11,7 +11,7 @@ uint8_t Clamp(double value) {
 }
 
 // (Y, Cb, Cr) in `to` of the colour whose Y'CbCr in `from` is (0, cb, cr).
-void Convert(MatrixConversion::Weights from, MatrixConversion::Weights to, double cb, double cr,
+void Convert(colour::LumaWeights from, colour::LumaWeights to, double cb, double cr,
              double out[3]) {
   const double r = 2.0 * (1.0 - from.kr) * cr;
   const double b = 2.0 * (1.0 - from.kb) * cb;
@@ -39,8 +39,8 @@ const RangeExpansion& LimitedToFull() {
   return tables;
 }
 
-MatrixConversion::MatrixConversion(Weights from, bool limitedRange) {
-  const Weights to{0.299, 0.114};  // BT.601
+MatrixConversion::MatrixConversion(colour::LumaWeights from, bool limitedRange) {
+  const colour::LumaWeights to = colour::WeightsOf(colour::YuvMatrix::kBt601);
   const double yScale = limitedRange ? 255.0 / 219.0 : 1.0;
   const double cScale = limitedRange ? 255.0 / 224.0 : 1.0;
   double fromCb[3], fromCr[3];
@@ -56,10 +56,16 @@ MatrixConversion::MatrixConversion(Weights from, bool limitedRange) {
   crFromCr = Fixed(fromCr[2] * cScale);
 }
 
-const MatrixConversion& Bt709ToJfif(bool limitedRange) {
-  static const MatrixConversion full({0.2126, 0.0722}, false);
-  static const MatrixConversion limited({0.2126, 0.0722}, true);
-  return limitedRange ? limited : full;
+const MatrixConversion& ToJfif(colour::YuvMatrix matrix, bool limitedRange) {
+  using colour::WeightsOf;
+  using colour::YuvMatrix;
+  static const MatrixConversion bt709Full(WeightsOf(YuvMatrix::kBt709), false);
+  static const MatrixConversion bt709Limited(WeightsOf(YuvMatrix::kBt709), true);
+  static const MatrixConversion bt2020Full(WeightsOf(YuvMatrix::kBt2020), false);
+  static const MatrixConversion bt2020Limited(WeightsOf(YuvMatrix::kBt2020), true);
+  if (matrix == YuvMatrix::kBt2020)
+    return limitedRange ? bt2020Limited : bt2020Full;
+  return limitedRange ? bt709Limited : bt709Full;
 }
 
 }  // namespace capture

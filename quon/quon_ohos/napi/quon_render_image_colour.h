@@ -8,6 +8,8 @@
 
 #include <algorithm>
 
+#include "quon_colour.h"
+
 namespace capture {
 
 // Limited-range samples (Y 16..235, chroma 16..240 around 128) stretched to
@@ -30,11 +32,7 @@ struct MatrixConversion {
   static constexpr int kShift = 16;
   static constexpr int32_t kOne = 1 << kShift;
 
-  struct Weights {
-    double kr, kb;  // the red and blue shares of luma
-  };
-
-  MatrixConversion(Weights from, bool limitedRange);
+  MatrixConversion(colour::LumaWeights from, bool limitedRange);
 
   static uint8_t ToSample(int32_t fixed) {
     return static_cast<uint8_t>(std::min(255, std::max(0, (fixed + kOne / 2) >> kShift)));
@@ -46,8 +44,9 @@ struct MatrixConversion {
   int32_t cbFromCb, cbFromCr, crFromCb, crFromCr;
 };
 
-// BT.709 samples, limited range or full.
-const MatrixConversion& Bt709ToJfif(bool limitedRange);
+// BT.709 or BT.2020 samples, limited range or full (BT.601 ones need no
+// matrix conversion).
+const MatrixConversion& ToJfif(colour::YuvMatrix matrix, bool limitedRange);
 
 }  // namespace capture
 

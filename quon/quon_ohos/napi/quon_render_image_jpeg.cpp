@@ -26,9 +26,9 @@ using capture::PutInPlace;
 
 namespace {
 
-using capture::Bt709ToJfif;
 using capture::LimitedToFull;
 using capture::MatrixConversion;
+using colour::YuvMatrix;
 
 // libjpeg takes one MCU row of 4:2:0 raw data per call: 16 luma rows and 8
 // rows of each chroma plane.
@@ -258,7 +258,7 @@ int RoundUpToBlock(int samples) {
 }  // namespace
 
 bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int quality,
-                     bool limitedRange, bool bt709, int* error) {
+                     bool limitedRange, YuvMatrix matrix, int* error) {
   if (frame == nullptr) {
     LOG(Error) << "write_JPEG_file"
                << ": "
@@ -328,22 +328,24 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
 
   // Row scratch for planes whose width is not whole blocks or whose samples
   // are converted (limited-range BT.601 through the expansion tables,
-  // BT.709 through the matrix conversion), the chroma terms of a matrix
-  // conversion, and the file buffer: one allocation, freed on every path.
-  if (bt709) {
-    job.conversion = &Bt709ToJfif(limitedRange);
+  // BT.709 and BT.2020 through the matrix conversion), the chroma terms of a
+  // matrix conversion, and the file buffer: one allocation, freed on every
+  // path.
+  const bool otherMatrix = matrix != YuvMatrix::kBt601;
+  if (otherMatrix) {
+    job.conversion = &capture::ToJfif(matrix, limitedRange);
   } else if (limitedRange) {
     job.planes[0].lut = LimitedToFull().luma;
     job.planes[1].lut = job.planes[2].lut = LimitedToFull().chroma;
   }
-  const bool converted = limitedRange || bt709;
+  const bool converted = limitedRange || otherMatrix;
   const size_t lumaScratch =
       lumaPadded != width || converted ? static_cast<size_t>(lumaPadded) * kLumaRowsPerGroup : 0;
   const size_t chromaScratch = chromaPadded != chromaWidth || converted
                                    ? static_cast<size_t>(chromaPadded) * kChromaRowsPerGroup
                                    : 0;
   const size_t termBytes =
-      bt709 ? sizeof(int32_t) * static_cast<size_t>(chromaWidth) * kChromaTermRows : 0;
+      otherMatrix ? sizeof(int32_t) * static_cast<size_t>(chromaWidth) * kChromaTermRows : 0;
   const size_t workBytes = kJpegFileBufferBytes + termBytes + lumaScratch + 2 * chromaScratch;
   std::unique_ptr<char[]> work(new (std::nothrow) char[workBytes]);
   if (!work) {
@@ -355,7 +357,8 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
   job.fileBuffer = work.get();
   // The terms first: right after the file buffer they are aligned as the
   // allocation is.
-  job.chromaTerms = bt709 ? reinterpret_cast<int32_t*>(work.get() + kJpegFileBufferBytes) : nullptr;
+  job.chromaTerms =
+      otherMatrix ? reinterpret_cast<int32_t*>(work.get() + kJpegFileBufferBytes) : nullptr;
   uint8_t* scratch = reinterpret_cast<uint8_t*>(work.get()) + kJpegFileBufferBytes + termBytes;
   if (lumaScratch != 0) {
     job.planes[0].scratch = scratch;

@@ -81,6 +81,12 @@ void RenderRegistry::ChangeSettings(PluginRender* changer,
     pinned->ApplySettings(settings, version);
 }
 
+std::shared_ptr<RenderEventSlot> RenderRegistry::EventSlot(const std::string& id) {
+  rtc::MutexLock lock(&mutex_);
+  auto it = records_.find(id);
+  return it != records_.end() ? it->second.settings.events : nullptr;
+}
+
 // --- PluginRender's look-ups -------------------------------------------------------
 
 PluginRender* PluginRender::GetInstance(std::string& id) {

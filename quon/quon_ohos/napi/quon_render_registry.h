@@ -18,6 +18,7 @@
 #include <stdint.h>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 
@@ -44,6 +45,8 @@ class RenderRegistry {
   // result to `changer` and to the id's registered renderer, when that is
   // another one (made for the id after `changer` was released).
   void ChangeSettings(PluginRender* changer, const std::function<void(Settings*)>& change);
+  // The event listener slot `id`'s record holds, or null.
+  std::shared_ptr<RenderEventSlot> EventSlot(const std::string& id);
 
  private:
   struct Record {

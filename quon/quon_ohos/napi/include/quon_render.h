@@ -4,11 +4,13 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
+#include "IRenderEventListener.h"
 #include "ace/xcomponent/native_interface_xcomponent.h"
 #include "rtc_base/mutex.h"
 #include "video_render_interfaces.h"
@@ -16,7 +18,9 @@
 // The drawing core stays out of this header, so that an engine that
 // includes it needs no EGL or GLES headers.
 class EGLCore;
+class RenderEventSlot;
 class RenderRegistry;
+class RenderStatisticsRecorder;
 
 // Asks the platform for `component`'s id through a zero-filled buffer of
 // OH_XCOMPONENT_ID_LEN_MAX + 1 bytes. False when the platform refuses; the
@@ -29,6 +33,7 @@ constexpr int kColorRangeFull = 0;     // samples 0..255 (the default)
 constexpr int kColorRangeLimited = 1;  // Y 16..235, chroma 16..240: what decoders mostly give
 constexpr int kColorMatrixBt601 = 601; // the default
 constexpr int kColorMatrixBt709 = 709;
+constexpr int kColorMatrixBt2020 = 2020;  // BT.2020 non-constant luminance
 
 // The renderer of one XComponent, keyed by the XComponent's id. Created on
 // first need through GetInstance, it follows its surface through the four
@@ -108,6 +113,20 @@ class PluginRender : public rtc::IVideoRender {
   // them (the constants above); false for other values. Remembered for the
   // id, so that the renderer of its next surface starts with it too.
   bool SetColorDescription(int range, int matrix);
+  // The picture flipped left for right as shown, and turned clockwise by
+  // `degrees` (0, 90, 180 or 270; false for others), from the next frame.
+  // Remembered for the id, as the colour description is.
+  bool SetMirror(bool mirror);
+  bool SetRotation(int degrees);
+  // The id's event listener (null: none), kept for its later renderers too.
+  // Returns once no call to the listener it replaces is in progress on
+  // another thread.
+  bool SetRenderEventListener(IRenderEventListener* listener);
+  // Takes the id's listener away when the id has no renderer (one of its
+  // renderers does it with SetRenderEventListener(nullptr)).
+  static void RemoveRenderEventListener(const std::string& id);
+  // This renderer's figures; any thread.
+  RenderStatistics Statistics() const;
 
   // The four XComponent callbacks, shared by every renderer.
   static void OnSurfaceCreatedCB(OH_NativeXComponent* component, void* window);
@@ -134,9 +153,17 @@ class PluginRender : public rtc::IVideoRender {
   // What an id keeps across its renderers: the registry holds it in the
   // id's record, and every renderer of the id draws with it. A setting
   // remembered tomorrow is one more field here, applied in ApplySettings.
+  // Each group counts its changes, so that a renderer applies a group
+  // only when it was changed.
   struct Settings {
     int colorRange = kColorRangeFull;
     int colorMatrix = kColorMatrixBt601;
+    uint64_t colourChanges = 0;
+    int rotation = 0;
+    bool mirror = false;
+    uint64_t orientationChanges = 0;
+    // Made on the first SetRenderEventListener for the id.
+    std::shared_ptr<RenderEventSlot> events;
   };
 
   // Counts an rtc::IVideoRender call in progress (pins count the same way),
@@ -185,6 +212,11 @@ class PluginRender : public rtc::IVideoRender {
   // they came with.
   Settings m_settings RTC_GUARDED_BY(m_drawMutex);
   uint64_t m_settingsVersion RTC_GUARDED_BY(m_drawMutex) = 0;
+  // The surface's size as the platform last reported it (0 x 0: not yet).
+  int32_t m_surfaceWidth RTC_GUARDED_BY(m_drawMutex) = 0;
+  int32_t m_surfaceHeight RTC_GUARDED_BY(m_drawMutex) = 0;
+  // Counted without a lock; the drawn frames' figures under m_drawMutex.
+  const std::unique_ptr<RenderStatisticsRecorder> m_statistics;
 
   std::atomic<int> m_inFlight{0};
   // With m_left: the destructor sleeps until m_inFlight is 0.

@@ -2,8 +2,9 @@
 #define QUON_OHOS_NAPI_QUON_RENDERMANAGER_H_
 
 // The module's exported entry point for the application and the media
-// engine: XComponent handles by id, renderers by id, scale types, native
-// windows and the host's log listener.
+// engine: XComponent handles by id, renderers by id, scale types, colour,
+// mirror and rotation, the picture's events and figures, native windows and
+// the host's log listener.
 //
 // Threads: Export and the XComponent callbacks run on the UI thread; every
 // other operation may be called from any thread (the registries are
@@ -17,6 +18,7 @@
 #include <unordered_map>
 
 #include "ILogRenderListener.h"
+#include "IRenderEventListener.h"
 #include "ace/xcomponent/native_interface_xcomponent.h"
 #include "napi/native_api.h"
 #include "quon_render.h"
@@ -49,12 +51,38 @@ class NATIVERENDER_EXPORT PluginManager {
   // renderer. False for other values or when there is no renderer.
   bool SetScaleType(std::string& id, int type);
   // How `id`'s frames encode colour: `range` kColorRangeFull or
-  // kColorRangeLimited, `matrix` kColorMatrixBt601 or kColorMatrixBt709
-  // (quon_render.h). Drawing and JPEG captures follow it from the next frame,
-  // and the id's later renderers start with it. The default, full range
-  // BT.601, draws exactly as a renderer that was never told. False, with a
-  // line, for an id without a renderer or values out of range.
+  // kColorRangeLimited, `matrix` kColorMatrixBt601, kColorMatrixBt709 or
+  // kColorMatrixBt2020 (quon_render.h). Drawing and JPEG captures follow it
+  // from the next frame, and the id's later renderers start with it. The
+  // default, full range BT.601, draws exactly as a renderer that was never
+  // told. False, with a line, for an id without a renderer or values out of
+  // range.
   bool SetColorDescription(std::string& id, int range, int matrix);
+  // Draws `id`'s picture flipped left for right as shown (a self-view), from
+  // the next frame; remembered for the id's later renderers, as the colour
+  // description is. False, with a line, for an id without a renderer.
+  bool SetMirror(std::string& id, bool mirror);
+  // Draws `id`'s frames turned clockwise by `degrees`: 0, 90, 180 or 270.
+  // The turn comes first, then the mirror flips the picture as shown; a
+  // quarter turn fits (or fills) the frame with its width and height
+  // exchanged. Done in the drawing, no pixel is copied; captures keep the
+  // frame as the engine coded it. Remembered for the id. False, with a
+  // line, for other values or an id without a renderer.
+  bool SetRotation(std::string& id, int degrees);
+  // Installs `listener` for `id`'s picture events (IRenderEventListener.h),
+  // for its renderer and the id's later ones; null removes it. Once this
+  // returns, the listener it replaced is never called again (a call in
+  // progress on another thread is waited for; one on the calling thread,
+  // a listener replacing itself from its callback, is not), so the caller
+  // may delete it. Do not call it holding a lock the listener takes. False,
+  // with a line, when `id` has no renderer, unless `listener` is null: a
+  // listener is always removed.
+  bool SetRenderEventListener(std::string& id, IRenderEventListener* listener);
+  // The figures of `id`'s renderer (RenderStatistics in
+  // IRenderEventListener.h) into `out`. False, with a line, when `id` has
+  // no renderer or `out` is null. Cheap: the figures are kept for every
+  // frame whether asked for or not.
+  bool GetRenderStatistics(std::string& id, RenderStatistics* out);
   // The outcome of the last capture `id`'s renderer took (EnableCapture
   // and CaptureImage armed it; the next frame was written): `path` as it
   // was named, `error` 0 when the file was written, or an errno value
