@@ -434,6 +434,7 @@ bool MediaSource::OpenDecoder(std::string* error) {
 void MediaSource::ReadStreamFacts() {
   const AVRational time_base = stream_->time_base;
   has_timestamps_ = true;
+  codec_ = avcodec_get_name(stream_->codecpar->codec_id);
   if (stream_->start_time != AV_NOPTS_VALUE)
     origin_ = stream_->start_time;
   else if (format_->start_time != AV_NOPTS_VALUE)

@@ -203,6 +203,7 @@ class PatternSource : public VideoSource {
         marker_(width, height, FrameGenerator::Pattern::kMovingMarker) {
     frame_ = I420Frame::Create(width, height);
     fps_ = fps;
+    codec_ = "pattern";
     if (frame_)
       ApplyColor();
   }

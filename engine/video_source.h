@@ -79,6 +79,10 @@ class VideoSource {
   double timestamp() const { return timestamp_; }
   // Length of the input in seconds; 0 when it does not say.
   double duration() const { return duration_; }
+  // How the frames are coded, as FFmpeg names codecs: a container's video
+  // codec ("h264", "vp9", ...), "rawvideo" for y4m and raw files, "pattern"
+  // for the built-in pattern.
+  const std::string& codec() const { return codec_; }
   // Quarter turns, clockwise, by which the frames are to be turned for
   // display: 0, 90, 180 or 270 (a phone's portrait video says 90).
   int rotation() const { return rotation_; }
@@ -114,6 +118,7 @@ class VideoSource {
   bool has_timestamps_ = false;
   double timestamp_ = 0;
   double duration_ = 0;
+  std::string codec_ = "rawvideo";
   int rotation_ = 0;
   int64_t decode_errors_ = 0;
   std::string first_decode_error_;

@@ -23,6 +23,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#ifdef NATIVERENDER_TEST_FFMPEG
+#include "support/media_clip.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+#endif
+
 // After the test framework: Xlib's macros (None, Bool, Status) clash with it.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -445,8 +453,6 @@ TEST(PlayerTest, CapturesThatCannotBeTakenAreReportedAndPlaybackGoesOn) {
 // Inputs, options and output paths the player cannot honour are refused
 // before anything plays, with one line that names the fault.
 TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
-  const std::string y444 = WriteY4m("y444.y4m", 16, 16, 1, 0, "F25:1 C444");
-  const std::string deep = WriteY4m("p10.y4m", 16, 16, 1, 0, "F25:1 C420p10");
   const std::string mono = WriteY4m("mono.y4m", 16, 16, 1, 0, "F25:1 C420mono");
   const std::string bad_size = WriteY4m("bad_size.y4m", 0, 16, 1);
   const std::string bad_interlacing = WriteY4m("bad_i.y4m", 16, 16, 1, 0, "F25:1 Ix");
@@ -471,12 +477,14 @@ TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
   const std::string huge = TempPath("huge.y4m");
   std::ofstream(huge) << "YUV4MPEG2 W16384 H16384\n" << std::string(1000, 'x');
   const std::string shared = TempPath("shared.out");
-  const struct {
+  // Not a video: refused as a y4m where the build reads nothing else.
+  const std::string text = TempPath("notes.mp4");
+  std::ofstream(text) << "these are notes, not a video\n";
+  struct Case {
     std::string args, message;
-  } cases[] = {
+  };
+  std::vector<Case> cases = {
       {TempPath("missing.y4m"), "cannot open"},
-      {y444, "unsupported chroma layout C444"},
-      {deep, "unsupported chroma layout C420p10: only 8-bit 4:2:0"},
       {mono, "unsupported chroma layout C420mono"},
       {bad_size, "bad frame size 0x16"},
       {bad_interlacing, "bad interlacing 'Ix'"},
@@ -512,7 +520,28 @@ TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
       {"--capture 2:" + TempPath("same.jpg") + " --capture 3:" + ::testing::TempDir() +
            "./player_test_same.jpg",
        "./player_test_same.jpg: the same file as --capture " + TempPath("same.jpg")},
+      {WriteY4m("unseekable.y4m", 16, 16, 2) + " --start 1", "unseekable.y4m cannot seek"},
+      {"--start 1:75", "bad value '1:75' for --start"},
   };
+#ifdef NATIVERENDER_TEST_FFMPEG
+  // Containers that cannot play: no video in one, an mp4 whose recording
+  // stopped before its index (moov) was written.
+  const std::string audio_only = TempPath("audio.mka");
+  Clip audio{"matroska", nullptr};
+  audio.audio = true;
+  ASSERT_EQ(WriteClip(audio_only, audio), "");
+  const std::string whole = TempPath("whole.mp4"), cut = TempPath("cut.mp4");
+  ASSERT_EQ(WriteClip(whole, Clip{"mp4", "libx264"}), "");
+  const std::string bytes = ReadFile(whole);
+  std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
+  cases.push_back({text, text + ": not a video file of any format this build reads"});
+  cases.push_back({audio_only, "no video stream in this Matroska / WebM file (audio only)"});
+  cases.push_back({cut, cut + ": cannot read this QuickTime / MOV file: moov atom not found"});
+#else
+  cases.push_back({text,
+                   "not a YUV4MPEG2 file (the header must start with YUV4MPEG2); this "
+                   "build reads no other format"});
+#endif
   for (const auto& c : cases) {
     const PlayerRun run = Player(c.args);
     EXPECT_EQ(run.status, 2) << c.args << "\n" << run.output;
@@ -553,6 +582,7 @@ TEST(PlayerTest, HelpDocumentsEveryOption) {
                              "130",
                              "143"})
     EXPECT_THAT(run.output, HasSubstr(option));
+  EXPECT_THAT(run.output, HasSubstr("--start TIME"));
 }
 
 std::vector<std::string> FilesIn(const std::string& dir) {
@@ -784,7 +814,10 @@ TEST(PlayerTest, StopsEndThePlayAtOnceWithItsReportsAndTheConventionalStatus) {
     Background player;
     StartPlayer(c.args + " --surface 64x48 --id " + id + " --log " + log + " --stats " + stats,
                 ::testing::TempDir(), &player);
-    const Window window = desktop.WaitForWindow(id);
+    // A file's window is titled with its name; the pattern's keeps its id.
+    const std::string input = c.args.substr(0, c.args.find(' '));
+    const Window window =
+        desktop.WaitForWindow(input[0] == '/' ? input.substr(input.rfind('/') + 1) : id);
     ASSERT_NE(window, 0u) << c.args;
     ASSERT_TRUE(desktop.WaitForPicture(window, 32, 24)) << c.args;
     if (c.reader_gone) {
@@ -935,6 +968,28 @@ TEST(PlayerTest, StandardInputAndTheY4mTagsArePlayed) {
   EXPECT_EQ(h, 36);
   EXPECT_NE(pixels[18 * 64 + 1], 0u) << "the frame was not stretched to the window";
 
+#ifdef NATIVERENDER_TEST_FFMPEG
+  // Layouts other than 8-bit 4:2:0 play converted, with a note that names
+  // the conversion.
+  const struct {
+    const char* tag;
+    const char* note;
+  } layouts[] = {{"C444", "converting yuv444p to yuv420p"},
+                 {"C420p10", "converting yuv420p10le to yuv420p"}};
+  for (const auto& layout : layouts) {
+    const std::string path = TempPath(std::string("layout_") + layout.tag + ".y4m");
+    std::ofstream out(path, std::ios::binary);
+    out << "YUV4MPEG2 W16 H16 F25:1 " << layout.tag << "\n";
+    for (int n = 0; n < 2; ++n)  // 768 bytes each way: 10-bit samples of 257
+      out << "FRAME\n" << std::string(16 * 16 * 3, '\x01');
+    out.close();
+    const PlayerRun converted = Player(path + " --fps 0");
+    EXPECT_EQ(converted.status, 0) << converted.output;
+    EXPECT_THAT(converted.output, HasSubstr(path + ": " + layout.note));
+    EXPECT_THAT(converted.output, HasSubstr("played 2 frames"));
+  }
+#endif
+
   // Wider than the screen: the window shrinks to fit it, keeping its shape.
   Desktop desktop;
   ASSERT_TRUE(desktop.ok());
@@ -945,5 +1000,170 @@ TEST(PlayerTest, StandardInputAndTheY4mTagsArePlayed) {
   EXPECT_EQ(w, screen);
   EXPECT_EQ(h, 8);
 }
+
+#ifdef NATIVERENDER_TEST_FFMPEG
+// --- Containers --------------------------------------------------------------
+
+// Frame n of a clip is flat: Y 16 + 4n, Cb 96, Cr 160 (support/media_clip.h).
+// Its red on the window, limited range: 1.164 (Y - 16) + 1.596 (Cr - 128)
+// by BT.601, + 1.793 (Cr - 128) by BT.709.
+double Red601(int n) {
+  return 1.164 * (Luma(n) - 16) + 1.596 * 32;
+}
+
+// An H.264 mp4 with padded rows (98 samples a row) and BT.709 tags plays as
+// the decoder made it, in the stream's colours, and the figures name what
+// played. Damaged files play what they can, say what was wrong in one line
+// and end with status 3: one whose data stops early (its index first), one
+// with packets overwritten in the middle.
+TEST(PlayerTest, ContainerFilesPlayInTheirColoursAndDamageIsReported) {
+  Clip tagged{"mp4", "libx264"};
+  tagged.width = 98;
+  tagged.height = 56;
+  tagged.colorspace = AVCOL_SPC_BT709;
+  const std::string mp4 = TempPath("h264.mp4"), png = TempPath("h264.png"),
+                    stats = TempPath("h264.stats");
+  ASSERT_EQ(WriteClip(mp4, tagged), "");
+  const PlayerRun run = Player(mp4 + " --fps 0 --screenshot " + png + " --stats " + stats);
+  ASSERT_EQ(run.status, 0) << run.output;
+  EXPECT_THAT(run.output, HasSubstr("played 5 frames"));
+  int w = 0, h = 0;
+  std::vector<uint32_t> pixels;
+  ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+  ASSERT_EQ(w, 98);
+  const int red = static_cast<int>(pixels[28 * 98 + 49] >> 16);
+  EXPECT_NEAR(red, 1.164 * (Luma(4) - 16) + 1.793 * 32, 3) << "not drawn by BT.709, as tagged";
+  const std::string figures = ReadFile(stats);
+  for (const char* line :
+       {"player.input: player_test_h264.mp4\n", "player.codec: h264\n", "player.size: 98x56\n"})
+    EXPECT_THAT(figures, HasSubstr(line));
+  EXPECT_THAT(figures, ::testing::ContainsRegex("player.first_frame_ms: [1-9][0-9]*\\.[0-9]\n"));
+  EXPECT_THAT(figures, ::testing::ContainsRegex("player.frame_jitter_ms: [0-9]+\\.[0-9]+\n"));
+
+  // Twenty-five frames, a key frame every five, the index first.
+  Clip indexed{"mp4", "libx264"};
+  indexed.times_ms.clear();
+  for (int n = 0; n < 25; ++n)
+    indexed.times_ms.push_back(int64_t{40} * n);
+  indexed.key_interval = 5;
+  indexed.index_first = true;
+  const std::string intact = TempPath("intact.mp4");
+  ASSERT_EQ(WriteClip(intact, indexed), "");
+  std::string bytes = ReadFile(intact);
+  const std::string early = TempPath("early.mp4"), damaged = TempPath("damaged.mp4");
+  std::ofstream(early, std::ios::binary) << bytes.substr(0, bytes.size() * 6 / 10);
+  AVFormatContext* demuxer = nullptr;
+  ASSERT_EQ(avformat_open_input(&demuxer, intact.c_str(), nullptr, nullptr), 0);
+  AVPacket* packet = av_packet_alloc();
+  for (int n = 0; av_read_frame(demuxer, packet) >= 0; ++n, av_packet_unref(packet)) {
+    if (n >= 10 && n < 15)
+      bytes.replace(packet->pos, packet->size, packet->size, '\xff');
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&demuxer);
+  std::ofstream(damaged, std::ios::binary) << bytes;
+  for (const std::string& path : {early, damaged}) {
+    const PlayerRun played = Player(path + " --fps 0");
+    EXPECT_EQ(played.status, 3) << played.output;
+    EXPECT_THAT(played.output, ::testing::ContainsRegex(
+                                   path == early ? ": (the file is cut short|its frames stop at)"
+                                                 : ": the decoder failed .* in all, skipped\\)"));
+    size_t lines = 0;
+    for (size_t at = 0; (at = played.output.find(path + ": ", at)) != std::string::npos; ++at)
+      ++lines;
+    EXPECT_EQ(lines, 1u) << played.output;
+  }
+}
+
+// A variable-rate file shows its frames at their own times, also from
+// --start (the frames of 0.2, 0.22 and 0.5 s: at least 0.3 s from the
+// first to the last), and a file loops, by frames or for a time. Its audio
+// is named and left out.
+TEST(PlayerTest, ContainerFramesPlayAtTheirOwnTimesFromAStartAndLoop) {
+  Clip variable{"matroska", "libx264"};
+  variable.times_ms = {0, 40, 80, 200, 220, 500};
+  variable.audio = true;
+  const std::string mkv = TempPath("vfr.mkv");
+  ASSERT_EQ(WriteClip(mkv, variable), "");
+  const struct {
+    std::string args, played;
+    double min_seconds;
+    long long min_frames;  // played and dropped
+  } cases[] = {{" --start 0.1", "played 3 frames", 0.29, 3},
+               {" --fps 0 --loop --frames 14", "played 14 frames", 0, 14},
+               {" --duration 1.2", "played ", 0, 7}};
+  for (const auto& c : cases) {
+    const PlayerRun run = Player(mkv + c.args);
+    EXPECT_EQ(run.status, 0) << c.args << "\n" << run.output;
+    EXPECT_THAT(run.output, HasSubstr(mkv + ": audio ignored: the pcm_s16le stream is not played"));
+    EXPECT_THAT(run.output, HasSubstr(c.played)) << c.args;
+    long long frames = 0, dropped = 0;
+    double seconds = 0;
+    const size_t summary = run.output.find("played ");
+    const size_t counts = run.output.find(" window, ", summary);
+    ASSERT_NE(counts, std::string::npos) << run.output;
+    ASSERT_EQ(
+        sscanf(run.output.c_str() + summary, "played %lld frames in %lf s", &frames, &seconds), 2)
+        << run.output;
+    ASSERT_EQ(sscanf(run.output.c_str() + counts, " window, %lld dropped", &dropped), 1);
+    EXPECT_GE(seconds, c.min_seconds) << c.args << ": frames not held to their times";
+    EXPECT_GE(frames + dropped, c.min_frames) << c.args << "\n" << run.output;
+  }
+}
+
+// Keys move through a file while it is paused, and each new frame shows at
+// once: p pauses, right goes 5 s on, . shows the next frame, left goes 5 s
+// back, down 60 s back (to the start); nothing moves on by itself until
+// Esc ends the play. The window is titled with the file's name.
+TEST(PlayerTest, SeekAndStepKeysMoveThroughAPausedFile) {
+  Desktop desktop;
+  ASSERT_TRUE(desktop.ok());
+  Clip seconds{"mp4", "libx264"};  // a frame a second, 13 s
+  seconds.times_ms.clear();
+  for (int n = 0; n < 13; ++n)
+    seconds.times_ms.push_back(int64_t{1000} * n);
+  seconds.key_interval = 4;
+  const std::string mp4 = TempPath("seek.mp4");
+  ASSERT_EQ(WriteClip(mp4, seconds), "");
+  Background player;
+  StartPlayer(mp4 + " --surface 64x48", ::testing::TempDir(), &player);
+  const Window window = desktop.WaitForWindow("player_test_seek.mp4");
+  ASSERT_NE(window, 0u);
+  ASSERT_TRUE(desktop.WaitForPicture(window, 32, 24));
+  desktop.Key(window, XK_p);
+  auto frame_on_show = [&] {
+    const double red = desktop.Pixel(window, 32, 24) >> 16 & 0xff;
+    return lround((red - Red601(0)) / (Red601(1) - Red601(0)));
+  };
+  auto shows = [&](long frame) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      if (frame_on_show() == frame)
+        return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+  };
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const long paused_at = frame_on_show();
+  ASSERT_LE(paused_at, 6);
+  const struct {
+    KeySym key;
+    long frame;
+  } steps[] = {{XK_Right, paused_at + 5},
+               {XK_period, paused_at + 6},
+               {XK_Left, paused_at + 1},
+               {XK_Down, 0}};
+  for (const auto& step : steps) {
+    desktop.Key(window, step.key);
+    EXPECT_TRUE(shows(step.frame)) << XKeysymToString(step.key) << ": frame " << frame_on_show()
+                                   << " on show, not " << step.frame;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(frame_on_show(), 0) << "the play moved on while paused";
+  desktop.Key(window, XK_Escape);
+  const PlayerRun run = Finish(player);
+  EXPECT_EQ(run.status, 0) << run.output;
+}
+#endif  // NATIVERENDER_TEST_FFMPEG
 
 }  // namespace

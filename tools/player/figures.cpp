@@ -11,10 +11,22 @@
 
 namespace player {
 
+void Figures::SetInput(const std::string& name, const engine::VideoSource& source) {
+  input_ = name;
+  codec_ = source.codec();
+  width_ = source.width();
+  height_ = source.height();
+}
+
 bool Figures::Summarise(const std::vector<std::unique_ptr<WindowEngine>>& engines,
-                        const Options& options, int64_t played_ns, bool stopped) {
+                        const Options& options, int64_t played_ns, int64_t started_ns,
+                        bool stopped) {
   windows_ = options.windows;
   seconds_ = played_ns / 1e9;
+  const WindowEngine& first = *engines.front();
+  if (first.first_drawn_ns() > 0)
+    first_frame_ms_ = (first.first_drawn_ns() - started_ns) / 1e6;
+  jitter_ms_ = first.frame_jitter_ms();
   // The mean of the windows' own rates (those that drew at least two frames).
   double fps_sum = 0;
   int rated = 0;
@@ -181,11 +193,13 @@ bool Figures::WriteStats(const std::string& path, int status) const {
             "player.captures_failed: %lld\nplayer.periodic_captures_written: %lld\n"
             "player.periodic_captures_failed: %lld\nplayer.periodic_captures_skipped: %lld\n"
             "player.log_lines: %lld\nplayer.log_lines_dropped: %lld\n"
-            "player.log_lines_queued: %lld\n",
+            "player.log_lines_queued: %lld\nplayer.input: %s\nplayer.codec: %s\n"
+            "player.size: %dx%d\nplayer.first_frame_ms: %.1f\nplayer.frame_jitter_ms: %.2f\n",
             windows_, seconds_, frames_, dropped_, fps_, surfaces_recreated_, scale_changes_,
             captures_written_, captures_failed_, static_cast<long long>(periodic_.written),
             static_cast<long long>(periodic_.failed), static_cast<long long>(periodic_.skipped),
-            log_lines_, log_lines_dropped_, log_lines_queued_);
+            log_lines_, log_lines_dropped_, log_lines_queued_, input_.c_str(), codec_.c_str(),
+            width_, height_, first_frame_ms_, jitter_ms_);
     // The module's figures of the renderers on show at the end (a surface
     // made again starts its own), and the events the windows were told.
     fprintf(file,

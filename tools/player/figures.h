@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/video_source.h"
 #include "options.h"
 
 namespace player {
@@ -26,13 +27,17 @@ struct PeriodicCaptures {
 
 class Figures {
  public:
+  // What plays: its name, its codec and its frames' size before the play.
+  void SetInput(const std::string& name, const engine::VideoSource& source);
   // Gathers the figures of the engines, which ended, and prints the
   // summary: what was played, each capture asked for (written, skipped,
-  // failed, or never taken) and the soak run's counts. False when a
-  // capture failed or could not be taken, an input was cut, or nothing was
-  // played (unless the play was `stopped` by a signal or lost its windows).
+  // failed, or never taken) and the soak run's counts. The first window's
+  // first frame is timed from `started_ns`, when the player started. False
+  // when a capture failed or could not be taken, an input was cut or
+  // damaged, or nothing was played (unless the play was `stopped` by a
+  // signal or lost its windows).
   bool Summarise(const std::vector<std::unique_ptr<WindowEngine>>& engines, const Options& options,
-                 int64_t played_ns, bool stopped);
+                 int64_t played_ns, int64_t started_ns, bool stopped);
   // The log listener's lines: delivered, dropped by the module's queue,
   // still queued when the listener was taken off.
   void SetLogLines(long long delivered, long long dropped, long long queued);
@@ -48,6 +53,11 @@ class Figures {
   bool ReportCapture(const CaptureResult& capture);
   void GatherRendererFigures(const std::vector<std::unique_ptr<WindowEngine>>& engines);
 
+  std::string input_;
+  std::string codec_;
+  int width_ = 0, height_ = 0;
+  double first_frame_ms_ = 0;  // from the player's start; 0: no frame was drawn
+  double jitter_ms_ = 0;       // the first window's frame-time jitter
   int windows_ = 0;
   double seconds_ = 0;
   double fps_ = 0;  // the mean of the windows' own rates

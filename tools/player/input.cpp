@@ -2,10 +2,13 @@
 
 #include <math.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <algorithm>
+#include <optional>
 #include <utility>
 
+#include "engine/media_source.h"
 #include "messages.h"
 
 namespace player {
@@ -39,9 +42,23 @@ double PacedFps(const engine::VideoSource& source, const Options& options) {
   return fps;
 }
 
-}  // namespace
+// Whether a file of no y4m name is one all the same: it starts as one.
+// Standard input is taken to be one (reading it to find out would lose
+// what was read).
+bool LooksLikeY4m(const std::string& path) {
+  if (path == "-")
+    return true;
+  static const char kMagic[] = "YUV4MPEG2";
+  char start[sizeof(kMagic) - 1] = {};
+  FILE* file = fopen(path.c_str(), "rb");
+  if (file == nullptr)
+    return false;
+  const size_t got = fread(start, 1, sizeof(start), file);
+  fclose(file);
+  return got == sizeof(start) && memcmp(start, kMagic, sizeof(start)) == 0;
+}
 
-std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::string* error) {
+std::unique_ptr<engine::VideoSource> OpenFile(const Options& options, std::string* error) {
   const std::string& input = options.input;
   if (input.empty()) {
     const int w = options.raw_width > 0 ? options.raw_width : kPatternWidth;
@@ -50,7 +67,55 @@ std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::str
   }
   if (options.RawInput())
     return engine::OpenRawYuv(input, options.raw_width, options.raw_height, error);
-  return engine::OpenY4m(input, error);
+  if (options.format == InputFormat::kY4m || options.HasY4mName() || LooksLikeY4m(input))
+    return engine::OpenY4m(input, error);
+  if (engine::MediaSupported())
+    return engine::OpenMedia(input, error);
+  // Tried as the one format this build reads, the refusal says what it is not.
+  std::unique_ptr<engine::VideoSource> source = engine::OpenY4m(input, error);
+  if (!source && error->find("not a YUV4MPEG2 file") != std::string::npos)
+    *error += "; this build reads no other format (it was built without FFmpeg's libraries)";
+  return source;
+}
+
+}  // namespace
+
+std::string InputName(const Options& options) {
+  if (options.input.empty())
+    return "test pattern";
+  if (options.input == "-")
+    return "standard input";
+  const size_t slash = options.input.rfind('/');
+  return slash == std::string::npos ? options.input : options.input.substr(slash + 1);
+}
+
+std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::string* error) {
+  std::unique_ptr<engine::VideoSource> source = OpenFile(options, error);
+  if (!source)
+    return nullptr;
+  // Overrides, rather than colours set on the frame: a container hands out
+  // a new frame each time, which the source describes.
+  std::optional<engine::ColorRange> range;
+  std::optional<engine::ColorMatrix> matrix;
+  if (options.color_range >= 0)
+    range = static_cast<engine::ColorRange>(options.color_range);
+  if (options.color_matrix >= 0)
+    matrix = static_cast<engine::ColorMatrix>(options.color_matrix);
+  source->OverrideColor(range, matrix);
+  if (options.start_s > 0) {
+    const std::string name = options.input.empty()  ? "the test pattern"
+                             : options.input == "-" ? "standard input"
+                                                    : options.input;
+    if (!source->seekable()) {
+      *error = "--start: " + name + " cannot seek (containers in regular files can)";
+      return nullptr;
+    }
+    if (!source->Seek(options.start_s)) {
+      *error = "--start: " + source->error();
+      return nullptr;
+    }
+  }
+  return source;
 }
 
 void DescribeInput(const engine::VideoSource& source, Options* options) {
@@ -60,6 +125,7 @@ void DescribeInput(const engine::VideoSource& source, Options* options) {
          " is interlaced (I" + interlacing + "): its frames are played as progressive");
   if (source.pixel_aspect() != 1 && !options->scale_given && options->surface_width == 0)
     options->scale = 1;
+  options->by_timestamps = source.has_timestamps() && options->fps < 0;
   options->fps = PacedFps(source, *options);
 }
 

@@ -3,13 +3,16 @@
 // thread per window pushes frames through the module's renderer.
 
 #include <malloc.h>
+#include <math.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
@@ -35,6 +38,11 @@ namespace {
 enum ExitStatus { kPlayed = 0, kCannotStart = 1, kBadInput = 2, kPlayedWithProblems = 3 };
 
 constexpr int64_t kSecond = 1000000000;
+// How often a terminal's progress line is rewritten.
+constexpr int64_t kStatusInterval = kSecond / 4;
+// Seek keys: left and right, down and up.
+constexpr double kShortSeekS = 5;
+constexpr double kLongSeekS = 60;
 
 // The first SIGINT, SIGTERM or SIGHUP ends the play the way closing every
 // window does; SA_RESETHAND gives the signal its default action back, so a
@@ -82,9 +90,20 @@ std::string WindowId(const Options& options, int index) {
   return options.windows == 1 ? options.id : options.id + "-" + std::to_string(index + 1);
 }
 
+// A time as players show it: M:SS, or H:MM:SS from an hour.
+std::string Clock(double seconds) {
+  const long long whole = std::max(0LL, static_cast<long long>(seconds));
+  char text[32];
+  if (whole >= 3600)
+    snprintf(text, sizeof(text), "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
+  else
+    snprintf(text, sizeof(text), "%02lld:%02lld", whole / 60, whole % 60);
+  return text;
+}
+
 class Player {
  public:
-  explicit Player(const Options& options) : options_(options) {}
+  Player(const Options& options, int64_t started_ns) : options_(options), started_ns_(started_ns) {}
 
   // The module's log thread outlives the player: it must not be left
   // holding a listener that is about to be freed. Setting none waits for a
@@ -110,6 +129,7 @@ class Player {
       }
     }
     DescribeInput(*sources.front(), &options_);
+    figures_.SetInput(InputName(options_), *sources.front());
     if (!OpenLog())
       return kBadInput;
     const char* display = getenv("DISPLAY");
@@ -132,7 +152,8 @@ class Player {
     }
     Play();
     const bool screenshot_ok = TakeScreenshot();
-    bool ok = figures_.Summarise(engines_, options_, end_ns_ - start_ns_, g_stop_signal != 0) &&
+    bool ok = figures_.Summarise(engines_, options_, end_ns_ - start_ns_, started_ns_,
+                                 g_stop_signal != 0) &&
               screenshot_ok;
     // No key or close may reach an engine that is going away. The surfaces
     // go first: each engine's hold hears its renderer's end while the engine
@@ -178,10 +199,14 @@ class Player {
       WindowSize(*sources[i], options_, shell_->screen_width(), shell_->screen_height(), &w, &h);
       if (!shell_->AddXComponent(id, w, h, error))
         return false;
+      // The title names what plays (the pattern keeps the id: it has no name).
+      if (!options_.input.empty())
+        shell_->SetTitle(id, options_.windows == 1 ? InputName(options_)
+                                                   : InputName(options_) + " (" + id + ")");
       engines_.push_back(std::make_unique<WindowEngine>(id, std::move(sources[i]), options_,
                                                         /*takes_captures=*/i == 0));
     }
-    shell_->SetKeyHandler([this](const std::string& id, char key) { OnKey(id, key); });
+    shell_->SetKeyHandler([this](const std::string& id, int key) { OnKey(id, key); });
     shell_->SetCloseHandler([this](const std::string& id) {
       if (WindowEngine* engine = Engine(id))
         engine->Close();
@@ -193,9 +218,11 @@ class Player {
     return true;
   }
 
-  void OnKey(const std::string& id, char key) {
+  void OnKey(const std::string& id, int key) {
     WindowEngine* engine = Engine(id);
     std::string render_id = id;
+    using ohos_desktop::HostShell;
+    // clang-format off
     switch (key) {
       case '1': case '2': case '3':
         if (engine)
@@ -214,10 +241,16 @@ class Player {
       case 'c': if (engine) engine->RequestCapture("jpg"); break;
       case 'b': if (engine) engine->RequestCapture("bmp"); break;
       case 'k': if (engine) engine->RequestFillBlack(); break;
-      case ' ': if (engine) engine->TogglePause(); break;
-      case 'q': for (auto& e : engines_) e->Stop(); break;
+      case ' ': case 'p': if (engine) engine->TogglePause(); break;
+      case 'q': case '\x1b': for (auto& e : engines_) e->Stop(); break;
+      case '.': if (engine) engine->Step(); break;
+      case HostShell::kKeyLeft: if (engine) engine->SeekBy(-kShortSeekS); break;
+      case HostShell::kKeyRight: if (engine) engine->SeekBy(kShortSeekS); break;
+      case HostShell::kKeyDown: if (engine) engine->SeekBy(-kLongSeekS); break;
+      case HostShell::kKeyUp: if (engine) engine->SeekBy(kLongSeekS); break;
       default: break;
     }
+    // clang-format on
   }
 
   WindowEngine* Engine(const std::string& id) {
@@ -227,10 +260,11 @@ class Player {
     return nullptr;
   }
 
-  // Starts the engines and runs the play: progress once a second, the
-  // surface recreations, a stop signal and the end of a timed play, until
-  // all engines end. (Windows closed or destroyed reach their engines
-  // through the shell's close handler.)
+  // Starts the engines and runs the play: progress (once a second, or on
+  // a terminal one line rewritten in place), the surface recreations, a
+  // stop signal and the end of a timed play, until all engines end.
+  // (Windows closed or destroyed reach their engines through the shell's
+  // close handler.)
   void Play() {
     start_ns_ = engine::MonotonicNanos();
     for (auto& engine : engines_)
@@ -242,6 +276,9 @@ class Player {
     const int64_t duration_ns = static_cast<int64_t>(options_.duration_s * kSecond);
     int64_t next_recreate = start_ns_ + recreate_step;
     int64_t next_progress = start_ns_ + kSecond;
+    const bool status_line = !options_.quiet && isatty(STDERR_FILENO);
+    int64_t next_status = start_ns_;
+    rate_samples_.push_back({0, start_ns_});
     size_t next_window = 0;
     bool stopping = false;
     Progress progress{0, start_ns_};
@@ -259,8 +296,13 @@ class Player {
         // A slow UI thread lowers the rate rather than bunching recreations.
         next_recreate = std::max(next_recreate + recreate_step, engine::MonotonicNanos());
       }
+      if (status_line && now >= next_status) {
+        ShowProgress();
+        next_status += kStatusInterval;
+      }
       if (now >= next_progress) {
-        ReportProgress(&progress);
+        if (!status_line)
+          ReportProgress(&progress);
         if (listener_)
           listener_->Flush();
         // The player never reads the platform log's in-process records
@@ -281,6 +323,10 @@ class Player {
     end_ns_ = engine::MonotonicNanos();
     for (auto& engine : engines_)
       engine->Join();
+    if (status_line) {
+      ShowProgress();
+      EndStatus();
+    }
   }
 
   void RecreateSurface(WindowEngine& engine) {
@@ -308,6 +354,40 @@ class Player {
               playing > 1 ? " per window" : "", static_cast<long long>(dropped));
     }
     *last = {frames, now};
+  }
+
+  // The terminal's progress line: the first window's place in the input
+  // (of its length, when known), the rate over the last second or so, the
+  // frames dropped.
+  void ShowProgress() {
+    const int64_t now = engine::MonotonicNanos();
+    int64_t frames = 0, dropped = 0, playing = 0;
+    for (auto& engine : engines_) {
+      frames += engine->frames_rendered();
+      dropped += engine->frames_dropped();
+      playing += engine->finished() ? 0 : 1;
+    }
+    const WindowEngine& first = *engines_.front();
+    std::string text = first.paused() ? "(paused) " : "";
+    text += Clock(first.position());
+    if (first.duration() > 0) {
+      text += " / " + Clock(first.duration());
+      char percent[16];
+      snprintf(percent, sizeof(percent), " (%.0f%%)",
+               std::min(100.0, 100 * first.position() / first.duration()));
+      text += percent;
+    }
+    // The oldest sample kept is the last one at least a second old.
+    rate_samples_.push_back({frames, now});
+    while (rate_samples_.size() > 2 && now - rate_samples_[1].ns >= kSecond)
+      rate_samples_.pop_front();
+    const Progress& from = rate_samples_.front();
+    char rest[96];
+    snprintf(rest, sizeof(rest), "  fps %.1f%s  dropped %lld",
+             (frames - from.frames) * 1e9 / std::max<int64_t>(now - from.ns, 1) /
+                 std::max<int64_t>(playing, 1),
+             engines_.size() > 1 ? " per window" : "", static_cast<long long>(dropped));
+    ShowStatus(text + rest);
   }
 
   bool AllFinished() {
@@ -387,18 +467,21 @@ class Player {
   }
 
   Options options_;
+  const int64_t started_ns_;  // when the player started
   std::unique_ptr<ohos_desktop::HostShell> shell_;
   std::vector<std::unique_ptr<WindowEngine>> engines_;
   std::unique_ptr<LogListener> listener_;
   Figures figures_;
   int64_t start_ns_ = 0;
   int64_t end_ns_ = 0;
+  std::deque<Progress> rate_samples_;  // the terminal's progress line's rate
 };
 
 }  // namespace
 }  // namespace player
 
 int main(int argc, char** argv) {
+  const int64_t started_ns = engine::MonotonicNanos();
   player::Options options;
   options.module = NATIVERENDER_DEFAULT_MODULE;
   std::string error;
@@ -419,5 +502,5 @@ int main(int argc, char** argv) {
   // The module writes many platform log lines, most at error level by its
   // own design; on the player's stderr they read as failures.
   ohos_desktop::SetHilogStderrEnabled(options.verbose);
-  return player::Player(options).Run();
+  return player::Player(options, started_ns).Run();
 }

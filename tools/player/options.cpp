@@ -63,6 +63,28 @@ bool ParseFps(const std::string& text, double* fps) {
   return *fps <= 1000;
 }
 
+// Seconds, or [H:]M:S with a fractional second (1:30, 0:01:30.5).
+bool ParseTime(const std::string& text, double* seconds) {
+  double total = 0;
+  size_t begin = 0;
+  for (int field = 0;; ++field) {
+    const size_t colon = text.find(':', begin);
+    const bool last = colon == std::string::npos;
+    double value = 0;
+    if (field > 2 ||
+        !ParseDecimal(text.substr(begin, last ? std::string::npos : colon - begin), 0,
+                      last ? 1e7 : 1e5, &value) ||
+        (field > 0 && value >= 60))
+      return false;
+    total = total * 60 + value;
+    if (last)
+      break;
+    begin = colon + 1;
+  }
+  *seconds = total;
+  return true;
+}
+
 std::string Lower(std::string text) {
   for (char& c : text)
     c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
@@ -146,6 +168,9 @@ const std::map<std::string, ValueOption>& ValueOptions() {
                                    &Options::color_matrix, "601, 709 or 2020")},
       {"--rotate", WordOption<int>({{"0", 0}, {"90", 90}, {"180", 180}, {"270", 270}},
                                    &Options::rotation, "0, 90, 180 or 270")},
+      {"--start",
+       {[](const std::string& v, Options* o) { return ParseTime(v, &o->start_s); },
+        "seconds, or [H:]M:S such as 1:30"}},
       {"--id",
        {[](const std::string& v, Options* o) {
           o->id = v;
@@ -259,6 +284,10 @@ bool Options::RawInput() const {
   return Extension(input) == "yuv";
 }
 
+bool Options::HasY4mName() const {
+  return Extension(input) == "y4m";
+}
+
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
   bool options_ended = false;
   for (int i = 1; i < argc; ++i) {
@@ -323,35 +352,47 @@ Plays video through the nativerender module: the host shell loads the module
 and gives it one window per XComponent; a media engine thread per window
 pushes I420 frames through the module's renderer.
 
-INPUT                  a .y4m file (8-bit 4:2:0), a raw I420 .yuv file (with --size),
-                       - for standard input, or nothing for the built-in animated
-                       test pattern. A file too short for its first frame is
+INPUT                  a video file: mp4, mkv, webm, mov, avi, ... with any video
+                       codec the installed FFmpeg libraries decode (H.264, HEVC,
+                       VP8/9, AV1, MPEG-4, ...; the first video stream plays,
+                       audio is left out), a .y4m file (any chroma layout and
+                       depth; other than 8-bit 4:2:0 converted, with a note), a
+                       raw I420 .yuv file (with --size), - for standard input
+                       (y4m or raw), or nothing for the built-in animated test
+                       pattern. A file too short for its first frame is
                        refused. A pipe is read once: --loop and --windows
                        above 1 are refused with one, and a --duration longer than
                        its one pass ends when the pipe does (status 3)
   --format y4m|i420    read INPUT as YUV4MPEG2 or as raw I420 whatever its name
-                       (default: raw for a .yuv name, else YUV4MPEG2)
+                       (default: raw for a .yuv name, YUV4MPEG2 for a .y4m name
+                       or a file that starts as one, anything else a container)
   --size WxH           frame size of a raw input (the pattern's size, default 640x360)
   --fps N              frames per second, 0..1000, a number or a ratio (30000/1001);
-                       default the file's rate (30 when it has none or F0:0); 0
-                       plays as fast as possible, and so does a file's rate above
-                       1000; frames are never more than 60 s apart (both said
-                       with a warning)
+                       default: a container's frames at their own times (variable
+                       rates too), else the file's rate (30 when it has none or
+                       F0:0); 0 plays as fast as possible, and so does a file's
+                       rate above 1000; frames are never more than 60 s apart
+                       (both said with a warning)
   --frames N           stop after N frames per window (default: the whole input;
                        the pattern: 150)
+  --start TIME         begin at TIME (seconds, or [H:]M:S such as 1:30): the frame
+                       shown at that time, decoded from the key frame before it;
+                       for inputs that can seek (containers in regular files)
   --loop               start the input again when it ends (a cut last frame is
                        reported, status 3, and the whole frames loop on)
   --surface WxH        window size (default: the frame size, widened or narrowed
                        by a y4m file's pixel aspect, and shrunk to fit the screen)
   --scale stretch|fit|fill   how the frame is fitted into the window (default fit;
                        stretch for a y4m file with non-square pixels)
-  --range full|limited colour range of the frames (default: a y4m file's
-                       XCOLORRANGE tag, else limited, as decoders give)
-  --matrix 601|709|2020  colour matrix of the frames (default 601; 2020: BT.2020
-                       non-constant luminance)
+  --range full|limited colour range of the frames (default: the input's tag, a
+                       container's or a y4m file's XCOLORRANGE, else limited, as
+                       decoders give)
+  --matrix 601|709|2020  colour matrix of the frames (default: a container's tag,
+                       else BT.709 from 1280 wide or 720 high, BT.601 below; a
+                       module without BT.2020 draws it as BT.709, said once)
   --rotate 0|90|180|270  turn the picture clockwise by so many degrees, on top of
-                       any turn the input asks for; a quarter turn gives the
-                       default window the turned picture's shape
+                       any turn the input asks for (a container's display matrix);
+                       a quarter turn gives the default window the turned shape
   --mirror             show the picture flipped left for right (after the turn),
                        as a self-view is shown
   --id NAME            XComponent id, 1..100 characters (default "player";
@@ -366,7 +407,9 @@ INPUT                  a .y4m file (8-bit 4:2:0), a raw I420 .yuv file (with --s
   --log PATH           write the module's runtime log lines to PATH as they are
                        delivered (flushed at least once a second); PATH is emptied first
   --log-append PATH    the same, added to the end of PATH
-  --stats PATH         write the run's figures to PATH as "name: value" lines
+  --stats PATH         write the run's figures to PATH as "name: value" lines (the
+                       input's name, codec and size, the time from the start to
+                       the first frame drawn, frame-time jitter among them)
   --module PATH        the module library (default: the one built with the player)
 
   Every output path is checked before the play starts: one that cannot be
@@ -384,7 +427,8 @@ soak runs (scripts/stress):
   --cycle-scale N      switch every window to the next scale type every N frames
   --slow-listener MS   the log listener takes MS ms per line (with or without --log)
 
-  --quiet              no progress lines
+  --quiet              no progress (on a terminal one line rewritten in place:
+                       position / length, fps, dropped; else a line a second)
   --verbose            also show the module's platform log lines on stderr (hidden
                        by default: the module writes many, most at error level,
                        by design); this overrides OHOS_DESKTOP_HILOG_QUIET=1, the
@@ -394,13 +438,17 @@ soak runs (scripts/stress):
   --help               this text
   --opt=value is the same as --opt value; -- ends the options
 
-keys in a window: 1/2/3 stretch/fit/fill, m mirror on and off, r turn a further
-                  90 degrees clockwise, c capture JPEG, b capture BMP (to
-                  capture-ID-FRAME.jpg or .bmp in the current directory, as
-                  the engine's frame is, never turned or mirrored; each
-                  written file is printed), k fill black, space pause and
-                  resume (where it stopped; while paused, c and b capture the
-                  frame on show, and a resize or expose draws it again), q quit
+keys in a window: space or p pause and resume (where it stopped; while
+                  paused, c and b capture the frame on show, and a resize or
+                  expose draws it again), . next frame (pausing first), left and
+                  right seek 5 s, down and up 60 s (inputs that can seek; paused,
+                  the new frame shows at once), 1/2/3 stretch/fit/fill, m mirror
+                  on and off, r turn a further 90 degrees clockwise, c capture
+                  JPEG, b capture BMP (to capture-ID-FRAME.jpg or .bmp in the
+                  current directory, as the engine's frame is, never turned or
+                  mirrored; each written file is printed), k fill black, q or
+                  Esc quit
+the window's title is the input's file name (the pattern's: its id)
 closing a window ends its engine; closing the last one ends the play; q, a
 close and a stop signal take effect at once, whatever the frame interval
 
@@ -413,8 +461,11 @@ the windows' rates with several); --stats adds the module's own figures of
 the windows' renderers (frames received, drawn and dropped; draw times)
 
 exit status: 0 played; 1 could not start (no display, no module); 2 bad
-options, input or output path; 3 played, but the input was truncated, a
-capture failed or could not be taken (its frame never came, or another
+options, input or output path (a file of no known format, a container with
+no video stream or whose index is missing, --start on an input that cannot
+seek); 3 played, but the input was truncated (a partial last frame, a
+container whose data stops early), damaged (the decoder skipped what it
+could not decode, said once at the end), a capture failed or could not be taken (its frame never came, or another
 capture had it), or nothing was played (a periodic capture lost because its
 surface was being recreated at that moment is counted and reported as
 skipped, not as failed); 130, 143 or 129 stopped by SIGINT, SIGTERM or

@@ -20,14 +20,18 @@ struct Options {
   InputFormat format = InputFormat::kAuto;  // kAuto: .yuv is raw I420, anything else y4m
   int raw_width = 0, raw_height = 0;
   double fps = -1;     // -1: the input's rate (30 when it has none); 0: as fast as possible
+  // Settled by the input (DescribeInput): frames are shown at their own
+  // times (a container's, unless --fps says otherwise), not evenly spaced.
+  bool by_timestamps = false;
   int64_t frames = -1; // -1: the whole input (the pattern: 150 frames)
+  double start_s = 0;  // > 0: the play begins at this time of the input
   bool loop = false;   // as given; a timed play loops too (Loops())
   int surface_width = 0, surface_height = 0;  // 0: the frame size
   int scale = 2;                              // 1 stretch, 2 fit, 3 fill
   bool scale_given = false;
-  int color_range = -1;   // -1: the input's (a y4m's XCOLORRANGE, else limited); 0 full, 1 limited
-  int color_matrix = 601;  // 601, 709 or 2020
-  int rotation = 0;        // clockwise degrees, on top of the input's own
+  int color_range = -1;   // -1: the input's (its tag, else limited); 0 full, 1 limited
+  int color_matrix = -1;  // -1: the input's (its tag, else by size); 601, 709 or 2020
+  int rotation = 0;       // clockwise degrees, on top of the input's own
   bool mirror = false;
   std::string id = "player";
   int windows = 1;
@@ -53,6 +57,8 @@ struct Options {
   bool Loops() const { return loop || duration_s > 0; }
   // Whether the input is read as raw I420 frames.
   bool RawInput() const;
+  // Whether the input's name says YUV4MPEG2 (.y4m).
+  bool HasY4mName() const;
 };
 
 // Parses the command line. False, with one line in `error`, on bad usage.

@@ -1,14 +1,17 @@
 #include "window_engine.h"
 
+#include <math.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "checks.h"
 #include "engine/clock.h"
 #include "input.h"
+#include "messages.h"
 #include "quon_renderManager.h"
 
 namespace player {
@@ -17,6 +20,9 @@ namespace {
 
 constexpr int64_t kNanosPerSecond = 1000000000;
 constexpr int64_t kPatternFrames = 150;
+// The longest wait between two frames at their own times (--fps's warning
+// says the same of evenly spaced ones).
+constexpr int64_t kMaxGapNs = 60 * kNanosPerSecond;
 
 // Frames of all windows are drawn one at a time. Mesa's llvmpipe (22.3)
 // reads freed memory when two threads draw and swap with their own
@@ -35,6 +41,8 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
       source_(std::move(source)),
       options_(options),
       takes_captures_(takes_captures),
+      by_timestamps_(options.by_timestamps),
+      duration_(source_->duration()),
       scale_(options.scale),
       input_rotation_(source_->rotation()),
       rotation_(options.rotation),
@@ -44,18 +52,10 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
     fps_ = options_.fps;
   else if (source_->fps() > 0)
     fps_ = source_->fps();
-  // The frames describe themselves as the renderer is told to draw them
-  // (RendererLocked), so that a BMP capture, which the frame converts
-  // itself, has the window's colours.
-  source_->frame()->set_color(
-      {ColorRange() == 1 ? engine::ColorRange::kLimited : engine::ColorRange::kFull,
-       static_cast<engine::ColorMatrix>(options_.color_matrix)});
-}
-
-// The frames as they are coded: limited range unless the input or the user
-// says full. 0 full, 1 limited, as the renderer takes it.
-int WindowEngine::ColorRange() const {
-  return options_.color_range >= 0 ? options_.color_range : (source_->full_range() ? 0 : 1);
+  interval_ns_ = fps_ > 0 ? static_cast<int64_t>(kNanosPerSecond / fps_) : 0;
+  // Before the first frame: where the input starts (--start).
+  shown_ts_ = source_->timestamp();
+  position_us_ = llround(shown_ts_ * 1e6);
 }
 
 // The hold, destroyed after the engine thread ended, leaves the renderer.
@@ -129,6 +129,18 @@ void WindowEngine::TogglePause() {
   Wake();
 }
 
+void WindowEngine::Step() {
+  step_ = true;
+  paused_ = true;
+  Wake();
+}
+
+void WindowEngine::SeekBy(double seconds) {
+  seek_by_ms_ += llround(seconds * 1000);
+  seek_ = true;
+  Wake();
+}
+
 void WindowEngine::Stop() {
   stop_ = true;
   Wake();
@@ -149,6 +161,10 @@ void WindowEngine::Wake() {
 double WindowEngine::fps() const {
   const int64_t frames = frames_rendered_.load();
   return frames >= 2 && drawn_span_ns_ > 0 ? (frames - 1) * 1e9 / drawn_span_ns_ : 0;
+}
+
+double WindowEngine::frame_jitter_ms() const {
+  return jitter_count_ > 0 ? sqrt(jitter_m2_ / jitter_count_) : 0;
 }
 
 // The engine thread gives the renderer the new type before it draws next;
@@ -178,20 +194,25 @@ void WindowEngine::RecreateSurface(const std::function<void()>& recreate) {
 }
 
 // The window's renderer, taken when the surface came (back), with the
-// engine's settings: a fresh renderer starts at its defaults (fit), not at
-// the window's scale type. Null while the window has no surface. Call with
-// the hold's lock held.
-rtc::IVideoRender* WindowEngine::RendererLocked() {
+// engine's settings: a fresh renderer starts at its defaults (fit, full
+// range BT.601), not at the window's scale type and the frames' colours.
+// Null while the window has no surface. Call with the hold's lock held.
+rtc::IVideoRender* WindowEngine::RendererLocked(const engine::ColorDescription& color) {
   rtc::IVideoRender* render = hold_.HeldLocked(id_);
   if (render == nullptr)
     return nullptr;
-  PluginManager* manager = PluginManager::GetInstance();
   std::string id = id_;
+  PluginManager* manager = PluginManager::GetInstance();
   const int scale = scale_.load();
   if (applied_to_ != hold_.observed()) {
     applied_to_ = hold_.observed();
-    manager->SetColorDescription(id, ColorRange(), options_.color_matrix);
     applied_scale_ = 0;
+    color_applied_ = false;
+  }
+  if (!color_applied_ || color != applied_color_) {
+    TellColor(color);
+    applied_color_ = color;
+    color_applied_ = true;
   }
   if (applied_scale_ != scale) {
     manager->SetScaleType(id, scale);
@@ -210,87 +231,202 @@ rtc::IVideoRender* WindowEngine::RendererLocked() {
   return render;
 }
 
+// A module without BT.2020 refuses it: those frames are drawn by BT.709,
+// the nearest it has, and that is said once. A refusal of both is no
+// refusal of the matrix: the renderer is on its way out.
+void WindowEngine::TellColor(const engine::ColorDescription& color) {
+  PluginManager* manager = PluginManager::GetInstance();
+  std::string id = id_;
+  const int range = static_cast<int>(color.range);
+  if (manager->SetColorDescription(id, range, static_cast<int>(color.matrix)) ||
+      color.matrix != engine::ColorMatrix::kBt2020 ||
+      !manager->SetColorDescription(id, range, static_cast<int>(engine::ColorMatrix::kBt709)))
+    return;
+  if (!said_2020_)
+    Say(stderr, id_ + ": BT.2020 colours are drawn as BT.709: this module does not take BT.2020");
+  said_2020_ = true;
+}
+
 void WindowEngine::Run() {
   const int64_t limit = options_.frames > 0                       ? options_.frames
                         : options_.input.empty() && !options_.Loops() ? kPatternFrames
                                                                       : INT64_MAX;
-  int64_t start_ns = engine::MonotonicNanos();
-  for (int64_t index = 0; index < limit; ++index) {
-    // The frame is read only once its time has come, so that while the
-    // engine waits (or is paused) the source still holds the frame on show.
-    WaitForTurn(index, &start_ns);
-    if (stop_ || !NextFrame())
+  start_ns_ = engine::MonotonicNanos();
+  SayNotes();
+  bool read_ahead = false;  // by timestamps: the next frame, read, waits for its time
+  for (int64_t index = 0; index < limit && !stop_;) {
+    // Evenly spaced frames are read only once their time has come, so that
+    // while the engine waits (or is paused) the source still holds the frame
+    // on show. A frame's own time is known only once it is read: it is read
+    // ahead, and the frame on show kept meanwhile.
+    if (by_timestamps_ && !read_ahead) {
+      KeepFrameOnShow();
+      if (!NextFrame())
+        break;
+      read_ahead = true;
+      Anchor();
+    }
+    const Turn turn = WaitForTurn(index);
+    if (stop_)
       break;
+    if (turn == Turn::kSought) {
+      read_ahead = false;  // the sought frame is read next
+      continue;
+    }
+    if (!by_timestamps_ && !NextFrame())
+      break;
+    read_ahead = false;
+    on_show_.reset();
     ++frames_read_;
     if (options_.cycle_scale > 0 && (index + 1) % options_.cycle_scale == 0) {
       SetScale(scale_.load() % 3 + 1);
       ++scale_changes_;
     }
+    const bool paced = fps_ > 0 && turn == Turn::kDue;
     // More than one interval late: dropped instead of drawn, so that a slow
     // window catches up.
-    const bool late = fps_ > 0 && engine::MonotonicNanos() > Due(index + 1, start_ns);
+    const bool late = paced && engine::MonotonicNanos() > Due(index) + interval_ns_;
     if (late && !CaptureDue(index + 1)) {
       ++frames_dropped_;
+      ++index;
       continue;
     }
-    due_ns_ = fps_ > 0 ? Due(index, start_ns) : 0;
+    due_ns_ = paced ? Due(index) : 0;
     Present(index + 1);
+    shown_ts_ = source_->timestamp();
+    const double position = by_timestamps_ || source_->has_timestamps() ? shown_ts_
+                            : fps_ > 0 ? static_cast<double>(index) / fps_
+                                       : 0;
+    position_us_ = llround(position * 1e6);
     // The first frame's time on the window starts when it gets there:
     // setting up the surface must not make the next frames late (nor count
     // in the window's rate).
     if (index == 0 && fps_ > 0) {
-      start_ns = engine::MonotonicNanos();
+      start_ns_ = anchor_ns_ = engine::MonotonicNanos();
       if (frames_rendered_ == 1)
-        first_frame_ns_ = start_ns;
+        first_frame_ns_ = start_ns_;
     }
+    ++index;
   }
+  SayDamage();
   finished_ = true;
 }
 
-// When frame `index` (from 0) is due.
-int64_t WindowEngine::Due(int64_t index, int64_t start_ns) const {
-  return start_ns + static_cast<int64_t>(static_cast<double>(index) * (kNanosPerSecond / fps_));
+// When frame `index` (from 0) is due; by timestamps, the frame read.
+int64_t WindowEngine::Due(int64_t index) const {
+  if (by_timestamps_)
+    return anchor_ns_ + llround((source_->timestamp() - anchor_ts_) * 1e9);
+  return start_ns_ + static_cast<int64_t>(static_cast<double>(index) * (kNanosPerSecond / fps_));
+}
+
+// The frame just read starts the times afresh after a start or a seek, and
+// keeps the pace where its time goes back (the input looped) or leaps
+// further than a frame is ever waited for.
+void WindowEngine::Anchor() {
+  const double ts = source_->timestamp();
+  if (reanchor_) {
+    anchor_ns_ = engine::MonotonicNanos();
+  } else {
+    const int64_t gap = llround((ts - shown_ts_) * 1e9);
+    if (gap >= 0 && gap <= kMaxGapNs)
+      return;
+    anchor_ns_ += llround((shown_ts_ - anchor_ts_) * 1e9) + (gap < 0 ? interval_ns_ : kMaxGapNs);
+  }
+  anchor_ts_ = ts;
+  reanchor_ = false;
+}
+
+// A reference on the frame on show (a decoder's), or a copy (the source
+// reuses its own), before the source moves on to the next.
+void WindowEngine::KeepFrameOnShow() {
+  on_show_.reset();
+  if (frames_rendered_ == 0)
+    return;
+  rtc::IVideoFrame* clone = source_->frame()->Clone();
+  on_show_.reset(dynamic_cast<engine::VideoFrame*>(clone));
+  if (!on_show_)
+    delete clone;
+}
+
+engine::VideoFrame* WindowEngine::FrameOnShow() const {
+  return on_show_ ? on_show_.get() : source_->frame();
 }
 
 // Waits until frame `index` is due, and out any pause: the frames' times
 // move on by the pause, so none falls due during it. A stop ends the wait
-// at once, however long the interval.
-void WindowEngine::WaitForTurn(int64_t index, int64_t* start_ns) {
+// at once, however long the interval; a seek ends it with the sought frame
+// to read, a step (paused) with the frame to show now.
+WindowEngine::Turn WindowEngine::WaitForTurn(int64_t index) {
   while (!stop_) {
-    if (paused_) {
-      *start_ns += WaitWhilePaused();
+    if (seek_.exchange(false)) {
+      if (DoSeek(seek_by_ms_.exchange(0)))
+        return Turn::kSought;
       continue;
     }
-    const int64_t wait = fps_ > 0 ? Due(index, *start_ns) - engine::MonotonicNanos() : 0;
+    if (paused_) {
+      if (step_.exchange(false)) {
+        timing_broken_ = true;
+        return Turn::kStep;
+      }
+      const int64_t paused = WaitWhilePaused();
+      start_ns_ += paused;
+      anchor_ns_ += paused;
+      continue;
+    }
+    const int64_t wait = fps_ > 0 ? Due(index) - engine::MonotonicNanos() : 0;
     if (wait <= 0)
-      return;
+      return Turn::kDue;
     std::unique_lock<std::mutex> lock(wake_mutex_);
-    wake_.wait_for(lock, std::chrono::nanoseconds(wait), [this] { return stop_ || paused_; });
+    wake_.wait_for(lock, std::chrono::nanoseconds(wait),
+                   [this] { return stop_ || paused_ || seek_; });
   }
+  return Turn::kDue;
 }
 
-// Acts on the requests made while paused, as they come. Returns how long
-// the pause lasted.
+// Acts on the requests made while paused, as they come, until the pause
+// ends or a seek or a step needs the engine. Returns how long it waited.
 int64_t WindowEngine::WaitWhilePaused() {
   const int64_t paused_at = engine::MonotonicNanos();
   std::unique_lock<std::mutex> lock(wake_mutex_);
-  while (paused_ && !stop_) {
+  while (paused_ && !stop_ && !seek_ && !step_) {
     if (redraw_.exchange(false)) {
       lock.unlock();
       Redraw();
       lock.lock();
       continue;
     }
-    wake_.wait(lock, [this] { return !paused_ || stop_ || redraw_; });
+    wake_.wait(lock, [this] { return !paused_ || stop_ || redraw_ || seek_ || step_; });
   }
   const int64_t paused = engine::MonotonicNanos() - paused_at;
   paused_ns_ += paused;
   return paused;
 }
 
+// From the frame on show; the next read gives the sought frame, which a
+// paused window shows at once, as a step does. False when the input cannot
+// seek (said once) or the seek failed.
+bool WindowEngine::DoSeek(int64_t by_ms) {
+  if (by_ms == 0)
+    return false;
+  if (!source_->Seek(std::max(0.0, shown_ts_ + by_ms / 1000.0))) {
+    if (!said_seek_failure_)
+      Say(stderr, id_ + ": " + source_->error());
+    said_seek_failure_ = true;
+    return false;
+  }
+  on_show_.reset();
+  reanchor_ = true;
+  timing_broken_ = true;
+  shown_ts_ = source_->timestamp();
+  position_us_ = llround(shown_ts_ * 1e6);
+  if (paused_)
+    step_ = true;
+  return true;
+}
+
 // While paused: the held frame drawn again (a scale change, a resize, an
-// expose, a key's capture), or the window filled black, which stays until
-// the play resumes.
+// expose, a key's capture), or the window filled black, which stays
+// until the play resumes.
 void WindowEngine::Redraw() {
   Present(frames_read_.load(), /*again=*/true);
 }
@@ -307,19 +443,24 @@ bool WindowEngine::NextFrame() {
       looped = true;
     } else if (status == engine::VideoSource::Status::kEnd) {
       truncated_ = true;
-      fprintf(stderr,
-              "%s: the input ended after %lld frames, before --duration, and a pipe"
-              " cannot be read again\n",
-              id_.c_str(), whole);
+      Say(stderr, id_ + ": the input ended after " + std::to_string(whole) +
+                      " frames, before --duration, and a pipe cannot be read again");
       return false;
     }
   }
-  // A cut input is said once, looped or not (a loop plays its whole frames on).
+  // A cut input is said once, looped or not (a loop plays its whole frames
+  // on). A container says how its data stopped.
   if (cut && !truncated_) {
     truncated_ = true;
-    fprintf(stderr, "%s: input ends inside frame %lld: %s %lld whole frames\n", id_.c_str(),
-            whole + 1, looped ? "looping its" : "stopped after", whole);
+    const std::string what = looped ? "looping" : "stopped after";
+    if (source_->has_timestamps())
+      Say(stderr, id_ + ": " + source_->error() + ": " + what + " its " + std::to_string(whole) +
+                      " frame" + Plural(whole));
+    else
+      Say(stderr, id_ + ": input ends inside frame " + std::to_string(whole + 1) + ": " + what +
+                      (looped ? " its " : " ") + std::to_string(whole) + " whole frames");
   }
+  SayNotes();
   switch (status) {
     case engine::VideoSource::Status::kFrame:
       return true;
@@ -327,12 +468,35 @@ bool WindowEngine::NextFrame() {
       return false;  // said above
     case engine::VideoSource::Status::kError:
       truncated_ = true;
-      fprintf(stderr, "%s: %s\n", id_.c_str(), source_->error().c_str());
+      Say(stderr, id_ + ": " + source_->error());
       return false;
     case engine::VideoSource::Status::kEnd:
       return false;
   }
   return false;
+}
+
+// The input's notes (a conversion, streams left out), each once, as they
+// arise; the first window speaks for all.
+void WindowEngine::SayNotes() {
+  const std::vector<std::string>& notes = source_->notes();
+  for (; takes_captures_ && notes_said_ < notes.size(); ++notes_said_)
+    Fail((options_.input == "-" ? std::string("standard input") : options_.input) + ": " +
+         notes[notes_said_]);
+}
+
+// Damage the decoder skipped, said once at the end: the play went on. A
+// cut input was said already: its last, cut frame is what the decoder
+// failed on.
+void WindowEngine::SayDamage() {
+  const long long errors = source_->decode_errors();
+  if (errors == 0 || truncated_) {
+    truncated_ = truncated_ || errors > 0;
+    return;
+  }
+  truncated_ = true;
+  Say(stderr, id_ + ": " + source_->first_decode_error() + " (" + std::to_string(errors) +
+                  " fault" + Plural(errors) + " in all, skipped)");
 }
 
 // A new frame reached the window. Its time: when it was due, for a paced
@@ -346,6 +510,25 @@ void WindowEngine::CountFrame(int64_t frame_ns) {
   drawn_span_ns_ = frame_ns - first_frame_ns_ - paused_ns_;
   ++frames_rendered_;
   redraw_ = false;
+}
+
+// A new frame was drawn at `drawn_ns`: the first one's time, and how far
+// the gap since the one before strays from the gap planned (their due
+// times; unpaced, none is planned and the gaps' spread is the jitter).
+void WindowEngine::TimeFrame(int64_t drawn_ns) {
+  if (first_drawn_ns_ == 0)
+    first_drawn_ns_ = drawn_ns;
+  if (last_drawn_ns_ > 0 && !timing_broken_) {
+    const int64_t planned = due_ns_ > 0 && last_due_ns_ > 0 ? due_ns_ - last_due_ns_ : 0;
+    const double deviation = (drawn_ns - last_drawn_ns_ - planned) / 1e6;
+    ++jitter_count_;
+    const double delta = deviation - jitter_mean_;
+    jitter_mean_ += delta / jitter_count_;
+    jitter_m2_ += delta * (deviation - jitter_mean_);
+  }
+  last_drawn_ns_ = drawn_ns;
+  last_due_ns_ = due_ns_;
+  timing_broken_ = false;
 }
 
 bool WindowEngine::CaptureDue(int64_t frame_number) {
@@ -391,8 +574,8 @@ std::string WindowEngine::TakeKeyCapture(int64_t frame_number) {
   return path;
 }
 
-// Draws frame `frame_number`, the source's current frame: a new one, or
-// `again`, the held one while paused (captured only for a key: the others
+// Draws frame `frame_number`, the frame on show: a new one, or `again`,
+// the held one while paused (captured only for a key: the others
 // had their turn when it was new).
 void WindowEngine::Present(int64_t frame_number, bool again) {
   CaptureKind kind = CaptureKind::kNone;
@@ -413,7 +596,8 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
     // OnDestroy needs that lock, never waits behind other windows' frames.
     std::lock_guard<std::mutex> frame(FrameMutex());
     std::lock_guard<std::mutex> lock(hold_.mutex());
-    rtc::IVideoRender* render = RendererLocked();
+    engine::VideoFrame* on_show = FrameOnShow();
+    rtc::IVideoRender* render = RendererLocked(on_show->color());
     if (render == nullptr) {
       if (!again)
         ++frames_dropped_;  // no surface right now
@@ -428,10 +612,12 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
       const int64_t handed_ns = engine::MonotonicNanos();
       // Drawn again, black stays black unless a capture needs the frame.
       if (frame_number > 0 && !(again && black && capture_path.empty()))
-        render->RenderFrame(source_->frame());
+        render->RenderFrame(on_show);
       capture_error = ModuleCaptureResult(capture_path);
-      if (!again)
+      if (!again) {
         CountFrame(due_ns_ > 0 ? due_ns_ : handed_ns);
+        TimeFrame(engine::MonotonicNanos());
+      }
     }
   }
   if (!capture_path.empty())
@@ -472,17 +658,17 @@ void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, 
       why = "the frame never reached the renderer";
     // A key's capture has no place in the summary: say at once where it went.
     if (kind == CaptureKind::kKey && bytes >= 0)
-      printf("capture %s (frame %lld, %lld bytes)\n", path.c_str(),
-             static_cast<long long>(frame_number), bytes);
+      Say(stdout, "capture " + path + " (frame " + std::to_string(frame_number) + ", " +
+                      std::to_string(bytes) + " bytes)");
     std::lock_guard<std::mutex> lock(captures_mutex_);
     captures_.push_back({path, frame_number, bytes, skipped, why, kind == CaptureKind::kKey});
     return;
   }
   const bool written = error == 0;
   if (!written && !skipped)
-    fprintf(stderr, "%s: capture of frame %lld to %s failed: %s\n", id_.c_str(),
-            static_cast<long long>(frame_number), path.c_str(),
-            error > 0 ? strerror(error) : "the frame never reached the renderer");
+    Say(stderr,
+        id_ + ": capture of frame " + std::to_string(frame_number) + " to " + path +
+            " failed: " + (error > 0 ? strerror(error) : "the frame never reached the renderer"));
   if (!skipped)
     periodic_bmp_next_ = !periodic_bmp_next_;
   std::lock_guard<std::mutex> lock(captures_mutex_);

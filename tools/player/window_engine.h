@@ -23,7 +23,9 @@
 #include <vector>
 
 #include "IRenderEventListener.h"
+#include "engine/color_description.h"
 #include "engine/engine_hold.h"
+#include "engine/video_frame.h"
 #include "engine/video_source.h"
 #include "figures.h"
 #include "options.h"
@@ -65,6 +67,13 @@ class WindowEngine {
   // Pausing holds the frame on the window; resuming carries on with the
   // next frame, none of those that fell due meanwhile dropped.
   void TogglePause();
+  // Pauses, if playing, and shows the next frame.
+  void Step();
+  // Moves the play by `seconds` from the frame on show (back when
+  // negative): to the key frame at or before the time, decoded forward to
+  // it; paused, the new frame shows at once. An input that cannot seek says
+  // so once and plays on.
+  void SeekBy(double seconds);
   // Ends the play at once, also in the middle of a frame's interval.
   void Stop();
   // The window is gone: the engine stops, and the player no longer uses it.
@@ -88,17 +97,31 @@ class WindowEngine {
   int64_t surface_size_changes() const { return events_.surface_size_changes.load(); }
   bool finished() const { return finished_.load(); }
   bool closed() const { return closed_.load(); }
-  // After Join: the input was cut, could not be read, or (a pipe) ran out
-  // before a timed play was over.
+  bool paused() const { return paused_.load(); }
+  // The time of the frame on show in the input, and the input's length (0
+  // when it does not say), in seconds.
+  double position() const { return position_us_.load() / 1e6; }
+  double duration() const { return duration_; }
+  // After Join: the input was cut, damaged (frames its decoder skipped),
+  // could not be read, or (a pipe) ran out before a timed play was over.
   bool truncated() const { return truncated_; }
   // After Join: the window's own rate, frames drawn per second from its
   // first frame to its last, pauses left out; 0 with fewer than two frames.
   double fps() const;
+  // After Join: when the first frame had been drawn (engine::MonotonicNanos;
+  // 0 when none was), and how much the times between frames reaching the
+  // window strayed from the times planned between them (or, played as fast
+  // as possible, from their mean): the standard deviation, in ms.
+  int64_t first_drawn_ns() const { return first_drawn_ns_; }
+  double frame_jitter_ms() const;
   std::vector<CaptureResult> captures();
   PeriodicCaptures periodic_captures();
 
  private:
   enum class CaptureKind { kNone, kRequested, kKey, kPeriodic };
+  // How a wait for a frame's turn ended: its time came, a step asked for it
+  // at once, or a seek replaced it.
+  enum class Turn { kDue, kStep, kSought };
 
   // The window's picture events, counted, and said in the progress output
   // (the first frame only once, not again for each new surface).
@@ -115,18 +138,25 @@ class WindowEngine {
 
   void Run();
   void Wake();
-  void WaitForTurn(int64_t index, int64_t* start_ns);
+  Turn WaitForTurn(int64_t index);
   int64_t WaitWhilePaused();
-  int64_t Due(int64_t index, int64_t start_ns) const;
+  int64_t Due(int64_t index) const;
+  void Anchor();
+  void KeepFrameOnShow();
+  bool DoSeek(int64_t by_ms);
   void Redraw();
   bool NextFrame();
+  void SayNotes();
+  void SayDamage();
   bool CaptureDue(int64_t frame_number);
   std::string CapturePath(int64_t frame_number, CaptureKind* kind);
   std::string TakeKeyCapture(int64_t frame_number);
+  engine::VideoFrame* FrameOnShow() const;
   void Present(int64_t frame_number, bool again = false);
   void CountFrame(int64_t frame_ns);
-  rtc::IVideoRender* RendererLocked();
-  int ColorRange() const;
+  void TimeFrame(int64_t drawn_ns);
+  rtc::IVideoRender* RendererLocked(const engine::ColorDescription& color);
+  void TellColor(const engine::ColorDescription& color);
   int ModuleCaptureResult(const std::string& path);
   // `error`: the module's result for the capture (ModuleCaptureResult).
   void RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
@@ -137,11 +167,16 @@ class WindowEngine {
   std::unique_ptr<engine::VideoSource> source_;
   const Options options_;
   const bool takes_captures_;
+  // Frames at their own times (a container's), or evenly spaced at fps_.
+  const bool by_timestamps_;
   double fps_ = 30;
+  int64_t interval_ns_ = 0;  // one frame at fps_: later than this, a frame is dropped
+  const double duration_;
 
   engine::EngineHold hold_;
   // Under the hold's lock: the renderer the settings below were applied to
-  // (the hold's count of renderers handed to it), and the scale type it has.
+  // (the hold's count of renderers handed to it), the scale type it has and
+  // the colours it was told.
   int applied_to_ = 0;
   int applied_scale_ = 0;
   // Under the hold's lock: the turn and mirror the module keeps for the id
@@ -151,6 +186,8 @@ class WindowEngine {
   bool applied_mirror_ = false;
   bool listening_ = false;
   Events events_;
+  bool color_applied_ = false;
+  engine::ColorDescription applied_color_;
 
   std::mutex captures_mutex_;
   std::vector<CaptureResult> captures_;
@@ -161,13 +198,16 @@ class WindowEngine {
   // lost to a recreation is tried again and the kinds still alternate.
   bool periodic_bmp_next_ = false;
 
-  // What the engine's waits wake for: a stop, a pause or, while paused, a
-  // request (the flags below).
+  // What the engine's waits wake for: a stop, a pause, a seek or, while
+  // paused, a request or a step (the flags below).
   std::mutex wake_mutex_;
   std::condition_variable wake_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> closed_{false};
   std::atomic<bool> paused_{false};
+  std::atomic<bool> step_{false};
+  std::atomic<bool> seek_{false};
+  std::atomic<int64_t> seek_by_ms_{0};
   std::atomic<bool> fill_black_{false};
   std::atomic<bool> redraw_{false};  // while paused: a request to act on
   std::atomic<bool> finished_{false};
@@ -181,12 +221,35 @@ class WindowEngine {
   std::atomic<int64_t> frames_rendered_{0};
   std::atomic<int64_t> frames_dropped_{0};
   std::atomic<int64_t> frames_read_{0};
-  // Engine thread only, read after Join.
+  std::atomic<int64_t> position_us_{0};
+
+  // Engine thread only (some read after Join).
+  // Pacing: evenly spaced frames are due from start_ns_ on; frames at their
+  // own times from anchor_ns_, when the frame of time anchor_ts_ was due.
+  int64_t start_ns_ = 0;
+  int64_t anchor_ns_ = 0;
+  double anchor_ts_ = 0;
+  bool reanchor_ = true;  // the next frame starts the times afresh (a start, a seek)
+  double shown_ts_ = 0;   // the time of the frame on show
+  // While the next frame is read ahead of its time: the frame on show.
+  std::unique_ptr<engine::VideoFrame> on_show_;
+  bool said_seek_failure_ = false;
+  bool said_2020_ = false;
+  size_t notes_said_ = 0;
   bool truncated_ = false;
   int64_t due_ns_ = 0;  // when the frame being drawn was due; 0 unpaced
   int64_t first_frame_ns_ = 0;
   int64_t paused_ns_ = 0;      // paused since the first frame
   int64_t drawn_span_ns_ = 0;  // first frame to last, pauses left out
+  int64_t first_drawn_ns_ = 0;
+  // Frame-time jitter: the deviations of the gaps between frames drawn from
+  // their planned gaps (mean and sum of squared differences, Welford's way).
+  int64_t last_drawn_ns_ = 0;
+  int64_t last_due_ns_ = 0;
+  bool timing_broken_ = false;  // a seek or a step: the next gap is not a frame's
+  int64_t jitter_count_ = 0;
+  double jitter_mean_ = 0;
+  double jitter_m2_ = 0;
   std::thread thread_;
 };
 

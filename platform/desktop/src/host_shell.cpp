@@ -6,6 +6,7 @@
 
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
+#include <X11/keysym.h>
 #include <dlfcn.h>
 #include <link.h>
 #include <poll.h>
@@ -66,6 +67,27 @@ void InstallXErrorHandler() {
     XInitThreads();
     g_default_x_error_handler = XSetErrorHandler(OnXError);
   });
+}
+
+// What the key handler is given for a key: the character it typed, or the
+// code of an arrow key (on the keypad too).
+int KeyCode(KeySym keysym, char typed) {
+  switch (keysym) {
+    case XK_Left:
+    case XK_KP_Left:
+      return HostShell::kKeyLeft;
+    case XK_Right:
+    case XK_KP_Right:
+      return HostShell::kKeyRight;
+    case XK_Up:
+    case XK_KP_Up:
+      return HostShell::kKeyUp;
+    case XK_Down:
+    case XK_KP_Down:
+      return HostShell::kKeyDown;
+    default:
+      return static_cast<unsigned char>(typed);
+  }
 }
 
 Display* OpenDisplay(std::string* error) {
@@ -142,6 +164,18 @@ class HostShell::Impl {
     return ok;
   }
 
+  bool SetTitle(const std::string& id, const std::string& title) {
+    bool ok = false;
+    RunOnUiThread([&] {
+      auto it = components_.find(id);
+      if (it == components_.end())
+        return;
+      it->second.surface->SetTitle(title);
+      ok = true;
+    });
+    return ok;
+  }
+
   std::vector<uint32_t> ReadPixels(const std::string& id, int* width, int* height) {
     std::vector<uint32_t> pixels;
     RunOnUiThread([&] {
@@ -170,7 +204,7 @@ class HostShell::Impl {
   int screen_width() const { return screen_width_; }
   int screen_height() const { return screen_height_; }
 
-  std::function<void(const std::string&, char)> key_handler;
+  std::function<void(const std::string&, int)> key_handler;
   std::function<void(const std::string&)> close_handler;
   std::function<void(const std::string&)> redraw_handler;
 
@@ -308,7 +342,7 @@ class HostShell::Impl {
         KeySym keysym;
         XLookupString(&event.xkey, text, sizeof(text), &keysym, nullptr);
         if (key_handler)
-          key_handler(id, text[0]);
+          key_handler(id, KeyCode(keysym, text[0]));
         return false;
       }
       default:
@@ -378,7 +412,11 @@ std::vector<uint32_t> HostShell::ReadPixels(const std::string& id, int* width, i
   return impl_->ReadPixels(id, width, height);
 }
 
-void HostShell::SetKeyHandler(std::function<void(const std::string&, char)> handler) {
+bool HostShell::SetTitle(const std::string& id, const std::string& title) {
+  return impl_->SetTitle(id, title);
+}
+
+void HostShell::SetKeyHandler(std::function<void(const std::string&, int)> handler) {
   impl_->RunOnUiThread([&] { impl_->key_handler = std::move(handler); });
 }
 

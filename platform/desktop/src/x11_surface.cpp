@@ -180,6 +180,15 @@ X11Surface::~X11Surface() {
     XFlush(display_);  // the connection lives on: the requests must not wait in its buffer
 }
 
+void X11Surface::SetTitle(const std::string& title) {
+  XStoreName(display_, window_, title.c_str());
+  XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_NAME", False),
+                  XInternAtom(display_, "UTF8_STRING", False), 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(title.data()),
+                  static_cast<int>(title.size()));
+  XFlush(display_);
+}
+
 bool X11Surface::Resize(int width, int height) {
   if (!ValidSize(width, height)) return false;
   if (width == width_ && height == height_) return true;  // the server sends no event

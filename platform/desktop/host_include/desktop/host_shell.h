@@ -63,6 +63,8 @@ class HostShell {
   // Windows go side by side, left to right, and on to a new row where the
   // screen ends, so that none covers another.
   bool AddXComponent(const std::string& id, int width, int height, std::string* error);
+  // Titles the window of `id` (at first its id). False for an unknown id.
+  bool SetTitle(const std::string& id, const std::string& title);
   // Reports the surface of `id` destroyed and then created again on the
   // same window (what the UI does when a component leaves and re-enters the
   // screen). False for an unknown id.
@@ -70,11 +72,15 @@ class HostShell {
   // The window's pixels (0x00RRGGBB, rows top first); empty for an unknown id.
   std::vector<uint32_t> ReadPixels(const std::string& id, int* width, int* height);
 
+  // Keys that type no character, as the key handler is given them: codes
+  // above every character's.
+  enum Key : int { kKeyLeft = 0x100, kKeyRight, kKeyUp, kKeyDown };
+
   // Called on the UI thread for a key pressed in a component's window
-  // (the character it types, or 0), and once a window was closed by its
-  // user or destroyed by another program (its surface already reported
-  // destroyed).
-  void SetKeyHandler(std::function<void(const std::string& id, char key)> handler);
+  // (the character it types, 1 to 255, one of the Key codes, or 0 for any
+  // other key), and once a window was closed by its user or destroyed by
+  // another program (its surface already reported destroyed).
+  void SetKeyHandler(std::function<void(const std::string& id, int key)> handler);
   void SetCloseHandler(std::function<void(const std::string& id)> handler);
   // Called on the UI thread when a window's picture was lost (exposed) or
   // its size changed (after the surface was told): a host that is not

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 // Forward declarations, so that users do not inherit Xlib's macros.
@@ -43,6 +44,10 @@ class X11Surface {
   Display* display() const { return display_; }
   int width() const { return width_; }
   int height() const { return height_; }
+
+  // Gives the window a new title: WM_NAME, and _NET_WM_NAME in UTF-8 for
+  // window managers that show names outside Latin-1.
+  void SetTitle(const std::string& title);
 
   // Resizes the window and waits (a few seconds at most) until the server
   // reports the new size. False when the size is out of range or the server
