@@ -797,13 +797,13 @@ TEST(PlayerTest, StopsEndThePlayAtOnceWithItsReportsAndTheConventionalStatus) {
     int status;
     bool reader_gone;
   } cases[] = {
-      {Stop::kSignal, SIGINT, "--loop --slow-listener 50", "", 130, false},
+      {Stop::kSignal, SIGINT, "--loop --slow-listener 20", "", 130, false},
       {Stop::kSignal, SIGTERM, "--fps 1/1000000000",
        "warning: frames 1000000000 s apart are shown 60 s apart", 143, false},
       {Stop::kKey, 0, WriteY4m("hundred_s.y4m", 64, 48, 3, 0, "F1:100"),
        "warning: frames 100 s apart are shown 60 s apart", 0, false},
       {Stop::kClose, 0, "--fps 0.1", "", 0, false},
-      {Stop::kSignal, SIGHUP, "--loop --slow-listener 50", "", 129, true},
+      {Stop::kSignal, SIGHUP, "--loop --slow-listener 20", "", 129, true},
   };
   for (size_t i = 0; i < std::size(cases); ++i) {
     const auto& c = cases[i];
