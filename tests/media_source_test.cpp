@@ -26,7 +26,7 @@
 #include "support/media_clip.h"
 
 extern "C" {
-#include <libavformat/avformat.h>
+#include <libavutil/frame.h>
 }
 
 namespace {
@@ -232,29 +232,9 @@ TEST(MediaSourceTest, BadInputsAreRefusedWithOneClearLine) {
   // Damaged files play what they can and say what was wrong: one with its
   // index first whose data is cut short, one with five frames overwritten
   // in the middle (a key frame every five frames: the play recovers).
-  const std::string intact = TempPath("intact.mp4");
-  Clip indexed{"mp4", "libx264"};
-  indexed.times_ms.clear();
-  for (int n = 0; n < 25; ++n)
-    indexed.times_ms.push_back(int64_t{40} * n);
-  indexed.key_interval = 5;
-  indexed.index_first = true;
-  ASSERT_EQ(WriteClip(intact, indexed), "");
-  std::ifstream in(intact, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  const std::string early = TempPath("early.mp4");
-  std::ofstream(early, std::ios::binary) << bytes.substr(0, bytes.size() * 6 / 10);
-  AVFormatContext* demuxer = nullptr;
-  ASSERT_EQ(avformat_open_input(&demuxer, intact.c_str(), nullptr, nullptr), 0);
-  AVPacket* packet = av_packet_alloc();
-  for (int n = 0; av_read_frame(demuxer, packet) >= 0; ++n, av_packet_unref(packet)) {
-    if (n >= 10 && n < 15)
-      bytes.replace(packet->pos, packet->size, packet->size, '\xff');
-  }
-  av_packet_free(&packet);
-  avformat_close_input(&demuxer);
-  const std::string damaged = TempPath("damaged.mp4");
-  std::ofstream(damaged, std::ios::binary) << bytes;
+  const std::string intact = TempPath("intact.mp4"), early = TempPath("early.mp4"),
+                    damaged = TempPath("damaged.mp4");
+  ASSERT_EQ(WriteDamagedClips(intact, early, damaged), "");
 
   std::unique_ptr<engine::VideoSource> source = Open(early);
   ASSERT_NE(source, nullptr);

@@ -25,10 +25,6 @@
 
 #ifdef NATIVERENDER_TEST_FFMPEG
 #include "support/media_clip.h"
-
-extern "C" {
-#include <libavformat/avformat.h>
-}
 #endif
 
 // After the test framework: Xlib's macros (None, Bool, Status) clash with it.
@@ -1040,28 +1036,9 @@ TEST(PlayerTest, ContainerFilesPlayInTheirColoursAndDamageIsReported) {
   EXPECT_THAT(figures, ::testing::ContainsRegex("player.first_frame_ms: [1-9][0-9]*\\.[0-9]\n"));
   EXPECT_THAT(figures, ::testing::ContainsRegex("player.frame_jitter_ms: [0-9]+\\.[0-9]+\n"));
 
-  // Twenty-five frames, a key frame every five, the index first.
-  Clip indexed{"mp4", "libx264"};
-  indexed.times_ms.clear();
-  for (int n = 0; n < 25; ++n)
-    indexed.times_ms.push_back(int64_t{40} * n);
-  indexed.key_interval = 5;
-  indexed.index_first = true;
-  const std::string intact = TempPath("intact.mp4");
-  ASSERT_EQ(WriteClip(intact, indexed), "");
-  std::string bytes = ReadFile(intact);
+  // Cut short, and damaged in the middle (WriteDamagedClips).
   const std::string early = TempPath("early.mp4"), damaged = TempPath("damaged.mp4");
-  std::ofstream(early, std::ios::binary) << bytes.substr(0, bytes.size() * 6 / 10);
-  AVFormatContext* demuxer = nullptr;
-  ASSERT_EQ(avformat_open_input(&demuxer, intact.c_str(), nullptr, nullptr), 0);
-  AVPacket* packet = av_packet_alloc();
-  for (int n = 0; av_read_frame(demuxer, packet) >= 0; ++n, av_packet_unref(packet)) {
-    if (n >= 10 && n < 15)
-      bytes.replace(packet->pos, packet->size, packet->size, '\xff');
-  }
-  av_packet_free(&packet);
-  avformat_close_input(&demuxer);
-  std::ofstream(damaged, std::ios::binary) << bytes;
+  ASSERT_EQ(WriteDamagedClips(TempPath("intact.mp4"), early, damaged), "");
   for (const std::string& path : {early, damaged}) {
     const PlayerRun played = Player(path + " --fps 0");
     EXPECT_EQ(played.status, 3) << played.output;

@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <fstream>
+#include <iterator>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -150,4 +152,32 @@ std::string WriteClip(const std::string& path, const Clip& clip) {
   avio_closep(&out->pb);
   avformat_free_context(out);
   return failure;
+}
+
+std::string WriteDamagedClips(const std::string& intact, const std::string& early,
+                              const std::string& damaged) {
+  Clip indexed{"mp4", "libx264"};
+  indexed.times_ms.clear();
+  for (int n = 0; n < 25; ++n)
+    indexed.times_ms.push_back(int64_t{40} * n);
+  indexed.key_interval = 5;
+  indexed.index_first = true;
+  const std::string written = WriteClip(intact, indexed);
+  if (!written.empty())
+    return written;
+  std::ifstream in(intact, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::ofstream(early, std::ios::binary) << bytes.substr(0, bytes.size() * 6 / 10);
+  AVFormatContext* demuxer = nullptr;
+  if (avformat_open_input(&demuxer, intact.c_str(), nullptr, nullptr) != 0)
+    return "cannot open " + intact + " again";
+  AVPacket* packet = av_packet_alloc();
+  for (int n = 0; av_read_frame(demuxer, packet) >= 0; ++n, av_packet_unref(packet)) {
+    if (n >= 10 && n < 15)
+      bytes.replace(packet->pos, packet->size, packet->size, '\xff');
+  }
+  av_packet_free(&packet);
+  avformat_close_input(&demuxer);
+  std::ofstream(damaged, std::ios::binary) << bytes;
+  return "";
 }

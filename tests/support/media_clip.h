@@ -35,4 +35,11 @@ struct Clip {
 // Writes `clip` to `path`; "" or what failed.
 std::string WriteClip(const std::string& path, const Clip& clip);
 
+// A damaged mp4 of 25 frames, 40 ms apart, a key frame every five, its
+// index first, in two copies: `early`, its data cut short at six tenths;
+// `damaged`, whole but with packets 10 to 14 overwritten (the decoding
+// recovers at the next key frame). "" or what failed.
+std::string WriteDamagedClips(const std::string& intact, const std::string& early,
+                              const std::string& damaged);
+
 #endif  // TESTS_SUPPORT_MEDIA_CLIP_H_
