@@ -18,6 +18,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <array>
 #include <memory>
 #include <string>
 
@@ -55,20 +56,30 @@ size_t FrameBytes(int w, int h) {
          2 * static_cast<size_t>(I420Frame::ChromaWidth(w)) * I420Frame::ChromaHeight(h);
 }
 
+struct Plane {
+  const uint8_t* pixels;
+  int stride, width, height;
+};
+
+// The frame's three planes as a w x h I420 frame lays them out; each is
+// checked present with rows no shorter than its width.
+std::array<Plane, 3> PlanesOf(const rtc::IVideoFrame& frame, int w, int h) {
+  const int cw = I420Frame::ChromaWidth(w), ch = I420Frame::ChromaHeight(h);
+  const std::array<Plane, 3> planes = {{{frame.YPlane(), frame.YStride(), w, h},
+                                        {frame.UPlane(), frame.UStride(), cw, ch},
+                                        {frame.VPlane(), frame.VStride(), cw, ch}}};
+  for (const Plane& plane : planes)
+    CHECK_OR_FAIL(plane.pixels != nullptr && plane.stride >= plane.width,
+                  "plane missing or stride below its width");
+  return planes;
+}
+
 // Compares the frame's visible planes with the I420 bytes at `data`, reading
 // every byte of every row through the frame's strides.
 void CheckFrame(const rtc::IVideoFrame& frame, int w, int h, const uint8_t* data) {
   CHECK_OR_FAIL(frame.Width() == w && frame.Height() == h, "frame size changed");
-  const int cw = I420Frame::ChromaWidth(w), ch = I420Frame::ChromaHeight(h);
-  struct Plane {
-    const uint8_t* pixels;
-    int stride, width, height;
-  } planes[] = {{frame.YPlane(), frame.YStride(), w, h},
-                {frame.UPlane(), frame.UStride(), cw, ch},
-                {frame.VPlane(), frame.VStride(), cw, ch}};
+  const std::array<Plane, 3> planes = PlanesOf(frame, w, h);
   for (const Plane& plane : planes) {
-    CHECK_OR_FAIL(plane.pixels != nullptr && plane.stride >= plane.width,
-                  "plane missing or stride below its width");
     for (int row = 0; row < plane.height; ++row) {
       CHECK_OR_FAIL(
           memcmp(plane.pixels + static_cast<size_t>(row) * plane.stride, data, plane.width) == 0,
@@ -83,17 +94,9 @@ void CheckFrame(const rtc::IVideoFrame& frame, int w, int h, const uint8_t* data
 void CheckReadable(const rtc::IVideoFrame& frame) {
   const int w = frame.Width(), h = frame.Height();
   CHECK_OR_FAIL(w > 0 && h > 0 && w <= kMaxDimension && h <= kMaxDimension, "frame of a bad size");
-  const int cw = I420Frame::ChromaWidth(w), ch = I420Frame::ChromaHeight(h);
-  struct Plane {
-    const uint8_t* pixels;
-    int stride, width, height;
-  } planes[] = {{frame.YPlane(), frame.YStride(), w, h},
-                {frame.UPlane(), frame.UStride(), cw, ch},
-                {frame.VPlane(), frame.VStride(), cw, ch}};
+  const std::array<Plane, 3> planes = PlanesOf(frame, w, h);
   unsigned sum = 0;
   for (const Plane& plane : planes) {
-    CHECK_OR_FAIL(plane.pixels != nullptr && plane.stride >= plane.width,
-                  "plane missing or stride below its width");
     for (int row = 0; row < plane.height; ++row)
       for (int x = 0; x < plane.width; ++x)
         sum += plane.pixels[static_cast<size_t>(row) * plane.stride + x];
