@@ -9,8 +9,11 @@
 #include <stdio.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include <benchmark/benchmark.h>
 
@@ -56,6 +59,35 @@ inline void ReportBeside(const std::string& prefix, const char* ours_name, doubl
   Report((prefix + ours_name).c_str(), ours, unit);
   ReportPeer(prefix, peer_name, peer, ratio_name, ours, unit);
 }
+
+// A loaded machine, made on purpose: one thread per core spinning for as
+// long as the object lives, at the same priority as the measured threads.
+// Figures taken meanwhile show what a busy device leaves to our threads and
+// to the peer's; both are measured under the same load.
+class BusyCores {
+ public:
+  BusyCores() {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    for (unsigned i = 0; i < cores; ++i) {
+      spinners_.emplace_back([this] {
+        uint64_t turns = 0;
+        while (!stop_.load(std::memory_order_relaxed))
+          benchmark::DoNotOptimize(++turns);
+      });
+    }
+  }
+  ~BusyCores() {
+    stop_.store(true);
+    for (std::thread& spinner : spinners_)
+      spinner.join();
+  }
+  BusyCores(const BusyCores&) = delete;
+  BusyCores& operator=(const BusyCores&) = delete;
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::vector<std::thread> spinners_;
+};
 
 }  // namespace bench
 

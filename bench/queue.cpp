@@ -9,6 +9,9 @@
 // start of the receiving handler. Peers: two libuv loops with uv_async_t,
 // and the floor, a bare pipe per direction watched with epoll_wait. Run
 // unpinned, then with every thread on one core.
+//
+// Everything runs twice: on the machine as it is ("queue."), then with a
+// busy thread per core started here ("queue.loaded.").
 
 #include <sched.h>
 #include <sys/epoll.h>
@@ -302,16 +305,22 @@ void ReportWake(const char* prefix) {
   bench::Report(name("ratio_floor").c_str(), ours.p50_us / floor.p50_us, "x");
 }
 
-void PinToOneCore() {
+// Runs `measure` with the calling thread, and the threads it starts, on
+// the core it is on now; the affinity is restored afterwards.
+template <typename Measure>
+void OnOneCore(Measure measure) {
+  cpu_set_t all;
+  sched_getaffinity(0, sizeof(all), &all);
   cpu_set_t one;
   CPU_ZERO(&one);
   CPU_SET(sched_getcpu(), &one);
   sched_setaffinity(0, sizeof(one), &one);  // threads made later inherit it
+  measure();
+  sched_setaffinity(0, sizeof(all), &all);
 }
 
-}  // namespace
-
-int main() {
+// Every figure, named under `prefix` ("queue." or "queue.loaded.").
+void ReportAll(const std::string& prefix) {
   // Alternating rounds, best of each: both see the same spells of noise.
   double ours = 0;
   double libuv = 0;
@@ -319,11 +328,19 @@ int main() {
     ours = std::max(ours, OursPostRate());
     libuv = std::max(libuv, LibuvPostRate());
   }
-  bench::ReportBeside("queue.post.", "msgs_per_s", ours, "libuv_msgs_per_s", libuv, "ratio",
+  bench::ReportBeside(prefix + "post.", "msgs_per_s", ours, "libuv_msgs_per_s", libuv, "ratio",
                       "msgs/s");
 
-  ReportWake("queue.wake.");
-  PinToOneCore();
-  ReportWake("queue.wake.pinned.");
+  ReportWake((prefix + "wake.").c_str());
+  OnOneCore([&] { ReportWake((prefix + "wake.pinned.").c_str()); });
+}
+
+}  // namespace
+
+int main() {
+  ReportAll("queue.");
+  // Again with every core kept busy by a thread of the same priority.
+  bench::BusyCores load;
+  ReportAll("queue.loaded.");
   return 0;
 }

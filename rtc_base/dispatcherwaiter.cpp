@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -22,9 +21,6 @@ uint32_t EpollMaskFor(uint32_t wanted) {
   return (WantsRead(wanted) ? EPOLLIN : 0u) | (WantsWrite(wanted) ? EPOLLOUT : 0u);
 }
 
-// The select-range warning keeps the location it was first logged with.
-constexpr char kAddLogFile[] = "physicalsocketserver.cpp";
-
 constexpr char kRemoveUnknown[] =
     "PhysicalSocketServer asked to remove a unknown dispatcher, potentially "
     "from a duplicate call to Add.";
@@ -42,8 +38,8 @@ bool WatchWithEpoll(int epoll_fd, int op, int fd, Dispatcher* dispatcher) {
   return epoll_ctl(epoll_fd, op, fd, &event) == 0;
 }
 
-bool InSelectRange(int fd) {
-  return fd >= 0 && fd < FD_SETSIZE;
+short PollMaskFor(uint32_t wanted) {
+  return static_cast<short>((WantsRead(wanted) ? POLLIN : 0) | (WantsWrite(wanted) ? POLLOUT : 0));
 }
 
 // Milliseconds left until `stop` on the monotonic clock, for waits resumed
@@ -53,31 +49,6 @@ bool RemainingUntil(int64_t stop, int* wait_ms) {
   if (left < 0)
     return false;
   *wait_ms = static_cast<int>(std::min<int64_t>(left, INT_MAX));
-  return true;
-}
-
-timeval AddTimeval(timeval a, const timeval& b) {
-  a.tv_sec += b.tv_sec;
-  a.tv_usec += b.tv_usec;
-  if (a.tv_usec >= 1000000) {
-    a.tv_sec += 1;
-    a.tv_usec -= 1000000;
-  }
-  return a;
-}
-
-// stop - now into `left`; false when `stop` is not ahead.
-bool TimevalLeft(const timeval& stop, timeval* left) {
-  timeval now;
-  gettimeofday(&now, nullptr);
-  if (!timercmp(&stop, &now, >))
-    return false;
-  left->tv_sec = stop.tv_sec - now.tv_sec;
-  left->tv_usec = stop.tv_usec - now.tv_usec;
-  if (left->tv_usec < 0) {
-    left->tv_sec -= 1;
-    left->tv_usec += 1000000;
-  }
   return true;
 }
 
@@ -129,13 +100,8 @@ void DispatcherWaiter::Add(Dispatcher* dispatcher) {
     pending_adds_.insert(dispatcher);
   }
   const int fd = dispatcher->Descriptor();
-  if (epoll_fd_ == -1) {
-    // select cannot watch it; say so once here rather than on every pass.
-    if (fd != -1 && !InSelectRange(fd))
-      LOG_AT(kAddLogFile, 301, Warning)
-          << "descriptor " << fd << " is out of select's range; its events are not delivered";
+  if (epoll_fd_ == -1)
     return;
-  }
   if (fd != -1 && !WatchWithEpoll(epoll_fd_, EPOLL_CTL_ADD, fd, dispatcher))
     PSS_LOG_ERRNO(1551, Error, errno) << "epoll_ctl EPOLL_CTL_ADD";
 }
@@ -188,7 +154,7 @@ bool DispatcherWaiter::Wait(int timeout_ms, bool process_io) {
     return WaitWithPoll(timeout_ms, wakeup_signaler_.get());
   if (epoll_fd_ != -1)
     return WaitWithEpoll(timeout_ms);
-  return WaitWithSelect(timeout_ms);
+  return WaitWithPollSet(timeout_ms);
 }
 
 void DispatcherWaiter::WakeUp() {
@@ -240,83 +206,95 @@ void DispatcherWaiter::DeliverEpollResults(int count) {
   }
 }
 
-bool DispatcherWaiter::WaitWithSelect(int timeout_ms) {
-  timeval interval = {0, 0};
-  timeval* limit = nullptr;
-  timeval stop = {0, 0};
+// The fallback without epoll. poll rather than select: select cannot watch
+// a descriptor numbered FD_SETSIZE or above, and a process with that many
+// files open would never see its wake-up pipe, nor its signals.
+bool DispatcherWaiter::WaitWithPollSet(int timeout_ms) {
+  int wait = kForever;
+  int64_t stop = 0;
   if (timeout_ms != kForever) {
-    interval.tv_sec = timeout_ms / 1000;
-    interval.tv_usec = (timeout_ms % 1000) * 1000;
-    limit = &interval;
-    timeval now;
-    gettimeofday(&now, nullptr);
-    stop = AddTimeval(now, interval);
+    wait = timeout_ms;
+    stop = MonotonicMillis() + timeout_ms;
   }
-  fd_set read_set;
-  fd_set write_set;
   keep_waiting_ = true;
   for (;;) {
-    const int largest = FillSelectSets(&read_set, &write_set);
-    const WaitOutcome outcome =
-        OutcomeOf(select(largest + 1, &read_set, &write_set, nullptr, limit), 1468, "select");
+    FillPollSet();
+    const int n = poll(poll_set_.data(), static_cast<nfds_t>(poll_set_.size()), wait);
+    const WaitOutcome outcome = OutcomeOf(n, 1468, "poll");
     if (outcome == WaitOutcome::kFailed)
       return false;
     if (outcome == WaitOutcome::kTimedOut)
       return true;
-    if (outcome == WaitOutcome::kReady)
-      DeliverSelectResults(&read_set, &write_set);
+    if (outcome == WaitOutcome::kReady && !DeliverPollResults())
+      return false;
     // Time is up even if descriptors stay ready: a dispatcher that leaves
     // its readiness unconsumed must not keep a timed wait going for ever.
-    if (limit != nullptr && !TimevalLeft(stop, &interval))
+    // A wait of 0 makes one pass.
+    if (timeout_ms != kForever && (!RemainingUntil(stop, &wait) || wait == 0))
       return true;
     if (!keep_waiting_)
       return true;
   }
 }
 
-// Rebuilt from nothing on every pass: bits left from a pass that was
-// interrupted, or from a dispatcher removed meanwhile, would otherwise make
-// select watch a descriptor nobody owns any more.
-int DispatcherWaiter::FillSelectSets(fd_set* read_set, fd_set* write_set) {
-  FD_ZERO(read_set);
-  FD_ZERO(write_set);
-  int largest = -1;
+// Rebuilt from nothing on every pass, from what the dispatchers want now:
+// one entry per descriptor, asking for what any of its dispatchers wants.
+void DispatcherWaiter::FillPollSet() {
+  poll_set_.clear();
+  poll_index_.clear();
   ScopedLock lock(&lock_);
   for (Dispatcher* dispatcher : dispatchers_) {
     const int fd = dispatcher->Descriptor();
-    if (!InSelectRange(fd))
+    if (fd == -1)
       continue;
-    largest = std::max(largest, fd);
-    const uint32_t wanted = dispatcher->WantedEvents();
-    if (WantsRead(wanted))
-      FD_SET(fd, read_set);
-    if (WantsWrite(wanted))
-      FD_SET(fd, write_set);
+    const short events = PollMaskFor(dispatcher->WantedEvents());
+    auto found = poll_index_.find(fd);
+    if (found != poll_index_.end()) {
+      poll_set_[found->second].events |= events;
+      continue;
+    }
+    poll_index_.emplace(fd, poll_set_.size());
+    pollfd entry = {};
+    entry.fd = fd;
+    entry.events = events;
+    poll_set_.push_back(entry);
   }
-  return largest;
 }
 
-void DispatcherWaiter::DeliverSelectResults(fd_set* read_set, fd_set* write_set) {
+// False when a registered dispatcher's descriptor was closed under it,
+// which select reported as a failed wait (EBADF): poll would report it on
+// every pass for ever.
+bool DispatcherWaiter::DeliverPollResults() {
   ScopedLock lock(&lock_);
+  bool closed = false;
   iterating_ = true;
   for (Dispatcher* dispatcher : dispatchers_) {
     // Removed by an earlier handler of this pass: it may be gone already.
     if (pending_removes_.count(dispatcher) != 0)
       continue;
-    const int fd = dispatcher->Descriptor();
-    bool readable = false;
-    bool writable = false;
-    if (InSelectRange(fd)) {
-      readable = FD_ISSET(fd, read_set);
-      writable = FD_ISSET(fd, write_set);
-      // Two dispatchers on one descriptor: only the first is told.
-      FD_CLR(fd, read_set);
-      FD_CLR(fd, write_set);
+    auto found = poll_index_.find(dispatcher->Descriptor());
+    if (found == poll_index_.end())
+      continue;
+    pollfd& entry = poll_set_[found->second];
+    if ((entry.revents & POLLNVAL) != 0) {
+      closed = true;
+      break;
     }
+    // As select tells them: the end of the stream and an error make a
+    // descriptor readable and writable, to whoever watches for that.
+    const uint32_t wanted = dispatcher->WantedEvents();
+    const bool readable =
+        WantsRead(wanted) && (entry.revents & (POLLIN | POLLPRI | POLLHUP | POLLERR)) != 0;
+    const bool writable = WantsWrite(wanted) && (entry.revents & (POLLOUT | POLLERR)) != 0;
+    // Two dispatchers on one descriptor: only the first is told.
+    entry.revents = 0;
     DeliverReadiness(dispatcher, readable, writable, readable || writable);
   }
   iterating_ = false;
   ApplyPendingChanges();
+  if (closed)
+    PSS_LOG_ERRNO(1468, Error, EBADF) << "poll";
+  return !closed;
 }
 
 void DispatcherWaiter::ApplyPendingChanges() {
@@ -337,11 +315,9 @@ bool DispatcherWaiter::WaitWithPoll(int timeout_ms, Dispatcher* dispatcher) {
   keep_waiting_ = true;
   const int fd = dispatcher->Descriptor();
   for (;;) {
-    const uint32_t wanted = dispatcher->WantedEvents();
     pollfd request = {};
     request.fd = fd;
-    request.events =
-        static_cast<short>((WantsRead(wanted) ? POLLIN : 0) | (WantsWrite(wanted) ? POLLOUT : 0));
+    request.events = PollMaskFor(dispatcher->WantedEvents());
     const WaitOutcome outcome = OutcomeOf(poll(&request, 1, wait), 1701, "poll");
     if (outcome == WaitOutcome::kFailed)
       return false;

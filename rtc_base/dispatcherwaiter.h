@@ -8,13 +8,14 @@
 // Wait() and WakeUp() keep the promises of SocketServer (socketserver.h);
 // PhysicalSocketServer is a server built on this waiter.
 
+#include <poll.h>
 #include <stdint.h>
 #include <sys/epoll.h>
-#include <sys/select.h>
 
 #include <atomic>
 #include <memory>
 #include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "rtc_base/dispatcher.h"
@@ -23,9 +24,9 @@
 
 namespace rtc {
 
-// Waits with epoll over every registered dispatcher; falls back to select
-// (descriptors 0 to 1023 only) when no epoll descriptor can be made, and
-// polls the wake-up pipe alone when the caller wants no I/O processed.
+// Waits with epoll over every registered dispatcher; falls back to poll over
+// all of them when no epoll descriptor can be made, and polls the wake-up
+// pipe alone when the caller wants no I/O processed.
 class DispatcherWaiter : public DispatcherRegistry {
  public:
   // Stands in for the epoll_create system call; tests pass one that fails.
@@ -60,17 +61,21 @@ class DispatcherWaiter : public DispatcherRegistry {
 
  private:
   bool WaitWithEpoll(int timeout_ms);
-  bool WaitWithSelect(int timeout_ms);
+  bool WaitWithPollSet(int timeout_ms);
   bool WaitWithPoll(int timeout_ms, Dispatcher* dispatcher);
   void DeliverEpollResults(int count);
-  int FillSelectSets(fd_set* read_set, fd_set* write_set);
-  void DeliverSelectResults(fd_set* read_set, fd_set* write_set);
+  void FillPollSet();
+  bool DeliverPollResults();
   void ApplyPendingChanges() RTC_REQUIRES(lock_);
   void DeliverReadiness(Dispatcher* dispatcher, bool readable, bool writable, bool check_error);
 
   int epoll_fd_ = -1;
   std::vector<epoll_event> epoll_events_;
-  // Registered dispatchers, not owned. While the select path delivers
+  // The poll fallback's descriptors, and where each is in the set; rebuilt
+  // on every pass by the waiting thread.
+  std::vector<pollfd> poll_set_;
+  std::unordered_map<int, size_t> poll_index_;
+  // Registered dispatchers, not owned. While the poll fallback delivers
   // events (iterating_), changes wait in the two pending sets.
   RecursiveMutex lock_;
   std::set<Dispatcher*> dispatchers_ RTC_GUARDED_BY(lock_);

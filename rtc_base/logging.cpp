@@ -217,12 +217,17 @@ LogLine::LogLine(const char* file, int line, LogSeverity severity,
 
 void LogLine::AppendPrefix(std::ostream& out, const char* file, int line) {
   if (g_timestamps.load(std::memory_order_relaxed)) {
-    const int64_t now_ms = MonotonicMillis();
-    StartMillis(now_ms);  // the first stamped line fixes the origin
-    if (g_realtime_timestamps.load(std::memory_order_relaxed))
+    // The first stamped line fixes the origin; wall-clock stamps need the
+    // monotonic clock for nothing else.
+    const bool realtime = g_realtime_timestamps.load(std::memory_order_relaxed);
+    if (!realtime || g_start_ms.load(std::memory_order_acquire) == kStartUnset) {
+      const int64_t now_ms = MonotonicMillis();
+      StartMillis(now_ms);
+      if (!realtime)
+        AppendElapsedStamp(out, now_ms);
+    }
+    if (realtime)
       AppendWallClockStamp(out);
-    else
-      AppendElapsedStamp(out, now_ms);
   }
   if (g_thread_ids.load(std::memory_order_relaxed))
     out << "[" << static_cast<long>(syscall(SYS_gettid)) << "] ";

@@ -19,6 +19,11 @@ bool DueAfter(const DelayedEntry& a, const DelayedEntry& b) {
   return static_cast<int32_t>(a.sequence - b.sequence) > 0;
 }
 
+// The two arrays that take turns as the batch and as the list posts go to
+// keep what they have grown to, up to this many entries: a burst past it is
+// given back once the owner has worked through it.
+constexpr size_t kRetainedBatch = 4096;
+
 int ClampToInt(int64_t value) {
   return static_cast<int>(std::min<int64_t>(std::max<int64_t>(value, INT_MIN), INT_MAX));
 }
@@ -148,11 +153,16 @@ void MessageQueue::Post(const PostLocation& posted_from, MessageHandler* handler
     return;
   }
   const int64_t deadline = time_sensitive ? MonotonicMillis() + kMaxLatencyMs : 0;
+  bool wake;
   {
     ScopedLock lock(&lock_);
     immediate_.push_back(Message{posted_from, handler, message_id, data, deadline});
+    // An owner that is awake takes this with its next batch.
+    wake = sleeping_;
+    sleeping_ = false;
   }
-  socket_server_->WakeUp();
+  if (wake)
+    socket_server_->WakeUp();
 }
 
 void MessageQueue::PostAfter(const PostLocation& posted_from, int delay_ms,
@@ -180,14 +190,22 @@ void MessageQueue::PostDelayed(const PostLocation& posted_from, int64_t trigger_
     delete data;
     return;
   }
+  bool wake;
   {
     ScopedLock lock(&lock_);
-    delayed_.push_back(DelayedEntry{
-        trigger_ms, next_sequence_, Message{posted_from, handler, message_id, data, 0}});
+    const uint32_t sequence = next_sequence_++;
+    delayed_.push_back(
+        DelayedEntry{trigger_ms, sequence, Message{posted_from, handler, message_id, data, 0}});
     std::push_heap(delayed_.begin(), delayed_.end(), DueAfter);
-    ++next_sequence_;
+    NoteNextTriggerLocked();
+    // A sleeping owner needs waking only when its sleep should end sooner:
+    // when this is now the earliest entry.
+    wake = sleeping_ && delayed_.front().sequence == sequence;
+    if (wake)
+      sleeping_ = false;
   }
-  socket_server_->WakeUp();
+  if (wake)
+    socket_server_->WakeUp();
 }
 
 // --- MessageQueue: taking ----------------------------------------------------
@@ -199,32 +217,95 @@ bool MessageQueue::Get(Message* message, int wait_ms, bool process_io) {
   int64_t start = -1;
   for (;;) {
     ServeSends();
-    int next_delay;
-    bool taken;
-    {
+    if (DelayedDue(&now)) {
+      // Due delayed messages go behind everything posted before this pass.
       ScopedLock lock(&lock_);
-      next_delay = MoveDueDelayedLocked(&now);
-      taken = PopImmediateLocked(message);
+      MoveDueDelayedLocked(&now);
     }
-    while (taken) {
+    int next_delay = kForever;
+    while (TakeNext(message, &now, &next_delay)) {
       WarnIfLate(*message, &now);
       if (message->message_id != kDisposeMessageId)
         return true;
       delete message->data;
       *message = Message();
-      ScopedLock lock(&lock_);
-      taken = PopImmediateLocked(message);
     }
-    if (IsQuitRequested())
+    if (IsQuitRequested()) {
+      StopSleeping();
       return false;
+    }
     if (start < 0)
       start = now.Now();
-    if (!socket_server_->Wait(SleepTime(wait_ms, now.Now() - start, next_delay), process_io))
+    if (!socket_server_->Wait(SleepTime(wait_ms, now.Now() - start, next_delay), process_io)) {
+      StopSleeping();
       return false;
+    }
     now.Reset();
-    if (wait_ms != kForever && now.Now() - start >= wait_ms)
+    if (wait_ms != kForever && now.Now() - start >= wait_ms) {
+      StopSleeping();
       return false;
+    }
   }
+}
+
+bool MessageQueue::TakeNext(Message* message, PassClock* now, int* next_delay) {
+  if (TakeFromBatch(message))
+    return true;
+  std::vector<Message> spent;  // freed after the lock is released
+  {
+    ScopedLock lock(&lock_);
+    sleeping_ = false;
+    // Again under the lock: a post since the pass began may be due already.
+    *next_delay = MoveDueDelayedLocked(now);
+    if (immediate_.empty()) {
+      // From here a post wakes us. Once a stop is requested, Get() returns
+      // instead of sleeping, and posts are dropped anyway.
+      sleeping_ = !IsQuitRequested();
+      return false;
+    }
+    if (batch_.capacity() > kRetainedBatch)
+      spent.swap(batch_);
+    StartBatchLocked();
+  }
+  return TakeFromBatch(message);
+}
+
+void MessageQueue::StartBatchLocked() {
+  batch_.clear();
+  batch_.swap(immediate_);
+  const size_t size = batch_.size();
+  if (batch_claims_size_ < size || batch_claims_size_ > std::max(size, kRetainedBatch)) {
+    batch_claims_size_ = std::max(size, batch_.capacity());
+    batch_claims_.reset(new std::atomic<bool>[batch_claims_size_]);
+  }
+  for (size_t i = 0; i < size; ++i)
+    batch_claims_[i].store(false, std::memory_order_relaxed);
+  batch_next_.store(0, std::memory_order_relaxed);
+}
+
+bool MessageQueue::TakeFromBatch(Message* message) {
+  size_t next = batch_next_.load(std::memory_order_relaxed);
+  const size_t end = batch_.size();
+  while (next < end) {
+    const size_t i = next++;
+    if (ClaimBatchEntry(i)) {
+      batch_next_.store(next, std::memory_order_relaxed);
+      *message = batch_[i];
+      return true;
+    }
+  }
+  batch_next_.store(next, std::memory_order_relaxed);
+  return false;
+}
+
+bool MessageQueue::DelayedDue(PassClock* now) {
+  const int64_t trigger = next_trigger_ms_.load(std::memory_order_acquire);
+  return trigger != INT64_MAX && trigger <= now->Now();
+}
+
+void MessageQueue::StopSleeping() {
+  ScopedLock lock(&lock_);
+  sleeping_ = false;
 }
 
 int MessageQueue::SleepTime(int wait_ms, int64_t elapsed, int next_delay) {
@@ -267,22 +348,22 @@ int MessageQueue::MoveDueDelayedLocked(PassClock* clock) {
   if (delayed_.empty())
     return kForever;
   const int64_t now = clock->Now();
+  if (delayed_.front().trigger_ms > now)
+    return ClampToInt(delayed_.front().trigger_ms - now);
   while (!delayed_.empty() && delayed_.front().trigger_ms <= now) {
     std::pop_heap(delayed_.begin(), delayed_.end(), DueAfter);
     immediate_.push_back(delayed_.back().message);
     delayed_.pop_back();
   }
+  NoteNextTriggerLocked();
   if (delayed_.empty())
     return kForever;
   return ClampToInt(delayed_.front().trigger_ms - now);
 }
 
-bool MessageQueue::PopImmediateLocked(Message* message) {
-  if (immediate_.empty())
-    return false;
-  *message = immediate_.front();
-  immediate_.pop_front();
-  return true;
+void MessageQueue::NoteNextTriggerLocked() {
+  next_trigger_ms_.store(delayed_.empty() ? INT64_MAX : delayed_.front().trigger_ms,
+                         std::memory_order_release);
 }
 
 void MessageQueue::WarnIfLate(const Message& message, PassClock* now) {
@@ -317,6 +398,10 @@ int MessageQueue::TimeToNextMessage() {
   ScopedLock lock(&lock_);
   if (!immediate_.empty())
     return 0;
+  for (size_t i = batch_next_.load(std::memory_order_relaxed); i < batch_.size(); ++i) {
+    if (!batch_claims_[i].load(std::memory_order_acquire))
+      return 0;
+  }
   if (delayed_.empty())
     return kForever;
   const int64_t trigger = delayed_.front().trigger_ms;
@@ -355,12 +440,20 @@ void MessageQueue::Clear(MessageHandler* handler, uint32_t message_id,
     peek_kept_ = false;
   }
 
-  immediate_.RemoveIf([&](Message& message) {
-    if (!Matches(message, handler, message_id))
-      return false;
-    Discard(&message, removed);
-    return true;
-  });
+  // The batch stays as it is (the owner walks it without the lock): a
+  // removed entry is claimed, so that the owner passes over it.
+  for (size_t i = batch_next_.load(std::memory_order_relaxed); i < batch_.size(); ++i) {
+    if (Matches(batch_[i], handler, message_id) && ClaimBatchEntry(i))
+      Discard(&batch_[i], removed);
+  }
+  auto kept = immediate_.begin();
+  for (auto it = immediate_.begin(); it != immediate_.end(); ++it) {
+    if (Matches(*it, handler, message_id))
+      Discard(&*it, removed);
+    else
+      *kept++ = *it;
+  }
+  immediate_.erase(kept, immediate_.end());
 
   // In storage order, then one rebuild of the heap over what is left.
   auto kept_delayed = delayed_.begin();
@@ -372,6 +465,7 @@ void MessageQueue::Clear(MessageHandler* handler, uint32_t message_id,
   }
   delayed_.erase(kept_delayed, delayed_.end());
   std::make_heap(delayed_.begin(), delayed_.end(), DueAfter);
+  NoteNextTriggerLocked();
 }
 
 }  // namespace rtc

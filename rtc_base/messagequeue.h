@@ -10,6 +10,13 @@
 // so a handler that is being destroyed can purge its pending messages from
 // all of them.
 //
+// The owner takes what was posted a batch at a time: everything pending,
+// under the lock once, then one message per Get() without it. A message in
+// the batch is still queued: Clear(), a dying handler and TimeToNextMessage()
+// see it until Get() hands it out. A post wakes the owner only when it sleeps
+// (or is about to); while it works through a batch, posts touch nothing but
+// the lock.
+//
 // Payloads: a message's `data` belongs to whoever holds the message. A post
 // hands it to the queue; Get() hands it to the caller; Clear() destroys it
 // unless the caller collects the removed messages.
@@ -25,7 +32,6 @@
 
 #include "rtc_base/socketserver.h"
 #include "rtc_base/recursive_mutex.h"
-#include "rtc_base/ringbuffer.h"
 #include "rtc_base/sigslot.h"
 #include "rtc_base/timeutils.h"
 
@@ -217,26 +223,64 @@ class MessageQueue {
   };
 
   bool TakePeeked(Message* message);
+  // The next message of the batch; when the batch is used up, everything
+  // posted since becomes the next batch. False when there is nothing; the
+  // owner is then marked as going to sleep, and `next_delay` says for how
+  // long at most.
+  bool TakeNext(Message* message, PassClock* now, int* next_delay);
+  bool TakeFromBatch(Message* message);
+  // Makes immediate_ the batch.
+  void StartBatchLocked() RTC_REQUIRES(lock_);
+  // True for the one caller, owner or Clear(), that gets batch entry `i`.
+  bool ClaimBatchEntry(size_t i) {
+    return !batch_claims_[i].exchange(true, std::memory_order_acq_rel);
+  }
+  // A delayed message may be due: its trigger has passed.
+  bool DelayedDue(PassClock* now);
   // Moves the due delayed entries to `immediate_`; returns the delay to the
   // next remaining one, or kForever.
   int MoveDueDelayedLocked(PassClock* now) RTC_REQUIRES(lock_);
-  bool PopImmediateLocked(Message* message) RTC_REQUIRES(lock_);
+  void NoteNextTriggerLocked() RTC_REQUIRES(lock_);
+  void StopSleeping();
   static void WarnIfLate(const Message& message, PassClock* now);
   static int SleepTime(int wait_ms, int64_t elapsed, int next_delay);
   static void Discard(Message* message, MessageList* removed);
 
+  // What posting threads touch, apart from the owner's (below): a post
+  // never shares a cache line with the owner working through its batch.
+
+  // Posted since the owner last took a batch, in delivery order.
+  std::vector<Message> immediate_ RTC_GUARDED_BY(lock_);
+  // The owner found nothing and sleeps, or is about to: the next post wakes
+  // it (and clears this, so that later ones need not).
+  bool sleeping_ RTC_GUARDED_BY(lock_) = false;
+  std::atomic<int> stop_requested_{0};
+
+  // The owner's batch: ahead of immediate_ in delivery order. The vectors
+  // change only under lock_ and only by the owner, which alone reads them
+  // without the lock. An entry leaves the batch when claimed (see
+  // ClaimBatchEntry), by Get() or by Clear().
+  alignas(64) std::vector<Message> batch_;
+  std::unique_ptr<std::atomic<bool>[]> batch_claims_;
+  size_t batch_claims_size_ = 0;
+  // Entries of batch_ before it are claimed. Written by the owner; others
+  // read it under lock_ to skip the claimed part.
+  std::atomic<size_t> batch_next_{0};
+  // The top delayed entry's trigger, INT64_MAX with none: lets the owner
+  // skip lock_ (and the clock) on a pass with nothing delayed due. Changes
+  // under lock_.
+  std::atomic<int64_t> next_trigger_ms_{INT64_MAX};
   // Set only by the owner (under lock_), cleared under lock_ by anyone: the
   // owner may read it without the lock to skip taking it when false.
   std::atomic<bool> peek_kept_{false};
-  Message peeked_ RTC_GUARDED_BY(lock_);
-  RingBuffer<Message> immediate_ RTC_GUARDED_BY(lock_);
+
+  alignas(64) Message peeked_ RTC_GUARDED_BY(lock_);
   // A binary heap, earliest on top.
   std::vector<DelayedEntry> delayed_ RTC_GUARDED_BY(lock_);
   uint32_t next_sequence_ RTC_GUARDED_BY(lock_) = 0;
   // Owner only: set once by Initialize() and Teardown().
   bool initialized_ = false;
   bool destroyed_ = false;
-  std::atomic<int> stop_requested_{0};
   SocketServer* socket_server_;
   std::unique_ptr<SocketServer> owned_socket_server_;
 };

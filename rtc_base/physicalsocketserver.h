@@ -3,8 +3,9 @@
 
 // The server that waits on descriptors: a SocketServer over a
 // DispatcherWaiter (dispatcherwaiter.h), which does the waiting: epoll over
-// every registered dispatcher, select when no epoll descriptor can be made,
-// poll on the wake-up pipe alone when the caller wants no I/O processed.
+// every registered dispatcher, poll over all of them when no epoll
+// descriptor can be made, poll on the wake-up pipe alone when the caller
+// wants no I/O processed.
 // See socketserver.h for what Wait and WakeUp promise.
 //
 // It is also the socket factory: its asynchronous sockets (physicalsocket.h)

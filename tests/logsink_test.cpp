@@ -33,6 +33,9 @@ using ::testing::MatchesRegex;
 class Listener : public ILogRenderListener {
  public:
   void OnRenderLog(std::string line) override {
+    calls_entered++;
+    if (gate != nullptr)
+      std::lock_guard<std::mutex> wait_for_gate(*gate);
     if (delay_ms > 0)
       std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     if (log_inside && line.find("outer ") != std::string::npos)
@@ -59,6 +62,8 @@ class Listener : public ILogRenderListener {
 
   int delay_ms = 0;
   bool log_inside = false;
+  std::mutex* gate = nullptr;  // held by the test: calls wait for it
+  std::atomic<int> calls_entered{0};
 
  private:
   std::mutex mutex_;
@@ -141,6 +146,31 @@ TEST_F(LogSinkTest, WithoutListenerTheNewest5120LinesWaitAndArriveInOrderAfterTh
   ASSERT_EQ(lines.size(), 5120u);
   EXPECT_THAT(lines.front(), HasSubstr("queued 880;"));
   EXPECT_THAT(lines.back(), HasSubstr("queued 5999;"));
+}
+
+// Lines the log thread has taken out and not yet delivered still count
+// against the bound: while the listener is stuck on the first line, the
+// newest 5120 are kept, and the others the thread took go as dropped.
+TEST_F(LogSinkTest, LinesTakenForDeliveryCountAgainstTheBound) {
+  for (int i = 0; i < 100; ++i)
+    LOG(Info) << "taken " << i << ";";
+  std::mutex gate;
+  gate.lock();
+  listener.gate = &gate;
+  sink_->SetListener("", &listener);
+  while (listener.calls_entered.load() == 0)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  for (int i = 0; i < 6000; ++i)
+    LOG(Info) << "later " << i << ";";
+  EXPECT_EQ(sink_->UndeliveredLines(), CallbLogSink::kMaxQueuedLines);
+  gate.unlock();
+  ASSERT_TRUE(listener.WaitFor(5120, "later "));
+  const auto lines = listener.lines();
+  ASSERT_EQ(lines.size(), 5122u);
+  EXPECT_THAT(lines[0], HasSubstr("taken 0;"));
+  EXPECT_THAT(lines[1], HasSubstr("): 979 lines dropped\n"));
+  EXPECT_THAT(lines[2], HasSubstr("later 880;"));
+  EXPECT_THAT(lines.back(), HasSubstr("later 5999;"));
 }
 
 // Processor time the whole process has used, in milliseconds.

@@ -239,7 +239,12 @@ TEST(MessageQueueLifeTest, DyingHandlerPurgesItsMessagesFromQueuesOfOtherThreads
   {
     FunctionHandler doomed([&](Message*) { ++delivered; });
     remote.PostAfter(PostLocation(), 300, &doomed, 1, new CountingData(&destroyed));
+    local.Post(PostLocation(), &later, 4);
     local.Post(PostLocation(), &doomed, 2, new CountingData(&destroyed));
+    // Takes both into the owner's batch and hands out the first: the other
+    // is still queued.
+    Message message;
+    ASSERT_TRUE(local.Get(&message, 0));
   }
   EXPECT_EQ(destroyed.load(), 2);
   EXPECT_EQ(local.TimeToNextMessage(), kForever);
@@ -248,6 +253,62 @@ TEST(MessageQueueLifeTest, DyingHandlerPurgesItsMessagesFromQueuesOfOtherThreads
   remote.Quit();
   owner.join();
   EXPECT_EQ(delivered.load(), 1);  // nothing reached the dead handler
+}
+
+// Counts wake-ups and tells when a wait begins; waits as NullSocketServer.
+class WatchedServer : public NullSocketServer {
+ public:
+  bool Wait(int timeout_ms, bool process_io) override {
+    waiting.Set();
+    return NullSocketServer::Wait(timeout_ms, process_io);
+  }
+  void WakeUp() override {
+    ++wakeups;
+    NullSocketServer::WakeUp();
+  }
+  Event waiting{false, false};
+  std::atomic<int> wakeups{0};
+};
+
+// A post wakes the owner only when it sleeps, and then only the first one
+// does; a delayed post only when it is due before the owner would wake.
+TEST(MessageQueueLifeTest, PostsWakeASleepingOwnerOnceAndAnAwakeOneNever) {
+  auto owned = std::make_unique<WatchedServer>();
+  WatchedServer* server = owned.get();
+  MessageQueue queue(std::move(owned), true);
+  FunctionHandler handler([](Message*) {});
+  queue.Post(PostLocation(), &handler, 1);
+  queue.Post(PostLocation(), &handler, 2);
+  Message message;
+  ASSERT_TRUE(queue.Get(&message, 0));
+  queue.Post(PostLocation(), &handler, 3);
+  EXPECT_EQ(server->wakeups.load(), 0);
+
+  for (const bool delayed : {false, true}) {
+    SCOPED_TRACE(delayed ? "delayed" : "immediate");
+    while (queue.Get(&message, 0)) {
+    }
+    server->waiting.Reset();
+    queue.PostAfter(PostLocation(), 60000, &handler, 4);
+    std::thread owner([&] {
+      Message taken;
+      EXPECT_TRUE(queue.Get(&taken, kForever));
+      EXPECT_EQ(taken.message_id, 5u);
+    });
+    server->waiting.Wait(kForever);
+    server->wakeups = 0;
+    if (delayed) {
+      queue.PostAfter(PostLocation(), 120000, &handler, 6);  // later: let it sleep
+      queue.PostAfter(PostLocation(), 0, &handler, 5);
+      queue.PostAfter(PostLocation(), 0, &handler, 7);
+    } else {
+      for (const uint32_t id : {5u, 6u, 7u})
+        queue.Post(PostLocation(), &handler, id);
+    }
+    owner.join();
+    EXPECT_EQ(server->wakeups.load(), 1);
+    queue.Clear(nullptr);
+  }
 }
 
 TEST(MessageQueueLifeTest, RegistrySurvivesQueuesAndHandlersOnManyThreads) {

@@ -1,8 +1,13 @@
 // Operation sequences on two message queues, checked after every step
 // against a reference model: what Get and Peek return, in what order, what
-// Clear removes, when payloads are destroyed (exactly once each), how often
-// the queue wakes and waits its socket server, and which late messages are
-// logged.
+// Clear removes (from the owner's batch too), when payloads are destroyed
+// (exactly once each), how often the queue wakes and waits its socket server,
+// and which late messages are logged.
+//
+// The model takes messages a batch at a time as the queue does, and wakes
+// the server only for a post that finds the owner asleep. Another thread's
+// work while the owner sleeps is played by actions that the simulated server
+// runs when a wait begins: a post, a delayed post, a Clear or a Quit.
 //
 // Time is simulated. The queue's clock reads are redirected at link time to
 // a clock of our own (see CMakeLists.txt), and the queues wait in a socket
@@ -20,6 +25,7 @@
 #include <algorithm>
 #include <array>
 #include <climits>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -114,8 +120,11 @@ class RecordingHandler : public MessageHandler {
 // time-out for a message due in 2^62 ms would otherwise simulate 2^36 waits.
 constexpr int kLongestWaitMs = 1 << 26;
 
-// Never sleeps: a wait moves the simulated clock on by its time-out. A wait
-// without a time-out fails, since nothing could ever end it.
+// Never sleeps. A wait first runs the action set for it, if any (another
+// thread's work while the owner sleeps); then a wake-up, given meanwhile or
+// before, ends it at once, as the wake-up pipe would; otherwise it moves the
+// simulated clock on by its time-out. A wait without a time-out and without
+// a wake-up fails, since nothing could ever end it.
 class SimulatedSocketServer : public rtc::SocketServer {
  public:
   rtc::Socket* OpenSocket(int, int) override { return nullptr; }
@@ -123,15 +132,29 @@ class SimulatedSocketServer : public rtc::SocketServer {
   void AttachQueue(MessageQueue*) override {}
   bool Wait(int timeout_ms, bool) override {
     ++waits;
+    if (during_wait) {
+      std::function<void()> action = std::move(during_wait);
+      during_wait = nullptr;
+      action();
+    }
+    if (woken) {
+      woken = false;
+      return true;
+    }
     if (timeout_ms == rtc::kForever || timeout_ms > kLongestWaitMs)
       return false;
     CHECK(timeout_ms >= 0) << "negative wait " << timeout_ms;
     g_now_ms += timeout_ms;
     return true;
   }
-  void WakeUp() override { ++wakeups; }
+  void WakeUp() override {
+    ++wakeups;
+    woken = true;
+  }
   int waits = 0;
   int wakeups = 0;
+  bool woken = false;
+  std::function<void()> during_wait;
 };
 
 // Counts the queue's late-message warnings and keeps their text.
@@ -169,22 +192,25 @@ class ModelQueue {
   bool Post(const Expected& message) {
     if (quit_)
       return false;
-    if (head_ == immediate_.size()) {
-      immediate_.clear();
-      head_ = 0;
-    }
     immediate_.push_back(message);
     held_ += message.has_data;
-    ++wakeups;
+    if (sleeping_)
+      WakeUp();
     return true;
   }
   bool PostAt(int64_t trigger, Expected message) {
     if (quit_)
       return false;
     message.deadline = 0;
-    delayed_.push_back({trigger, next_sequence_++, message});
+    const ExpectedDelayed entry{trigger, next_sequence_++, message};
+    // Only a sleep that should now end sooner needs a wake-up.
+    const bool earliest =
+        std::all_of(delayed_.begin(), delayed_.end(),
+                    [&](const ExpectedDelayed& e) { return DueBefore(entry, e); });
+    delayed_.push_back(entry);
     held_ += message.has_data;
-    ++wakeups;
+    if (sleeping_ && earliest)
+      WakeUp();
     return true;
   }
 
@@ -199,24 +225,22 @@ class ModelQueue {
     }
     const int64_t start = g_now_ms;
     for (;;) {
-      const int next_delay = MoveDue();
-      while (head_ < immediate_.size()) {
-        const Expected message = immediate_[head_++];
-        held_ -= message.has_data;
-        if (message.deadline != 0 && g_now_ms - message.deadline >= 1) {
-          warnings.push_back("id: " + std::to_string(message.id) + "  delay: " +
-                             std::to_string(g_now_ms - message.deadline + rtc::kMaxLatencyMs) +
-                             "ms");
+      MoveDue();
+      int next_delay = rtc::kForever;
+      while (TakeNext(out, &next_delay)) {
+        held_ -= out->has_data;
+        if (out->deadline != 0 && g_now_ms - out->deadline >= 1) {
+          warnings.push_back("id: " + std::to_string(out->id) + "  delay: " +
+                             std::to_string(g_now_ms - out->deadline + rtc::kMaxLatencyMs) + "ms");
         }
-        if (message.id == rtc::kDisposeMessageId) {
-          disposed->push_back(message);
-          continue;
-        }
-        *out = message;
-        return true;
+        if (out->id != rtc::kDisposeMessageId)
+          return true;
+        disposed->push_back(*out);
       }
-      if (quit_)
+      if (quit_) {
+        sleeping_ = false;
         return false;
+      }
       int sleep;
       if (wait_ms == rtc::kForever) {
         sleep = next_delay;
@@ -226,11 +250,24 @@ class ModelQueue {
                                                                       : static_cast<int>(remaining);
       }
       ++waits;
-      if (sleep == rtc::kForever || sleep > kLongestWaitMs)
+      if (during_wait) {
+        std::function<void()> action = std::move(during_wait);
+        during_wait = nullptr;
+        action();
+      }
+      if (woken_) {
+        woken_ = false;
+      } else {
+        if (sleep == rtc::kForever || sleep > kLongestWaitMs) {
+          sleeping_ = false;
+          return false;
+        }
+        g_now_ms += sleep;
+      }
+      if (wait_ms != rtc::kForever && g_now_ms - start >= wait_ms) {
+        sleeping_ = false;
         return false;
-      g_now_ms += sleep;
-      if (wait_ms != rtc::kForever && g_now_ms - start >= wait_ms)
-        return false;
+      }
     }
   }
 
@@ -246,9 +283,10 @@ class ModelQueue {
     return true;
   }
 
-  // What Clear removes: the peeked message and the immediate ones in order
-  // into `ordered`, the delayed ones (whose order in the result is the
-  // heap's storage order, not ours to predict) into `delayed`.
+  // What Clear removes: the peeked message, the rest of the batch and the
+  // immediate ones in order into `ordered`, the delayed ones (whose order in
+  // the result is the heap's storage order, not ours to predict) into
+  // `delayed`.
   void Clear(int handler, uint32_t id, std::vector<Expected>* ordered,
              std::vector<Expected>* delayed) {
     const size_t removed_before = ordered->size();
@@ -257,13 +295,14 @@ class ModelQueue {
       ordered->push_back(*peeked_);
       peeked_.reset();
     }
-    std::vector<Expected> kept;
-    for (size_t i = head_; i < immediate_.size(); ++i) {
-      const Expected& message = immediate_[i];
-      (Matches(message, handler, id) ? ordered->push_back(message) : kept.push_back(message));
+    batch_.erase(batch_.begin(), batch_.begin() + static_cast<ptrdiff_t>(batch_head_));
+    batch_head_ = 0;
+    for (std::vector<Expected>* list : {&batch_, &immediate_}) {
+      std::vector<Expected> kept;
+      for (const Expected& message : *list)
+        (Matches(message, handler, id) ? ordered->push_back(message) : kept.push_back(message));
+      list->swap(kept);
     }
-    immediate_.swap(kept);
-    head_ = 0;
     std::vector<ExpectedDelayed> kept_delayed;
     for (const ExpectedDelayed& entry : delayed_) {
       if (Matches(entry.message, handler, id))
@@ -279,7 +318,7 @@ class ModelQueue {
   }
 
   int TimeToNextMessage() const {
-    if (head_ < immediate_.size())
+    if (batch_head_ < batch_.size() || !immediate_.empty())
       return 0;
     if (delayed_.empty())
       return rtc::kForever;
@@ -294,7 +333,7 @@ class ModelQueue {
 
   void Quit() {
     quit_ = true;
-    ++wakeups;
+    WakeUp();
   }
   void ClearQuit() { quit_ = false; }
   bool quit() const { return quit_; }
@@ -305,10 +344,18 @@ class ModelQueue {
   int waits = 0;
   int wakeups = 0;
   std::vector<std::string> warnings;  // what the late messages log, in order
+  // Run when the next wait begins, as by SimulatedSocketServer.
+  std::function<void()> during_wait;
 
  private:
   static bool DueBefore(const ExpectedDelayed& a, const ExpectedDelayed& b) {
     return a.trigger != b.trigger ? a.trigger < b.trigger : a.sequence < b.sequence;
+  }
+
+  void WakeUp() {
+    ++wakeups;
+    woken_ = true;
+    sleeping_ = false;
   }
 
   // Moves the due delayed messages, earliest first, behind the immediate
@@ -327,12 +374,34 @@ class ModelQueue {
     return static_cast<int>(std::min<int64_t>(next, INT_MAX));
   }
 
-  std::vector<Expected> immediate_;  // due messages from head_ on, in delivery order
-  size_t head_ = 0;
+  // The next message of the batch; once it is used up, everything posted
+  // since becomes the batch. With nothing at all the owner goes to sleep
+  // (unless a stop was requested) and `next_delay` is how long for at most.
+  bool TakeNext(Expected* out, int* next_delay) {
+    if (batch_head_ == batch_.size()) {
+      sleeping_ = false;
+      *next_delay = MoveDue();
+      if (immediate_.empty()) {
+        sleeping_ = !quit_;
+        return false;
+      }
+      batch_.clear();
+      batch_.swap(immediate_);
+      batch_head_ = 0;
+    }
+    *out = batch_[batch_head_++];
+    return true;
+  }
+
+  std::vector<Expected> batch_;  // the owner's batch from batch_head_ on
+  size_t batch_head_ = 0;
+  std::vector<Expected> immediate_;  // posted since, in delivery order
   std::vector<ExpectedDelayed> delayed_;
   std::optional<Expected> peeked_;
   uint32_t next_sequence_ = 0;
   bool quit_ = false;
+  bool sleeping_ = false;  // a post must wake the owner
+  bool woken_ = false;     // the server holds a wake-up
   int held_ = 0;
 };
 
@@ -396,11 +465,18 @@ class Run {
         break;
       case 5:
       case 6:
-        DoGet(in->Byte());
+      case 7: {
+        // The opcode's high nibble: what another thread does while this
+        // Get or Peek sleeps, if it does.
+        const uint8_t args = in->Byte();
+        ArmDuringWait(args & 1, op >> 4, in);
+        if (op % 16 == 7)
+          DoPeek(args);
+        else
+          DoGet(args);
+        DisarmDuringWait(args & 1);
         break;
-      case 7:
-        DoPeek(in->Byte());
-        break;
+      }
       case 8:
         DoClear(in->Byte());
         break;
@@ -625,6 +701,74 @@ class Run {
       ExpectDestroyed(gone);
   }
 
+  // Sets the action that another thread takes when queue `q` next begins
+  // to wait, on the real server and on the model alike. `kind` 0 is none;
+  // 1-4 a post, 5-8 a delayed post, 9-11 a Clear (the payloads destroyed),
+  // 12-15 a Quit; argument bytes as for those operations, the queue bit
+  // ignored.
+  void ArmDuringWait(int q, uint8_t kind, Reader* in) {
+    if (kind == 0)
+      return;
+    SimulatedSocketServer* server = servers_[q];
+    ModelQueue* model = &models_[q];
+    const uint8_t args = static_cast<uint8_t>((in->Byte() & ~1) | q);
+    if (kind <= 8) {
+      Expected message = NewMessage(args);
+      const bool delayed = kind >= 5;
+      const int delay = delayed ? static_cast<int>(in->Byte() % 16) - 4 : 0;
+      const bool time_sensitive = !delayed && (args & 0x80) != 0;
+      armed_[q] = message;
+      server->during_wait = [this, q, message, delayed, delay, time_sensitive] {
+        MessageHandler* handler = handlers_[message.handler].get();
+        if (delayed) {
+          queues_[q]->PostAfter(rtc::PostLocation(), delay, handler, message.id, DataFor(message));
+        } else {
+          queues_[q]->Post(rtc::PostLocation(), handler, message.id, DataFor(message),
+                           time_sensitive);
+        }
+        armed_[q].reset();
+      };
+      model->during_wait = [this, q, message, delayed, delay, time_sensitive] {
+        Expected posted = message;
+        posted.deadline = time_sensitive ? g_now_ms + rtc::kMaxLatencyMs : 0;
+        const bool kept =
+            delayed ? models_[q].PostAt(g_now_ms + delay, posted) : models_[q].Post(posted);
+        if (!kept)
+          ExpectDestroyed(posted);
+      };
+    } else if (kind <= 11) {
+      const int h = (args >> 1) & 3;
+      const int handler = h == 3 ? kAnyHandler : h;
+      const uint32_t id = kIds[(args >> 3) & 7];
+      server->during_wait = [this, q, handler, id] {
+        queues_[q]->Clear(handler == kAnyHandler ? nullptr : handlers_[handler].get(), id, nullptr);
+      };
+      model->during_wait = [this, q, handler, id] {
+        std::vector<Expected> ordered;
+        std::vector<Expected> delayed;
+        models_[q].Clear(handler, id, &ordered, &delayed);
+        for (const Expected& gone : ordered)
+          ExpectDestroyed(gone);
+        for (const Expected& gone : delayed)
+          ExpectDestroyed(gone);
+      };
+    } else {
+      server->during_wait = [this, q] { queues_[q]->Quit(); };
+      model->during_wait = [this, q] { models_[q].Quit(); };
+    }
+  }
+
+  // Forgets an action that neither the queue nor its model came to run. A
+  // message it would have posted never had a payload.
+  void DisarmDuringWait(int q) {
+    servers_[q]->during_wait = nullptr;
+    models_[q].during_wait = nullptr;
+    if (armed_[q]) {
+      g_ledger->has_data[armed_[q]->serial] = 0;
+      armed_[q].reset();
+    }
+  }
+
   // A dying handler takes its messages out of every queue.
   void DoReplaceHandler(int h) {
     handlers_[h].reset();
@@ -688,6 +832,8 @@ class Run {
   std::array<SimulatedSocketServer*, kQueues> servers_{};
   std::array<std::unique_ptr<MessageQueue>, kQueues> queues_;
   std::array<ModelQueue, kQueues> models_;
+  // The message of an action set for the next wait, until it is posted.
+  std::array<std::optional<Expected>, kQueues> armed_;
   std::array<std::unique_ptr<RecordingHandler>, kHandlers> handlers_;
 };
 

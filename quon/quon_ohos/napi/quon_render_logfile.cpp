@@ -1,7 +1,7 @@
 #include "quon_render_logfile.h"
 
 #include <algorithm>
-#include <iterator>
+#include <chrono>
 #include <mutex>
 #include <sstream>
 #include <string>
@@ -9,13 +9,15 @@
 
 #include "quon_platform_log.h"
 #include "rtc_base/socketserver_factory.h"
-#include "rtc_base/timeutils.h"
 
 namespace {
 
 using namespace platform_log;  // the domain, tags and TruncatedToInt
 
 constexpr const char* kLogConfiguration = "verbose realtstamp";
+
+// A line's buffer longer than this is not kept for reuse once delivered.
+constexpr size_t kLongestKeptLine = 1024;
 
 // The sink's own threshold: the first severity other than "none" named in
 // the configuration text, Error when it names none.
@@ -28,6 +30,13 @@ rtc::LogSeverity ThresholdOf(const char* configuration) {
       return severity;
   }
   return rtc::LogSeverity::Error;
+}
+
+// A logging thread's spare line buffer: a line is copied into it outside
+// the sink's lock, and the queue takes it in exchange for a buffer of its own.
+std::string& SpareLine() {
+  thread_local std::string line;
+  return line;
 }
 
 std::mutex& CreationMutex() {
@@ -94,7 +103,9 @@ CallbLogSink::~CallbLogSink() {
     rtc::ScopedLock call(&listenerCallLock_);
     rtc::ScopedLock lock(&lock_);
     listener_ = nullptr;
-    lines_.clear();
+    dropped_ = tail_.load();
+    incomingCount_ = 0;
+    incomingBase_ = tail_.load();
     if (thread_ && invoker_)
       thread_->Clear(invoker_.get());
     thread = std::move(thread_);
@@ -107,160 +118,191 @@ CallbLogSink::~CallbLogSink() {
   thread.reset();
   invoker.reset();
   rtc::ScopedLock lock(&lock_);
-  lines_.clear();
+  dropped_ = tail_.load();
+  incomingCount_ = 0;
+  incomingBase_ = tail_.load();
 }
 
 void CallbLogSink::SetListener(const std::string& /*path*/, ILogRenderListener* listener) {
+  bool post;
   {
     rtc::ScopedLock call(&listenerCallLock_);
     rtc::ScopedLock lock(&lock_);
     listener_ = listener;
+    // Lines logged while there was no listener go out now, not with the
+    // next logged line.
+    const uint64_t oldest = std::max(incomingBase_, dropped_.load());
+    post = listener != nullptr && oldest < tail_.load() && !drainScheduled_;
+    drainScheduled_ = drainScheduled_ || post;
   }
-  // Lines logged while there was no listener go out now, not with the next
-  // logged line.
-  PostDrain();
+  if (post)
+    PostDrain();
 }
 
-size_t CallbLogSink::QueuedLines() {
-  rtc::ScopedLock lock(&lock_);
-  return lines_.size();
+size_t CallbLogSink::UndeliveredLines() const {
+  // The tail first: lines logged before this call are below it.
+  const uint64_t tail = tail_.load();
+  const uint64_t gone = std::max(dropped_.load(), delivered_.load());
+  return tail > gone ? static_cast<size_t>(tail - gone) : 0;
 }
 
 void CallbLogSink::OnLogMessage(const std::string& message) {
   if (!started_)
     return;
-  // The copy is made, and a dropped line freed, outside lock_: the drain
-  // waits for lock_ only as long as the queue itself changes.
-  QueuedLine line{0, message};
-  QueuedLine dropped;
+  std::string& line = SpareLine();
+  line.assign(message);
+  bool post;
   {
     rtc::ScopedLock lock(&lock_);
-    if (lines_.size() >= kMaxQueuedLines) {
-      dropped = std::move(lines_.front());
-      lines_.pop_front();
+    const uint64_t number = tail_.load(std::memory_order_relaxed);
+    if (number - std::max(dropped_.load(std::memory_order_relaxed), deliveredSeen_) >=
+        kMaxQueuedLines) {
+      deliveredSeen_ = delivered_.load(std::memory_order_acquire);
+      if (number - std::max(dropped_.load(std::memory_order_relaxed), deliveredSeen_) >=
+          kMaxQueuedLines) {
+        DropOldestLocked();
+      }
     }
-    line.sequence = nextSequence_++;
-    lines_.push_back(std::move(line));
-    queued_.store(lines_.size(), std::memory_order_relaxed);
-    if (listener_ == nullptr)
-      return;  // SetListener posts the drain
+    if (incomingCount_ == incoming_.size())
+      incoming_.emplace_back();
+    incoming_[incomingCount_++].swap(line);
+    tail_.store(number + 1, std::memory_order_release);
+    // A drain posted or running takes this line too. Without a listener,
+    // SetListener posts it.
+    post = listener_ != nullptr && !drainScheduled_;
+    drainScheduled_ = drainScheduled_ || post;
   }
-  if (!draining_)
+  if (post)
     PostDrain();
 }
 
-// At most one drain waits in the thread's queue at a time. The post is
-// made without lock_, so that the queue's own lock is never taken inside
+// The oldest line goes, to make room for line tail_: the log thread skips
+// it if it has taken it already.
+void CallbLogSink::DropOldestLocked() {
+  const uint64_t dropped = tail_.load(std::memory_order_relaxed) + 1 - kMaxQueuedLines;
+  dropped_.store(dropped, std::memory_order_release);
+  // Dropped lines still in incoming_ are let go of in bulk, once there are
+  // as many as the queue may hold; their buffers stay for later lines.
+  if (dropped <= incomingBase_)
+    return;
+  const size_t gone = static_cast<size_t>(
+      std::min<uint64_t>(dropped - incomingBase_, static_cast<uint64_t>(incomingCount_)));
+  if (gone < kMaxQueuedLines)
+    return;
+  std::rotate(incoming_.begin(), incoming_.begin() + static_cast<ptrdiff_t>(gone),
+              incoming_.begin() + static_cast<ptrdiff_t>(incomingCount_));
+  incomingCount_ -= gone;
+  incomingBase_ += gone;
+}
+
+// Made without lock_, so that the queue's own lock is never taken inside
 // ours (the queue may log while holding it).
 void CallbLogSink::PostDrain() {
-  if (drainPosted_.exchange(true))
-    return;
   rtc::AsyncInvoker* invoker;
   rtc::Thread* thread;
   {
     rtc::ScopedLock lock(&lock_);
     invoker = invoker_.get();
     thread = thread_.get();
-  }
-  if (invoker == nullptr || thread == nullptr) {
-    drainPosted_ = false;
-    return;
+    if (invoker == nullptr || thread == nullptr) {
+      drainScheduled_ = false;
+      return;
+    }
   }
   invoker->Invoke(
       rtc::PostLocation("OnLogMessage", "../../quon/quon_ohos/napi/quon_render_logfile:104"), thread,
       [this] { Drain(); });
 }
 
+// Runs while there are lines to deliver. When it runs out it sleeps a
+// little, unwoken, and looks once more before it ends: a thread that logs
+// at all usually logs again within microseconds, and being posted and woken
+// for each line would cost the logging thread a system call every few
+// lines. Nothing posts while the drain sleeps; a line that finds it over
+// posts the next one.
 void CallbLogSink::Drain() {
-  drainPosted_ = false;
+  bool lingered = false;
   for (;;) {
-    draining_ = true;
-    while (started_ && DeliverOldest()) {
+    switch (DeliverBatch(!lingered)) {
+      case Delivery::kDelivered:
+        lingered = false;
+        break;
+      case Delivery::kNothingYet:
+        std::this_thread::sleep_for(std::chrono::microseconds(kLingerUs));
+        lingered = true;
+        break;
+      case Delivery::kOver:
+        return;
     }
-    // Without a listener the queued lines cannot go anywhere: the drain
-    // ends, and SetListener posts the next one.
-    if (HasListener() && LingerForMoreLines())
-      continue;
-    draining_ = false;
-    // A line queued after the last delivery but while draining_ was still
-    // set posted nothing: look once more now that it is clear.
-    rtc::ScopedLock lock(&lock_);
-    if (!started_ || lines_.empty() || listener_ == nullptr)
-      return;
   }
 }
 
-bool CallbLogSink::HasListener() {
-  rtc::ScopedLock lock(&lock_);
-  return listener_ != nullptr;
-}
-
-// A logging thread builds a line in a fraction of a microsecond but waking
-// this thread costs several: while lines keep coming, the drain stays a
-// little (yielding the processor) so that the next line finds it still
-// draining instead of posting and waking it again. True when a line came.
-bool CallbLogSink::LingerForMoreLines() {
-  const int64_t until = rtc::MonotonicNanos() + kLingerNs;
-  while (started_ && rtc::MonotonicNanos() < until) {
-    if (queued_.load(std::memory_order_relaxed) != 0)
-      return true;
-    std::this_thread::yield();
-  }
-  return false;
-}
-
-// Hands the oldest queued lines to the listener, outside lock_ so that a
-// listener that logs, or a thread logging meanwhile, never waits on a
-// listener call while holding the logging core's lock. Lines are moved out a
-// batch at a time (one lock for many lines: a busy logger would otherwise
-// win lock_ over the drain line after line); those the listener did not get
-// (it was replaced or removed meanwhile) go back to the front of the queue.
-// Lines the queue dropped show as a gap in the sequence numbers: the
-// listener is told how many before it receives the next line. False when
-// nothing was delivered.
-bool CallbLogSink::DeliverOldest() {
+// Takes every queued line at once and hands them to the listener, outside
+// lock_ so that a listener that logs, or a thread logging meanwhile, never
+// waits on a listener call while holding the logging core's lock. Lines the
+// listener did not get (it was replaced or removed meanwhile) go back to the
+// front of the queue. Lines the queue dropped show as a gap in the numbers:
+// the listener is told how many before it receives the next line. With
+// nothing to hand over the drain is over, unless `may_linger`.
+CallbLogSink::Delivery CallbLogSink::DeliverBatch(bool may_linger) {
   {
     rtc::ScopedLock lock(&lock_);
-    if (lines_.empty() || listener_ == nullptr)
-      return false;
-    const size_t count = std::min(lines_.size(), kDeliveryBatch);
-    for (size_t i = 0; i < count; ++i) {
-      batch_.push_back(std::move(lines_.front()));
-      lines_.pop_front();
+    const uint64_t tail = tail_.load(std::memory_order_relaxed);
+    const bool empty = std::max(incomingBase_, dropped_.load(std::memory_order_relaxed)) >= tail;
+    if (!started_ || listener_ == nullptr || (empty && !may_linger)) {
+      drainScheduled_ = false;
+      return Delivery::kOver;
     }
-    // Counted as delivering before the queue's count drops (a release
-    // store), so that UndeliveredLines never reads both at 0 too early.
-    delivering_.store(count);
-    queued_.store(lines_.size());
+    if (empty)
+      return Delivery::kNothingYet;
+    batch_.swap(incoming_);
+    batchCount_ = incomingCount_;
+    batchBase_ = incomingBase_;
+    incomingCount_ = 0;
+    incomingBase_ = tail;
   }
-  size_t delivered = 0;
-  for (; delivered < batch_.size(); ++delivered) {
-    if (!started_)
-      break;
+  for (size_t i = 0; i < batchCount_; ++i) {
+    const uint64_t number = batchBase_ + i;
+    if (number < dropped_.load(std::memory_order_acquire))
+      continue;  // dropped since it was taken
     rtc::ScopedLock call(&listenerCallLock_);
-    if (CallingListener() == nullptr)
-      break;
-    QueuedLine& line = batch_[delivered];
-    if (line.sequence != nextToDeliver_) {
+    ILogRenderListener* listener = CallingListener();
+    if (!started_ || listener == nullptr) {
+      rtc::ScopedLock lock(&lock_);
+      PutBack(i);
+      return Delivery::kDelivered;  // the next round finds the change
+    }
+    if (number != nextToDeliver_) {
       // Prefixed as every forwarded line is, so a reader parsing the
       // prefix reads this one too.
-      CallingListener()->OnRenderLog(rtc::LogLine::Prefix(__FILE__, __LINE__) +
-                                     std::to_string(line.sequence - nextToDeliver_) +
-                                     " lines dropped\n");
+      listener->OnRenderLog(rtc::LogLine::Prefix(__FILE__, __LINE__) +
+                            std::to_string(number - nextToDeliver_) + " lines dropped\n");
     }
-    CallingListener()->OnRenderLog(std::move(line.text));
-    nextToDeliver_ = line.sequence + 1;
-    --delivering_;
+    // A copy: the buffer stays ours, to be filled again.
+    listener->OnRenderLog(batch_[i]);
+    nextToDeliver_ = number + 1;
+    delivered_.store(number + 1, std::memory_order_release);
   }
-  if (delivered < batch_.size()) {
-    rtc::ScopedLock lock(&lock_);
-    lines_.insert(lines_.begin(), std::make_move_iterator(batch_.begin() + delivered),
-                  std::make_move_iterator(batch_.end()));
-    while (lines_.size() > kMaxQueuedLines)
-      lines_.pop_front();
-    queued_.store(lines_.size(), std::memory_order_relaxed);
-    delivering_.store(0);
+  delivered_.store(batchBase_ + batchCount_, std::memory_order_release);
+  for (size_t i = 0; i < batchCount_; ++i) {
+    if (batch_[i].capacity() > kLongestKeptLine)
+      std::string().swap(batch_[i]);
   }
-  batch_.clear();
-  return delivered > 0;
+  return Delivery::kDelivered;
+}
+
+// The lines of the batch from `from` on are older than any line still
+// queued: they go back in front of them, less those dropped meanwhile.
+void CallbLogSink::PutBack(size_t from) {
+  const uint64_t dropped = dropped_.load(std::memory_order_relaxed);
+  const uint64_t first = std::max<uint64_t>(batchBase_ + from, dropped);
+  const uint64_t end = batchBase_ + batchCount_;
+  if (first >= end)
+    return;
+  const size_t count = static_cast<size_t>(end - first);
+  incoming_.insert(incoming_.begin(), count, std::string());
+  for (size_t i = 0; i < count; ++i)
+    incoming_[i].swap(batch_[static_cast<size_t>(first - batchBase_) + i]);
+  incomingCount_ += count;
+  incomingBase_ = first;
 }

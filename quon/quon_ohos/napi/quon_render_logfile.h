@@ -12,6 +12,12 @@
 // before it gets them go back to the queue, for the next one. With no
 // listener set, lines stay queued and are delivered as soon as one is set.
 //
+// Each line is queued once, in the sink. The log thread takes every queued
+// line at once and runs while there are any; it is posted a drain only when
+// it has none, so a logging thread that finds it at work neither posts nor
+// wakes anything. Lines the log thread has taken and not yet delivered still
+// count against the bound, and the oldest of them are dropped first.
+//
 // One sink per process, created by PluginManager's constructor or by the
 // first setRenderLogFile; it switches runtime logging on ("verbose
 // realtstamp") and lives until the process ends.
@@ -19,7 +25,6 @@
 #include <stdint.h>
 
 #include <atomic>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -36,9 +41,8 @@
 class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::single_threaded> {
  public:
   static constexpr size_t kMaxQueuedLines = 5120;
-  static constexpr size_t kDeliveryBatch = 64;
-  // How long a drain that emptied the queue waits for more before ending.
-  static constexpr int64_t kLingerNs = 30000;
+  // How long a drain that ran out of lines sleeps before it looks again.
+  static constexpr int kLingerUs = 100;
 
   // Creates the process's sink unless it exists.
   static void CreateInstance();
@@ -61,21 +65,18 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   void SetListener(const std::string& path, ILogRenderListener* listener);
   void OnLogMessage(const std::string& message) override;
 
-  size_t QueuedLines();
-  // Lines logged and not yet handed to a listener: the queued ones and
-  // those the log thread has taken out and not yet delivered.
-  size_t UndeliveredLines() const { return queued_.load() + delivering_.load(); }
+  // Lines logged and neither handed to a listener nor dropped, whether
+  // the log thread has taken them or not.
+  size_t QueuedLines() const { return UndeliveredLines(); }
+  size_t UndeliveredLines() const;
 
  private:
-  struct QueuedLine {
-    uint64_t sequence;
-    std::string text;
-  };
+  enum class Delivery { kDelivered, kNothingYet, kOver };
 
   void Drain();
-  bool DeliverOldest();
-  bool LingerForMoreLines();
-  bool HasListener();
+  Delivery DeliverBatch(bool may_linger);
+  void PutBack(size_t from) RTC_REQUIRES(lock_);
+  void DropOldestLocked() RTC_REQUIRES(lock_);
   // listener_ as the log thread reads it during a call, holding only the
   // call lock: every write holds both locks, which the analysis cannot
   // express.
@@ -88,25 +89,44 @@ class CallbLogSink : public rtc::LogSink, public sigslot::has_slots<sigslot::sin
   static std::atomic<CallbLogSink*> instance_;
 
   std::atomic<bool> started_{false};
-  std::atomic<bool> draining_{false};
-  std::atomic<bool> drainPosted_{false};
   rtc::RecursiveMutex lock_;
   // Written under both lock_ and listenerCallLock_, so either one suffices
   // to read it.
   ILogRenderListener* listener_ RTC_GUARDED_BY(lock_) = nullptr;
   std::unique_ptr<rtc::Thread> thread_ RTC_GUARDED_BY(lock_);
   std::unique_ptr<rtc::AsyncInvoker> invoker_ RTC_GUARDED_BY(lock_);
-  std::deque<QueuedLine> lines_ RTC_GUARDED_BY(lock_);
-  uint64_t nextSequence_ RTC_GUARDED_BY(lock_) = 0;
-  std::vector<QueuedLine> batch_;  // the lines the log thread is delivering
-  // The sequence number the listener should see next; a line with a later
-  // one means the lines in between were dropped. Log thread only.
+
+  // Lines are numbered in logging order from 0; tail_ is the next number.
+  // Those below dropped_ were dropped (unless already delivered), those
+  // below delivered_ were handed to a listener or skipped as dropped.
+  std::atomic<uint64_t> tail_{0};
+  std::atomic<uint64_t> dropped_{0};
+  std::atomic<uint64_t> delivered_{0};
+  // delivered_ as last read by a logging thread: a line need only look at
+  // the log thread's progress when the queue seems full by this.
+  uint64_t deliveredSeen_ RTC_GUARDED_BY(lock_) = 0;
+
+  // The lines not yet taken by the log thread: incoming_[i] is line number
+  // incomingBase_ + i, for i below incomingCount_. Entries past the count
+  // keep their buffers for later lines, and the log thread's batch and
+  // incoming_ trade places whole, so that buffers go round instead of being
+  // allocated by one thread and freed by another.
+  std::vector<std::string> incoming_ RTC_GUARDED_BY(lock_);
+  size_t incomingCount_ RTC_GUARDED_BY(lock_) = 0;
+  uint64_t incomingBase_ RTC_GUARDED_BY(lock_) = 0;
+  // A drain is posted or running. It clears this itself, under lock_, when
+  // it finds nothing it can deliver, so that the next line posts another.
+  bool drainScheduled_ RTC_GUARDED_BY(lock_) = false;
+
+  // The log thread's: the lines it took, batch_[i] being number batchBase_
+  // + i, for i below batchCount_.
+  std::vector<std::string> batch_;
+  size_t batchCount_ = 0;
+  uint64_t batchBase_ = 0;
+  // The number the listener should see next; a later one means the lines
+  // in between were dropped.
   uint64_t nextToDeliver_ = 0;
-  // lines_.size() as of its last change, for the drain's linger to watch
-  // without taking lock_.
-  std::atomic<size_t> queued_{0};
-  // Lines of batch_ not yet delivered (nor put back in the queue).
-  std::atomic<size_t> delivering_{0};
+
   // Held across each listener call (which runs outside lock_), so that a
   // listener being replaced is never called after the replacement returns.
   rtc::RecursiveMutex listenerCallLock_ RTC_ACQUIRED_BEFORE(lock_);
