@@ -11,6 +11,10 @@
 #include <sstream>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,6 +30,7 @@
 #include "engine/engine_hold.h"
 #include "quon_eglcore.h"
 #include "quon_render.h"
+#include "quon_render_events.h"
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
 #include "rtc_base/timeutils.h"
@@ -80,7 +85,9 @@ TEST(DestroyNotifyTest, ObserversAreToldOnceInOrder) {
   EXPECT_EQ(a.last_notify, notify);
 }
 
-TEST(DestroyNotifyTest, ChangesFromInsideOnDestroyDoNotChangeWhoIsTold) {
+// Removed before its turn, from inside another OnDestroy, an observer is
+// not told; one added then is refused.
+TEST(DestroyNotifyTest, ChangesFromInsideOnDestroy) {
   std::vector<std::string> log;
   OrderObserver first(&log, "first"), second(&log, "second"), late(&log, "late");
   auto* notify = new rtc::DestroyNotify;
@@ -89,9 +96,181 @@ TEST(DestroyNotifyTest, ChangesFromInsideOnDestroyDoNotChangeWhoIsTold) {
   first.on_destroy = [&](rtc::DestroyNotify* n) {
     n->RemoveObserver(&second);
     n->AddObserver(&late);
+    n->RemoveObserver(&first);  // itself: does not wait for its own call
   };
   delete notify;
-  EXPECT_THAT(log, ElementsAre("first", "second"));
+  EXPECT_THAT(log, ElementsAre("first"));
+}
+
+// A one-shot gate: threads wait until it opens.
+class Gate {
+ public:
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    cv_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [&] { return open_; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool open_ = false;
+};
+
+// Runs `body` on a thread and waits for it; a body that never returns (a
+// deadlock) ends the test process with a message instead of holding the
+// suite until its time-out.
+void RunOrAbort(const char* what, std::function<void()> body) {
+  auto done = std::make_shared<std::promise<void>>();
+  std::future<void> finished = done->get_future();
+  std::thread([body = std::move(body), done] {
+    body();
+    done->set_value();
+  }).detach();
+  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
+    fprintf(stderr, "%s: still waiting after 60 s, deadlocked\n", what);
+    std::abort();
+  }
+}
+
+// While the destruction is inside one observer's OnDestroy on its thread,
+// another thread removes two observers: the one not yet told is never
+// told, and the removal of the one being told returns only once its call
+// has returned, so that the engine may free it then.
+TEST(DestroyNotifyTest, NoObserverIsToldOnceItsRemovalReturned) {
+  std::vector<std::string> log;
+  std::mutex log_mutex;
+  OrderObserver held(&log, "held"), waiting(&log, "waiting");
+  Gate inside, go_on;
+  held.on_destroy = [&](rtc::DestroyNotify*) {
+    inside.Open();
+    go_on.Wait();
+    std::lock_guard<std::mutex> lock(log_mutex);
+    log.push_back("held returns");
+  };
+  auto* notify = new rtc::DestroyNotify;
+  notify->AddObserver(&held);
+  notify->AddObserver(&waiting);
+  std::thread destroyer([&] { delete notify; });
+  inside.Wait();
+  notify->RemoveObserver(&waiting);  // not told yet: gone from the list
+  std::atomic<bool> removed{false};
+  std::thread remover([&] {
+    notify->RemoveObserver(&held);
+    std::lock_guard<std::mutex> lock(log_mutex);
+    log.push_back("removed");
+    removed = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(removed.load());  // its call is in progress
+  go_on.Open();
+  remover.join();
+  destroyer.join();
+  EXPECT_THAT(log, ElementsAre("held", "held returns", "removed"));
+}
+
+// --- The event listener slot ---------------------------------------------------------
+
+// Hears every event as "what id WxH" and runs `callback` inside each call.
+struct HeardEvents : IRenderEventListener {
+  void OnFirstFrame(const std::string& id, int w, int h) override { Heard("first", id, w, h); }
+  void OnFrameSizeChanged(const std::string& id, int w, int h) override {
+    Heard("frame", id, w, h);
+  }
+  void OnSurfaceSizeChanged(const std::string& id, int w, int h) override {
+    Heard("surface", id, w, h);
+  }
+  void Heard(const char* what, const std::string& id, int w, int h) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      heard.push_back(std::string(what) + " " + id + " " + std::to_string(w) + "x" +
+                      std::to_string(h));
+    }
+    if (callback)
+      callback(id);
+  }
+  std::mutex mutex;
+  std::vector<std::string> heard;
+  std::function<void(const std::string& id)> callback;
+};
+
+// Two threads, each inside a listener call (of one id, or of two ids), take
+// a listener off from their callbacks at once: neither waits for the other.
+// A caller outside every callback still waits for a call in progress.
+TEST(RenderEventSlotTest, ListenersTakenOffFromTwoCallbacksAtOnceWaitForNoCallback) {
+  using Event = RenderEventSlot::Event;
+  for (bool two_ids : {false, true}) {
+    SCOPED_TRACE(two_ids ? "across two ids" : "one id");
+    RenderEventSlot a, b;
+    RenderEventSlot& second = two_ids ? b : a;
+    HeardEvents listener;
+    a.Set(&listener);
+    second.Set(&listener);
+    std::mutex mutex;
+    std::condition_variable both;
+    int inside = 0;
+    listener.callback = [&](const std::string& id) {
+      std::unique_lock<std::mutex> lock(mutex);
+      ++inside;
+      both.notify_all();
+      both.wait(lock, [&] { return inside == 2; });
+      lock.unlock();
+      (id == "a" ? second : a).Set(nullptr);  // the other's
+    };
+    RunOrAbort("two callbacks removing listeners", [&] {
+      std::thread engine([&] { a.Tell(Event::kFirstFrame, "a", 32, 24); });
+      second.Tell(Event::kSurfaceSizeChanged, "b", 64, 48);  // the UI thread
+      engine.join();
+    });
+    EXPECT_EQ(listener.heard.size(), 2u);
+  }
+
+  RenderEventSlot slot;
+  HeardEvents listener;
+  Gate inside, go_on;
+  listener.callback = [&](const std::string&) {
+    inside.Open();
+    go_on.Wait();
+  };
+  slot.Set(&listener);
+  std::thread engine([&] { slot.Tell(RenderEventSlot::Event::kFirstFrame, "id", 8, 8); });
+  inside.Wait();
+  std::atomic<bool> set{false};
+  std::thread app([&] {
+    slot.Set(nullptr);
+    set = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(set.load());  // the call is still in progress
+  go_on.Open();
+  engine.join();
+  app.join();
+}
+
+// Two drawing threads decide their frames' events in one order and reach
+// the listener in the other: the later one waits for the earlier one's
+// call. An event decided inside a call, by a listener that draws, is told
+// at once.
+TEST(RenderEventSlotTest, FrameEventsAreToldInTheOrderTheyWereDecided) {
+  using Event = RenderEventSlot::Event;
+  RenderEventSlot slot;
+  HeardEvents listener;
+  slot.Set(&listener);
+  const uint64_t first = slot.TakeTurn();
+  const uint64_t second = slot.TakeTurn();
+  std::thread later([&] { slot.TellInTurn(second, Event::kFrameSizeChanged, "id", 16, 12); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));  // heard now if not held back
+  listener.callback = [&](const std::string&) {
+    listener.callback = nullptr;
+    slot.TellInTurn(slot.TakeTurn(), Event::kFrameSizeChanged, "id", 8, 6);
+  };
+  RunOrAbort("events in turn", [&] { slot.TellInTurn(first, Event::kFirstFrame, "id", 32, 24); });
+  later.join();
+  EXPECT_THAT(listener.heard, ElementsAre("first id 32x24", "frame id 8x6", "frame id 16x12"));
 }
 
 // --- Lifecycle through the callbacks --------------------------------------------------

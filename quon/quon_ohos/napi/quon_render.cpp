@@ -285,6 +285,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   int32_t width = 0, height = 0;
   RenderStatisticsRecorder::FrameEvent event = RenderStatisticsRecorder::FrameEvent::kNone;
   std::shared_ptr<RenderEventSlot> events;  // only when there is an event to tell
+  uint64_t turn = 0;
   {
     rtc::MutexLock draw(&m_drawMutex);
     if (m_eglCore == nullptr) {
@@ -305,17 +306,20 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
       event = m_statistics->Drawn(width, height, start, rtc::MonotonicNanos());
     else
       m_statistics->Dropped();
-    if (event != RenderStatisticsRecorder::FrameEvent::kNone)
+    if (event != RenderStatisticsRecorder::FrameEvent::kNone && m_settings.events) {
       events = m_settings.events;
+      turn = events->TakeTurn();  // in the order the frames were drawn
+    }
     limitedRange = m_settings.colorRange == kColorRangeLimited;
     matrix = YuvMatrixOf(m_settings.colorMatrix);
   }
   // Told with no lock held, before a capture delays the thread.
   if (events)
-    events->Tell(event == RenderStatisticsRecorder::FrameEvent::kFirstFrame
-                     ? RenderEventSlot::Event::kFirstFrame
-                     : RenderEventSlot::Event::kFrameSizeChanged,
-                 m_id, width, height);
+    events->TellInTurn(turn,
+                       event == RenderStatisticsRecorder::FrameEvent::kFirstFrame
+                           ? RenderEventSlot::Event::kFirstFrame
+                           : RenderEventSlot::Event::kFrameSizeChanged,
+                       m_id, width, height);
   rtc::MutexLock lock(&m_captureMutex);
   if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)
     return;
