@@ -407,6 +407,38 @@ TEST_F(LifecycleTest, AResizedSurfaceIsDrawnAtItsNewSize) {
   ohos_desktop::DispatchSurfaceDestroyed(component.get());
 }
 
+// The platform reporting a surface created again without its destruction
+// between (the same window, then another): the renderer moves to the new
+// surface, the old EGL surface released first, and every frame is drawn.
+TEST_F(LifecycleTest, ASurfaceCreatedAgainWithoutDestructionDrawsOn) {
+  Bound bound = Bind("created-again", 64, 48);
+  ASSERT_NE(bound.window, nullptr);
+  auto other = ohos_desktop::X11Surface::Create(64, 48, "created-again, other", 80, 0);
+  ASSERT_NE(other, nullptr);
+  std::string id = "created-again";
+  TestFrame::Counters counters;
+  TestFrame frame(32, 24, &counters, 200);
+  const auto grey = [](const std::vector<uint32_t>& p) {
+    return (p[24 * 64 + 32] >> 8 & 0xff) > 150;
+  };
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  bound.render->RenderFrame(&frame);
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  std::vector<uint32_t> p =
+      test_support::PixelsWhen(*bound.window, grey, [&] { bound.render->RenderFrame(&frame); });
+  EXPECT_TRUE(!p.empty() && grey(p));
+  ohos_desktop::SetXComponentWindow(bound.component.get(), other->NativeWindow());
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  p = test_support::PixelsWhen(*other, grey, [&] { bound.render->RenderFrame(&frame); });
+  EXPECT_TRUE(!p.empty() && grey(p));
+  RenderStatistics stats;
+  ASSERT_TRUE(PluginManager::GetInstance()->GetRenderStatistics(id, &stats));
+  EXPECT_GE(stats.framesDrawn, 3);
+  EXPECT_EQ(stats.framesDropped, 0);
+  EXPECT_EQ(PluginRender::FindInstance(id), bound.render);  // the same renderer
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+}
+
 // A surface created before layout gave it a size has nothing to draw with;
 // once the changed callback brings a real size, frames are drawn.
 TEST_F(LifecycleTest, ASurfaceCreatedAtZeroSizeDrawsOnceLaidOut) {

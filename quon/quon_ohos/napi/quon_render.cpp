@@ -154,8 +154,19 @@ void PluginRender::OnSurfaceCreated(OH_NativeXComponent* component, void* window
   }
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceCreated111111111111111111");
   PLATFORM(LOG_ERROR, kNativeTag, "PluginRender::SetNativeWindow %{public}d", TruncatedToInt(window));
-  m_window = window;
+  void* const previous = m_window.exchange(window);
   rtc::MutexLock draw(&m_drawMutex);
+  // Created again without being destroyed: a change of surface. The old
+  // EGL surface goes first (a window takes one surface at a time, and the
+  // new one would fail on it), then drawing goes on with the new one.
+  if (previous != nullptr && m_eglCore != nullptr) {
+    LOG(Warning) << static_cast<const void*>(this) << ": "
+                 << "OnSurfaceCreated"
+                 << ": "
+                 << "created again without being destroyed; releasing window " << previous
+                 << " first";
+    m_eglCore->Release();
+  }
   if (size_result == 0) {
     m_surfaceWidth = static_cast<int32_t>(width);
     m_surfaceHeight = static_cast<int32_t>(height);
