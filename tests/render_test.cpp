@@ -12,9 +12,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
-#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -34,6 +31,7 @@
 #include "quon_renderManager.h"
 #include "rtc_base/logging.h"
 #include "rtc_base/timeutils.h"
+#include "support/deadline.h"
 #include "support/eglcore_peer.h"
 #include "support/log_capture.h"
 #include "support/module_fixture.h"
@@ -47,6 +45,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 using test_support::AnyContains;
 using test_support::PointerText;
+using test_support::RunOrAbort;
 
 // Records the order in which observers are told.
 class OrderObserver : public rtc::DestroyObserver {
@@ -120,22 +119,6 @@ class Gate {
   std::condition_variable cv_;
   bool open_ = false;
 };
-
-// Runs `body` on a thread and waits for it; a body that never returns (a
-// deadlock) ends the test process with a message instead of holding the
-// suite until its time-out.
-void RunOrAbort(const char* what, std::function<void()> body) {
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> finished = done->get_future();
-  std::thread([body = std::move(body), done] {
-    body();
-    done->set_value();
-  }).detach();
-  if (finished.wait_for(std::chrono::seconds(60)) != std::future_status::ready) {
-    fprintf(stderr, "%s: still waiting after 60 s, deadlocked\n", what);
-    std::abort();
-  }
-}
 
 // While the destruction is inside one observer's OnDestroy on its thread,
 // another thread removes two observers: the one not yet told is never
