@@ -449,19 +449,14 @@ bool PluginRender::SetRotation(int degrees) {
 
 bool PluginRender::SetRenderEventListener(IRenderEventListener* listener) {
   InFlight call(this);
-  std::shared_ptr<RenderEventSlot> slot;
-  m_renderMap.ChangeSettings(this, [&slot](Settings* settings) {
-    if (!settings->events)
-      settings->events = std::make_shared<RenderEventSlot>();
-    slot = settings->events;
-  });
-  slot->Set(listener);  // no lock held: it may wait for a call in progress
+  // No lock held for the wait: it may wait for a call in progress.
+  m_renderMap.InstallListener(this, listener)->AwaitCallsOfReplaced();
   return true;
 }
 
 void PluginRender::RemoveRenderEventListener(const std::string& id) {
-  if (std::shared_ptr<RenderEventSlot> slot = m_renderMap.EventSlot(id))
-    slot->Set(nullptr);
+  if (std::shared_ptr<RenderEventSlot> slot = m_renderMap.RemoveListener(id))
+    slot->AwaitCallsOfReplaced();
 }
 
 RenderStatistics PluginRender::Statistics() const {

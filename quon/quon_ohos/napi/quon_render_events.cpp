@@ -11,15 +11,28 @@ bool RenderEventSlot::CallingOnThisThread() const {
 }
 
 void RenderEventSlot::Set(IRenderEventListener* listener) {
-  const bool insideCallback = t_innermostCall != nullptr;
+  Install(listener);
+  AwaitCallsOfReplaced();
+}
+
+void RenderEventSlot::Install(IRenderEventListener* listener) {
   rtc::MutexLock lock(&m_mutex);
   m_listener = listener;
-  if (insideCallback)
+}
+
+void RenderEventSlot::AwaitCallsOfReplaced() {
+  if (t_innermostCall != nullptr)
     return;  // see the header: waiting here can close a circle of callbacks
   // Calls that began before the change may still hold the old listener.
   // Those that begin after it are waited for too: events are rare, so the
   // wait stays short.
+  rtc::MutexLock lock(&m_mutex);
   m_mutex.Await(m_idle, [this] { return m_calls.load() == 0; });
+}
+
+bool RenderEventSlot::Listening() {
+  rtc::MutexLock lock(&m_mutex);
+  return m_listener != nullptr;
 }
 
 void RenderEventSlot::Tell(Event event, const std::string& id, int width, int height) {

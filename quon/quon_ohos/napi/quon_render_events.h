@@ -34,6 +34,12 @@ class RenderEventSlot {
  public:
   // Installs `listener` (null: none) and waits as said above.
   void Set(IRenderEventListener* listener);
+  // Set in two steps: the change, which waits for nothing (the registry
+  // makes it under its lock, in the order of the calls), and the wait.
+  void Install(IRenderEventListener* listener);
+  void AwaitCallsOfReplaced();
+  // Whether a listener is installed.
+  bool Listening();
   enum class Event { kFirstFrame, kFrameSizeChanged, kSurfaceSizeChanged };
   // Tells the listener, if there is one, of `event` for `id`.
   void Tell(Event event, const std::string& id, int width, int height);
