@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "quon_eglcore.h"
 #include "quon_platform_log.h"
 #include "quon_render_events.h"
@@ -340,6 +342,8 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   m_lastFrame = frame->Clone();
   int error = 0;
   Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, limitedRange, matrix, &error);
+  // Let go at once: an engine's copy may hold a decoder's picture.
+  DropLastFrameLocked();
   m_lastCapture = {m_jpegFileName, error};
   m_captureEnabled = false;  // one frame per arming, whatever happened
 }
@@ -378,7 +382,9 @@ int PluginRender::CaptureImage(const std::string& jpegFileName, int quality) {
     if (!m_captureEnabled)
       return -1;
     m_jpegFileName = jpegFileName;
-    m_quality = quality;
+    // Clamped here as the writer clamps: 0 would arm a capture that never
+    // fires while the call reports success.
+    m_quality = std::min(std::max(quality, 1), 100);
   }
   LOG_AT(kFile, 430, Info) << static_cast<const void*>(this) << ": " << "CaptureImage" << ": "
                            << " end";
