@@ -29,7 +29,8 @@ namespace rtc {
 // while writing in place leaves a part of the file.
 //
 // Temporary files of this naming for the same target left by a writer that
-// was killed, older than a minute, are removed by the next Open of it.
+// was killed (a new file, or the previous one just replaced), older than a
+// minute, are removed by the next Open of it.
 //
 // The file's mode is that of the file it replaces, or what fopen would
 // give a new one (0666 less the umask). Nothing is synced to the disk: the
@@ -64,11 +65,13 @@ class FileReplacer {
 
  private:
   bool OpenDirectly(const std::string& path, bool create, int reason);
+  int PutInPlaceOfTarget();
   int CopyOverTarget();
 
   std::string target_;
   std::string temporary_;  // empty when the target is written directly
   FILE* file_ = nullptr;
+  bool replaces_file_ = false;  // the target is a file that exists
   const char* refused_kind_ = nullptr;
   int in_place_reason_ = 0;
 };
