@@ -272,14 +272,20 @@ int FileReplacer::Commit() {
 // a temporary file of this naming behind, as one killed while writing.
 int FileReplacer::PutInPlaceOfTarget() {
 #if defined(SYS_renameat2) && defined(RENAME_EXCHANGE_FLAG)
-  if (replaces_file_) {
-    if (syscall(SYS_renameat2, AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(),
-                RENAME_EXCHANGE_FLAG) == 0)
+  // Whatever kept the exchange from being made (an old kernel, a file
+  // system or a sandbox without it, the target gone meanwhile, a refusal),
+  // the plain rename decides.
+  if (replaces_file_ && syscall(SYS_renameat2, AT_FDCWD, temporary_.c_str(), AT_FDCWD,
+                                target_.c_str(), RENAME_EXCHANGE_FLAG) == 0) {
+    // A folder put in the file's place meanwhile would now be under the
+    // temporary name: put it back, and fail as the rename would have.
+    struct stat previous;
+    if (lstat(temporary_.c_str(), &previous) != 0 || !S_ISDIR(previous.st_mode))
       return 0;
-    // Not offered here (an old kernel, a file system without it), or the
-    // target went meanwhile: a plain rename. Refusals are the rename's too.
-    if (errno != EINVAL && errno != ENOSYS && errno != ENOENT)
-      return -1;
+    syscall(SYS_renameat2, AT_FDCWD, temporary_.c_str(), AT_FDCWD, target_.c_str(),
+            RENAME_EXCHANGE_FLAG);
+    errno = EISDIR;
+    return -1;
   }
 #endif
   return rename(temporary_.c_str(), target_.c_str());
