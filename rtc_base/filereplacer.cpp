@@ -20,6 +20,7 @@
 #include <string.h>
 
 #include <atomic>
+#include <mutex>
 #include <vector>
 
 // renameat2's flag, from <linux/fs.h>, which the C library's headers may
@@ -117,6 +118,24 @@ void RemoveLeftTemporaries(const std::string& folder, const std::string& stem) {
   closedir(dir);
 }
 
+// Whether `stem` (folder and name) was swept less than a minute ago: a
+// target written over and over is swept once a minute, not on every write,
+// which reading the folder each time would slow by a few per cent. Only
+// the last target is remembered, the one state this file keeps.
+bool SweptLately(const std::string& stem) {
+  static std::mutex* const mutex = new std::mutex;
+  static std::string* const last = new std::string;
+  static time_t lastAt = 0;
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  std::lock_guard<std::mutex> lock(*mutex);
+  if (*last == stem && now.tv_sec - lastAt < kLeftTemporaryAgeS)
+    return true;
+  *last = stem;
+  lastAt = now.tv_sec;
+  return false;
+}
+
 // Clears O_NONBLOCK, with which the file was opened so that the open
 // itself could not block, and hands the descriptor to stdio.
 FILE* BlockingStream(int fd) {
@@ -166,8 +185,9 @@ bool FileReplacer::Open(const std::string& path) {
 
   // Hidden, and marked as work in progress: ".NAME.XXXXXXXX.tmp".
   const std::string leaf = "." + name.substr(0, kKeptNameBytes) + ".";
-  RemoveLeftTemporaries(folder, leaf);
   const std::string stem = folder + leaf;
+  if (!SweptLately(stem))
+    RemoveLeftTemporaries(folder, leaf);
   int fd = -1;
   std::string temporary;
   for (int attempt = 0; attempt < kNameAttempts && fd < 0; ++attempt) {

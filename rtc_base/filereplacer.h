@@ -30,7 +30,8 @@ namespace rtc {
 //
 // Temporary files of this naming for the same target left by a writer that
 // was killed (a new file, or the previous one just replaced), older than a
-// minute, are removed by the next Open of it.
+// minute, are removed by the next Open of it (of the same target written
+// over and over, by one Open a minute).
 //
 // The file's mode is that of the file it replaces, or what fopen would
 // give a new one (0666 less the umask). Nothing is synced to the disk: the
