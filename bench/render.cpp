@@ -9,6 +9,11 @@
 // "ours" is measured again with that bookkeeping around each draw, exactly
 // as RenderFrame does it, and the bookkeeping alone is timed per frame.
 //
+// On X11 SDL2 presents through GLX unless told to use EGL, and Mesa's
+// software rasteriser serves the two paths differently; ours presents
+// through EGL. So its OpenGL ES renderer is measured on both, and the EGL
+// one (SDL_VIDEO_X11_FORCE_EGL) is the like-for-like figure.
+//
 // SDL2 samples its textures with GL_NEAREST unless told otherwise, which
 // repeats each chroma sample over two pixels where we interpolate it. Its
 // OpenGL ES renderer is therefore measured twice: with linear scaling, the
@@ -39,6 +44,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "desktop/hilog_records.h"
@@ -163,6 +169,7 @@ class SdlContender {
     End();
     return settled;
   }
+  bool through_egl() const { return through_egl_; }
   void Begin() {}
   // The renderer makes its context current again on its next call.
   void End() { SDL_GL_MakeCurrent(window_, nullptr); }
@@ -173,6 +180,9 @@ class SdlContender {
     SDL_RenderClear(renderer_);
     SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
     SDL_RenderPresent(renderer_);
+    // The renderer's context is current now: through EGL exactly when EGL
+    // knows it.
+    through_egl_ = eglGetCurrentContext() != EGL_NO_CONTEXT;
   }
   ~SdlContender() {
     if (texture_ != nullptr) SDL_DestroyTexture(texture_);
@@ -185,6 +195,7 @@ class SdlContender {
   SDL_Window* window_ = nullptr;
   SDL_Renderer* renderer_ = nullptr;
   SDL_Texture* texture_ = nullptr;
+  bool through_egl_ = false;
 
  protected:
   const char* scale_quality_ = "nearest";  // SDL2's default
@@ -207,10 +218,12 @@ struct Measured {
   double fps = 0;
   double cpu_ms_per_frame = 0;
   int swap_interval = -1;
+  bool through_egl = false;  // SDL2's contenders: presented through EGL
 
   void Keep(const Measured& round) {
     fps = std::max(fps, round.fps);
     swap_interval = std::max(swap_interval, round.swap_interval);
+    through_egl = through_egl || round.through_egl;
     if (round.cpu_ms_per_frame > 0 &&
         (cpu_ms_per_frame == 0 || round.cpu_ms_per_frame < cpu_ms_per_frame))
       cpu_ms_per_frame = round.cpu_ms_per_frame;
@@ -230,6 +243,8 @@ Measured MeasureAlone(const Frames& frames, int count) {
   contender.Begin();
   const double cpu_start = ProcessCpuSeconds();
   measured.fps = Fps([&](int n) { contender.Draw(n); }, count);
+  if constexpr (std::is_base_of_v<SdlContender, Contender>)
+    measured.through_egl = contender.through_egl();
   // Fps draws one warm-up frame before it counts.
   measured.cpu_ms_per_frame = (ProcessCpuSeconds() - cpu_start) * 1000.0 / (count + 1);
   contender.End();
@@ -238,7 +253,7 @@ Measured MeasureAlone(const Frames& frames, int count) {
 
 bool RunSize(const char* label, int w, int h, int frames_per_round) {
   const Frames frames(w, h);
-  Measured ours, with_statistics, padded, raw, sdl, sdl_gles, sdl_gles_nearest;
+  Measured ours, with_statistics, padded, raw, sdl, sdl_gles, sdl_gles_nearest, sdl_gles_egl;
   for (int round = 0; round < kRounds; ++round) {
     ours.Keep(MeasureAlone<OursContender>(frames, frames_per_round));
     with_statistics.Keep(MeasureAlone<OursWithStatisticsContender>(frames, frames_per_round));
@@ -249,6 +264,14 @@ bool RunSize(const char* label, int w, int h, int frames_per_round) {
     SDL_SetHint(SDL_HINT_RENDER_DRIVER, "opengles2");
     sdl_gles.Keep(MeasureAlone<SdlLinearContender>(frames, frames_per_round));
     sdl_gles_nearest.Keep(MeasureAlone<SdlContender>(frames, frames_per_round));
+    // Read when SDL2 loads its GL library, which it does again for each
+    // window: each contender closes its window before the next one opens.
+    // Once on EGL, SDL2 stays there for OpenGL ES until a desktop GL
+    // renderer (the first SDL2 contender of a round) takes it back to GLX;
+    // `..._presents_through_egl` shows the path each one took.
+    SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "1");
+    sdl_gles_egl.Keep(MeasureAlone<SdlLinearContender>(frames, frames_per_round));
+    SDL_SetHint(SDL_HINT_VIDEO_X11_FORCE_EGL, "0");
   }
   if (ours.fps == 0 || raw.fps == 0 || sdl.fps == 0) {
     fprintf(stderr, "render bench: could not set up the %s contenders\n", label);
@@ -263,8 +286,17 @@ bool RunSize(const char* label, int w, int h, int frames_per_round) {
   bench::ReportPeer(prefix, "sdl2_gles_fps", sdl_gles.fps, "ratio_sdl2_gles", ours.fps, "fps");
   bench::ReportPeer(prefix, "sdl2_gles_nearest_fps", sdl_gles_nearest.fps,
                     "ratio_sdl2_gles_nearest", ours.fps, "fps");
+  // The same, presenting through EGL as ours does: the like-for-like one.
+  bench::ReportPeer(prefix, "sdl2_gles_egl_fps", sdl_gles_egl.fps, "ratio_sdl2_gles_egl", ours.fps,
+                    "fps");
+  bench::Report((prefix + "sdl2_gles_egl_presents_through_egl").c_str(),
+                sdl_gles_egl.through_egl ? 1 : 0, "bool");
+  bench::Report((prefix + "sdl2_gles_presents_through_egl").c_str(), sdl_gles.through_egl ? 1 : 0,
+                "bool");
   bench::Report((prefix + "cpu_ms_per_frame").c_str(), ours.cpu_ms_per_frame, "ms");
   bench::Report((prefix + "sdl2_gles_cpu_ms_per_frame").c_str(), sdl_gles.cpu_ms_per_frame, "ms");
+  bench::Report((prefix + "sdl2_gles_egl_cpu_ms_per_frame").c_str(), sdl_gles_egl.cpu_ms_per_frame,
+                "ms");
   bench::Report((prefix + "statistics_fps").c_str(), with_statistics.fps, "fps");
   bench::Report((prefix + "statistics_ratio").c_str(), with_statistics.fps / ours.fps, "x");
   bench::Report((prefix + "statistics_cpu_ms_per_frame").c_str(), with_statistics.cpu_ms_per_frame,
@@ -274,6 +306,8 @@ bool RunSize(const char* label, int w, int h, int frames_per_round) {
   bench::Report((prefix + "swap_interval").c_str(), ours.swap_interval, "frames");
   bench::Report((prefix + "raw_swap_interval").c_str(), raw.swap_interval, "frames");
   bench::Report((prefix + "sdl2_gles_swap_interval").c_str(), sdl_gles.swap_interval, "frames");
+  bench::Report((prefix + "sdl2_gles_egl_swap_interval").c_str(), sdl_gles_egl.swap_interval,
+                "frames");
   return true;
 }
 

@@ -14,6 +14,9 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <time.h>
 #include <unistd.h>
 
 // After stdio.h.
@@ -38,6 +41,7 @@
 #include "engine/i420_frame.h"
 #include "quon_render_image.h"
 #include "rtc_base/logging.h"
+#include "support/deadline.h"
 #include "support/log_capture.h"
 #include "support/guarded_plane.h"
 #include "support/stub_frame.h"
@@ -833,6 +837,32 @@ TEST_F(CaptureTest, KilledWriterLeavesAWholeFileOrNone) {
   RecordProperty("temporary_files_left", static_cast<int>(leftovers));
   printf("kills %d: whole file %d, no file yet %d, temporary files left %zu\n", kills, whole,
          absent, leftovers);
+
+  // The next capture to the target removes what killed writers left, once
+  // a minute old, and nothing else: a younger one may be another process's
+  // write in progress; names not of the naming, or another target's, stay.
+  const std::string left = ".uhd.bmp.Kq3xZ09a.tmp", young = ".uhd.bmp.Yn7Tq2Lm.tmp";
+  const std::vector<std::string> kept = {".other.bmp.Kq3xZ09a.tmp", ".uhd.bmp.K.tmp",
+                                         ".uhd.bmp.Kq3xZ09a.tmp.part", "expected.bmp", young};
+  for (const std::string& name : kept) {
+    if (!Exists(Path(name))) {
+      ASSERT_TRUE(std::ofstream(Path(name)).good());
+    }
+  }
+  ASSERT_TRUE(std::ofstream(Path(left)).good());
+  const timespec minutesAgo[2] = {{time(nullptr) - 120, 0}, {time(nullptr) - 120, 0}};
+  for (const std::string& name : FolderEntries(dir_)) {
+    if (name != young) {
+      ASSERT_EQ(utimensat(AT_FDCWD, Path(name).c_str(), minutesAgo, 0), 0) << name;
+    }
+  }
+  std::unique_ptr<I420Frame> small =
+      FrameGenerator(16, 16, FrameGenerator::Pattern::kColourBars).Generate(1);
+  ASSERT_TRUE(write_BMP_file(small.get(), path));
+  std::vector<std::string> expectedNames = kept;
+  expectedNames.push_back("uhd.bmp");
+  std::sort(expectedNames.begin(), expectedNames.end());
+  EXPECT_EQ(FolderEntries(dir_), expectedNames);
 }
 
 // --- Paths that cannot be written -------------------------------------------------
@@ -905,6 +935,106 @@ TEST_F(CaptureTest, FullDiskIsAFailureAndTheDeviceStays) {
   struct stat st;
   ASSERT_EQ(stat(full.c_str(), &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
+}
+
+// A FIFO at the target, or a link to one, with a reader or none: both
+// writers refuse it at once with a line and EINVAL (opening it to write
+// would wait for a reader for ever, on the engine's thread inside
+// RenderFrame), and nothing reaches the pipe.
+TEST_F(CaptureTest, FifoTargetIsRefusedWithoutBlocking) {
+  GuardedFrame f(8, 8, FrameGenerator::Pattern::kFlat, 0, 0, 0);
+  std::vector<std::string> targets;
+  for (const char* extension : {".bmp", ".jpg"}) {
+    targets.push_back(Path(std::string("pipe") + extension));
+    ASSERT_EQ(mkfifo(targets.back().c_str(), 0666), 0);
+    targets.push_back(Path(std::string("link") + extension));
+    ASSERT_EQ(symlink(targets[targets.size() - 2].c_str(), targets.back().c_str()), 0);
+  }
+  for (bool reader : {false, true}) {
+    SCOPED_TRACE(reader ? "a reader waits" : "no reader");
+    std::vector<int> reading;
+    if (reader) {
+      for (const std::string& target : targets)
+        reading.push_back(open(target.c_str(), O_RDONLY | O_NONBLOCK));
+    }
+    for (const std::string& target : targets) {
+      bool written = true;
+      int reason = 0;
+      test_support::RunOrAbort(target.c_str(), [&] {
+        written = Render2SaveImage(f.frame.get(), target, 90, false, false, &reason);
+      });
+      EXPECT_FALSE(written) << target;
+      EXPECT_EQ(reason, EINVAL) << target << ": " << strerror(reason);
+      EXPECT_TRUE(
+          Logged("refused, the target is a FIFO, neither a file nor a character device. filename=" +
+                 target));
+    }
+    for (int fd : reading) {
+      char byte;
+      EXPECT_LE(read(fd, &byte, 1), 0);  // nothing was written
+      close(fd);
+    }
+  }
+  EXPECT_FALSE(LoggedOk());
+}
+
+// Where the file cannot be replaced whole, it is written in place and the
+// line says so: another user's 0666 file in a sticky folder, which this
+// process may write but not rename over, and a path within 14 bytes of
+// PATH_MAX, too long for the temporary name beside it.
+TEST_F(CaptureTest, FilesThatCannotBeReplacedAreWrittenInPlace) {
+  GuardedFrame f(8, 8, FrameGenerator::Pattern::kColourBars, 0, 0, 0);
+  const auto wellFormed = [](const std::vector<uint8_t>& data, bool bmp) {
+    return bmp ? data.size() == 58u + 8 * 8 * 4 && data[0] == 'B' && data[1] == 'M'
+               : data.size() > 100 && data[0] == 0xFF && data[1] == 0xD8;
+  };
+  if (geteuid() == 0) {
+    const std::string sticky = Path("sticky");
+    ASSERT_EQ(mkdir(sticky.c_str(), 0777), 0);
+    ASSERT_EQ(chmod(sticky.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(dir_.c_str(), 0711), 0);
+    for (const char* name : {"/shared.bmp", "/shared.jpg"}) {
+      const std::string path = sticky + name;
+      SCOPED_TRACE(path);
+      ASSERT_TRUE(std::ofstream(path) << "an earlier file");
+      ASSERT_EQ(chmod(path.c_str(), 0666), 0);
+      ASSERT_EQ(chown(path.c_str(), 65533, 65533), 0);  // another user's
+      int reason = -1;
+      bool written = false;
+      {
+        UnprivilegedFileAccess unprivileged;
+        written = Render2SaveImage(f.frame.get(), path, 90, false, false, &reason);
+      }
+      EXPECT_TRUE(written);
+      EXPECT_EQ(reason, 0) << strerror(reason);
+      EXPECT_TRUE(wellFormed(ReadFile(path), path.back() == 'p'));
+      struct stat st;
+      ASSERT_EQ(stat(path.c_str(), &st), 0);
+      EXPECT_EQ(st.st_uid, 65533u);  // the same file, written over
+      EXPECT_TRUE(Logged(": written in place, the file could not be replaced whole. filename=" +
+                         path + " : [0x00000001] " + strerror(EPERM)));
+    }
+    EXPECT_EQ(FolderEntries(sticky), (std::vector<std::string>{"shared.bmp", "shared.jpg"}));
+  }
+
+  // Folders of 200-byte names down to a path of PATH_MAX - 6 bytes.
+  std::string folder = dir_;
+  while (folder.size() + 201 < PATH_MAX - 6 - 20) {
+    folder += "/" + std::string(200, 'd');
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0) << strerror(errno);
+  }
+  for (const char* extension : {".bmp", ".jpg"}) {
+    std::string path = folder + "/";
+    path += std::string(PATH_MAX - 6 - path.size() - 4, 'n') + extension;
+    ASSERT_EQ(path.size(), static_cast<size_t>(PATH_MAX - 6));
+    int reason = -1;
+    EXPECT_TRUE(Render2SaveImage(f.frame.get(), path, 90, false, false, &reason)) << extension;
+    EXPECT_EQ(reason, 0) << strerror(reason);
+    EXPECT_TRUE(wellFormed(ReadFile(path), std::string(extension) == ".bmp"));
+    EXPECT_TRUE(Logged(": written in place, the file could not be replaced whole. filename=" +
+                       path + " : [0x00000024] " + strerror(ENAMETOOLONG)));
+  }
+  EXPECT_EQ(FolderEntries(folder).size(), 2u);
 }
 
 // --- A second decoder -------------------------------------------------------------

@@ -294,10 +294,17 @@ TEST_F(EGLCoreTest, LimitedRangeFramesReachTrueBlackAndWhite) {
       Frame frame(48, 32, c.y, c.u, c.v);
       frame.Draw(core);
       const Rgb formula = ShaderRgb(c.y, c.u, c.v);
+      // Waits for this case's colour, not merely its red: the white of the
+      // case before would pass for the red one.
       const auto pixels = PixelsWhen(*window, [&](const auto& p) {
         const Rgb got = RgbOf(At(p, *window, 24, 16));
-        return described ? (c.y == 16 ? got.r <= kShaderRounding : got.r >= 250)
-                         : std::abs(got.r - formula.r) <= kShaderRounding;
+        if (!described)
+          return std::abs(got.r - formula.r) <= kShaderRounding &&
+                 std::abs(got.g - formula.g) <= kShaderRounding;
+        if (c.y == 16)
+          return std::max({got.r, got.g, got.b}) <= kShaderRounding;
+        return c.y == 235 ? std::min({got.r, got.g, got.b}) >= 253
+                          : got.r >= 250 && std::max(got.g, got.b) <= 8;
       });
       const Rgb got = RgbOf(At(pixels, *window, 24, 16));
       if (!described) {

@@ -19,6 +19,7 @@
 #include "engine/engine_hold.h"
 #include "quon_eglcore.h"
 #include "quon_renderManager.h"
+#include "quon_render_registry.h"
 #include "rtc_base/logging.h"
 #include "support/eglcore_peer.h"
 #include "support/log_capture.h"
@@ -151,6 +152,66 @@ TEST_F(ManagerTest, MirrorAndRotationAreCheckedAndKeptForTheId) {
   EXPECT_EQ(Peek(*render->eglCore()).pendingRotation(), 0);
   EXPECT_TRUE(Peek(*render->eglCore()).pendingMirror());
   PluginRender::Release(id);
+}
+
+// An id's record goes with its last renderer unless it keeps a setting the
+// app asked for its next one: a colour description, a turn or a mirror
+// other than the default, or a listener. Thousands of ids whose settings
+// changed and went back leave nothing behind.
+TEST_F(ManagerTest, AnIdsRecordGoesWithItsRendererUnlessItKeepsASetting) {
+  rtc::LogLine::RemoveSink(&sink_);  // thousands of lines; not the point here
+  RenderRegistry& registry = RenderRegistry::Instance();
+  const size_t before = registry.RecordCount();
+  struct : IRenderEventListener {
+    void OnFirstFrame(const std::string&, int, int) override {}
+    void OnFrameSizeChanged(const std::string&, int, int) override {}
+    void OnSurfaceSizeChanged(const std::string&, int, int) override {}
+  } listener;
+  for (int i = 0; i < 2000; ++i) {
+    std::string id = "passing-" + std::to_string(i);
+    manager_->GetRender(id);
+    manager_->SetColorDescription(id, kColorRangeLimited, kColorMatrixBt709);
+    manager_->SetRotation(id, 90);
+    manager_->SetMirror(id, true);
+    manager_->SetRenderEventListener(id, &listener);
+    manager_->SetColorDescription(id, kColorRangeFull, kColorMatrixBt601);
+    manager_->SetRotation(id, 0);
+    manager_->SetMirror(id, false);
+    manager_->SetRenderEventListener(id, nullptr);
+    PluginRender::Release(id);
+  }
+  EXPECT_EQ(registry.RecordCount(), before);
+
+  const std::vector<std::function<void(std::string&)>> keeping = {
+      [&](std::string& id) { manager_->SetColorDescription(id, kColorRangeLimited, 601); },
+      [&](std::string& id) { manager_->SetColorDescription(id, kColorRangeFull, 2020); },
+      [&](std::string& id) { manager_->SetRotation(id, 180); },
+      [&](std::string& id) { manager_->SetMirror(id, true); },
+      [&](std::string& id) { manager_->SetRenderEventListener(id, &listener); },
+  };
+  for (size_t k = 0; k < keeping.size(); ++k) {
+    SCOPED_TRACE(k);
+    std::string id = "keeping-" + std::to_string(k);
+    manager_->GetRender(id);
+    keeping[k](id);
+    PluginRender::Release(id);
+    EXPECT_EQ(registry.RecordCount(), before + 1);
+    PluginRender::Release(id);  // a renderer made and released at once
+    EXPECT_EQ(registry.RecordCount(), before + 1);
+    // Back to the defaults: the record goes with the next renderer, or at
+    // once for a listener taken away between two renderers.
+    if (k + 1 == keeping.size()) {
+      manager_->SetRenderEventListener(id, nullptr);
+    } else {
+      manager_->GetRender(id);
+      manager_->SetColorDescription(id, kColorRangeFull, kColorMatrixBt601);
+      manager_->SetRotation(id, 0);
+      manager_->SetMirror(id, false);
+      PluginRender::Release(id);
+    }
+    EXPECT_EQ(registry.RecordCount(), before);
+  }
+  rtc::LogLine::AddSink(&sink_, rtc::LogSeverity::Verbose);
 }
 
 TEST_F(ManagerTest, NativeWindowBeforeTheSurfaceIsNullButRegisters) {

@@ -87,6 +87,7 @@ bool EGLCore::EglContextInit(void* window, int32_t w, int32_t h) {
     width = w;
     height = h;
     drawnAspectRatio = static_cast<float>(w) / static_cast<float>(h);
+    frameWidth = frameHeight = 0;  // a new surface's size: the matrix is made again
     TRACE(Info, "EglContextInit") << "w,h=" << width << "," << height << "," << drawnAspectRatio;
     PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::EglContextInit 1 %{public}d,%{public}d,", width,
              height);

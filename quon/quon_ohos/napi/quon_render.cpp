@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "quon_eglcore.h"
 #include "quon_platform_log.h"
 #include "quon_render_events.h"
@@ -154,8 +156,19 @@ void PluginRender::OnSurfaceCreated(OH_NativeXComponent* component, void* window
   }
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>>>>>PluginRender::OnSurfaceCreated111111111111111111");
   PLATFORM(LOG_ERROR, kNativeTag, "PluginRender::SetNativeWindow %{public}d", TruncatedToInt(window));
-  m_window = window;
+  void* const previous = m_window.exchange(window);
   rtc::MutexLock draw(&m_drawMutex);
+  // Created again without being destroyed: a change of surface. The old
+  // EGL surface goes first (a window takes one surface at a time, and the
+  // new one would fail on it), then drawing goes on with the new one.
+  if (previous != nullptr && m_eglCore != nullptr) {
+    LOG(Warning) << static_cast<const void*>(this) << ": "
+                 << "OnSurfaceCreated"
+                 << ": "
+                 << "created again without being destroyed; releasing window " << previous
+                 << " first";
+    m_eglCore->Release();
+  }
   if (size_result == 0) {
     m_surfaceWidth = static_cast<int32_t>(width);
     m_surfaceHeight = static_cast<int32_t>(height);
@@ -285,6 +298,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   int32_t width = 0, height = 0;
   RenderStatisticsRecorder::FrameEvent event = RenderStatisticsRecorder::FrameEvent::kNone;
   std::shared_ptr<RenderEventSlot> events;  // only when there is an event to tell
+  uint64_t turn = 0;
   {
     rtc::MutexLock draw(&m_drawMutex);
     if (m_eglCore == nullptr) {
@@ -305,17 +319,20 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
       event = m_statistics->Drawn(width, height, start, rtc::MonotonicNanos());
     else
       m_statistics->Dropped();
-    if (event != RenderStatisticsRecorder::FrameEvent::kNone)
+    if (event != RenderStatisticsRecorder::FrameEvent::kNone && m_settings.events) {
       events = m_settings.events;
+      turn = events->TakeTurn();  // in the order the frames were drawn
+    }
     limitedRange = m_settings.colorRange == kColorRangeLimited;
     matrix = YuvMatrixOf(m_settings.colorMatrix);
   }
   // Told with no lock held, before a capture delays the thread.
   if (events)
-    events->Tell(event == RenderStatisticsRecorder::FrameEvent::kFirstFrame
-                     ? RenderEventSlot::Event::kFirstFrame
-                     : RenderEventSlot::Event::kFrameSizeChanged,
-                 m_id, width, height);
+    events->TellInTurn(turn,
+                       event == RenderStatisticsRecorder::FrameEvent::kFirstFrame
+                           ? RenderEventSlot::Event::kFirstFrame
+                           : RenderEventSlot::Event::kFrameSizeChanged,
+                       m_id, width, height);
   rtc::MutexLock lock(&m_captureMutex);
   if (!m_captureEnabled || m_jpegFileName.empty() || m_quality == 0)
     return;
@@ -325,6 +342,8 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   m_lastFrame = frame->Clone();
   int error = 0;
   Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, limitedRange, matrix, &error);
+  // Let go at once: an engine's copy may hold a decoder's picture.
+  DropLastFrameLocked();
   m_lastCapture = {m_jpegFileName, error};
   m_captureEnabled = false;  // one frame per arming, whatever happened
 }
@@ -363,7 +382,9 @@ int PluginRender::CaptureImage(const std::string& jpegFileName, int quality) {
     if (!m_captureEnabled)
       return -1;
     m_jpegFileName = jpegFileName;
-    m_quality = quality;
+    // Clamped here as the writer clamps: 0 would arm a capture that never
+    // fires while the call reports success.
+    m_quality = std::min(std::max(quality, 1), 100);
   }
   LOG_AT(kFile, 430, Info) << static_cast<const void*>(this) << ": " << "CaptureImage" << ": "
                            << " end";
@@ -434,19 +455,14 @@ bool PluginRender::SetRotation(int degrees) {
 
 bool PluginRender::SetRenderEventListener(IRenderEventListener* listener) {
   InFlight call(this);
-  std::shared_ptr<RenderEventSlot> slot;
-  m_renderMap.ChangeSettings(this, [&slot](Settings* settings) {
-    if (!settings->events)
-      settings->events = std::make_shared<RenderEventSlot>();
-    slot = settings->events;
-  });
-  slot->Set(listener);  // no lock held: it may wait for a call in progress
+  // No lock held for the wait: it may wait for a call in progress.
+  m_renderMap.InstallListener(this, listener)->AwaitCallsOfReplaced();
   return true;
 }
 
 void PluginRender::RemoveRenderEventListener(const std::string& id) {
-  if (std::shared_ptr<RenderEventSlot> slot = m_renderMap.EventSlot(id))
-    slot->Set(nullptr);
+  if (std::shared_ptr<RenderEventSlot> slot = m_renderMap.RemoveListener(id))
+    slot->AwaitCallsOfReplaced();
 }
 
 RenderStatistics PluginRender::Statistics() const {

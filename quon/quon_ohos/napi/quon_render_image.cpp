@@ -27,6 +27,14 @@ bool IsBmpFileName(const std::string& fileName) {
 
 }  // namespace
 
+void capture::SayWhyRefused(const rtc::FileReplacer& output, const char* writer,
+                            const std::string& fileName) {
+  if (output.refused_kind() != nullptr)
+    LOG(Error) << writer << ": "
+               << "refused, the target is " << output.refused_kind()
+               << ", neither a file nor a character device. filename=" << fileName;
+}
+
 bool capture::PutInPlace(rtc::FileReplacer* output, const char* writer, int okLine,
                          const std::string& fileName, int* error) {
   const int closeError = output->Commit();
@@ -35,6 +43,10 @@ bool capture::PutInPlace(rtc::FileReplacer* output, const char* writer, int okLi
                                     << "write file failed. filename=" << fileName;
     return Failed(error, closeError);
   }
+  if (output->written_in_place() != 0)
+    LOG_E(Warning, Errno, output->written_in_place())
+        << writer << ": "
+        << "written in place, the file could not be replaced whole. filename=" << fileName;
   LOG_AT(kLogFile, okLine, Info) << writer << ": "
                                  << "ok";
   return Written(error);

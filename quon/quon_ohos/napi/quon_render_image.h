@@ -10,8 +10,12 @@
 // renamed over the target once complete, so a reader of the target sees
 // the previous file or the whole new one, even when the process dies in
 // between. A failed attempt removes the temporary file and leaves the
-// previous file in place. A target that is a device such as /dev/full is
-// written directly and only closed on failure. Frames whose size is not positive or does not
+// previous file in place. A target that is a character device such as
+// /dev/full is written directly and only closed on failure; other targets
+// that are not regular files (a FIFO) are refused without blocking. Where
+// the file cannot be replaced whole (a name too long for the temporary
+// one, a rename refused), it is written in place, with a line saying so.
+// Frames whose size is not positive or does not
 // fit the format are refused before any file is opened; so are, for JPEG,
 // null planes and rows shorter than the picture.
 

@@ -114,6 +114,7 @@ bool write_BMP_file(rtc::IVideoFrame* frame, const std::string& fileName, int* e
     LOG_AT(kLogFile, 212, Error) << "write_BMP_file"
                                  << ": "
                                  << "open file failed. filename=" << fileName;
+    capture::SayWhyRefused(output, "write_BMP_file", fileName);
     return Failed(error, openError);
   }
 

@@ -380,6 +380,7 @@ bool write_JPEG_file(rtc::IVideoFrame* frame, const std::string& fileName, int q
       LOG_AT(kLogFile, 19, Error) << "write_JPEG_file"
                                   << ": "
                                   << "filename: " << fileName;
+      capture::SayWhyRefused(output, "write_JPEG_file", fileName);
       jpeg_destroy_compress(&cinfo);
       return Failed(error, openError);
     case JpegOutcome::kLibraryError:

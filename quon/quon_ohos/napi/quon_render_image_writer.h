@@ -28,8 +28,14 @@ inline bool Written(int* error) {
   return true;
 }
 
+// After the writer's own line for a file that could not be opened: one
+// more saying so when the target was refused for its kind (a FIFO).
+void SayWhyRefused(const rtc::FileReplacer& output, const char* writer,
+                   const std::string& fileName);
+
 // The writers' shared end: the complete file goes in place of the target,
-// and `writer` logs how it went, its "ok" at `okLine`.
+// and `writer` logs how it went, its "ok" at `okLine`, after a line saying
+// that the file was written in place when it could not be replaced whole.
 bool PutInPlace(rtc::FileReplacer* output, const char* writer, int okLine,
                 const std::string& fileName, int* error);
 

@@ -1,8 +1,15 @@
 #include "quon_render_registry.h"
 
+#include "quon_render_events.h"
+
 // Never destroyed: an engine thread may still look a renderer up while the
 // process exits, and renderers left at exit stay reachable.
-RenderRegistry& PluginRender::m_renderMap = *new RenderRegistry;
+RenderRegistry& RenderRegistry::Instance() {
+  static RenderRegistry* const registry = new RenderRegistry;
+  return *registry;
+}
+
+RenderRegistry& PluginRender::m_renderMap = RenderRegistry::Instance();
 
 // --- The registry ------------------------------------------------------------------
 
@@ -46,15 +53,30 @@ PluginRender* RenderRegistry::FindAndObserve(const std::string& id,
   return render;
 }
 
+bool RenderRegistry::Keeps(const Settings& settings) {
+  const Settings defaults;
+  return settings.colorRange != defaults.colorRange ||
+         settings.colorMatrix != defaults.colorMatrix || settings.rotation != defaults.rotation ||
+         settings.mirror != defaults.mirror || (settings.events && settings.events->Listening());
+}
+
+void RenderRegistry::DropIfUnused(std::unordered_map<std::string, Record>::iterator it) {
+  if (it->second.render == nullptr && !Keeps(it->second.settings))
+    records_.erase(it);
+}
+
 void RenderRegistry::Forget(const std::string& id, const PluginRender* render) {
   rtc::MutexLock lock(&mutex_);
   auto it = records_.find(id);
   if (it == records_.end() || it->second.render != render)
     return;
-  if (it->second.version == 0)
-    records_.erase(it);
-  else
-    it->second.render = nullptr;
+  it->second.render = nullptr;
+  DropIfUnused(it);
+}
+
+size_t RenderRegistry::RecordCount() {
+  rtc::MutexLock lock(&mutex_);
+  return records_.size();
 }
 
 void RenderRegistry::ChangeSettings(PluginRender* changer,
@@ -64,14 +86,17 @@ void RenderRegistry::ChangeSettings(PluginRender* changer,
   PluginRender* registered = nullptr;
   {
     rtc::MutexLock lock(&mutex_);
-    Record& record = records_[changer->id()];
+    auto it = records_.try_emplace(changer->id()).first;
+    Record& record = it->second;
     change(&record.settings);
-    version = ++record.version;
+    version = record.version = ++changes_;
     settings = record.settings;
     if (record.render != nullptr && record.render != changer) {
       registered = record.render;
       ++registered->m_inFlight;  // pinned as FindPinned pins
     }
+    // A change by a renderer already released, back to the defaults.
+    DropIfUnused(it);
   }
   // Applied outside the registry lock: a renderer's drawing lock may be
   // held for a whole frame, and no look-up waits for that.
@@ -81,10 +106,29 @@ void RenderRegistry::ChangeSettings(PluginRender* changer,
     pinned->ApplySettings(settings, version);
 }
 
-std::shared_ptr<RenderEventSlot> RenderRegistry::EventSlot(const std::string& id) {
+std::shared_ptr<RenderEventSlot> RenderRegistry::InstallListener(PluginRender* changer,
+                                                                 IRenderEventListener* listener) {
+  std::shared_ptr<RenderEventSlot> slot;
+  // Installed under the registry lock, so that whether a record keeps a
+  // listener is decided in the order the calls were made.
+  ChangeSettings(changer, [&slot, listener](Settings* settings) {
+    if (!settings->events)
+      settings->events = std::make_shared<RenderEventSlot>();
+    settings->events->Install(listener);
+    slot = settings->events;
+  });
+  return slot;
+}
+
+std::shared_ptr<RenderEventSlot> RenderRegistry::RemoveListener(const std::string& id) {
   rtc::MutexLock lock(&mutex_);
   auto it = records_.find(id);
-  return it != records_.end() ? it->second.settings.events : nullptr;
+  if (it == records_.end() || !it->second.settings.events)
+    return nullptr;
+  std::shared_ptr<RenderEventSlot> slot = it->second.settings.events;
+  slot->Install(nullptr);
+  DropIfUnused(it);
+  return slot;
 }
 
 // --- PluginRender's look-ups -------------------------------------------------------

@@ -39,28 +39,49 @@ class RenderRegistry {
   // (nothing added).
   PluginRender* FindAndObserve(const std::string& id, rtc::DestroyObserver* observer);
   // Takes `render` out of `id`'s record; nothing when the id has another
-  // renderer. The id's settings stay for its next renderer.
+  // renderer. The record goes with it unless it keeps a setting for the
+  // id's next renderer (Keeps).
   void Forget(const std::string& id, const PluginRender* render);
   // Changes the settings of `changer`'s id with `change`, then applies the
   // result to `changer` and to the id's registered renderer, when that is
   // another one (made for the id after `changer` was released).
   void ChangeSettings(PluginRender* changer, const std::function<void(Settings*)>& change);
-  // The event listener slot `id`'s record holds, or null.
-  std::shared_ptr<RenderEventSlot> EventSlot(const std::string& id);
+  // Installs `listener` in the event slot of `changer`'s id (made when
+  // missing) and returns the slot, for the wait on the listener replaced.
+  std::shared_ptr<RenderEventSlot> InstallListener(PluginRender* changer,
+                                                   IRenderEventListener* listener);
+  // Takes `id`'s listener away; the slot it was in, or null.
+  std::shared_ptr<RenderEventSlot> RemoveListener(const std::string& id);
+
+  // The one registry (PluginRender::m_renderMap), never destroyed.
+  static RenderRegistry& Instance();
+  // Records held: ids with a renderer, and ids without one that keep a
+  // setting.
+  size_t RecordCount();
 
  private:
   struct Record {
     PluginRender* render = nullptr;  // null between two renderers of the id
     Settings settings;
-    // Changes made to `settings`; 0 for an id whose settings were never
-    // changed, whose record goes with its renderer.
+    // The registry's change number of the last change to `settings`; 0 for
+    // settings never changed.
     uint64_t version = 0;
   };
 
   PluginRender* FindLocked(const std::string& id, bool create) RTC_REQUIRES(mutex_);
+  // Whether `settings` hold what the app asked the id to keep for its next
+  // renderer: a colour description, turn or mirror other than the default,
+  // or a listener. A record that keeps none goes with its last renderer.
+  static bool Keeps(const Settings& settings);
+  // Drops `it`'s record when it has no renderer and keeps nothing.
+  void DropIfUnused(std::unordered_map<std::string, Record>::iterator it) RTC_REQUIRES(mutex_);
 
   rtc::Mutex mutex_;
   std::unordered_map<std::string, Record> records_ RTC_GUARDED_BY(mutex_);
+  // Counts every change, across ids: a record made again for an id goes on
+  // from where the last one of any id stopped, so that no renderer ever
+  // takes a new change for one it has already applied.
+  uint64_t changes_ RTC_GUARDED_BY(mutex_) = 0;
 };
 
 #endif  // QUON_OHOS_NAPI_QUON_RENDER_REGISTRY_H_

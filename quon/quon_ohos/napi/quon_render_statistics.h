@@ -2,9 +2,10 @@
 #define QUON_OHOS_NAPI_QUON_RENDER_STATISTICS_H_
 
 // One renderer's figures (RenderStatistics), kept cheaply enough to stay on
-// for every frame: relaxed atomic counters, and the drawn frames' figures
-// written by the one thread drawing at a time and read whole by any thread
-// through a sequence count. Nothing allocates and nothing takes a lock.
+// for every frame: atomic counters, and the drawn frames' figures written
+// (release stores) by the one thread drawing at a time and read whole
+// (acquire loads) by any thread through a sequence count. Nothing
+// allocates and nothing takes a lock.
 
 #include <stdint.h>
 

@@ -34,8 +34,11 @@
 // during a call, so a listener may call any PluginManager or renderer
 // operation, SetRenderEventListener included. Calls for one id may come
 // from two threads at once (a frame drawn while the surface changes size).
-// The surface's destruction waits for a call in progress on a drawing
-// thread: a listener must not wait there for the UI thread.
+// A renderer's frame events come in the order its frames were drawn, also
+// from two drawing threads: the later one waits until the earlier call has
+// returned, so a listener must not wait there for another thread drawing
+// the same id. The surface's destruction waits for a call in progress on a
+// drawing thread: a listener must not wait there for the UI thread.
 class IRenderEventListener {
  public:
   virtual void OnFirstFrame(const std::string& id, int width, int height) = 0;

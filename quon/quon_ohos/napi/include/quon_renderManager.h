@@ -72,9 +72,11 @@ class NATIVERENDER_EXPORT PluginManager {
   // Installs `listener` for `id`'s picture events (IRenderEventListener.h),
   // for its renderer and the id's later ones; null removes it. Once this
   // returns, the listener it replaced is never called again (a call in
-  // progress on another thread is waited for; one on the calling thread,
-  // a listener replacing itself from its callback, is not), so the caller
-  // may delete it. Do not call it holding a lock the listener takes. False,
+  // progress on another thread is waited for), so the caller may delete it.
+  // From inside a listener call, of any id, it waits for nothing: a call on
+  // another thread may then still be under way, and the listener is safe to
+  // delete after a later call made outside the callbacks. Do not call it
+  // holding a lock the listener takes. False,
   // with a line, when `id` has no renderer, unless `listener` is null: a
   // listener is always removed.
   bool SetRenderEventListener(std::string& id, IRenderEventListener* listener);

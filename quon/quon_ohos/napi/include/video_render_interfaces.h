@@ -44,6 +44,10 @@ class NATIVERENDER_EXPORT DestroyNotify {
   // observer that was not registered before then is never told.
   virtual int AddObserver(DestroyObserver* observer);
   // Slot 2. Removes the first occurrence of `observer`, if any. Returns 0.
+  // Once it returns the observer is never told, also while the object is
+  // being destroyed: an OnDestroy of that observer running on another
+  // thread is waited for (so do not call it holding a lock that OnDestroy
+  // takes). From inside an OnDestroy it waits for nothing.
   virtual int RemoveObserver(DestroyObserver* observer);
   // Slots 3 and 4. Tells every observer still registered, in the order they
   // were added (see NotifyDestroy).
@@ -54,8 +58,9 @@ class NATIVERENDER_EXPORT DestroyNotify {
 
  protected:
   // Calls OnDestroy(this) on every observer present now, once each, in the
-  // order they were added, and empties the list; observers added or removed
-  // from inside OnDestroy do not change who is called. Only the first call
+  // order they were added, and empties the list; an observer removed before
+  // its turn (from inside an OnDestroy too) is not told, and one added from
+  // now on is refused. Only the first call
   // tells anyone: a derived class calls it early in its own destructor, so
   // that observers stop using the object before its members are torn down,
   // and the base destructor's call then does nothing.
