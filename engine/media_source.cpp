@@ -66,17 +66,11 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-int ReadDescriptor(void* opaque, uint8_t* buffer, int size) {
-  const int fd = *static_cast<const int*>(opaque);
-  for (;;) {
-    const ssize_t got = read(fd, buffer, static_cast<size_t>(size));
-    if (got > 0)
-      return static_cast<int>(got);
-    if (got == 0)
-      return AVERROR_EOF;
-    if (errno != EINTR)
-      return AVERROR(errno);
-  }
+int ReadPipe(void* opaque, uint8_t* buffer, int size) {
+  const ssize_t got = static_cast<PipeInput*>(opaque)->Read(buffer, static_cast<size_t>(size));
+  if (got > 0)
+    return static_cast<int>(got);
+  return got == 0 ? AVERROR_EOF : AVERROR(errno);
 }
 
 // --- What the stream says ---------------------------------------------------
@@ -168,14 +162,15 @@ class MediaSource : public VideoSource {
   MediaSource(const MediaSource&) = delete;
   MediaSource& operator=(const MediaSource&) = delete;
 
-  // Everything up to the first frame. False with the reason in `error`.
-  bool Open(const std::string& path, std::string* error);
+  // Everything up to the first frame, from the file at `path` or from
+  // `pipe`, read once. False with the reason in `error`.
+  bool Open(const std::string& path, std::unique_ptr<PipeInput> pipe, std::string* error);
 
   Status Next() override;
   bool Rewind() override { return Seek(0); }
   VideoFrame* frame() const override { return current_; }
   bool seekable() const override {
-    return stdin_copy_ < 0 && io_ != nullptr && (io_->seekable & AVIO_SEEKABLE_NORMAL) != 0;
+    return !pipe_ && io_ != nullptr && (io_->seekable & AVIO_SEEKABLE_NORMAL) != 0;
   }
   bool Seek(double seconds) override;
 
@@ -184,6 +179,7 @@ class MediaSource : public VideoSource {
 
  private:
   bool OpenInput(const std::string& path, std::string* error);
+  bool OpenPipe(std::string* error);
   bool ChooseStream(std::string* error);
   bool OpenDecoder(std::string* error);
   void ReadStreamFacts();
@@ -209,7 +205,7 @@ class MediaSource : public VideoSource {
 
   const std::string name_;
   const MediaOptions options_;
-  int stdin_copy_ = -1;
+  std::unique_ptr<PipeInput> pipe_;  // what is read, when it is not a file
   AVIOContext* io_ = nullptr;
   AVFormatContext* format_ = nullptr;
   AVStream* stream_ = nullptr;
@@ -245,17 +241,18 @@ MediaSource::~MediaSource() {
   av_packet_free(&packet_);
   avcodec_free_context(&decoder_);
   avformat_close_input(&format_);
-  if (stdin_copy_ >= 0) {
+  if (pipe_) {
     if (io_ != nullptr)
       av_freep(&io_->buffer);
     avio_context_free(&io_);
-    close(stdin_copy_);
   } else {
     avio_closep(&io_);
   }
 }
 
-bool MediaSource::Open(const std::string& path, std::string* error) {
+bool MediaSource::Open(const std::string& path, std::unique_ptr<PipeInput> pipe,
+                       std::string* error) {
+  pipe_ = std::move(pipe);
   packet_ = av_packet_alloc();
   picture_ = av_frame_alloc();
   if (packet_ == nullptr || picture_ == nullptr) {
@@ -285,18 +282,12 @@ bool MediaSource::Open(const std::string& path, std::string* error) {
 bool MediaSource::OpenInput(const std::string& path, std::string* error) {
   std::string url;
   int result = 0;
-  if (path == "-") {
-    // Read through a descriptor of its own, so that closing the source
-    // leaves the process's stdin alone.
+  if (pipe_) {
+    // Read once, as it comes, from the bytes already peeked at on.
     url = "pipe:";
-    stdin_copy_ = dup(STDIN_FILENO);
-    if (stdin_copy_ < 0) {
-      *error = "cannot open " + name_ + ": " + ErrorText(AVERROR(errno));
-      return false;
-    }
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-    io_ = buffer != nullptr ? avio_alloc_context(buffer, kIoBufferSize, 0, &stdin_copy_,
-                                                 ReadDescriptor, nullptr, nullptr)
+    io_ = buffer != nullptr ? avio_alloc_context(buffer, kIoBufferSize, 0, pipe_.get(), ReadPipe,
+                                                 nullptr, nullptr)
                             : nullptr;
     if (io_ == nullptr) {
       av_free(buffer);
@@ -317,7 +308,7 @@ bool MediaSource::OpenInput(const std::string& path, std::string* error) {
   const AVInputFormat* input_format = nullptr;
   result = av_probe_input_buffer2(io_, &input_format, "", nullptr, 0, 0);
   if (result < 0 || input_format == nullptr) {
-    if (avio_size(io_) == 0)
+    if (avio_size(io_) == 0 || (pipe_ && io_->pos == 0 && avio_feof(io_)))
       *error = name_ + " is empty";
     else if (result == AVERROR_INVALIDDATA || result >= 0)
       *error = name_ + ": not a video file of any format this build reads";
@@ -718,9 +709,22 @@ bool MediaSupported() {
 
 std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* error,
                                        const MediaOptions& options) {
+  if (path == "-") {
+    std::unique_ptr<PipeInput> input = PipeInput::Open(path, error);
+    return input ? OpenMedia(std::move(input), error, options) : nullptr;
+  }
   KeepLibraryLogQuiet();
-  auto source = std::make_unique<MediaSource>(path == "-" ? "standard input" : path, options);
-  if (!source->Open(path, error))
+  auto source = std::make_unique<MediaSource>(path, options);
+  if (!source->Open(path, nullptr, error))
+    return nullptr;
+  return source;
+}
+
+std::unique_ptr<VideoSource> OpenMedia(std::unique_ptr<PipeInput> input, std::string* error,
+                                       const MediaOptions& options) {
+  KeepLibraryLogQuiet();
+  auto source = std::make_unique<MediaSource>(input->name(), options);
+  if (!source->Open(std::string(), std::move(input), error))
     return nullptr;
   return source;
 }

@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/pipe_input.h"
 #include "engine/video_source.h"
 
 namespace engine {
@@ -51,6 +52,10 @@ bool MediaSupported();
 // read error, a cut packet, frames ending well before the stream's stated
 // duration). Rewind() seeks to the start.
 std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* error,
+                                       const MediaOptions& options = {});
+// The same on an input read once (a pipe, a FIFO, a device), which may have
+// been peeked at: it plays from its first byte and cannot seek.
+std::unique_ptr<VideoSource> OpenMedia(std::unique_ptr<PipeInput> input, std::string* error,
                                        const MediaOptions& options = {});
 
 }  // namespace engine

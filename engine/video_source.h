@@ -18,6 +18,7 @@
 #include "engine/color_description.h"
 #include "engine/frame_generator.h"
 #include "engine/i420_frame.h"
+#include "engine/pipe_input.h"
 #include "engine/video_frame.h"
 
 namespace engine {
@@ -140,6 +141,8 @@ class VideoSource {
 // first frame or a frame that cannot be allocated. A FRAME line longer than
 // the header's limit (4096 bytes) is a kError.
 std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error);
+// The same on an input already opened, which may have been peeked at.
+std::unique_ptr<VideoSource> OpenY4m(std::unique_ptr<PipeInput> input, std::string* error);
 // Raw I420 frames of width x height, back to back. Null, with the reason,
 // for a bad size, a file that cannot be opened or a frame that cannot be
 // allocated.

@@ -984,6 +984,31 @@ TEST(PlayerTest, StandardInputAndTheY4mTagsArePlayed) {
     EXPECT_THAT(converted.output, HasSubstr(path + ": " + layout.note));
     EXPECT_THAT(converted.output, HasSubstr("played 2 frames"));
   }
+
+  // Read once, as it comes, from its first byte: a container on standard
+  // input and through /dev/stdin, a y4m file through a FIFO (longer than a
+  // first read takes). A pipe cannot seek.
+  const std::string mkv = TempPath("piped.mkv");
+  ASSERT_EQ(WriteClip(mkv, Clip{"matroska", "libx264"}), "");
+  const std::string fifo = TempPath("input.fifo");
+  remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string frames = WriteY4m("fifo.y4m", 64, 48, 6);
+  const struct {
+    std::string args, input;
+    int status;
+    std::string message;
+  } pipes[] = {
+      {"- --fps 0", "cat " + mkv, 0, "played 5 frames"},
+      {"/dev/stdin --fps 0", "cat " + mkv, 0, "played 5 frames"},
+      {fifo + " --fps 0", "cat " + frames + " > " + fifo + " & true", 0, "played 6 frames"},
+      {"- --start 0.1", "cat " + mkv, 2, "--start: standard input cannot seek"},
+  };
+  for (const auto& c : pipes) {
+    const PlayerRun run = Player(c.args, "", c.input);
+    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.output;
+    EXPECT_THAT(run.output, HasSubstr(c.message)) << c.args;
+  }
 #endif
 
   // Wider than the screen: the window shrinks to fit it, keeping its shape.
