@@ -536,6 +536,9 @@ bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
     return false;
   }
   timestamp_ = SecondsAt(ticks);
+  frame_duration_ = PictureDuration(*picture) > 0 ? static_cast<double>(PictureDuration(*picture)) *
+                                                        av_q2d(stream_->time_base)
+                                                  : 0;
   if ((picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture->decode_error_flags != 0)
     NoteDecodeError("the frame at " + Seconds(timestamp_) +
                     " is damaged (the decoder hid what it could)");
@@ -654,6 +657,7 @@ bool MediaSource::Seek(double seconds) {
     error_ = name_ + " cannot seek: it is read once, as it comes";
     return false;
   }
+  past_end_ = false;
   const AVRational time_base = stream_->time_base;
   seconds = std::min(std::max(seconds, 0.0), 1e7);
   const int64_t target =
@@ -683,6 +687,7 @@ bool MediaSource::Seek(double seconds) {
       ticks = decoded ? PictureTicks(*picture_) : 0;
     }
     if (!decoded) {  // past the last frame
+      past_end_ = true;
       at_end_ = true;
       end_status_ = EndStatus();
       return true;

@@ -78,6 +78,9 @@ class VideoSource {
   // timestamp() 0): their frames are spaced by fps().
   bool has_timestamps() const { return has_timestamps_; }
   double timestamp() const { return timestamp_; }
+  // How long the frame read lasts, in seconds, when the input says (a
+  // container's frame may); 0 otherwise.
+  double frame_duration() const { return frame_duration_; }
   // Length of the input in seconds; 0 when it does not say.
   double duration() const { return duration_; }
   // How the frames are coded, as FFmpeg names codecs: a container's video
@@ -95,6 +98,8 @@ class VideoSource {
   // frame, Next() returns kEnd. False, with the reason in error(), when the
   // input cannot seek or the seek failed.
   virtual bool Seek(double seconds);
+  // Whether the last Seek() went past the last frame.
+  bool past_end() const { return past_end_; }
 
   // Damage a container's decoder skipped and played on after (a packet it
   // refused, a frame it could only conceal): how often, and the first
@@ -118,6 +123,8 @@ class VideoSource {
   std::vector<std::string> notes_;
   bool has_timestamps_ = false;
   double timestamp_ = 0;
+  double frame_duration_ = 0;
+  bool past_end_ = false;
   double duration_ = 0;
   std::string codec_ = "rawvideo";
   int rotation_ = 0;

@@ -23,6 +23,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tools/player/frame_schedule.h"
 #ifdef NATIVERENDER_TEST_FFMPEG
 #include "support/media_clip.h"
 #endif
@@ -415,6 +416,82 @@ TEST(PlayerTest, InputsEndingBadlyOrAtOddRatesAreReportedAndPlayed) {
       EXPECT_THAT(run.output, HasSubstr(std::string("(") + c.rate + " fps, "));
     }
   }
+
+  // Frames that come late through a pipe at 25 fps. A first frame that
+  // takes a second and a half to come starts the play: the rest are not
+  // dropped for it. Frames that a stall makes late are shown with their
+  // captures, and the rate reported is the one shown, not the one planned.
+  const std::string six = WriteY4m("six.y4m", 32, 32, 6);
+  const size_t header = ReadFile(six).find('\n') + 1, frame = 6 + 32 * 32 * 3 / 2;
+  auto stalled_at = [&](size_t bytes) {
+    return "{ head -c " + std::to_string(bytes) + " " + six + "; sleep 1.5; tail -c +" +
+           std::to_string(bytes + 1) + " " + six + "; }";
+  };
+  const std::string dir = TempPath("late_captures");
+  mkdir(dir.c_str(), 0755);
+  const struct {
+    std::string args;
+    size_t stall_at;
+    double most_fps;
+  } late[] = {{"-", header + 100, 25.005}, {"- --capture-every 1:" + dir, header + 2 * frame, 10}};
+  for (const auto& c : late) {
+    const PlayerRun run = Player(c.args, "", stalled_at(c.stall_at));
+    EXPECT_EQ(run.status, 0) << c.args << "\n" << run.output;
+    long long played = 0, dropped = 0;
+    double fps = 0;
+    ASSERT_EQ(sscanf(run.output.c_str() + run.output.find("played "),
+                     "played %lld frames in %*f s (%lf fps, 1 window, %lld dropped", &played, &fps,
+                     &dropped),
+              3)
+        << run.output;
+    EXPECT_EQ(played + dropped, 6) << run.output;
+    EXPECT_LT(dropped, 3) << run.output;
+    EXPECT_LE(fps, c.most_fps) << c.args << "\n" << run.output;
+  }
+}
+
+// The schedule alone, on a clock of its own: 40 ms frames, times in ms.
+// A first frame that took a second starts the times; a rewind whose first
+// frame came late starts them again, so that the pass after it is not
+// taken for a jump back (which would hold it for a whole pass); a frame
+// shown after the most drops in a row starts them again too.
+TEST(PlayerTest, TheScheduleStartsAtTheFirstFrameShownAndAgainAtEachRewind) {
+  constexpr int64_t kMs = 1000000;
+  player::FrameSchedule schedule(40 * kMs);
+  EXPECT_EQ(schedule.Next(0, 0.04, 0), 0);
+  EXPECT_FALSE(schedule.TooLate(1000 * kMs)) << "the first frame is never dropped";
+  schedule.Shown(1000 * kMs);
+  for (int n = 1; n < 5; ++n) {
+    EXPECT_EQ(schedule.Next(0.04 * n, 0.04, 1000 * kMs), 0);
+    EXPECT_EQ(schedule.due_ns(), (1000 + 40 * n) * kMs);
+    schedule.Shown((1000 + 40 * n) * kMs);
+  }
+  // The rewind's first frame comes 100 ms after the last one's end.
+  schedule.Restart(/*at_once=*/false);
+  EXPECT_EQ(schedule.Next(0, 0.04, 1300 * kMs), 0) << "a rewind is no jump";
+  EXPECT_EQ(schedule.due_ns(), 1300 * kMs);
+  EXPECT_FALSE(schedule.TooLate(1330 * kMs));
+  EXPECT_TRUE(schedule.TooLate(1350 * kMs));
+  schedule.Dropped();
+  EXPECT_EQ(schedule.Next(0.04, 0.04, 1350 * kMs), 0) << "taken for a jump back";
+  EXPECT_EQ(schedule.due_ns(), 1340 * kMs);
+  schedule.Shown(1340 * kMs);
+  // A stall: the frames behind it are dropped, at most five in a row; the
+  // next is shown, and the times start from it.
+  int n = 2, dropped = 0;
+  for (schedule.Next(0.04 * n, 0.04, 5000 * kMs); schedule.TooLate(5000 * kMs);
+       schedule.Next(0.04 * ++n, 0.04, 5000 * kMs)) {
+    schedule.Dropped();
+    ++dropped;
+  }
+  EXPECT_EQ(dropped, player::FrameSchedule::kMostDropsInARow);
+  schedule.Shown(5000 * kMs);
+  EXPECT_EQ(schedule.due_ns(), 5000 * kMs);
+  schedule.Next(0.04 * ++n, 0.04, 5001 * kMs);
+  EXPECT_EQ(schedule.due_ns(), 5040 * kMs);
+  // A jump of an hour: told, and played across at the frame's length.
+  EXPECT_NEAR(schedule.Next(3600 + 0.04 * ++n, 0.04, 5040 * kMs), 3600.04, 1e-6);
+  EXPECT_EQ(schedule.due_ns(), 5080 * kMs);
 }
 
 // Requested captures that cannot happen: the play goes on, each is named,
@@ -533,6 +610,8 @@ TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
   cases.push_back({text, text + ": not a video file of any format this build reads"});
   cases.push_back({audio_only, "no video stream in this Matroska / WebM file (audio only)"});
   cases.push_back({cut, cut + ": cannot read this QuickTime / MOV file: moov atom not found"});
+  cases.push_back(
+      {whole + " --start 5", "--start: 5.00 s is past the end of " + whole + " (0.20 s long)"});
 #else
   cases.push_back({text,
                    "not a YUV4MPEG2 file (the header must start with YUV4MPEG2); this "
@@ -1110,6 +1189,49 @@ TEST(PlayerTest, ContainerFramesPlayAtTheirOwnTimesFromAStartAndLoop) {
     ASSERT_EQ(sscanf(run.output.c_str() + counts, " window, %lld dropped", &dropped), 1);
     EXPECT_GE(seconds, c.min_seconds) << c.args << ": frames not held to their times";
     EXPECT_GE(frames + dropped, c.min_frames) << c.args << "\n" << run.output;
+  }
+
+  // The last frame is held for its length: a still image (no length
+  // stated) a second, a frame of a 1 fps clip its second. A one-frame file
+  // loops at its frame's length (40 ms), not as fast as it decodes. A jump
+  // of an hour in a transport stream's times is said once and played
+  // across at the frames' pace.
+  Clip image{"mjpeg", "mjpeg", AV_PIX_FMT_YUVJ420P};
+  image.times_ms = {0};
+  Clip slow{"mp4", "libx264"};
+  slow.times_ms = {0, 1000};
+  slow.last_ms = 1000;
+  Clip one{"mp4", "libx264"};
+  one.times_ms = {0};
+  Clip jumping{"mpegts", "libx264"};
+  jumping.times_ms = {0, 40, 80, 3600080, 3600120, 3600160};
+  const struct {
+    Clip clip;
+    const char* name;
+    std::string args, played;
+    double min_seconds, max_seconds;
+    const char* said;
+  } timed[] = {
+      {image, "still.mjpeg", "", "played 1 frame ", 0.95, 1e9, nullptr},
+      {slow, "slow.mp4", "", "played 2 frames", 1.95, 1e9, nullptr},
+      {one, "one.mp4", " --loop --frames 25", "played ", 0.9, 1e9, nullptr},
+      {jumping, "jump.ts", "", "played ", 0, 30, ": timestamps jump by 3600 s after frame 3"},
+  };
+  for (const auto& c : timed) {
+    const std::string path = TempPath(c.name);
+    ASSERT_EQ(WriteClip(path, c.clip), "") << c.name;
+    const PlayerRun run = Player(path + c.args);
+    EXPECT_EQ(run.status, 0) << c.name << "\n" << run.output;
+    EXPECT_THAT(run.output, HasSubstr(c.played)) << c.name;
+    if (c.said != nullptr) {
+      EXPECT_THAT(run.output, HasSubstr(c.said)) << c.name;
+    }
+    double seconds = 0;
+    const size_t summary = run.output.find(" in ", run.output.find("played "));
+    ASSERT_NE(summary, std::string::npos) << run.output;
+    ASSERT_EQ(sscanf(run.output.c_str() + summary, " in %lf s", &seconds), 1) << run.output;
+    EXPECT_GE(seconds, c.min_seconds) << c.name << "\n" << run.output;
+    EXPECT_LT(seconds, c.max_seconds) << c.name << "\n" << run.output;
   }
 }
 

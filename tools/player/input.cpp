@@ -54,6 +54,12 @@ double PacedFps(const engine::VideoSource& source, const Options& options) {
   return fps;
 }
 
+std::string Seconds(double seconds) {
+  char text[32];
+  snprintf(text, sizeof text, "%.2f s", seconds);
+  return text;
+}
+
 constexpr char kY4mMagic[] = "YUV4MPEG2";
 constexpr size_t kY4mMagicLength = sizeof(kY4mMagic) - 1;
 
@@ -145,6 +151,12 @@ std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::str
     }
     if (!source->Seek(options.start_s)) {
       *error = "--start: " + source->error();
+      return nullptr;
+    }
+    if (source->past_end()) {
+      *error = "--start: " + Seconds(options.start_s) + " is past the end of " + name;
+      if (source->duration() > 0)
+        *error += " (" + Seconds(source->duration()) + " long)";
       return nullptr;
     }
   }
