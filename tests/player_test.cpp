@@ -1042,6 +1042,15 @@ TEST(PlayerTest, StandardInputAndTheY4mTagsArePlayed) {
   EXPECT_EQ(w, 64);
   EXPECT_EQ(h, 36);
   EXPECT_NE(pixels[18 * 64 + 1], 0u) << "the frame was not stretched to the window";
+  // Fitted into a wider window, it keeps that shape: 64x36 in the middle
+  // of 128x36, not its stored 48x36.
+  ASSERT_EQ(Player(tagged + " --fps 0 --surface 128x36 --scale fit --screenshot " + png).status, 0);
+  ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+  ASSERT_EQ(w, 128);
+  EXPECT_EQ(pixels[18 * 128 + 31], 0u);
+  EXPECT_NE(pixels[18 * 128 + 34], 0u) << "fitted in its stored shape, not its display shape";
+  EXPECT_NE(pixels[18 * 128 + 93], 0u);
+  EXPECT_EQ(pixels[18 * 128 + 96], 0u);
 
 #ifdef NATIVERENDER_TEST_FFMPEG
   // Layouts other than 8-bit 4:2:0 play converted, with a note that names

@@ -11,6 +11,7 @@
 
 #include "engine/media_source.h"
 #include "engine/pipe_input.h"
+#include "engine/square_pixels.h"
 #include "messages.h"
 
 namespace player {
@@ -160,7 +161,7 @@ std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::str
       return nullptr;
     }
   }
-  return source;
+  return engine::WithSquarePixels(std::move(source));
 }
 
 void DescribeInput(const engine::VideoSource& source, Options* options) {
@@ -168,8 +169,6 @@ void DescribeInput(const engine::VideoSource& source, Options* options) {
   if (interlacing == 't' || interlacing == 'b' || interlacing == 'm')
     Fail("warning: " + (options->input == "-" ? std::string("standard input") : options->input) +
          " is interlaced (I" + interlacing + "): its frames are played as progressive");
-  if (source.pixel_aspect() != 1 && !options->scale_given && options->surface_width == 0)
-    options->scale = 1;
   options->by_timestamps = source.has_timestamps() && options->fps < 0;
   options->fps = PacedFps(source, *options);
 }
