@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <vector>
 
 #include "engine/decoded_frame.h"
 #include "engine/picture_converter.h"
@@ -183,6 +184,11 @@ class MediaSource : public VideoSource {
   bool ChooseStream(std::string* error);
   bool OpenDecoder(std::string* error);
   void ReadStreamFacts();
+  // Whether pictures of the size the stream declares may be decoded.
+  bool SizeAllowed(int width, int height) const {
+    return width <= kMaxDimension && height <= kMaxDimension &&
+           int64_t{width} * std::max(height, 0) <= options_.max_pixels;
+  }
 
   // The next picture of the stream into `picture`; false at its end.
   bool Decode(AVFrame* picture);
@@ -357,7 +363,13 @@ bool MediaSource::ChooseStream(std::string* error) {
   // (MPEG transport streams, bare elementary streams) are read a little.
   if (stream_ == nullptr || stream_->codecpar->codec_id == AV_CODEC_ID_NONE ||
       stream_->codecpar->width <= 0) {
-    avformat_find_stream_info(format_, nullptr);
+    // Reading may decode a picture: held to the same size.
+    std::vector<AVDictionary*> limits(format_->nb_streams, nullptr);
+    for (AVDictionary*& limit : limits)
+      av_dict_set_int(&limit, "max_pixels", options_.max_pixels, 0);
+    avformat_find_stream_info(format_, limits.data());
+    for (AVDictionary*& limit : limits)
+      av_dict_free(&limit);
     stream_ = first_video();
   }
   int audio = 0, more_video = 0;
@@ -397,6 +409,13 @@ bool MediaSource::OpenDecoder(std::string* error) {
   const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
   if (codec == nullptr) {
     *error = name_ + ": no decoder for its " + codec_name + " video in this build";
+    return false;
+  }
+  if (!SizeAllowed(parameters->width, parameters->height)) {
+    *error = name_ + ": its " + codec_name + " pictures of " + std::to_string(parameters->width) +
+             "x" + std::to_string(parameters->height) + " are too large to play (at most " +
+             std::to_string(kMaxDimension) + " a side and " + std::to_string(options_.max_pixels) +
+             " pixels)";
     return false;
   }
   if (stream_->time_base.num <= 0 || stream_->time_base.den <= 0) {
