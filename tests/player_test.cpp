@@ -50,13 +50,13 @@ std::string TempPath(const std::string& name) {
   return ::testing::TempDir() + "player_test_" + name;
 }
 
-std::string PlayerCommand(const std::string& args) {
+std::string PlayerCommand(const std::string& args, bool quiet = true) {
 #ifdef NATIVERENDER_EMULATOR
   const std::string program = NATIVERENDER_EMULATOR " " NATIVERENDER_PLAYER_PATH;
 #else
   const std::string program = NATIVERENDER_PLAYER_PATH;
 #endif
-  return program + " --quiet " + args + " 2>&1";
+  return program + (quiet ? " --quiet " : " ") + args + " 2>&1";
 }
 
 // `input`, when given, is a shell command whose output is piped to the
@@ -179,6 +179,19 @@ class Desktop {
     }
     return false;
   }
+  // The top-level window whose WM_NAME, decoded to UTF-8, is `title`, once
+  // it is mapped (0 after 30 s).
+  Window WaitForTitle(const std::string& title) {
+    for (int attempt = 0; attempt < 600; ++attempt) {
+      if (Window window = FindMapped(title, /*decode=*/true))
+        return window;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
+  }
+  bool ClassHint(Window window, XClassHint* hint) {
+    return XGetClassHint(display_, window, hint) != 0;
+  }
   void Key(Window window, KeySym key) {
     XEvent event = {};
     event.xkey.type = KeyPress;
@@ -227,21 +240,42 @@ class Desktop {
   }
 
  private:
-  Window FindMapped(const std::string& title) {
+  // WM_NAME as it is stored, or decoded from its encoding to UTF-8.
+  std::string Name(Window window, bool decode) {
+    std::string name;
+    if (!decode) {
+      char* stored = nullptr;
+      if (XFetchName(display_, window, &stored) && stored != nullptr) {
+        name = stored;
+        XFree(stored);
+      }
+      return name;
+    }
+    XTextProperty property{};
+    char** list = nullptr;
+    int count = 0;
+    if (XGetWMName(display_, window, &property) &&
+        Xutf8TextPropertyToTextList(display_, &property, &list, &count) >= Success && count > 0)
+      name = list[0];
+    if (list != nullptr)
+      XFreeStringList(list);
+    if (property.value != nullptr)
+      XFree(property.value);
+    return name;
+  }
+
+  Window FindMapped(const std::string& title, bool decode = false) {
     Window root = 0, parent = 0, *children = nullptr;
     unsigned count = 0;
     Window found = 0;
     if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
       return 0;
     for (unsigned i = 0; i < count && found == 0; ++i) {
-      char* name = nullptr;
       XWindowAttributes attributes;
-      if (XFetchName(display_, children[i], &name) && name != nullptr) {
-        if (title == name && XGetWindowAttributes(display_, children[i], &attributes) &&
-            attributes.map_state == IsViewable)
-          found = children[i];
-        XFree(name);
-      }
+      if (Name(children[i], decode) == title &&
+          XGetWindowAttributes(display_, children[i], &attributes) &&
+          attributes.map_state == IsViewable)
+        found = children[i];
     }
     if (children != nullptr)
       XFree(children);
@@ -338,6 +372,21 @@ TEST(PlayerTest, PlaysAY4mFileWithCapturesAndAFittedScreenshot) {
   EXPECT_EQ(pixels[114 * 160 + 80], 0u);
   const uint32_t centre = pixels[60 * 160 + 80];
   EXPECT_NEAR(static_cast<int>(centre >> 8 & 0xff), 214, 3);
+
+  // On a terminal the progress is one line rewritten in place: a note (the
+  // first frame on show) clears it first, never glued to its end.
+  FILE* terminal = popen(("script -qec 'env OHOS_DESKTOP_HILOG_QUIET=1 " +
+                          PlayerCommand(input + " --fps 10", /*quiet=*/false) + "' /dev/null")
+                             .c_str(),
+                         "r");
+  ASSERT_NE(terminal, nullptr);
+  std::string shown;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), terminal)) > 0;)
+    shown.append(buffer, n);
+  EXPECT_EQ(pclose(terminal), 0) << shown;
+  EXPECT_THAT(shown, HasSubstr("\r\x1b[Kplayer: first frame on show (64x36)"));
+  EXPECT_THAT(shown, Not(HasSubstr("dropped 0player")));
 
   // Told the samples are full range, the window shows them as they are.
   ASSERT_EQ(Player(input + " --fps 0 --surface 160x120 --range=full --screenshot " + png).status, 0);
@@ -1102,6 +1151,24 @@ TEST(PlayerTest, StandardInputAndTheY4mTagsArePlayed) {
   // Wider than the screen: the window shrinks to fit it, keeping its shape.
   Desktop desktop;
   ASSERT_TRUE(desktop.ok());
+
+  // A title outside ASCII: WM_NAME in an encoding X names (Latin-1 or
+  // compound text), not raw UTF-8; the window has a class.
+  const std::string accented = WriteY4m("caf\xc3\xa9.y4m", 16, 16, 1);
+  Background titled;
+  StartPlayer(accented + " --frames 10 --fps 10 --loop", ::testing::TempDir(), &titled);
+  const Window named = desktop.WaitForTitle("player_test_caf\xc3\xa9.y4m");
+  EXPECT_NE(named, 0u) << "no window of that WM_NAME, decoded";
+  XClassHint hint{};
+  if (named != 0 && desktop.ClassHint(named, &hint)) {
+    EXPECT_STREQ(hint.res_name, "nativerender-player");
+    EXPECT_STREQ(hint.res_class, "Nativerender-player");
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+  } else {
+    ADD_FAILURE() << "no WM_CLASS";
+  }
+  EXPECT_EQ(Finish(titled).status, 0);
   const int screen = desktop.screen_width();
   const PlayerRun wide = Player(WriteY4m("wide.y4m", 2 * screen, 16, 1) + " --screenshot " + png);
   EXPECT_EQ(wide.status, 0) << wide.output;

@@ -21,6 +21,10 @@ namespace {
 
 constexpr int64_t kNanosPerSecond = 1000000000;
 constexpr int64_t kPatternFrames = 150;
+std::string Size(int width, int height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
 // How long a still image is shown.
 constexpr int64_t kStillImageNs = kNanosPerSecond;
 
@@ -71,19 +75,19 @@ WindowEngine::~WindowEngine() {
 
 void WindowEngine::Events::OnFirstFrame(const std::string& id, int width, int height) {
   if (++first_frames == 1 && !quiet)
-    fprintf(stderr, "%s: first frame on show (%dx%d)\n", id.c_str(), width, height);
+    Say(stderr, id + ": first frame on show (" + Size(width, height) + ")");
 }
 
 void WindowEngine::Events::OnFrameSizeChanged(const std::string& id, int width, int height) {
   ++frame_size_changes;
   if (!quiet)
-    fprintf(stderr, "%s: frames now %dx%d\n", id.c_str(), width, height);
+    Say(stderr, id + ": frames now " + Size(width, height));
 }
 
 void WindowEngine::Events::OnSurfaceSizeChanged(const std::string& id, int width, int height) {
   ++surface_size_changes;
   if (!quiet)
-    fprintf(stderr, "%s: window now %dx%d\n", id.c_str(), width, height);
+    Say(stderr, id + ": window now " + Size(width, height));
 }
 
 void WindowEngine::Start() {
