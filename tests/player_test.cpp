@@ -392,6 +392,14 @@ TEST(PlayerTest, PlaysAY4mFileWithCapturesAndAFittedScreenshot) {
   ASSERT_EQ(Player(input + " --fps 0 --surface 160x120 --range=full --screenshot " + png).status, 0);
   ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
   EXPECT_NEAR(static_cast<int>(pixels[60 * 160 + 80] >> 8 & 0xff), 200, 3);
+
+  // Odd sides are played whole (chroma rounded up): every pixel of 3x5,
+  // the last column and row too, shows the frame's grey.
+  ASSERT_EQ(Player(WriteY4m("odd.y4m", 3, 5, 1) + " --fps 0 --screenshot " + png).status, 0);
+  ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+  ASSERT_EQ(w * 100 + h, 305);
+  for (const uint32_t pixel : pixels)
+    EXPECT_NEAR(static_cast<int>(pixel >> 8 & 0xff), (40 - 16) * 255 / 219, 3);
 }
 
 TEST(PlayerTest, SeveralWindowsEachGetAnEngine) {
