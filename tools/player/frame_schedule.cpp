@@ -59,7 +59,7 @@ bool FrameSchedule::TooLate(int64_t now_ns) const {
 }
 
 void FrameSchedule::Shown(int64_t now_ns) {
-  if (!started_ || now_ns > due_ns_ + frame_ns_)
+  if (!started_ || (drops_in_a_row_ >= kMostDropsInARow && now_ns > due_ns_ + frame_ns_))
     RestartAt(now_ns);
   started_ = true;
   drops_in_a_row_ = 0;

@@ -6,11 +6,11 @@
 // caller; a frame's own times are seconds of the input.
 //
 // The schedule starts at the first frame shown, however long it took to
-// come, and starts again at a frame shown late (a capture's, or one shown
-// because too many were dropped in a row), so that a late frame never makes
-// the rest late. A jump in the input's times (a transport stream's
-// discontinuity) is played across at the frames' pace, and a rewind starts
-// the times again once the frame on show has had its time.
+// come. A frame more than a frame late is dropped, so that a slow window
+// catches up, but never more than a few in a row: the next one is shown and
+// the times start again from it, so that a stall never starves the rest. A jump in the input's
+// times (a transport stream's discontinuity) is played across at the frames' pace, and a rewind
+// starts the times again once the frame on show has had its time.
 
 #include <stdint.h>
 
@@ -35,8 +35,8 @@ class FrameSchedule {
   // late, once frames are shown, and not after too many drops in a row.
   bool TooLate(int64_t now_ns) const;
   void Dropped() { ++drops_in_a_row_; }
-  // The frame is drawn from `now_ns`: the first one starts the times, one
-  // drawn late starts them again.
+  // The frame is drawn from `now_ns`: the first one starts the times, and
+  // so does a late one shown after the most drops in a row.
   void Shown(int64_t now_ns);
   // The frame on show is due at `now_ns` and the times go on from there
   // (setting up a window's first picture must not make the next late).

@@ -642,7 +642,9 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
         render->RenderFrame(on_show);
       capture_error = ModuleCaptureResult(capture_path);
       if (!again) {
-        CountFrame(due_ns_ > 0 ? due_ns_ : handed_ns);
+        // On show from when it was due, unless it came later than a frame
+        // late (a capture's frame is never dropped): then from when it came.
+        CountFrame(due_ns_ > 0 && handed_ns - due_ns_ <= interval_ns_ ? due_ns_ : handed_ns);
         TimeFrame(engine::MonotonicNanos());
       }
     }
