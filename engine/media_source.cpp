@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <mutex>
+#include <vector>
 
 #include "engine/decoded_frame.h"
 #include "engine/picture_converter.h"
@@ -66,17 +67,11 @@ std::string Seconds(double seconds) {
   return text;
 }
 
-int ReadDescriptor(void* opaque, uint8_t* buffer, int size) {
-  const int fd = *static_cast<const int*>(opaque);
-  for (;;) {
-    const ssize_t got = read(fd, buffer, static_cast<size_t>(size));
-    if (got > 0)
-      return static_cast<int>(got);
-    if (got == 0)
-      return AVERROR_EOF;
-    if (errno != EINTR)
-      return AVERROR(errno);
-  }
+int ReadPipe(void* opaque, uint8_t* buffer, int size) {
+  const ssize_t got = static_cast<PipeInput*>(opaque)->Read(buffer, static_cast<size_t>(size));
+  if (got > 0)
+    return static_cast<int>(got);
+  return got == 0 ? AVERROR_EOF : AVERROR(errno);
 }
 
 // --- What the stream says ---------------------------------------------------
@@ -168,14 +163,15 @@ class MediaSource : public VideoSource {
   MediaSource(const MediaSource&) = delete;
   MediaSource& operator=(const MediaSource&) = delete;
 
-  // Everything up to the first frame. False with the reason in `error`.
-  bool Open(const std::string& path, std::string* error);
+  // Everything up to the first frame, from the file at `path` or from
+  // `pipe`, read once. False with the reason in `error`.
+  bool Open(const std::string& path, std::unique_ptr<PipeInput> pipe, std::string* error);
 
   Status Next() override;
   bool Rewind() override { return Seek(0); }
   VideoFrame* frame() const override { return current_; }
   bool seekable() const override {
-    return stdin_copy_ < 0 && io_ != nullptr && (io_->seekable & AVIO_SEEKABLE_NORMAL) != 0;
+    return !pipe_ && io_ != nullptr && (io_->seekable & AVIO_SEEKABLE_NORMAL) != 0;
   }
   bool Seek(double seconds) override;
 
@@ -184,9 +180,15 @@ class MediaSource : public VideoSource {
 
  private:
   bool OpenInput(const std::string& path, std::string* error);
+  bool OpenPipe(std::string* error);
   bool ChooseStream(std::string* error);
   bool OpenDecoder(std::string* error);
   void ReadStreamFacts();
+  // Whether pictures of the size the stream declares may be decoded.
+  bool SizeAllowed(int width, int height) const {
+    return width <= kMaxDimension && height <= kMaxDimension &&
+           int64_t{width} * std::max(height, 0) <= options_.max_pixels;
+  }
 
   // The next picture of the stream into `picture`; false at its end.
   bool Decode(AVFrame* picture);
@@ -209,7 +211,7 @@ class MediaSource : public VideoSource {
 
   const std::string name_;
   const MediaOptions options_;
-  int stdin_copy_ = -1;
+  std::unique_ptr<PipeInput> pipe_;  // what is read, when it is not a file
   AVIOContext* io_ = nullptr;
   AVFormatContext* format_ = nullptr;
   AVStream* stream_ = nullptr;
@@ -245,17 +247,18 @@ MediaSource::~MediaSource() {
   av_packet_free(&packet_);
   avcodec_free_context(&decoder_);
   avformat_close_input(&format_);
-  if (stdin_copy_ >= 0) {
+  if (pipe_) {
     if (io_ != nullptr)
       av_freep(&io_->buffer);
     avio_context_free(&io_);
-    close(stdin_copy_);
   } else {
     avio_closep(&io_);
   }
 }
 
-bool MediaSource::Open(const std::string& path, std::string* error) {
+bool MediaSource::Open(const std::string& path, std::unique_ptr<PipeInput> pipe,
+                       std::string* error) {
+  pipe_ = std::move(pipe);
   packet_ = av_packet_alloc();
   picture_ = av_frame_alloc();
   if (packet_ == nullptr || picture_ == nullptr) {
@@ -285,18 +288,12 @@ bool MediaSource::Open(const std::string& path, std::string* error) {
 bool MediaSource::OpenInput(const std::string& path, std::string* error) {
   std::string url;
   int result = 0;
-  if (path == "-") {
-    // Read through a descriptor of its own, so that closing the source
-    // leaves the process's stdin alone.
+  if (pipe_) {
+    // Read once, as it comes, from the bytes already peeked at on.
     url = "pipe:";
-    stdin_copy_ = dup(STDIN_FILENO);
-    if (stdin_copy_ < 0) {
-      *error = "cannot open " + name_ + ": " + ErrorText(AVERROR(errno));
-      return false;
-    }
     auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-    io_ = buffer != nullptr ? avio_alloc_context(buffer, kIoBufferSize, 0, &stdin_copy_,
-                                                 ReadDescriptor, nullptr, nullptr)
+    io_ = buffer != nullptr ? avio_alloc_context(buffer, kIoBufferSize, 0, pipe_.get(), ReadPipe,
+                                                 nullptr, nullptr)
                             : nullptr;
     if (io_ == nullptr) {
       av_free(buffer);
@@ -317,7 +314,7 @@ bool MediaSource::OpenInput(const std::string& path, std::string* error) {
   const AVInputFormat* input_format = nullptr;
   result = av_probe_input_buffer2(io_, &input_format, "", nullptr, 0, 0);
   if (result < 0 || input_format == nullptr) {
-    if (avio_size(io_) == 0)
+    if (avio_size(io_) == 0 || (pipe_ && io_->pos == 0 && avio_feof(io_)))
       *error = name_ + " is empty";
     else if (result == AVERROR_INVALIDDATA || result >= 0)
       *error = name_ + ": not a video file of any format this build reads";
@@ -366,7 +363,13 @@ bool MediaSource::ChooseStream(std::string* error) {
   // (MPEG transport streams, bare elementary streams) are read a little.
   if (stream_ == nullptr || stream_->codecpar->codec_id == AV_CODEC_ID_NONE ||
       stream_->codecpar->width <= 0) {
-    avformat_find_stream_info(format_, nullptr);
+    // Reading may decode a picture: held to the same size.
+    std::vector<AVDictionary*> limits(format_->nb_streams, nullptr);
+    for (AVDictionary*& limit : limits)
+      av_dict_set_int(&limit, "max_pixels", options_.max_pixels, 0);
+    avformat_find_stream_info(format_, limits.data());
+    for (AVDictionary*& limit : limits)
+      av_dict_free(&limit);
     stream_ = first_video();
   }
   int audio = 0, more_video = 0;
@@ -406,6 +409,13 @@ bool MediaSource::OpenDecoder(std::string* error) {
   const AVCodec* codec = avcodec_find_decoder(parameters->codec_id);
   if (codec == nullptr) {
     *error = name_ + ": no decoder for its " + codec_name + " video in this build";
+    return false;
+  }
+  if (!SizeAllowed(parameters->width, parameters->height)) {
+    *error = name_ + ": its " + codec_name + " pictures of " + std::to_string(parameters->width) +
+             "x" + std::to_string(parameters->height) + " are too large to play (at most " +
+             std::to_string(kMaxDimension) + " a side and " + std::to_string(options_.max_pixels) +
+             " pixels)";
     return false;
   }
   if (stream_->time_base.num <= 0 || stream_->time_base.den <= 0) {
@@ -545,6 +555,9 @@ bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
     return false;
   }
   timestamp_ = SecondsAt(ticks);
+  frame_duration_ = PictureDuration(*picture) > 0 ? static_cast<double>(PictureDuration(*picture)) *
+                                                        av_q2d(stream_->time_base)
+                                                  : 0;
   if ((picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture->decode_error_flags != 0)
     NoteDecodeError("the frame at " + Seconds(timestamp_) +
                     " is damaged (the decoder hid what it could)");
@@ -663,6 +676,7 @@ bool MediaSource::Seek(double seconds) {
     error_ = name_ + " cannot seek: it is read once, as it comes";
     return false;
   }
+  past_end_ = false;
   const AVRational time_base = stream_->time_base;
   seconds = std::min(std::max(seconds, 0.0), 1e7);
   const int64_t target =
@@ -692,6 +706,7 @@ bool MediaSource::Seek(double seconds) {
       ticks = decoded ? PictureTicks(*picture_) : 0;
     }
     if (!decoded) {  // past the last frame
+      past_end_ = true;
       at_end_ = true;
       end_status_ = EndStatus();
       return true;
@@ -718,9 +733,22 @@ bool MediaSupported() {
 
 std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* error,
                                        const MediaOptions& options) {
+  if (path == "-") {
+    std::unique_ptr<PipeInput> input = PipeInput::Open(path, error);
+    return input ? OpenMedia(std::move(input), error, options) : nullptr;
+  }
   KeepLibraryLogQuiet();
-  auto source = std::make_unique<MediaSource>(path == "-" ? "standard input" : path, options);
-  if (!source->Open(path, error))
+  auto source = std::make_unique<MediaSource>(path, options);
+  if (!source->Open(path, nullptr, error))
+    return nullptr;
+  return source;
+}
+
+std::unique_ptr<VideoSource> OpenMedia(std::unique_ptr<PipeInput> input, std::string* error,
+                                       const MediaOptions& options) {
+  KeepLibraryLogQuiet();
+  auto source = std::make_unique<MediaSource>(input->name(), options);
+  if (!source->Open(std::string(), std::move(input), error))
     return nullptr;
   return source;
 }

@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/pipe_input.h"
 #include "engine/video_source.h"
 
 namespace engine {
@@ -30,8 +31,11 @@ namespace engine {
 struct MediaOptions {
   // Threads the decoder may use; 0 lets it choose (about one per core).
   int decoder_threads = 0;
-  // A picture of more pixels is refused, whatever the file claims.
-  int64_t max_pixels = int64_t{16384} * 16384;
+  // A stream whose pictures have more pixels (or a side above 16384) is
+  // refused before anything is decoded, and so is a picture that grows past
+  // it later: a few bytes may declare a picture of gigabytes. 8192x8192
+  // holds 8K video and is as much as a renderer's texture takes in memory.
+  int64_t max_pixels = int64_t{8192} * 8192;
 };
 
 // Whether this build reads containers.
@@ -42,7 +46,8 @@ bool MediaSupported();
 // once. Null, with one line naming the input and the reason in `error`, for
 // a file that cannot be opened, one of no known format, a container that
 // cannot be read (an mp4 whose index is missing: truncated), one with no
-// video stream or no decoder for it, or a stream of which no frame decodes;
+// video stream or no decoder for it, one whose pictures are larger than
+// MediaOptions allows, or a stream of which no frame decodes;
 // and in a build without FFmpeg's libraries.
 //
 // Reading on: a packet the decoder refuses mid-stream is counted
@@ -51,6 +56,10 @@ bool MediaSupported();
 // read error, a cut packet, frames ending well before the stream's stated
 // duration). Rewind() seeks to the start.
 std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* error,
+                                       const MediaOptions& options = {});
+// The same on an input read once (a pipe, a FIFO, a device), which may have
+// been peeked at: it plays from its first byte and cannot seek.
+std::unique_ptr<VideoSource> OpenMedia(std::unique_ptr<PipeInput> input, std::string* error,
                                        const MediaOptions& options = {});
 
 }  // namespace engine

@@ -408,18 +408,19 @@ bool ParseY4mHeader(const std::string& line, Y4mHeader* header, std::string* err
   return true;
 }
 
-std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error) {
-  ScopedFile file = OpenFile(path, error);
-  if (!file)
-    return nullptr;
+namespace {
+
+// The y4m reader on an open stream; `name` names the input in messages.
+std::unique_ptr<VideoSource> OpenY4mStream(ScopedFile file, const std::string& name,
+                                           std::string* error) {
   std::string line;
   if (ReadLine(file.get(), &line) != LineResult::kLine) {
-    *error = InputName(path) + ": missing or overlong YUV4MPEG2 header";
+    *error = name + ": missing or overlong YUV4MPEG2 header";
     return nullptr;
   }
   Y4mHeader header;
   if (!ParseY4mHeader(line, &header, error)) {
-    *error = InputName(path) + ": " + *error;
+    *error = name + ": " + *error;
     return nullptr;
   }
   // -1 on a pipe: it cannot be read again.
@@ -429,7 +430,7 @@ std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error
     converter = ConverterForY4m(header.chroma, header.width, header.height,
                                 header.full_range ? ColorRange::kFull : ColorRange::kLimited);
     if (!converter || converter->PackedBytes() == 0) {
-      *error = InputName(path) + ": cannot convert chroma layout C" + header.chroma + " at " +
+      *error = name + ": cannot convert chroma layout C" + header.chroma + " at " +
                std::to_string(header.width) + "x" + std::to_string(header.height);
       return nullptr;
     }
@@ -443,7 +444,7 @@ std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error
       (converter ? converter->PackedBytes() : FrameBytes(header.width, header.height));
   if (fstat(fileno(file.get()), &info) == 0 && S_ISREG(info.st_mode) && data_start >= 0 &&
       static_cast<unsigned long long>(info.st_size) < data_start + first_frame) {
-    *error = InputName(path) + ": " + std::to_string(info.st_size) +
+    *error = name + ": " + std::to_string(info.st_size) +
              " bytes, too short for its header and one " + std::to_string(header.width) + "x" +
              std::to_string(header.height) + " frame (" + std::to_string(data_start + first_frame) +
              " bytes)";
@@ -452,6 +453,25 @@ std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error
   return RefuseWithoutFrame(
       std::make_unique<Y4mSource>(std::move(file), header, data_start, std::move(converter)),
       header.width, header.height, error);
+}
+
+}  // namespace
+
+std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error) {
+  ScopedFile file = OpenFile(path, error);
+  if (!file)
+    return nullptr;
+  return OpenY4mStream(std::move(file), InputName(path), error);
+}
+
+std::unique_ptr<VideoSource> OpenY4m(std::unique_ptr<PipeInput> input, std::string* error) {
+  const std::string name = input->name();
+  ScopedFile file(PipeInput::ToFile(std::move(input)));
+  if (!file) {
+    *error = "cannot read " + name + ": " + strerror(errno);
+    return nullptr;
+  }
+  return OpenY4mStream(std::move(file), name, error);
 }
 
 std::unique_ptr<VideoSource> OpenRawYuv(const std::string& path, int width, int height,

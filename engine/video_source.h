@@ -18,6 +18,7 @@
 #include "engine/color_description.h"
 #include "engine/frame_generator.h"
 #include "engine/i420_frame.h"
+#include "engine/pipe_input.h"
 #include "engine/video_frame.h"
 
 namespace engine {
@@ -77,6 +78,9 @@ class VideoSource {
   // timestamp() 0): their frames are spaced by fps().
   bool has_timestamps() const { return has_timestamps_; }
   double timestamp() const { return timestamp_; }
+  // How long the frame read lasts, in seconds, when the input says (a
+  // container's frame may); 0 otherwise.
+  double frame_duration() const { return frame_duration_; }
   // Length of the input in seconds; 0 when it does not say.
   double duration() const { return duration_; }
   // How the frames are coded, as FFmpeg names codecs: a container's video
@@ -94,6 +98,8 @@ class VideoSource {
   // frame, Next() returns kEnd. False, with the reason in error(), when the
   // input cannot seek or the seek failed.
   virtual bool Seek(double seconds);
+  // Whether the last Seek() went past the last frame.
+  bool past_end() const { return past_end_; }
 
   // Damage a container's decoder skipped and played on after (a packet it
   // refused, a frame it could only conceal): how often, and the first
@@ -117,6 +123,8 @@ class VideoSource {
   std::vector<std::string> notes_;
   bool has_timestamps_ = false;
   double timestamp_ = 0;
+  double frame_duration_ = 0;
+  bool past_end_ = false;
   double duration_ = 0;
   std::string codec_ = "rawvideo";
   int rotation_ = 0;
@@ -140,6 +148,8 @@ class VideoSource {
 // first frame or a frame that cannot be allocated. A FRAME line longer than
 // the header's limit (4096 bytes) is a kError.
 std::unique_ptr<VideoSource> OpenY4m(const std::string& path, std::string* error);
+// The same on an input already opened, which may have been peeked at.
+std::unique_ptr<VideoSource> OpenY4m(std::unique_ptr<PipeInput> input, std::string* error);
 // Raw I420 frames of width x height, back to back. Null, with the reason,
 // for a bad size, a file that cannot be opened or a frame that cannot be
 // allocated.

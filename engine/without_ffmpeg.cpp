@@ -18,6 +18,11 @@ std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* err
   return nullptr;
 }
 
+std::unique_ptr<VideoSource> OpenMedia(std::unique_ptr<PipeInput> input, std::string* error,
+                                       const MediaOptions& options) {
+  return OpenMedia(input->name(), error, options);
+}
+
 bool Y4mLayoutConvertible(const std::string& /*chroma*/) {
   return false;
 }

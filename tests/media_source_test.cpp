@@ -213,9 +213,27 @@ TEST(MediaSourceTest, BadInputsAreRefusedWithOneClearLine) {
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::ofstream(cut, std::ios::binary) << bytes.substr(0, bytes.size() / 2);
   }
+  // A few kilobytes whose header declares 16384x8704 pictures: refused
+  // before anything is decoded (its decoder would take a gigabyte).
+  const std::string bomb = TempPath("bomb.mkv");
+  Clip square{"matroska", "libx264"};
+  square.width = square.height = 256;
+  ASSERT_EQ(WriteClip(bomb, square), "");
+  {
+    std::ifstream in(bomb, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // The track's PixelWidth and PixelHeight elements, two bytes each.
+    for (const auto& [side, value] : {std::pair{'\xB0', '\x40'}, std::pair{'\xBA', '\x22'}}) {
+      const size_t at = bytes.find(std::string{side, '\x82', '\x01', '\x00'});
+      ASSERT_NE(at, std::string::npos);
+      bytes[at + 2] = value;
+    }
+    std::ofstream(bomb, std::ios::binary) << bytes;
+  }
   const struct {
     std::string path, reason;
   } cases[] = {
+      {bomb, bomb + ": its h264 pictures of 16384x8704 are too large to play"},
       {TempPath("missing.mp4"), "cannot open " + TempPath("missing.mp4") + ": No such file"},
       {text, text + ": not a video file of any format this build reads"},
       {empty, empty + " is empty"},
@@ -257,7 +275,8 @@ TEST(MediaSourceTest, BadInputsAreRefusedWithOneClearLine) {
   ExpectFlat(*source->frame(), Luma(24), 0, "the last frame");
   EXPECT_GT(source->decode_errors(), 0);
   EXPECT_THAT(source->first_decode_error(), HasSubstr(damaged + ": the decoder"));
-  for (const std::string& path : {text, empty, audio_only, whole, cut, intact, early, damaged})
+  for (const std::string& path :
+       {text, empty, audio_only, whole, cut, intact, early, damaged, bomb})
     remove(path.c_str());
 }
 

@@ -23,6 +23,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "tools/player/frame_schedule.h"
 #ifdef NATIVERENDER_TEST_FFMPEG
 #include "support/media_clip.h"
 #endif
@@ -49,13 +50,13 @@ std::string TempPath(const std::string& name) {
   return ::testing::TempDir() + "player_test_" + name;
 }
 
-std::string PlayerCommand(const std::string& args) {
+std::string PlayerCommand(const std::string& args, bool quiet = true) {
 #ifdef NATIVERENDER_EMULATOR
   const std::string program = NATIVERENDER_EMULATOR " " NATIVERENDER_PLAYER_PATH;
 #else
   const std::string program = NATIVERENDER_PLAYER_PATH;
 #endif
-  return program + " --quiet " + args + " 2>&1";
+  return program + (quiet ? " --quiet " : " ") + args + " 2>&1";
 }
 
 // `input`, when given, is a shell command whose output is piped to the
@@ -178,6 +179,19 @@ class Desktop {
     }
     return false;
   }
+  // The top-level window whose WM_NAME, decoded to UTF-8, is `title`, once
+  // it is mapped (0 after 30 s).
+  Window WaitForTitle(const std::string& title) {
+    for (int attempt = 0; attempt < 600; ++attempt) {
+      if (Window window = FindMapped(title, /*decode=*/true))
+        return window;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return 0;
+  }
+  bool ClassHint(Window window, XClassHint* hint) {
+    return XGetClassHint(display_, window, hint) != 0;
+  }
   void Key(Window window, KeySym key) {
     XEvent event = {};
     event.xkey.type = KeyPress;
@@ -226,21 +240,42 @@ class Desktop {
   }
 
  private:
-  Window FindMapped(const std::string& title) {
+  // WM_NAME as it is stored, or decoded from its encoding to UTF-8.
+  std::string Name(Window window, bool decode) {
+    std::string name;
+    if (!decode) {
+      char* stored = nullptr;
+      if (XFetchName(display_, window, &stored) && stored != nullptr) {
+        name = stored;
+        XFree(stored);
+      }
+      return name;
+    }
+    XTextProperty property{};
+    char** list = nullptr;
+    int count = 0;
+    if (XGetWMName(display_, window, &property) &&
+        Xutf8TextPropertyToTextList(display_, &property, &list, &count) >= Success && count > 0)
+      name = list[0];
+    if (list != nullptr)
+      XFreeStringList(list);
+    if (property.value != nullptr)
+      XFree(property.value);
+    return name;
+  }
+
+  Window FindMapped(const std::string& title, bool decode = false) {
     Window root = 0, parent = 0, *children = nullptr;
     unsigned count = 0;
     Window found = 0;
     if (!XQueryTree(display_, DefaultRootWindow(display_), &root, &parent, &children, &count))
       return 0;
     for (unsigned i = 0; i < count && found == 0; ++i) {
-      char* name = nullptr;
       XWindowAttributes attributes;
-      if (XFetchName(display_, children[i], &name) && name != nullptr) {
-        if (title == name && XGetWindowAttributes(display_, children[i], &attributes) &&
-            attributes.map_state == IsViewable)
-          found = children[i];
-        XFree(name);
-      }
+      if (Name(children[i], decode) == title &&
+          XGetWindowAttributes(display_, children[i], &attributes) &&
+          attributes.map_state == IsViewable)
+        found = children[i];
     }
     if (children != nullptr)
       XFree(children);
@@ -338,10 +373,33 @@ TEST(PlayerTest, PlaysAY4mFileWithCapturesAndAFittedScreenshot) {
   const uint32_t centre = pixels[60 * 160 + 80];
   EXPECT_NEAR(static_cast<int>(centre >> 8 & 0xff), 214, 3);
 
+  // On a terminal the progress is one line rewritten in place: a note (the
+  // first frame on show) clears it first, never glued to its end.
+  FILE* terminal = popen(("script -qec 'env OHOS_DESKTOP_HILOG_QUIET=1 " +
+                          PlayerCommand(input + " --fps 10", /*quiet=*/false) + "' /dev/null")
+                             .c_str(),
+                         "r");
+  ASSERT_NE(terminal, nullptr);
+  std::string shown;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof(buffer), terminal)) > 0;)
+    shown.append(buffer, n);
+  EXPECT_EQ(pclose(terminal), 0) << shown;
+  EXPECT_THAT(shown, HasSubstr("\r\x1b[Kplayer: first frame on show (64x36)"));
+  EXPECT_THAT(shown, Not(HasSubstr("dropped 0player")));
+
   // Told the samples are full range, the window shows them as they are.
   ASSERT_EQ(Player(input + " --fps 0 --surface 160x120 --range=full --screenshot " + png).status, 0);
   ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
   EXPECT_NEAR(static_cast<int>(pixels[60 * 160 + 80] >> 8 & 0xff), 200, 3);
+
+  // Odd sides are played whole (chroma rounded up): every pixel of 3x5,
+  // the last column and row too, shows the frame's grey.
+  ASSERT_EQ(Player(WriteY4m("odd.y4m", 3, 5, 1) + " --fps 0 --screenshot " + png).status, 0);
+  ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+  ASSERT_EQ(w * 100 + h, 305);
+  for (const uint32_t pixel : pixels)
+    EXPECT_NEAR(static_cast<int>(pixel >> 8 & 0xff), (40 - 16) * 255 / 219, 3);
 }
 
 TEST(PlayerTest, SeveralWindowsEachGetAnEngine) {
@@ -415,6 +473,82 @@ TEST(PlayerTest, InputsEndingBadlyOrAtOddRatesAreReportedAndPlayed) {
       EXPECT_THAT(run.output, HasSubstr(std::string("(") + c.rate + " fps, "));
     }
   }
+
+  // Frames that come late through a pipe at 25 fps. A first frame that
+  // takes a second and a half to come starts the play: the rest are not
+  // dropped for it. Frames that a stall makes late are shown with their
+  // captures, and the rate reported is the one shown, not the one planned.
+  const std::string six = WriteY4m("six.y4m", 32, 32, 6);
+  const size_t header = ReadFile(six).find('\n') + 1, frame = 6 + 32 * 32 * 3 / 2;
+  auto stalled_at = [&](size_t bytes) {
+    return "{ head -c " + std::to_string(bytes) + " " + six + "; sleep 1.5; tail -c +" +
+           std::to_string(bytes + 1) + " " + six + "; }";
+  };
+  const std::string dir = TempPath("late_captures");
+  mkdir(dir.c_str(), 0755);
+  const struct {
+    std::string args;
+    size_t stall_at;
+    double most_fps;
+  } late[] = {{"-", header + 100, 25.005}, {"- --capture-every 1:" + dir, header + 2 * frame, 10}};
+  for (const auto& c : late) {
+    const PlayerRun run = Player(c.args, "", stalled_at(c.stall_at));
+    EXPECT_EQ(run.status, 0) << c.args << "\n" << run.output;
+    long long played = 0, dropped = 0;
+    double fps = 0;
+    ASSERT_EQ(sscanf(run.output.c_str() + run.output.find("played "),
+                     "played %lld frames in %*f s (%lf fps, 1 window, %lld dropped", &played, &fps,
+                     &dropped),
+              3)
+        << run.output;
+    EXPECT_EQ(played + dropped, 6) << run.output;
+    EXPECT_GE(played, 1) << run.output;
+    EXPECT_LE(fps, c.most_fps) << c.args << "\n" << run.output;
+  }
+}
+
+// The schedule alone, on a clock of its own: 40 ms frames, times in ms.
+// A first frame that took a second starts the times; a rewind whose first
+// frame came late starts them again, so that the pass after it is not
+// taken for a jump back (which would hold it for a whole pass); a late
+// frame shown after the most drops in a row starts them again too.
+TEST(PlayerTest, TheScheduleStartsAtTheFirstFrameShownAndAgainAtEachRewind) {
+  constexpr int64_t kMs = 1000000;
+  player::FrameSchedule schedule(40 * kMs);
+  EXPECT_EQ(schedule.Next(0, 0.04, 0), 0);
+  EXPECT_FALSE(schedule.TooLate(1000 * kMs)) << "the first frame is never dropped";
+  schedule.Shown(1000 * kMs);
+  for (int n = 1; n < 5; ++n) {
+    EXPECT_EQ(schedule.Next(0.04 * n, 0.04, 1000 * kMs), 0);
+    EXPECT_EQ(schedule.due_ns(), (1000 + 40 * n) * kMs);
+    schedule.Shown((1000 + 40 * n) * kMs);
+  }
+  // The rewind's first frame comes 100 ms after the last one's end.
+  schedule.Restart(/*at_once=*/false);
+  EXPECT_EQ(schedule.Next(0, 0.04, 1300 * kMs), 0) << "a rewind is no jump";
+  EXPECT_EQ(schedule.due_ns(), 1300 * kMs);
+  EXPECT_FALSE(schedule.TooLate(1330 * kMs));
+  EXPECT_TRUE(schedule.TooLate(1350 * kMs));
+  schedule.Dropped();
+  EXPECT_EQ(schedule.Next(0.04, 0.04, 1350 * kMs), 0) << "taken for a jump back";
+  EXPECT_EQ(schedule.due_ns(), 1340 * kMs);
+  schedule.Shown(1340 * kMs);
+  // A stall: the frames behind it are dropped, at most five in a row; the
+  // next is shown, and the times start from it.
+  int n = 2, dropped = 0;
+  for (schedule.Next(0.04 * n, 0.04, 5000 * kMs); schedule.TooLate(5000 * kMs);
+       schedule.Next(0.04 * ++n, 0.04, 5000 * kMs)) {
+    schedule.Dropped();
+    ++dropped;
+  }
+  EXPECT_EQ(dropped, player::FrameSchedule::kMostDropsInARow);
+  schedule.Shown(5000 * kMs);
+  EXPECT_EQ(schedule.due_ns(), 5000 * kMs);
+  schedule.Next(0.04 * ++n, 0.04, 5001 * kMs);
+  EXPECT_EQ(schedule.due_ns(), 5040 * kMs);
+  // A jump of an hour: told, and played across at the frame's length.
+  EXPECT_NEAR(schedule.Next(3600 + 0.04 * ++n, 0.04, 5040 * kMs), 3600.04, 1e-6);
+  EXPECT_EQ(schedule.due_ns(), 5080 * kMs);
 }
 
 // Requested captures that cannot happen: the play goes on, each is named,
@@ -533,6 +667,8 @@ TEST(PlayerTest, BadInputGetsOneClearLineAndStatusTwo) {
   cases.push_back({text, text + ": not a video file of any format this build reads"});
   cases.push_back({audio_only, "no video stream in this Matroska / WebM file (audio only)"});
   cases.push_back({cut, cut + ": cannot read this QuickTime / MOV file: moov atom not found"});
+  cases.push_back(
+      {whole + " --start 5", "--start: 5.00 s is past the end of " + whole + " (0.20 s long)"});
 #else
   cases.push_back({text,
                    "not a YUV4MPEG2 file (the header must start with YUV4MPEG2); this "
@@ -963,6 +1099,15 @@ TEST(PlayerTest, StandardInputAndTheY4mTagsArePlayed) {
   EXPECT_EQ(w, 64);
   EXPECT_EQ(h, 36);
   EXPECT_NE(pixels[18 * 64 + 1], 0u) << "the frame was not stretched to the window";
+  // Fitted into a wider window, it keeps that shape: 64x36 in the middle
+  // of 128x36, not its stored 48x36.
+  ASSERT_EQ(Player(tagged + " --fps 0 --surface 128x36 --scale fit --screenshot " + png).status, 0);
+  ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+  ASSERT_EQ(w, 128);
+  EXPECT_EQ(pixels[18 * 128 + 31], 0u);
+  EXPECT_NE(pixels[18 * 128 + 34], 0u) << "fitted in its stored shape, not its display shape";
+  EXPECT_NE(pixels[18 * 128 + 93], 0u);
+  EXPECT_EQ(pixels[18 * 128 + 96], 0u);
 
 #ifdef NATIVERENDER_TEST_FFMPEG
   // Layouts other than 8-bit 4:2:0 play converted, with a note that names
@@ -984,11 +1129,54 @@ TEST(PlayerTest, StandardInputAndTheY4mTagsArePlayed) {
     EXPECT_THAT(converted.output, HasSubstr(path + ": " + layout.note));
     EXPECT_THAT(converted.output, HasSubstr("played 2 frames"));
   }
+
+  // Read once, as it comes, from its first byte: a container on standard
+  // input and through /dev/stdin, a y4m file through a FIFO (longer than a
+  // first read takes). A pipe cannot seek.
+  const std::string mkv = TempPath("piped.mkv");
+  ASSERT_EQ(WriteClip(mkv, Clip{"matroska", "libx264"}), "");
+  const std::string fifo = TempPath("input.fifo");
+  remove(fifo.c_str());
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string frames = WriteY4m("fifo.y4m", 64, 48, 6);
+  const struct {
+    std::string args, input;
+    int status;
+    std::string message;
+  } pipes[] = {
+      {"- --fps 0", "cat " + mkv, 0, "played 5 frames"},
+      {"/dev/stdin --fps 0", "cat " + mkv, 0, "played 5 frames"},
+      {fifo + " --fps 0", "cat " + frames + " > " + fifo + " & true", 0, "played 6 frames"},
+      {"- --start 0.1", "cat " + mkv, 2, "--start: standard input cannot seek"},
+  };
+  for (const auto& c : pipes) {
+    const PlayerRun run = Player(c.args, "", c.input);
+    EXPECT_EQ(run.status, c.status) << c.args << "\n" << run.output;
+    EXPECT_THAT(run.output, HasSubstr(c.message)) << c.args;
+  }
 #endif
 
   // Wider than the screen: the window shrinks to fit it, keeping its shape.
   Desktop desktop;
   ASSERT_TRUE(desktop.ok());
+
+  // A title outside ASCII: WM_NAME in an encoding X names (Latin-1 or
+  // compound text), not raw UTF-8; the window has a class.
+  const std::string accented = WriteY4m("caf\xc3\xa9.y4m", 16, 16, 1);
+  Background titled;
+  StartPlayer(accented + " --frames 10 --fps 10 --loop", ::testing::TempDir(), &titled);
+  const Window named = desktop.WaitForTitle("player_test_caf\xc3\xa9.y4m");
+  EXPECT_NE(named, 0u) << "no window of that WM_NAME, decoded";
+  XClassHint hint{};
+  if (named != 0 && desktop.ClassHint(named, &hint)) {
+    EXPECT_STREQ(hint.res_name, "nativerender-player");
+    EXPECT_STREQ(hint.res_class, "Nativerender-player");
+    XFree(hint.res_name);
+    XFree(hint.res_class);
+  } else {
+    ADD_FAILURE() << "no WM_CLASS";
+  }
+  EXPECT_EQ(Finish(titled).status, 0);
   const int screen = desktop.screen_width();
   const PlayerRun wide = Player(WriteY4m("wide.y4m", 2 * screen, 16, 1) + " --screenshot " + png);
   EXPECT_EQ(wide.status, 0) << wide.output;
@@ -1085,6 +1273,49 @@ TEST(PlayerTest, ContainerFramesPlayAtTheirOwnTimesFromAStartAndLoop) {
     ASSERT_EQ(sscanf(run.output.c_str() + counts, " window, %lld dropped", &dropped), 1);
     EXPECT_GE(seconds, c.min_seconds) << c.args << ": frames not held to their times";
     EXPECT_GE(frames + dropped, c.min_frames) << c.args << "\n" << run.output;
+  }
+
+  // The last frame is held for its length: a still image (no length
+  // stated) a second, a frame of a 1 fps clip its second. A one-frame file
+  // loops at its frame's length (40 ms), not as fast as it decodes. A jump
+  // of an hour in a transport stream's times is said once and played
+  // across at the frames' pace.
+  Clip image{"mjpeg", "mjpeg", AV_PIX_FMT_YUVJ420P};
+  image.times_ms = {0};
+  Clip slow{"mp4", "libx264"};
+  slow.times_ms = {0, 1000};
+  slow.last_ms = 1000;
+  Clip one{"mp4", "libx264"};
+  one.times_ms = {0};
+  Clip jumping{"mpegts", "libx264"};
+  jumping.times_ms = {0, 40, 80, 3600080, 3600120, 3600160};
+  const struct {
+    Clip clip;
+    const char* name;
+    std::string args, played;
+    double min_seconds, max_seconds;
+    const char* said;
+  } timed[] = {
+      {image, "still.mjpeg", "", "played 1 frame ", 0.95, 1e9, nullptr},
+      {slow, "slow.mp4", "", "played 2 frames", 1.95, 1e9, nullptr},
+      {one, "one.mp4", " --loop --frames 25", "played ", 0.9, 1e9, nullptr},
+      {jumping, "jump.ts", "", "played ", 0, 30, ": timestamps jump by 3600 s after frame 3"},
+  };
+  for (const auto& c : timed) {
+    const std::string path = TempPath(c.name);
+    ASSERT_EQ(WriteClip(path, c.clip), "") << c.name;
+    const PlayerRun run = Player(path + c.args);
+    EXPECT_EQ(run.status, 0) << c.name << "\n" << run.output;
+    EXPECT_THAT(run.output, HasSubstr(c.played)) << c.name;
+    if (c.said != nullptr) {
+      EXPECT_THAT(run.output, HasSubstr(c.said)) << c.name;
+    }
+    double seconds = 0;
+    const size_t summary = run.output.find(" in ", run.output.find("played "));
+    ASSERT_NE(summary, std::string::npos) << run.output;
+    ASSERT_EQ(sscanf(run.output.c_str() + summary, " in %lf s", &seconds), 1) << run.output;
+    EXPECT_GE(seconds, c.min_seconds) << c.name << "\n" << run.output;
+    EXPECT_LT(seconds, c.max_seconds) << c.name << "\n" << run.output;
   }
 }
 

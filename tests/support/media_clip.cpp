@@ -25,14 +25,14 @@ std::string WriteClip(const std::string& path, const Clip& clip) {
   AVPacket* packet = av_packet_alloc();
   AVFrame* frame = av_frame_alloc();
   // Sends `picture` (null: the end) and writes what comes out. Each frame
-  // lasts until the next one (the last one 40 ms): a container that is not
+  // lasts until the next one (the last one last_ms): a container that is not
   // told drops a last frame without a length.
   auto encode = [&](AVFrame* picture) {
     if (avcodec_send_frame(encoder, picture) < 0)
       return false;
     while (avcodec_receive_packet(encoder, packet) == 0) {
       const auto next = std::upper_bound(clip.times_ms.begin(), clip.times_ms.end(), packet->pts);
-      packet->duration = next != clip.times_ms.end() ? *next - packet->pts : 40;
+      packet->duration = next != clip.times_ms.end() ? *next - packet->pts : clip.last_ms;
       av_packet_rescale_ts(packet, encoder->time_base, video->time_base);
       packet->stream_index = video->index;
       if (av_interleaved_write_frame(out, packet) < 0)

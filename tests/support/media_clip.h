@@ -25,6 +25,7 @@ struct Clip {
   AVPixelFormat format = AV_PIX_FMT_YUV420P;
   int width = 64, height = 48;
   std::vector<int64_t> times_ms = {0, 40, 80, 120, 160};
+  int64_t last_ms = 40;  // how long the last frame lasts
   int key_interval = 0;  // 0: the encoder's choice
   AVColorSpace colorspace = AVCOL_SPC_UNSPECIFIED;
   double turn_clockwise = 0;  // display matrix, when not 0

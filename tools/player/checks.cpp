@@ -86,7 +86,8 @@ bool CheckInput(const Options& options, bool* pipe, std::string* error) {
     *error = name + " is a directory, not a video file";
     return false;
   }
-  *pipe = S_ISFIFO(info.st_mode) || S_ISSOCK(info.st_mode);
+  // A FIFO, a socket or a device: what was read cannot be read again.
+  *pipe = !S_ISREG(info.st_mode);
   if (S_ISREG(info.st_mode)) {
     if (info.st_size == 0) {
       *error = name + " is empty";

@@ -3,12 +3,15 @@
 #include <math.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <optional>
 #include <utility>
 
 #include "engine/media_source.h"
+#include "engine/pipe_input.h"
+#include "engine/square_pixels.h"
 #include "messages.h"
 
 namespace player {
@@ -24,6 +27,16 @@ constexpr double kMaxPacedFps = 1000;
 // The longest wait for a frame: a file's rate may ask for years.
 constexpr double kMaxFrameIntervalS = 60;
 constexpr int kMaxWindowSide = 16384;
+
+// Tried as the one format a build without FFmpeg's libraries reads, the
+// refusal says what it is not.
+std::unique_ptr<engine::VideoSource> AddNoOtherFormat(std::unique_ptr<engine::VideoSource> source,
+                                                      std::string* error) {
+  if (!source && !engine::MediaSupported() &&
+      error->find("not a YUV4MPEG2 file") != std::string::npos)
+    *error += "; this build reads no other format (it was built without FFmpeg's libraries)";
+  return source;
+}
 
 double PacedFps(const engine::VideoSource& source, const Options& options) {
   const double fps = options.fps >= 0 ? options.fps : source.fps() > 0 ? source.fps() : kDefaultFps;
@@ -42,20 +55,47 @@ double PacedFps(const engine::VideoSource& source, const Options& options) {
   return fps;
 }
 
+std::string Seconds(double seconds) {
+  char text[32];
+  snprintf(text, sizeof text, "%.2f s", seconds);
+  return text;
+}
+
+constexpr char kY4mMagic[] = "YUV4MPEG2";
+constexpr size_t kY4mMagicLength = sizeof(kY4mMagic) - 1;
+
 // Whether a file of no y4m name is one all the same: it starts as one.
-// Standard input is taken to be one (reading it to find out would lose
-// what was read).
 bool LooksLikeY4m(const std::string& path) {
-  if (path == "-")
-    return true;
-  static const char kMagic[] = "YUV4MPEG2";
-  char start[sizeof(kMagic) - 1] = {};
+  char start[kY4mMagicLength] = {};
   FILE* file = fopen(path.c_str(), "rb");
   if (file == nullptr)
     return false;
   const size_t got = fread(start, 1, sizeof(start), file);
   fclose(file);
-  return got == sizeof(start) && memcmp(start, kMagic, sizeof(start)) == 0;
+  return got == sizeof(start) && memcmp(start, kY4mMagic, sizeof(start)) == 0;
+}
+
+// Standard input, a FIFO or a device: read once, as it comes. Opening it
+// again would lose what was read (or wait for a writer that has gone).
+bool ReadOnce(const std::string& path) {
+  struct stat info;
+  return path == "-" || (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode));
+}
+
+// Opened once; its first bytes tell a y4m stream from a container, and
+// the reader chosen reads them again.
+std::unique_ptr<engine::VideoSource> OpenReadOnce(const std::string& path, std::string* error) {
+  std::unique_ptr<engine::PipeInput> input = engine::PipeInput::Open(path, error);
+  if (!input)
+    return nullptr;
+  const std::string& start = input->Peek(kY4mMagicLength);
+  if (start.empty()) {
+    *error = input->name() + " is empty";
+    return nullptr;
+  }
+  if (start == kY4mMagic || !engine::MediaSupported())
+    return AddNoOtherFormat(engine::OpenY4m(std::move(input), error), error);
+  return engine::OpenMedia(std::move(input), error);
 }
 
 std::unique_ptr<engine::VideoSource> OpenFile(const Options& options, std::string* error) {
@@ -67,15 +107,15 @@ std::unique_ptr<engine::VideoSource> OpenFile(const Options& options, std::strin
   }
   if (options.RawInput())
     return engine::OpenRawYuv(input, options.raw_width, options.raw_height, error);
-  if (options.format == InputFormat::kY4m || options.HasY4mName() || LooksLikeY4m(input))
+  if (options.format == InputFormat::kY4m || options.HasY4mName())
+    return engine::OpenY4m(input, error);
+  if (ReadOnce(input))
+    return OpenReadOnce(input, error);
+  if (LooksLikeY4m(input))
     return engine::OpenY4m(input, error);
   if (engine::MediaSupported())
     return engine::OpenMedia(input, error);
-  // Tried as the one format this build reads, the refusal says what it is not.
-  std::unique_ptr<engine::VideoSource> source = engine::OpenY4m(input, error);
-  if (!source && error->find("not a YUV4MPEG2 file") != std::string::npos)
-    *error += "; this build reads no other format (it was built without FFmpeg's libraries)";
-  return source;
+  return AddNoOtherFormat(engine::OpenY4m(input, error), error);
 }
 
 }  // namespace
@@ -114,8 +154,14 @@ std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::str
       *error = "--start: " + source->error();
       return nullptr;
     }
+    if (source->past_end()) {
+      *error = "--start: " + Seconds(options.start_s) + " is past the end of " + name;
+      if (source->duration() > 0)
+        *error += " (" + Seconds(source->duration()) + " long)";
+      return nullptr;
+    }
   }
-  return source;
+  return engine::WithSquarePixels(std::move(source));
 }
 
 void DescribeInput(const engine::VideoSource& source, Options* options) {
@@ -123,8 +169,6 @@ void DescribeInput(const engine::VideoSource& source, Options* options) {
   if (interlacing == 't' || interlacing == 'b' || interlacing == 'm')
     Fail("warning: " + (options->input == "-" ? std::string("standard input") : options->input) +
          " is interlaced (I" + interlacing + "): its frames are played as progressive");
-  if (source.pixel_aspect() != 1 && !options->scale_given && options->surface_width == 0)
-    options->scale = 1;
   options->by_timestamps = source.has_timestamps() && options->fps < 0;
   options->fps = PacedFps(source, *options);
 }

@@ -18,16 +18,16 @@ namespace player {
 // A y4m file (by its name or its first bytes), raw I420 with --size, and
 // anything else a container read through FFmpeg's libraries (a y4m in a
 // build without them). Null, with one line in `error`, when it cannot be
-// read or cannot start where --start says.
+// read or cannot start where --start says. Non-square pixels come out
+// scaled to square ones, so the picture keeps its shape at every size.
 std::unique_ptr<engine::VideoSource> OpenSource(const Options& options, std::string* error);
 
 // How messages and the window's title name the input: its file name,
 // "standard input", or "test pattern".
 std::string InputName(const Options& options);
 
-// Settles the options the input decides. A pixel aspect other than 1:1
-// sizes the default window and stretches the frame into it, unless told
-// otherwise; interlaced frames are shown as they are, with a warning. A
+// Settles the options the input decides. Interlaced frames are shown as
+// they are, with a warning. A
 // container's frames are shown at their own times unless --fps is given.
 // The rate is --fps, else the input's, else 30; one too fast or too slow to
 // pace is said once and played at what can be.

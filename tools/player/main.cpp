@@ -70,7 +70,6 @@ void InstallStopSignals() {
     sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGHUP, &action, nullptr);
-  signal(SIGPIPE, SIG_IGN);
 }
 
 const char* SignalName(int signal) {
@@ -128,6 +127,10 @@ class Player {
         return kBadInput;
       }
     }
+    // Only now: a FIFO waits in its opening for a writer, and a stop
+    // signal must end that wait the ordinary way (the handler's restart
+    // would resume it).
+    InstallStopSignals();
     DescribeInput(*sources.front(), &options_);
     figures_.SetInput(InputName(options_), *sources.front());
     if (!OpenLog())
@@ -498,7 +501,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   setvbuf(stdout, nullptr, _IOLBF, 0);
-  player::InstallStopSignals();
+  signal(SIGPIPE, SIG_IGN);
   // The module writes many platform log lines, most at error level by its
   // own design; on the player's stderr they read as failures.
   ohos_desktop::SetHilogStderrEnabled(options.verbose);

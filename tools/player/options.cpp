@@ -358,8 +358,10 @@ INPUT                  a video file: mp4, mkv, webm, mov, avi, ... with any vide
                        audio is left out), a .y4m file (any chroma layout and
                        depth; other than 8-bit 4:2:0 converted, with a note), a
                        raw I420 .yuv file (with --size), - for standard input
-                       (y4m or raw), or nothing for the built-in animated test
-                       pattern. A file too short for its first frame is
+                       (y4m, a container, or raw with --format i420; a FIFO
+                       and /dev/stdin alike), or nothing for the built-in test
+                       pattern. A file too short for its first frame, or a
+                       container of pictures above 8192x8192 in all, is
                        refused. A pipe is read once: --loop and --windows
                        above 1 are refused with one, and a --duration longer than
                        its one pass ends when the pipe does (status 3)
@@ -377,13 +379,14 @@ INPUT                  a video file: mp4, mkv, webm, mov, avi, ... with any vide
                        the pattern: 150)
   --start TIME         begin at TIME (seconds, or [H:]M:S such as 1:30): the frame
                        shown at that time, decoded from the key frame before it;
-                       for inputs that can seek (containers in regular files)
+                       for inputs that can seek (containers in regular files);
+                       a TIME past the end is refused
   --loop               start the input again when it ends (a cut last frame is
                        reported, status 3, and the whole frames loop on)
   --surface WxH        window size (default: the frame size, widened or narrowed
-                       by a y4m file's pixel aspect, and shrunk to fit the screen)
-  --scale stretch|fit|fill   how the frame is fitted into the window (default fit;
-                       stretch for a y4m file with non-square pixels)
+                       by non-square pixels, and shrunk to fit the screen)
+  --scale stretch|fit|fill   how the frame is fitted into the window (default
+                       fit; non-square pixels are scaled to square ones first)
   --range full|limited colour range of the frames (default: the input's tag, a
                        container's or a y4m file's XCOLORRANGE, else limited, as
                        decoders give)
@@ -463,7 +466,7 @@ the windows' renderers (frames received, drawn and dropped; draw times)
 exit status: 0 played; 1 could not start (no display, no module); 2 bad
 options, input or output path (a file of no known format, a container with
 no video stream or whose index is missing, --start on an input that cannot
-seek); 3 played, but the input was truncated (a partial last frame, a
+seek or past its end); 3 played, but the input was truncated (a partial last frame, a
 container whose data stops early), damaged (the decoder skipped what it
 could not decode, said once at the end), a capture failed or could not be taken (its frame never came, or another
 capture had it), or nothing was played (a periodic capture lost because its

@@ -9,6 +9,7 @@
 #include <chrono>
 
 #include "checks.h"
+#include "frame_schedule.h"
 #include "engine/clock.h"
 #include "input.h"
 #include "messages.h"
@@ -20,9 +21,12 @@ namespace {
 
 constexpr int64_t kNanosPerSecond = 1000000000;
 constexpr int64_t kPatternFrames = 150;
-// The longest wait between two frames at their own times (--fps's warning
-// says the same of evenly spaced ones).
-constexpr int64_t kMaxGapNs = 60 * kNanosPerSecond;
+std::string Size(int width, int height) {
+  return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// How long a still image is shown.
+constexpr int64_t kStillImageNs = kNanosPerSecond;
 
 // Frames of all windows are drawn one at a time. Mesa's llvmpipe (22.3)
 // reads freed memory when two threads draw and swap with their own
@@ -53,6 +57,7 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
   else if (source_->fps() > 0)
     fps_ = source_->fps();
   interval_ns_ = fps_ > 0 ? static_cast<int64_t>(kNanosPerSecond / fps_) : 0;
+  schedule_ = FrameSchedule(interval_ns_);
   // Before the first frame: where the input starts (--start).
   shown_ts_ = source_->timestamp();
   position_us_ = llround(shown_ts_ * 1e6);
@@ -70,19 +75,19 @@ WindowEngine::~WindowEngine() {
 
 void WindowEngine::Events::OnFirstFrame(const std::string& id, int width, int height) {
   if (++first_frames == 1 && !quiet)
-    fprintf(stderr, "%s: first frame on show (%dx%d)\n", id.c_str(), width, height);
+    Say(stderr, id + ": first frame on show (" + Size(width, height) + ")");
 }
 
 void WindowEngine::Events::OnFrameSizeChanged(const std::string& id, int width, int height) {
   ++frame_size_changes;
   if (!quiet)
-    fprintf(stderr, "%s: frames now %dx%d\n", id.c_str(), width, height);
+    Say(stderr, id + ": frames now " + Size(width, height));
 }
 
 void WindowEngine::Events::OnSurfaceSizeChanged(const std::string& id, int width, int height) {
   ++surface_size_changes;
   if (!quiet)
-    fprintf(stderr, "%s: window now %dx%d\n", id.c_str(), width, height);
+    Say(stderr, id + ": window now " + Size(width, height));
 }
 
 void WindowEngine::Start() {
@@ -248,33 +253,46 @@ void WindowEngine::TellColor(const engine::ColorDescription& color) {
 }
 
 void WindowEngine::Run() {
-  const int64_t limit = options_.frames > 0                       ? options_.frames
+  const int64_t limit = options_.frames > 0                           ? options_.frames
                         : options_.input.empty() && !options_.Loops() ? kPatternFrames
                                                                       : INT64_MAX;
-  start_ns_ = engine::MonotonicNanos();
   SayNotes();
-  bool read_ahead = false;  // by timestamps: the next frame, read, waits for its time
-  for (int64_t index = 0; index < limit && !stop_;) {
+  const bool paced = fps_ > 0;
+  bool read_ahead = false;  // the next frame is scheduled (by timestamps: read) and waits
+  bool ended = false;       // the input, or --frames, came to its end
+  for (int64_t index = 0; !stop_;) {
+    if (index >= limit) {
+      ended = true;
+      break;
+    }
     // Evenly spaced frames are read only once their time has come, so that
     // while the engine waits (or is paused) the source still holds the frame
     // on show. A frame's own time is known only once it is read: it is read
     // ahead, and the frame on show kept meanwhile.
-    if (by_timestamps_ && !read_ahead) {
-      KeepFrameOnShow();
-      if (!NextFrame())
-        break;
+    if (!read_ahead) {
+      if (by_timestamps_) {
+        KeepFrameOnShow();
+        if (!NextFrame()) {
+          ended = true;
+          break;
+        }
+        Schedule(source_->timestamp(), source_->frame_duration());
+      } else {
+        Schedule(static_cast<double>(index) * interval_ns_ / 1e9, interval_ns_ / 1e9);
+      }
       read_ahead = true;
-      Anchor();
     }
-    const Turn turn = WaitForTurn(index);
+    const Turn turn = WaitForTurn();
     if (stop_)
       break;
     if (turn == Turn::kSought) {
       read_ahead = false;  // the sought frame is read next
       continue;
     }
-    if (!by_timestamps_ && !NextFrame())
+    if (!by_timestamps_ && !NextFrame()) {
+      ended = true;
       break;
+    }
     read_ahead = false;
     on_show_.reset();
     ++frames_read_;
@@ -282,16 +300,19 @@ void WindowEngine::Run() {
       SetScale(scale_.load() % 3 + 1);
       ++scale_changes_;
     }
-    const bool paced = fps_ > 0 && turn == Turn::kDue;
+    const bool timed = paced && turn == Turn::kDue;
     // More than one interval late: dropped instead of drawn, so that a slow
-    // window catches up.
-    const bool late = paced && engine::MonotonicNanos() > Due(index) + interval_ns_;
-    if (late && !CaptureDue(index + 1)) {
+    // window catches up (never the first, nor many in a row).
+    if (timed && schedule_.TooLate(engine::MonotonicNanos()) && !CaptureDue(index + 1)) {
+      schedule_.Dropped();
       ++frames_dropped_;
       ++index;
       continue;
     }
-    due_ns_ = paced ? Due(index) : 0;
+    const bool first = !schedule_.started();
+    if (paced)
+      schedule_.Shown(engine::MonotonicNanos());
+    due_ns_ = timed ? schedule_.due_ns() : 0;
     Present(index + 1);
     shown_ts_ = source_->timestamp();
     const double position = by_timestamps_ || source_->has_timestamps() ? shown_ts_
@@ -301,39 +322,46 @@ void WindowEngine::Run() {
     // The first frame's time on the window starts when it gets there:
     // setting up the surface must not make the next frames late (nor count
     // in the window's rate).
-    if (index == 0 && fps_ > 0) {
-      start_ns_ = anchor_ns_ = engine::MonotonicNanos();
+    if (paced && first) {
+      schedule_.RestartAt(engine::MonotonicNanos());
       if (frames_rendered_ == 1)
-        first_frame_ns_ = start_ns_;
+        first_frame_ns_ = schedule_.due_ns();
     }
     ++index;
   }
+  if (ended && paced && !stop_)
+    HoldLastFrame();
   SayDamage();
   finished_ = true;
 }
 
-// When frame `index` (from 0) is due; by timestamps, the frame read.
-int64_t WindowEngine::Due(int64_t index) const {
-  if (by_timestamps_)
-    return anchor_ns_ + llround((source_->timestamp() - anchor_ts_) * 1e9);
-  return start_ns_ + static_cast<int64_t>(static_cast<double>(index) * (kNanosPerSecond / fps_));
+// Gives the schedule the next frame, and says the first jump in the
+// input's times, which is played across at the frames' pace.
+void WindowEngine::Schedule(double timestamp, double duration) {
+  if (looped_)
+    schedule_.Restart(/*at_once=*/false);
+  looped_ = false;
+  const double jump = schedule_.Next(timestamp, duration, engine::MonotonicNanos());
+  if (jump == 0 || said_jump_)
+    return;
+  said_jump_ = true;
+  char seconds[32];
+  snprintf(seconds, sizeof seconds, fabs(jump) >= 10 ? "%.0f" : "%.1f", fabs(jump));
+  Say(stderr, id_ + ": timestamps jump " + (jump < 0 ? "back " : "") + "by " + seconds +
+                  " s after frame " + std::to_string(frames_read_.load()));
 }
 
-// The frame just read starts the times afresh after a start or a seek, and
-// keeps the pace where its time goes back (the input looped) or leaps
-// further than a frame is ever waited for.
-void WindowEngine::Anchor() {
-  const double ts = source_->timestamp();
-  if (reanchor_) {
-    anchor_ns_ = engine::MonotonicNanos();
-  } else {
-    const int64_t gap = llround((ts - shown_ts_) * 1e9);
-    if (gap >= 0 && gap <= kMaxGapNs)
-      return;
-    anchor_ns_ += llround((shown_ts_ - anchor_ts_) * 1e9) + (gap < 0 ? interval_ns_ : kMaxGapNs);
-  }
-  anchor_ts_ = ts;
-  reanchor_ = false;
+// The last frame stays on show for its length: its own, or a frame's at
+// the rate played; a still image (an input of one frame and no stated
+// length) a second.
+void WindowEngine::HoldLastFrame() {
+  if (frames_rendered_ == 0)
+    return;
+  int64_t end = schedule_.shown_end_ns();
+  if (by_timestamps_ && frames_read_ == 1 && source_->duration() <= 0)
+    end = schedule_.shown_due_ns() + kStillImageNs;
+  schedule_.WaitFor(end);
+  WaitForTurn();
 }
 
 // A reference on the frame on show (a decoder's), or a copy (the source
@@ -356,7 +384,7 @@ engine::VideoFrame* WindowEngine::FrameOnShow() const {
 // move on by the pause, so none falls due during it. A stop ends the wait
 // at once, however long the interval; a seek ends it with the sought frame
 // to read, a step (paused) with the frame to show now.
-WindowEngine::Turn WindowEngine::WaitForTurn(int64_t index) {
+WindowEngine::Turn WindowEngine::WaitForTurn() {
   while (!stop_) {
     if (seek_.exchange(false)) {
       if (DoSeek(seek_by_ms_.exchange(0)))
@@ -368,12 +396,10 @@ WindowEngine::Turn WindowEngine::WaitForTurn(int64_t index) {
         timing_broken_ = true;
         return Turn::kStep;
       }
-      const int64_t paused = WaitWhilePaused();
-      start_ns_ += paused;
-      anchor_ns_ += paused;
+      schedule_.Delay(WaitWhilePaused());
       continue;
     }
-    const int64_t wait = fps_ > 0 ? Due(index) - engine::MonotonicNanos() : 0;
+    const int64_t wait = fps_ > 0 ? schedule_.due_ns() - engine::MonotonicNanos() : 0;
     if (wait <= 0)
       return Turn::kDue;
     std::unique_lock<std::mutex> lock(wake_mutex_);
@@ -415,7 +441,7 @@ bool WindowEngine::DoSeek(int64_t by_ms) {
     return false;
   }
   on_show_.reset();
-  reanchor_ = true;
+  schedule_.Restart(/*at_once=*/true);
   timing_broken_ = true;
   shown_ts_ = source_->timestamp();
   position_us_ = llround(shown_ts_ * 1e6);
@@ -441,6 +467,7 @@ bool WindowEngine::NextFrame() {
     if (source_->Rewind()) {
       status = source_->Next();
       looped = true;
+      looped_ = true;
     } else if (status == engine::VideoSource::Status::kEnd) {
       truncated_ = true;
       Say(stderr, id_ + ": the input ended after " + std::to_string(whole) +
@@ -615,7 +642,9 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
         render->RenderFrame(on_show);
       capture_error = ModuleCaptureResult(capture_path);
       if (!again) {
-        CountFrame(due_ns_ > 0 ? due_ns_ : handed_ns);
+        // On show from when it was due, unless it came later than a frame
+        // late (a capture's frame is never dropped): then from when it came.
+        CountFrame(due_ns_ > 0 && handed_ns - due_ns_ <= interval_ns_ ? due_ns_ : handed_ns);
         TimeFrame(engine::MonotonicNanos());
       }
     }

@@ -28,6 +28,7 @@
 #include "engine/video_frame.h"
 #include "engine/video_source.h"
 #include "figures.h"
+#include "frame_schedule.h"
 #include "options.h"
 
 namespace player {
@@ -138,10 +139,10 @@ class WindowEngine {
 
   void Run();
   void Wake();
-  Turn WaitForTurn(int64_t index);
+  Turn WaitForTurn();
   int64_t WaitWhilePaused();
-  int64_t Due(int64_t index) const;
-  void Anchor();
+  void Schedule(double timestamp, double duration);
+  void HoldLastFrame();
   void KeepFrameOnShow();
   bool DoSeek(int64_t by_ms);
   void Redraw();
@@ -224,13 +225,11 @@ class WindowEngine {
   std::atomic<int64_t> position_us_{0};
 
   // Engine thread only (some read after Join).
-  // Pacing: evenly spaced frames are due from start_ns_ on; frames at their
-  // own times from anchor_ns_, when the frame of time anchor_ts_ was due.
-  int64_t start_ns_ = 0;
-  int64_t anchor_ns_ = 0;
-  double anchor_ts_ = 0;
-  bool reanchor_ = true;  // the next frame starts the times afresh (a start, a seek)
-  double shown_ts_ = 0;   // the time of the frame on show
+  // When each frame is due (evenly spaced, or at its own times).
+  FrameSchedule schedule_{0};
+  bool looped_ = false;     // the input was rewound: its times start again
+  bool said_jump_ = false;  // a jump in the input's times was said
+  double shown_ts_ = 0;     // the time of the frame on show
   // While the next frame is read ahead of its time: the frame on show.
   std::unique_ptr<engine::VideoFrame> on_show_;
   bool said_seek_failure_ = false;

@@ -6,13 +6,43 @@
 #include <X11/Xutil.h>
 #include <poll.h>
 
+#include <errno.h>
+
 #include <algorithm>
+#include <cctype>
 #include <chrono>
+#include <string>
 #include <cstdio>
 #include <cstdlib>
 
 namespace ohos_desktop {
 namespace {
+
+// The title as the ICCCM asks for WM_NAME: Latin-1 (STRING) where it fits,
+// compound text otherwise; _NET_WM_NAME in UTF-8 for window managers that
+// show names outside Latin-1.
+void StoreTitle(Display* display, Window window, const std::string& title) {
+  char* list[] = {const_cast<char*>(title.c_str())};
+  XTextProperty name{};
+  if (Xutf8TextListToTextProperty(display, list, 1, XStdICCTextStyle, &name) >= Success) {
+    XSetWMName(display, window, &name);
+    XFree(name.value);
+  }
+  XChangeProperty(display, window, XInternAtom(display, "_NET_WM_NAME", False),
+                  XInternAtom(display, "UTF8_STRING", False), 8, PropModeReplace,
+                  reinterpret_cast<const unsigned char*>(title.data()),
+                  static_cast<int>(title.size()));
+}
+
+// WM_CLASS: the program's name, and the same capitalised as its class.
+void StoreClass(Display* display, Window window) {
+  std::string name = program_invocation_short_name;
+  std::string type = name;
+  if (!type.empty())
+    type[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(type[0])));
+  XClassHint hint{const_cast<char*>(name.c_str()), const_cast<char*>(type.c_str())};
+  XSetClassHint(display, window, &hint);
+}
 
 // The protocol's window sizes are 16-bit.
 constexpr int kMaxDimension = 32767;
@@ -145,7 +175,8 @@ std::unique_ptr<X11Surface> X11Surface::Open(Display* display, bool owns_display
       display, root, x, y, static_cast<unsigned>(width), static_cast<unsigned>(height), 0,
       visual.depth, InputOutput, visual.visual,
       CWColormap | CWBackPixel | CWBorderPixel | CWEventMask, &attributes);
-  XStoreName(display, window, title != nullptr ? title : "");
+  StoreTitle(display, window, title != nullptr ? title : "");
+  StoreClass(display, window);
   Atom delete_atom = XInternAtom(display, "WM_DELETE_WINDOW", False);
   XSetWMProtocols(display, window, &delete_atom, 1);
   std::unique_ptr<X11Surface> surface(new X11Surface(
@@ -181,11 +212,7 @@ X11Surface::~X11Surface() {
 }
 
 void X11Surface::SetTitle(const std::string& title) {
-  XStoreName(display_, window_, title.c_str());
-  XChangeProperty(display_, window_, XInternAtom(display_, "_NET_WM_NAME", False),
-                  XInternAtom(display_, "UTF8_STRING", False), 8, PropModeReplace,
-                  reinterpret_cast<const unsigned char*>(title.data()),
-                  static_cast<int>(title.size()));
+  StoreTitle(display_, window_, title);
   XFlush(display_);
 }
 

@@ -45,8 +45,9 @@ class X11Surface {
   int width() const { return width_; }
   int height() const { return height_; }
 
-  // Gives the window a new title: WM_NAME, and _NET_WM_NAME in UTF-8 for
-  // window managers that show names outside Latin-1.
+  // Gives the window a new title (UTF-8): WM_NAME in Latin-1 or compound
+  // text, and _NET_WM_NAME in UTF-8 for window managers that show names
+  // outside Latin-1. Windows carry the program's name as WM_CLASS.
   void SetTitle(const std::string& title);
 
   // Resizes the window and waits (a few seconds at most) until the server
