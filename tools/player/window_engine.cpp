@@ -40,9 +40,9 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
     : id_(std::move(id)),
       source_(std::move(source)),
       options_(options),
-      takes_captures_(takes_captures),
       by_timestamps_(options.by_timestamps),
       duration_(source_->duration()),
+      reader_(id_, source_.get(), options_, takes_captures),
       settings_(id_, options, source_->rotation()),
       captures_(id_, options, takes_captures) {
   if (options_.fps >= 0)
@@ -165,7 +165,7 @@ void WindowEngine::Run() {
   const int64_t limit = options_.frames > 0                           ? options_.frames
                         : options_.input.empty() && !options_.Loops() ? kPatternFrames
                                                                       : INT64_MAX;
-  SayNotes();
+  reader_.SayNotes();
   const bool paced = fps_ > 0;
   bool read_ahead = false;  // the next frame is scheduled (by timestamps: read) and waits
   bool ended = false;       // the input, or --frames, came to its end
@@ -181,7 +181,7 @@ void WindowEngine::Run() {
     if (!read_ahead) {
       if (by_timestamps_) {
         KeepFrameOnShow();
-        if (!NextFrame()) {
+        if (!reader_.Next()) {
           ended = true;
           break;
         }
@@ -198,7 +198,7 @@ void WindowEngine::Run() {
       read_ahead = false;  // the sought frame is read next
       continue;
     }
-    if (!by_timestamps_ && !NextFrame()) {
+    if (!by_timestamps_ && !reader_.Next()) {
       ended = true;
       break;
     }
@@ -240,7 +240,7 @@ void WindowEngine::Run() {
   }
   if (ended && paced && !stop_)
     HoldLastFrame();
-  SayDamage();
+  reader_.SayDamage();
   finished_ = true;
   if (on_finished_)
     on_finished_();
@@ -249,9 +249,8 @@ void WindowEngine::Run() {
 // Gives the schedule the next frame, and says the first jump in the
 // input's times, which is played across at the frames' pace.
 void WindowEngine::Schedule(double timestamp, double duration) {
-  if (looped_)
+  if (reader_.TakeLooped())
     schedule_.Restart(/*at_once=*/false);
-  looped_ = false;
   const double jump = schedule_.Next(timestamp, duration, engine::MonotonicNanos());
   if (jump == 0 || said_jump_)
     return;
@@ -366,75 +365,6 @@ bool WindowEngine::DoSeek(int64_t by_ms) {
 // until the play resumes.
 void WindowEngine::Redraw() {
   Present(frames_read_.load(), /*again=*/true);
-}
-
-bool WindowEngine::NextFrame() {
-  engine::VideoSource::Status status = source_->Next();
-  const bool cut = status == engine::VideoSource::Status::kTruncated;
-  const long long whole = source_->frames_read();
-  bool looped = false;
-  if (status != engine::VideoSource::Status::kFrame && options_.Loops() && whole > 0 &&
-      status != engine::VideoSource::Status::kError) {
-    if (source_->Rewind()) {
-      status = source_->Next();
-      looped = true;
-      looped_ = true;
-    } else if (status == engine::VideoSource::Status::kEnd) {
-      truncated_ = true;
-      Say(stderr, id_ + ": the input ended after " + std::to_string(whole) +
-                      " frames, before --duration, and a pipe cannot be read again");
-      return false;
-    }
-  }
-  // A cut input is said once, looped or not (a loop plays its whole frames
-  // on). A container says how its data stopped.
-  if (cut && !truncated_) {
-    truncated_ = true;
-    const std::string what = looped ? "looping" : "stopped after";
-    if (source_->has_timestamps())
-      Say(stderr, id_ + ": " + source_->error() + ": " + what + " its " + std::to_string(whole) +
-                      " frame" + Plural(whole));
-    else
-      Say(stderr, id_ + ": input ends inside frame " + std::to_string(whole + 1) + ": " + what +
-                      (looped ? " its " : " ") + std::to_string(whole) + " whole frames");
-  }
-  SayNotes();
-  switch (status) {
-    case engine::VideoSource::Status::kFrame:
-      return true;
-    case engine::VideoSource::Status::kTruncated:
-      return false;  // said above
-    case engine::VideoSource::Status::kError:
-      truncated_ = true;
-      Say(stderr, id_ + ": " + source_->error());
-      return false;
-    case engine::VideoSource::Status::kEnd:
-      return false;
-  }
-  return false;
-}
-
-// The input's notes (a conversion, streams left out), each once, as they
-// arise; the first window speaks for all.
-void WindowEngine::SayNotes() {
-  const std::vector<std::string>& notes = source_->notes();
-  for (; takes_captures_ && notes_said_ < notes.size(); ++notes_said_)
-    Fail((options_.input == "-" ? std::string("standard input") : options_.input) + ": " +
-         notes[notes_said_]);
-}
-
-// Damage the decoder skipped, said once at the end: the play went on. A
-// cut input was said already: its last, cut frame is what the decoder
-// failed on.
-void WindowEngine::SayDamage() {
-  const long long errors = source_->decode_errors();
-  if (errors == 0 || truncated_) {
-    truncated_ = truncated_ || errors > 0;
-    return;
-  }
-  truncated_ = true;
-  Say(stderr, id_ + ": " + source_->first_decode_error() + " (" + std::to_string(errors) +
-                  " fault" + Plural(errors) + " in all, skipped)");
 }
 
 // Draws frame `frame_number`, the frame on show: a new one, or `again`,

@@ -30,6 +30,7 @@
 #include "figures.h"
 #include "frame_schedule.h"
 #include "frame_statistics.h"
+#include "input_reader.h"
 #include "options.h"
 #include "window_settings.h"
 
@@ -99,7 +100,7 @@ class WindowEngine {
   double duration() const { return duration_; }
   // After Join: the input was cut, damaged (frames its decoder skipped),
   // could not be read, or (a pipe) ran out before a timed play was over.
-  bool truncated() const { return truncated_; }
+  bool truncated() const { return reader_.truncated(); }
   // After Join: the window's own rate, frames drawn per second from its
   // first frame to its last, pauses left out; 0 with fewer than two frames.
   double fps() const { return statistics_.fps(); }
@@ -126,9 +127,6 @@ class WindowEngine {
   void KeepFrameOnShow();
   bool DoSeek(int64_t by_ms);
   void Redraw();
-  bool NextFrame();
-  void SayNotes();
-  void SayDamage();
   engine::VideoFrame* FrameOnShow() const;
   void Present(int64_t frame_number, bool again = false);
   rtc::IVideoRender* RendererLocked(const engine::ColorDescription& color);
@@ -138,12 +136,12 @@ class WindowEngine {
   const std::string id_;
   std::unique_ptr<engine::VideoSource> source_;
   const Options options_;
-  const bool takes_captures_;
   // Frames at their own times (a container's), or evenly spaced at fps_.
   const bool by_timestamps_;
   double fps_ = 30;
   int64_t interval_ns_ = 0;  // one frame at fps_: later than this, a frame is dropped
   const double duration_;
+  InputReader reader_;
 
   // The window's renderer, taken and used on the engine thread only.
   engine::EngineHold hold_;
@@ -174,14 +172,11 @@ class WindowEngine {
   // Engine thread only (some read after Join).
   // When each frame is due (evenly spaced, or at its own times).
   FrameSchedule schedule_{0};
-  bool looped_ = false;     // the input was rewound: its times start again
   bool said_jump_ = false;  // a jump in the input's times was said
   double shown_ts_ = 0;     // the time of the frame on show
   // While the next frame is read ahead of its time: the frame on show.
   std::unique_ptr<engine::VideoFrame> on_show_;
   bool said_seek_failure_ = false;
-  size_t notes_said_ = 0;
-  bool truncated_ = false;
   int64_t due_ns_ = 0;  // when the frame being drawn was due; 0 unpaced
   FrameStatistics statistics_;
   std::function<void()> on_finished_;
