@@ -2,16 +2,17 @@
 
 #include <errno.h>
 #include <math.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 #include "engine/decoded_frame.h"
+#include "engine/media_library_log.h"
+#include "engine/media_stream_facts.h"
 #include "engine/picture_converter.h"
+#include "engine/stream_cut.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -31,30 +32,6 @@ constexpr int kIoBufferSize = 64 * 1024;
 // data, never a play.
 constexpr int kMaxFailuresInARow = 1000;
 
-// --- The libraries' log -----------------------------------------------------
-
-// The last error line the libraries logged on this thread: an open's
-// refusal is detailed by what the demuxer said (an mp4 whose index is
-// missing says so only there).
-thread_local std::string t_last_library_error;
-
-void KeepLibraryLog(void* /*context*/, int level, const char* format, va_list args) {
-  if (level > AV_LOG_ERROR)
-    return;
-  char line[512];
-  vsnprintf(line, sizeof line, format, args);
-  std::string text = line;
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-    text.pop_back();
-  if (!text.empty())
-    t_last_library_error = text;
-}
-
-void KeepLibraryLogQuiet() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_callback(KeepLibraryLog); });
-}
-
 std::string ErrorText(int code) {
   char text[AV_ERROR_MAX_STRING_SIZE];
   av_strerror(code, text, sizeof text);
@@ -72,85 +49,6 @@ int ReadPipe(void* opaque, uint8_t* buffer, int size) {
   if (got > 0)
     return static_cast<int>(got);
   return got == 0 ? AVERROR_EOF : AVERROR(errno);
-}
-
-// --- What the stream says ---------------------------------------------------
-
-bool FullRangeFormat(int format) {
-  return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
-         format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
-         format == AV_PIX_FMT_YUVJ411P;
-}
-
-// The picture's tags; what it leaves out is guessed by its size.
-ColorDescription PictureColor(const AVFrame& picture) {
-  ColorDescription color = GuessColorDescription(picture.width, picture.height);
-  if (picture.color_range == AVCOL_RANGE_JPEG ||
-      (picture.color_range == AVCOL_RANGE_UNSPECIFIED && FullRangeFormat(picture.format)))
-    color.range = ColorRange::kFull;
-  switch (picture.colorspace) {
-    case AVCOL_SPC_BT709:
-    case AVCOL_SPC_SMPTE240M:  // BT.709's weights to three decimals
-      color.matrix = ColorMatrix::kBt709;
-      break;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-    case AVCOL_SPC_FCC:
-      color.matrix = ColorMatrix::kBt601;
-      break;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-      color.matrix = ColorMatrix::kBt2020;
-      break;
-    default:
-      break;  // unspecified, or a matrix the renderer has not: the guess
-  }
-  return color;
-}
-
-// Quarter turns clockwise from the stream's display matrix, which states
-// the turn counterclockwise; a turn between quarters goes to the nearest.
-int StreamRotation(const AVStream& stream) {
-#if LIBAVFORMAT_VERSION_INT >= AV_VERSION_INT(60, 15, 100)
-  const AVPacketSideData* side_data =
-      av_packet_side_data_get(stream.codecpar->coded_side_data, stream.codecpar->nb_coded_side_data,
-                              AV_PKT_DATA_DISPLAYMATRIX);
-  const uint8_t* matrix = side_data != nullptr ? side_data->data : nullptr;
-  const size_t size = side_data != nullptr ? side_data->size : 0;
-#else
-  size_t size = 0;
-  const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
-#endif
-  if (matrix == nullptr || size < 9 * sizeof(int32_t))
-    return 0;
-  const double counterclockwise = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
-  if (!isfinite(counterclockwise))
-    return 0;
-  const long quarters = lround(-counterclockwise / 90) % 4;
-  return static_cast<int>((quarters + 4) % 4) * 90;
-}
-
-char Interlacing(AVFieldOrder order) {
-  switch (order) {
-    case AV_FIELD_PROGRESSIVE:
-      return 'p';
-    case AV_FIELD_TT:
-    case AV_FIELD_TB:
-      return 't';
-    case AV_FIELD_BB:
-    case AV_FIELD_BT:
-      return 'b';
-    default:
-      return '?';
-  }
-}
-
-int64_t PictureDuration(const AVFrame& picture) {
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 2, 100)
-  return picture.duration;
-#else
-  return picture.pkt_duration;
-#endif
 }
 
 // --- The source -------------------------------------------------------------
@@ -333,7 +231,7 @@ bool MediaSource::OpenInput(const std::string& path, std::string* error) {
   // Formats that name other files (playlists) may open local files only.
   AVDictionary* open_options = nullptr;
   av_dict_set(&open_options, "protocol_whitelist", "file", 0);
-  t_last_library_error.clear();
+  ForgetLastLibraryError();
   result = avformat_open_input(&format_, url.c_str(), input_format, &open_options);
   av_dict_free(&open_options);
   if (result < 0) {
@@ -341,7 +239,7 @@ bool MediaSource::OpenInput(const std::string& path, std::string* error) {
     const char* kind =
         input_format->long_name != nullptr ? input_format->long_name : input_format->name;
     *error = name_ + ": cannot read this " + kind +
-             " file: " + (t_last_library_error.empty() ? ErrorText(result) : t_last_library_error);
+             " file: " + (LastLibraryError().empty() ? ErrorText(result) : LastLibraryError());
     return false;
   }
   return true;
@@ -431,11 +329,11 @@ bool MediaSource::OpenDecoder(std::string* error) {
   decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   decoder_->pkt_timebase = stream_->time_base;
   decoder_->max_pixels = options_.max_pixels;
-  t_last_library_error.clear();
+  ForgetLastLibraryError();
   const int result = avcodec_open2(decoder_, codec, nullptr);
   if (result < 0) {
-    *error = name_ + ": cannot start the " + codec_name + " decoder: " +
-             (t_last_library_error.empty() ? ErrorText(result) : t_last_library_error);
+    *error = name_ + ": cannot start the " + codec_name +
+             " decoder: " + (LastLibraryError().empty() ? ErrorText(result) : LastLibraryError());
     return false;
   }
   return true;
@@ -626,17 +524,24 @@ VideoSource::Status MediaSource::Next() {
 }
 
 VideoSource::Status MediaSource::EndStatus() {
-  if (cut_.empty() && last_packet_cut_)
-    cut_ = "the file is cut short: it ends inside the frame after " + Seconds(timestamp_);
   // Pictures that stop well short of the length the stream states: the
   // rest of the file is missing. Two frames (or 0.1 s) of slack, for
   // streams whose stated length rounds up.
-  const int64_t slack =
-      std::max(2 * frame_interval_, av_rescale_q(1, AVRational{1, 10}, stream_->time_base));
-  if (cut_.empty() && stated_end_ != AV_NOPTS_VALUE && latest_end_ != AV_NOPTS_VALUE &&
-      latest_end_ + slack < stated_end_)
-    cut_ = "its frames stop at " + Seconds(SecondsAt(latest_end_)) + " of the " +
-           Seconds(duration_) + " it states: the rest is missing or unreadable";
+  if (cut_.empty()) {
+    StreamEnd end;
+    end.last_packet_cut = last_packet_cut_;
+    end.last_time_s = timestamp_;
+    if (stated_end_ != AV_NOPTS_VALUE)
+      end.stated_end = stated_end_;
+    if (latest_end_ != AV_NOPTS_VALUE) {
+      end.latest_end = latest_end_;
+      end.latest_end_s = SecondsAt(latest_end_);
+    }
+    end.slack =
+        std::max(2 * frame_interval_, av_rescale_q(1, AVRational{1, 10}, stream_->time_base));
+    end.stated_end_s = duration_;
+    cut_ = CutReason(end);
+  }
   if (cut_.empty())
     return Status::kEnd;
   error_ = name_ + ": " + cut_;
@@ -737,7 +642,7 @@ std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* err
     std::unique_ptr<PipeInput> input = PipeInput::Open(path, error);
     return input ? OpenMedia(std::move(input), error, options) : nullptr;
   }
-  KeepLibraryLogQuiet();
+  TakeLibraryLog();
   auto source = std::make_unique<MediaSource>(path, options);
   if (!source->Open(path, nullptr, error))
     return nullptr;
@@ -746,7 +651,7 @@ std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* err
 
 std::unique_ptr<VideoSource> OpenMedia(std::unique_ptr<PipeInput> input, std::string* error,
                                        const MediaOptions& options) {
-  KeepLibraryLogQuiet();
+  TakeLibraryLog();
   auto source = std::make_unique<MediaSource>(input->name(), options);
   if (!source->Open(std::string(), std::move(input), error))
     return nullptr;
