@@ -82,10 +82,10 @@ std::vector<std::string> ExportedSymbols(const std::string& path) {
 // library (scripts/check-exports holds them to the headers name by name).
 bool Allowed(const std::string& name) {
   static const std::set<std::string> kTypeInfo = {
-      "typeinfo for rtc::IVideoRender", "typeinfo name for rtc::IVideoRender",
+      "typeinfo for rtc::IVideoRender",  "typeinfo name for rtc::IVideoRender",
       "typeinfo for rtc::DestroyNotify", "typeinfo name for rtc::DestroyNotify",
-      "vtable for rtc::DestroyNotify",  "typeinfo for PluginRender",
-      "typeinfo name for PluginRender", "vtable for PluginRender"};
+      "vtable for rtc::DestroyNotify",   "typeinfo for PluginRender",
+      "typeinfo name for PluginRender",  "vtable for PluginRender"};
   // Linker-defined markers of the image's own layout.
   static const std::set<std::string> kLinker = {"_init", "_fini", "_edata", "_end", "__bss_start"};
   for (const char* owner : {"PluginManager::", "PluginRender::", "rtc::DestroyNotify::"}) {

@@ -199,7 +199,8 @@ int main() {
   RenderStatistics stats;
   Check(manager->GetRenderStatistics(id, &stats), "statistics read");
   Check(stats.framesReceived == 2 * kFramesEach + 1, "every frame counted received");
-  Check(stats.framesDrawn + stats.framesDropped == stats.framesReceived, "drawn + dropped = received");
+  Check(stats.framesDrawn + stats.framesDropped == stats.framesReceived,
+        "drawn + dropped = received");
   Check(stats.framesDrawn >= 1 && stats.lastFrameWidth == 64 && stats.lastFrameHeight == 48,
         "the last frame drawn is the red one");
   {

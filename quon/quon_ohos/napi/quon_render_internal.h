@@ -32,7 +32,6 @@ static_assert(sizeof(rtc::Mutex) == sizeof(std::mutex) &&
 // Asks the platform for `component`'s id through a zero-filled buffer of
 // OH_XCOMPONENT_ID_LEN_MAX + 1 bytes. False when the platform refuses; the
 // platform's result goes to `result` when given.
-bool QueryXComponentId(OH_NativeXComponent* component, std::string* id,
-                       int32_t* result = nullptr);
+bool QueryXComponentId(OH_NativeXComponent* component, std::string* id, int32_t* result = nullptr);
 
 #endif  // QUON_OHOS_NAPI_QUON_RENDER_INTERNAL_H_

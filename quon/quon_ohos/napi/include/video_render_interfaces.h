@@ -24,11 +24,11 @@
 // types inside (std::string, std::vector, std::mutex): both sides must use
 // the C++ library the module was built with, and one copy of it.
 #if NATIVERENDER_LIBCXX && !defined(_LIBCPP_VERSION)
-#error "nativerender: the module was built with LLVM's libc++; build against libc++ too, shared by all of the app's native libraries (OHOS_STL=c++_shared)"
+#error "nativerender: built with libc++; use libc++, shared (OHOS_STL=c++_shared), here too"
 #elif !NATIVERENDER_LIBCXX && defined(_LIBCPP_VERSION)
-#error "nativerender: the module was built with GNU libstdc++; build against libstdc++ too, not libc++"
+#error "nativerender: built with GNU libstdc++; build against libstdc++ too, not libc++"
 #elif defined(_GLIBCXX_USE_CXX11_ABI) && _GLIBCXX_USE_CXX11_ABI != NATIVERENDER_GLIBCXX_CXX11_ABI
-#error "nativerender: the module was built with another std::string ABI of libstdc++; build with the same _GLIBCXX_USE_CXX11_ABI"
+#error "nativerender: built with the other std::string of libstdc++ (_GLIBCXX_USE_CXX11_ABI)"
 #endif
 
 #define NATIVERENDER_EXPORT __attribute__((visibility("default")))
