@@ -22,6 +22,13 @@ namespace rtc {
 
 namespace logging_internal {
 std::atomic<int> g_min_severity{static_cast<int>(LogSeverity::None)};
+
+const char* StrerrorText(int /*result*/, const char* buffer) {
+  // The buffer holds the text on success, and also on the failures both
+  // known libraries have (a cut text, an unknown code's); only a library
+  // that left it empty has nothing to say.
+  return buffer[0] != '\0' ? buffer : "Unknown error";
+}
 }  // namespace logging_internal
 
 namespace {
@@ -104,9 +111,10 @@ std::ostream& DiscardingStream() {
   return stream;
 }
 
-// strerror()'s text without its shared static buffer (GNU strerror_r).
+// strerror()'s text without its shared static buffer.
 const char* ErrorText(int code, char* buffer, size_t size) {
-  return strerror_r(code, buffer, size);
+  buffer[0] = '\0';
+  return logging_internal::StrerrorText(strerror_r(code, buffer, size), buffer);
 }
 
 // The text after the last '/' or '\\', whichever comes later.

@@ -141,6 +141,15 @@ void ResetForTesting();
 // Moves the elapsed-time origin ("tstamp") to `start_ms` on the monotonic
 // millisecond clock, so tests can see long uptimes.
 void SetElapsedOriginForTesting(int64_t start_ms);
+// The text of what strerror_r gave, whichever of its two forms the C library
+// declares: GNU's returns the text (in `buffer` or a static string of its
+// own); the XSI one (musl's; glibc's under strict POSIX) fills `buffer` and
+// returns 0 or an error number, the buffer then holding an unknown code's
+// text or a cut one. Overloads on the result, so that either compiles.
+inline const char* StrerrorText(const char* text, const char* /*buffer*/) {
+  return text;
+}
+const char* StrerrorText(int result, const char* buffer);
 }  // namespace logging_internal
 
 }  // namespace rtc

@@ -23,6 +23,11 @@
 #include "support/emulation.h"
 #include "support/recording_sink.h"
 
+#if defined(__GLIBC__)
+// glibc's XSI strerror_r, which its header names strerror_r under strict POSIX.
+extern "C" int __xpg_strerror_r(int code, char* buffer, size_t size);
+#endif
+
 namespace rtc {
 namespace {
 
@@ -124,8 +129,37 @@ TEST_F(LoggingTest, ErrorContextAppendsCodeAndSystemText) {
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_THAT(lines[0], HasSubstr("open failed : [0x00000002] " + std::string(strerror(ENOENT)) + "\n"));
   EXPECT_EQ(lines[1], "custom : [0x000000FF]\n");
-  EXPECT_THAT(lines[2], HasSubstr("negative : [0xFFFFFFFF] "));
+  EXPECT_THAT(lines[2], HasSubstr("negative : [0xFFFFFFFF] " + std::string(strerror(-1)) + "\n"));
   LogLine::RemoveSink(&sink);
+}
+
+#if defined(__GLIBC__)
+int XsiStrerror(int code, char* buffer, size_t size) {
+  return __xpg_strerror_r(code, buffer, size);
+}
+#else
+int XsiStrerror(int code, char* buffer, size_t size) {
+  return strerror_r(code, buffer, size);
+}
+#endif
+
+// The log line's text is the C library's own from either form of
+// strerror_r: a known code, an unknown one (glibc's XSI form fails with
+// EINVAL, its text in the buffer), and a text cut to a small buffer (ERANGE).
+TEST_F(LoggingTest, StrerrorTextIsTheLibrarysOwnFromEitherForm) {
+  for (int code : {ENOENT, EAGAIN, 12345}) {
+    SCOPED_TRACE(code);
+    const std::string expected = strerror(code);
+    char buffer[256] = "";
+    EXPECT_EQ(logging_internal::StrerrorText(XsiStrerror(code, buffer, sizeof(buffer)), buffer),
+              expected);
+    char small[8] = "";
+    EXPECT_EQ(logging_internal::StrerrorText(XsiStrerror(code, small, sizeof(small)), small),
+              expected.substr(0, sizeof(small) - 1));
+    char native[256] = "";
+    EXPECT_EQ(logging_internal::StrerrorText(strerror_r(code, native, sizeof(native)), native),
+              expected);
+  }
 }
 
 TEST_F(LoggingTest, LongMessagesArriveWhole) {

@@ -16,6 +16,7 @@
 #include "rtc_base/signalthread.h"
 #include "support/net_test_util.h"
 #include "support/runtime_test_util.h"
+#include "support/thread_stack.h"
 
 namespace rtc {
 namespace {
@@ -181,12 +182,19 @@ TEST(ResolveHostnameTest, SystemResolverOnLoopbackAndReservedNames) {
 // --- AsyncResolver -----------------------------------------------------------
 
 // Tells the test when it is deleted; only the reference count may do that.
+// Notes how deep its worker used its stack.
 class ProbeResolver : public AsyncResolver {
  public:
   explicit ProbeResolver(bool* deleted) : deleted_(deleted) {}
 
+  size_t stack_used = 0;  // read once the work is done
+
  protected:
   ~ProbeResolver() override { *deleted_ = true; }
+  void PerformWork() override {
+    AsyncResolver::PerformWork();
+    stack_used = test_support::ThreadStackUsed();
+  }
 
  private:
   bool* const deleted_;
@@ -238,6 +246,21 @@ TEST_F(AsyncResolverTest, BestAddressPrefersIPv6AndKeepsThePort) {
 
   resolver->Destroy(false);
   EXPECT_TRUE(deleted_);  // complete: the creator's reference was the last
+}
+
+// The worker runs the C library's own resolver, the hosts file and then DNS
+// (musl's keeps its query buffers on the stack), within the stack a new
+// thread gets.
+TEST_F(AsyncResolverTest, SystemLookupsOnTheWorkerFitTheThreadStack) {
+  ProbeResolver* resolver = Start("localhost");
+  ASSERT_TRUE(PumpUntil([&] { return work_done_ == 1; }));
+  EXPECT_EQ(resolver->ResolveError(), 0);
+  resolver->Start(SocketEndpoint::FromHostName("no-such-host.invalid", 1));
+  ASSERT_TRUE(PumpUntil([&] { return work_done_ == 2; }));
+  EXPECT_NE(resolver->ResolveError(), 0);
+  RecordProperty("stack_bytes", static_cast<int>(resolver->stack_used));
+  EXPECT_LT(resolver->stack_used, test_support::kThreadStackBudget);
+  resolver->Destroy(true);
 }
 
 TEST_F(AsyncResolverTest, FailureLeavesNothingToConnectTo) {

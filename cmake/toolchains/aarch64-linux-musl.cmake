@@ -60,8 +60,11 @@ set(CMAKE_CXX_COMPILER "${nativerender_wrappers}/${NATIVERENDER_ZIG_TARGET}-c++"
 set(CMAKE_AR "${nativerender_wrappers}/${NATIVERENDER_ZIG_TARGET}-ar" CACHE FILEPATH "")
 set(CMAKE_RANLIB "${nativerender_wrappers}/${NATIVERENDER_ZIG_TARGET}-ranlib" CACHE FILEPATH "")
 
-# Programs stand alone: musl and libc++ linked in.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
+# Programs stand alone: musl and libc++ linked in. Zig's linker asks for a
+# 16 MiB stack in the program header, which musl also takes as the size of
+# every new thread's stack (up to 8 MiB): ask for musl's own default
+# instead, 128 KiB, so that threads get what they get on a device.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -Wl,-z,stack-size=131072")
 
 # Nothing of the machine's own libraries or headers: what the build links
 # for the target is named by path (a cache of libraries built for it).

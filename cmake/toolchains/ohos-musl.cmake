@@ -9,25 +9,23 @@
 #   NATIVERENDER_OHOS_STUBS   folder of the stubs (libace_napi.z.so, ...,
 #                             libc++_shared.so), searched at link time
 #   NATIVERENDER_OHOS_INCLUDE folder of the headers the NDK has beside the
-#                             platform's own (EGL/, GLES2/, GLES3/, KHR/,
-#                             and libjpeg-turbo's jpeglib.h)
-#   NATIVERENDER_OHOS_JPEG    folder of libjpeg-turbo's static library
+#                             platform's own (EGL/, GLES2/, GLES3/, KHR/)
+# and, as for any device build, NATIVERENDER_JPEG_ROOT (scripts/jpeg).
 include(${CMAKE_CURRENT_LIST_DIR}/aarch64-linux-musl.cmake)
 
 set(OHOS ON)
-foreach(var NATIVERENDER_OHOS_STUBS NATIVERENDER_OHOS_INCLUDE NATIVERENDER_OHOS_JPEG)
+foreach(var NATIVERENDER_OHOS_STUBS NATIVERENDER_OHOS_INCLUDE)
   if(NOT ${var})
     message(FATAL_ERROR "ohos-musl.cmake: ${var} is not set (scripts/package-ohos sets it)")
   endif()
 endforeach()
 # Passed on to the checks' own builds (try_compile).
 list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES
-     NATIVERENDER_OHOS_STUBS NATIVERENDER_OHOS_INCLUDE NATIVERENDER_OHOS_JPEG NATIVERENDER_ZIG_TARGET)
+     NATIVERENDER_OHOS_STUBS NATIVERENDER_OHOS_INCLUDE NATIVERENDER_ZIG_TARGET)
 
 set(CMAKE_C_FLAGS_INIT "-isystem ${NATIVERENDER_OHOS_INCLUDE}")
 set(CMAKE_CXX_FLAGS_INIT "-isystem ${NATIVERENDER_OHOS_INCLUDE}")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT
-    "-L${NATIVERENDER_OHOS_STUBS} -L${NATIVERENDER_OHOS_JPEG} -Wl,-z,defs")
+set(CMAKE_SHARED_LINKER_FLAGS_INIT "-L${NATIVERENDER_OHOS_STUBS} -Wl,-z,defs")
 
 # Shared libraries link through the C driver, which adds no C++ library of
 # its own: the toolchain's C++ driver would link its libc++ statically into
