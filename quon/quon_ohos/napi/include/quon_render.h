@@ -4,15 +4,12 @@
 #include <stdint.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
-#include <optional>
 #include <string>
-#include <unordered_map>
-#include <utility>
 
 #include "IRenderEventListener.h"
 #include "ace/xcomponent/native_interface_xcomponent.h"
-#include "rtc_base/mutex.h"
 #include "video_render_interfaces.h"
 
 // The drawing core stays out of this header, so that an engine that
@@ -21,12 +18,6 @@ class EGLCore;
 class RenderEventSlot;
 class RenderRegistry;
 class RenderStatisticsRecorder;
-
-// Asks the platform for `component`'s id through a zero-filled buffer of
-// OH_XCOMPONENT_ID_LEN_MAX + 1 bytes. False when the platform refuses; the
-// platform's result goes to `result` when given.
-bool QueryXComponentId(OH_NativeXComponent* component, std::string* id,
-                       int32_t* result = nullptr);
 
 // How an engine's frames encode colour (PluginManager::SetColorDescription).
 constexpr int kColorRangeFull = 0;     // samples 0..255 (the default)
@@ -47,7 +38,7 @@ constexpr int kColorMatrixBt2020 = 2020;  // BT.2020 non-constant luminance
 // the pins (below) still inside the renderer. Calls that find the drawing
 // core gone do nothing. After an observer's OnDestroy the engine must not
 // call again: the memory goes as soon as those calls have left.
-class PluginRender : public rtc::IVideoRender {
+class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
  public:
   explicit PluginRender(std::string& id);
   ~PluginRender() override;
@@ -181,11 +172,11 @@ class PluginRender : public rtc::IVideoRender {
   // Takes the id's settings as the registry holds them after its change
   // number `version`, all in one step under the drawing lock; a snapshot
   // older than the one already taken (racing changes) is ignored.
-  void ApplySettings(const Settings& settings, uint64_t version) RTC_EXCLUDES(m_drawMutex);
+  void ApplySettings(const Settings& settings, uint64_t version) NATIVERENDER_EXCLUDES(m_drawMutex);
   // Ends a call or a pin; the last one out wakes a destructor waiting.
   void LeaveCall();
   void WaitForCallsInProgress();
-  void DropLastFrameLocked() RTC_REQUIRES(m_captureMutex);
+  void DropLastFrameLocked() NATIVERENDER_REQUIRES(m_captureMutex);
 
   // The render registry: one record per id, its renderer and its settings
   // (quon_render_registry.h).
@@ -197,30 +188,35 @@ class PluginRender : public rtc::IVideoRender {
   std::atomic<int32_t> m_height{0};
   OH_NativeXComponent* m_component = nullptr;
   std::atomic<void*> m_window{nullptr};  // read by engine threads
-  // The capture: armed, named, and the frame kept for it.
-  rtc::Mutex m_captureMutex;
-  rtc::IVideoFrame* m_lastFrame RTC_GUARDED_BY(m_captureMutex) = nullptr;
-  bool m_captureEnabled RTC_GUARDED_BY(m_captureMutex) = false;
-  std::string m_jpegFileName RTC_GUARDED_BY(m_captureMutex);
-  int32_t m_quality RTC_GUARDED_BY(m_captureMutex) = 0;
-  // Path and error of the last capture taken.
-  std::optional<std::pair<std::string, int>> m_lastCapture RTC_GUARDED_BY(m_captureMutex);
+  // The capture: the frame kept for it, armed, named.
+  rtc::IVideoFrame* m_lastFrame NATIVERENDER_GUARDED_BY(m_captureMutex) = nullptr;
+  bool m_captureEnabled NATIVERENDER_GUARDED_BY(m_captureMutex) = false;
+  nativerender_detail::Mutex m_captureMutex;
+  std::string m_jpegFileName NATIVERENDER_GUARDED_BY(m_captureMutex);
+  int32_t m_quality NATIVERENDER_GUARDED_BY(m_captureMutex) = 0;
+  // Path and error of the last capture taken, once one was.
+  struct CaptureOutcome {
+    bool taken = false;
+    std::string path;
+    int error = 0;
+  };
+  CaptureOutcome m_lastCapture NATIVERENDER_GUARDED_BY(m_captureMutex);
 
   // Serialises use of the drawing core between engine calls and Release.
-  rtc::Mutex m_drawMutex;
+  nativerender_detail::Mutex m_drawMutex;
   // The settings the core draws with, and the registry's change number
   // they came with.
-  Settings m_settings RTC_GUARDED_BY(m_drawMutex);
-  uint64_t m_settingsVersion RTC_GUARDED_BY(m_drawMutex) = 0;
+  Settings m_settings NATIVERENDER_GUARDED_BY(m_drawMutex);
+  uint64_t m_settingsVersion NATIVERENDER_GUARDED_BY(m_drawMutex) = 0;
   // The surface's size as the platform last reported it (0 x 0: not yet).
-  int32_t m_surfaceWidth RTC_GUARDED_BY(m_drawMutex) = 0;
-  int32_t m_surfaceHeight RTC_GUARDED_BY(m_drawMutex) = 0;
+  int32_t m_surfaceWidth NATIVERENDER_GUARDED_BY(m_drawMutex) = 0;
+  int32_t m_surfaceHeight NATIVERENDER_GUARDED_BY(m_drawMutex) = 0;
   // Counted without a lock; the drawn frames' figures under m_drawMutex.
   const std::unique_ptr<RenderStatisticsRecorder> m_statistics;
 
   std::atomic<int> m_inFlight{0};
   // With m_left: the destructor sleeps until m_inFlight is 0.
-  rtc::Mutex m_leftMutex;
+  nativerender_detail::Mutex m_leftMutex;
   std::condition_variable m_left;
 };
 

@@ -7,15 +7,45 @@
 // including operations this library never calls (placeholders that hold
 // their slots). Do not reorder, insert or remove virtual functions.
 
+#if !defined(__cplusplus) || __cplusplus < 201402L
+#error "nativerender: the module's headers need C++14 or later (-std=c++14 or newer)"
+#endif
+
 #include <stddef.h>
 #include <stdint.h>
 
+#include <mutex>
 #include <string>
 #include <vector>
 
-#include "rtc_base/mutex.h"
+#include "nativerender_config.h"
+
+// The objects below cross from the module to the engine with C++ library
+// types inside (std::string, std::vector, std::mutex): both sides must use
+// the C++ library the module was built with, and one copy of it.
+#if NATIVERENDER_LIBCXX && !defined(_LIBCPP_VERSION)
+#error "nativerender: built with libc++; use libc++, shared (OHOS_STL=c++_shared), here too"
+#elif !NATIVERENDER_LIBCXX && defined(_LIBCPP_VERSION)
+#error "nativerender: built with GNU libstdc++; build against libstdc++ too, not libc++"
+#elif defined(_GLIBCXX_USE_CXX11_ABI) && _GLIBCXX_USE_CXX11_ABI != NATIVERENDER_GLIBCXX_CXX11_ABI
+#error "nativerender: built with the other std::string of libstdc++ (_GLIBCXX_USE_CXX11_ABI)"
+#endif
 
 #define NATIVERENDER_EXPORT __attribute__((visibility("default")))
+
+#if defined(NATIVERENDER_BUILDING_MODULE)
+// The module's own build sees its locks as its lock analysis knows them.
+#include "quon_render_internal.h"
+#else
+// The locks inside the module's objects, as an engine sees them: a
+// std::mutex, the module's own lock's layout, taken by the module alone.
+namespace nativerender_detail {
+using Mutex = std::mutex;
+}  // namespace nativerender_detail
+#define NATIVERENDER_GUARDED_BY(lock)
+#define NATIVERENDER_REQUIRES(...)
+#define NATIVERENDER_EXCLUDES(...)
+#endif
 
 namespace rtc {
 
@@ -67,9 +97,9 @@ class NATIVERENDER_EXPORT DestroyNotify {
   void NotifyDestroy();
 
  private:
-  Mutex m_observersMutex;
-  std::vector<DestroyObserver*> m_observers RTC_GUARDED_BY(m_observersMutex);
-  bool m_notified RTC_GUARDED_BY(m_observersMutex) = false;
+  nativerender_detail::Mutex m_observersMutex;
+  std::vector<DestroyObserver*> m_observers NATIVERENDER_GUARDED_BY(m_observersMutex);
+  bool m_notified NATIVERENDER_GUARDED_BY(m_observersMutex) = false;
 };
 
 // An I420 frame owned by the engine: planar Y, U (Cb), V (Cr), chroma halved
