@@ -9,6 +9,7 @@
 #include "engine/media_source.h"
 
 extern "C" {
+#include <libavutil/error.h>
 #include <libavutil/log.h>
 }
 
@@ -54,6 +55,12 @@ void ForgetLastLibraryError() {
 
 const std::string& LastLibraryError() {
   return t_last_library_error;
+}
+
+std::string LibraryErrorText(int code) {
+  char text[AV_ERROR_MAX_STRING_SIZE];
+  av_strerror(code, text, sizeof text);
+  return text;
 }
 
 }  // namespace engine

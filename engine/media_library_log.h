@@ -17,6 +17,8 @@ void TakeLibraryLog();
 // Forget, or empty (always, while the host keeps the log).
 void ForgetLastLibraryError();
 const std::string& LastLibraryError();
+// The libraries' text for one of their error codes.
+std::string LibraryErrorText(int code);
 
 }  // namespace engine
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/decoded_frame.h"
+#include "engine/media_demuxer.h"
 #include "engine/media_library_log.h"
 #include "engine/media_stream_facts.h"
 #include "engine/picture_converter.h"
@@ -26,37 +27,17 @@ namespace engine {
 namespace {
 
 constexpr int kMaxDimension = 16384;
-constexpr int kIoBufferSize = 64 * 1024;
-// Failures in a row after which a decoder or a demuxer is taken to have
-// nothing more to give: each one reads on, so this only bounds a run of bad
-// data, never a play.
+// Failures in a row after which a decoder is taken to have nothing more to
+// give: each one reads on, so this only bounds a run of bad data, never a
+// play.
 constexpr int kMaxFailuresInARow = 1000;
-
-std::string ErrorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE];
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-std::string Seconds(double seconds) {
-  char text[32];
-  snprintf(text, sizeof text, "%.2f s", seconds);
-  return text;
-}
-
-int ReadPipe(void* opaque, uint8_t* buffer, int size) {
-  const ssize_t got = static_cast<PipeInput*>(opaque)->Read(buffer, static_cast<size_t>(size));
-  if (got > 0)
-    return static_cast<int>(got);
-  return got == 0 ? AVERROR_EOF : AVERROR(errno);
-}
 
 // --- The source -------------------------------------------------------------
 
 class MediaSource : public VideoSource {
  public:
   MediaSource(std::string name, const MediaOptions& options)
-      : name_(std::move(name)), options_(options) {}
+      : name_(std::move(name)), options_(options), demuxer_(name_, options.max_pixels) {}
   ~MediaSource() override;
   MediaSource(const MediaSource&) = delete;
   MediaSource& operator=(const MediaSource&) = delete;
@@ -68,18 +49,13 @@ class MediaSource : public VideoSource {
   Status Next() override;
   bool Rewind() override { return Seek(0); }
   VideoFrame* frame() const override { return current_; }
-  bool seekable() const override {
-    return !pipe_ && io_ != nullptr && (io_->seekable & AVIO_SEEKABLE_NORMAL) != 0;
-  }
+  bool seekable() const override { return demuxer_.seekable(); }
   bool Seek(double seconds) override;
 
  protected:
   ColorDescription NativeColor() const override { return color_; }
 
  private:
-  bool OpenInput(const std::string& path, std::string* error);
-  bool OpenPipe(std::string* error);
-  bool ChooseStream(std::string* error);
   bool OpenDecoder(std::string* error);
   void ReadStreamFacts();
   // Whether pictures of the size the stream declares may be decoded.
@@ -109,12 +85,10 @@ class MediaSource : public VideoSource {
 
   const std::string name_;
   const MediaOptions options_;
-  std::unique_ptr<PipeInput> pipe_;  // what is read, when it is not a file
-  AVIOContext* io_ = nullptr;
-  AVFormatContext* format_ = nullptr;
-  AVStream* stream_ = nullptr;
+  MediaDemuxer demuxer_;
+  AVStream* stream_ = nullptr;  // the demuxer's video stream
   AVCodecContext* decoder_ = nullptr;
-  AVPacket* packet_ = nullptr;
+  AVPacket* packet_ = nullptr;  // the demuxer's
   AVFrame* picture_ = nullptr;  // the decoder's output before it is presented
 
   int64_t origin_ = 0;                   // ticks of the stream's start
@@ -142,28 +116,21 @@ class MediaSource : public VideoSource {
 
 MediaSource::~MediaSource() {
   av_frame_free(&picture_);
-  av_packet_free(&packet_);
   avcodec_free_context(&decoder_);
-  avformat_close_input(&format_);
-  if (pipe_) {
-    if (io_ != nullptr)
-      av_freep(&io_->buffer);
-    avio_context_free(&io_);
-  } else {
-    avio_closep(&io_);
-  }
 }
 
 bool MediaSource::Open(const std::string& path, std::unique_ptr<PipeInput> pipe,
                        std::string* error) {
-  pipe_ = std::move(pipe);
-  packet_ = av_packet_alloc();
   picture_ = av_frame_alloc();
-  if (packet_ == nullptr || picture_ == nullptr) {
+  if (picture_ == nullptr) {
     *error = name_ + ": out of memory";
     return false;
   }
-  if (!OpenInput(path, error) || !ChooseStream(error) || !OpenDecoder(error))
+  if (!demuxer_.Open(path, std::move(pipe), &notes_, error))
+    return false;
+  stream_ = demuxer_.stream();
+  packet_ = demuxer_.packet();
+  if (!OpenDecoder(error))
     return false;
   ReadStreamFacts();
   if (!Decode(picture_)) {
@@ -180,124 +147,6 @@ bool MediaSource::Open(const std::string& path, std::unique_ptr<PipeInput> pipe,
     return false;
   }
   pending_ = true;
-  return true;
-}
-
-bool MediaSource::OpenInput(const std::string& path, std::string* error) {
-  std::string url;
-  int result = 0;
-  if (pipe_) {
-    // Read once, as it comes, from the bytes already peeked at on.
-    url = "pipe:";
-    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-    io_ = buffer != nullptr ? avio_alloc_context(buffer, kIoBufferSize, 0, pipe_.get(), ReadPipe,
-                                                 nullptr, nullptr)
-                            : nullptr;
-    if (io_ == nullptr) {
-      av_free(buffer);
-      result = AVERROR(ENOMEM);
-    }
-  } else {
-    // "file:" so that a name with a colon is never taken for a protocol.
-    url = "file:" + path;
-    result = avio_open2(&io_, url.c_str(), AVIO_FLAG_READ, nullptr, nullptr);
-  }
-  if (result < 0) {
-    *error = "cannot open " + name_ + ": " + ErrorText(result);
-    return false;
-  }
-
-  // By content alone: a name's extension would take any file called .mp4
-  // for one, and a text file would be refused as a damaged mp4.
-  const AVInputFormat* input_format = nullptr;
-  result = av_probe_input_buffer2(io_, &input_format, "", nullptr, 0, 0);
-  if (result < 0 || input_format == nullptr) {
-    if (avio_size(io_) == 0 || (pipe_ && io_->pos == 0 && avio_feof(io_)))
-      *error = name_ + " is empty";
-    else if (result == AVERROR_INVALIDDATA || result >= 0)
-      *error = name_ + ": not a video file of any format this build reads";
-    else
-      *error = name_ + ": cannot read it: " + ErrorText(result);
-    return false;
-  }
-
-  format_ = avformat_alloc_context();
-  if (format_ == nullptr) {
-    *error = name_ + ": out of memory";
-    return false;
-  }
-  format_->pb = io_;
-  format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-  // Formats that name other files (playlists) may open local files only.
-  AVDictionary* open_options = nullptr;
-  av_dict_set(&open_options, "protocol_whitelist", "file", 0);
-  ForgetLastLibraryError();
-  result = avformat_open_input(&format_, url.c_str(), input_format, &open_options);
-  av_dict_free(&open_options);
-  if (result < 0) {
-    // avformat_open_input freed the context, not the custom I/O.
-    const char* kind =
-        input_format->long_name != nullptr ? input_format->long_name : input_format->name;
-    *error = name_ + ": cannot read this " + kind +
-             " file: " + (LastLibraryError().empty() ? ErrorText(result) : LastLibraryError());
-    return false;
-  }
-  return true;
-}
-
-bool MediaSource::ChooseStream(std::string* error) {
-  auto first_video = [this] {
-    for (unsigned i = 0; i < format_->nb_streams; ++i) {
-      AVStream* stream = format_->streams[i];
-      // A cover picture is stored as a one-frame video stream: not video.
-      if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-          (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0)
-        return stream;
-    }
-    return static_cast<AVStream*>(nullptr);
-  };
-  stream_ = first_video();
-  // Most containers describe their streams in their header; the others
-  // (MPEG transport streams, bare elementary streams) are read a little.
-  if (stream_ == nullptr || stream_->codecpar->codec_id == AV_CODEC_ID_NONE ||
-      stream_->codecpar->width <= 0) {
-    // Reading may decode a picture: held to the same size.
-    std::vector<AVDictionary*> limits(format_->nb_streams, nullptr);
-    for (AVDictionary*& limit : limits)
-      av_dict_set_int(&limit, "max_pixels", options_.max_pixels, 0);
-    avformat_find_stream_info(format_, limits.data());
-    for (AVDictionary*& limit : limits)
-      av_dict_free(&limit);
-    stream_ = first_video();
-  }
-  int audio = 0, more_video = 0;
-  std::string audio_codec;
-  for (unsigned i = 0; i < format_->nb_streams; ++i) {
-    AVStream* stream = format_->streams[i];
-    if (stream == stream_)
-      continue;
-    stream->discard = AVDISCARD_ALL;  // not even read
-    if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && audio++ == 0)
-      audio_codec = avcodec_get_name(stream->codecpar->codec_id);
-    else if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-             (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0)
-      ++more_video;
-  }
-  if (stream_ == nullptr) {
-    const AVInputFormat* kind = format_->iformat;
-    *error = name_ + ": no video stream in this " +
-             (kind->long_name != nullptr ? kind->long_name : kind->name) + " file" +
-             (audio > 0 ? " (audio only)" : "");
-    return false;
-  }
-  if (audio == 1)
-    notes_.push_back("audio ignored: the " + audio_codec + " stream is not played");
-  else if (audio > 1)
-    notes_.push_back("audio ignored: the " + std::to_string(audio) +
-                     " audio streams are not played");
-  if (more_video > 0)
-    notes_.push_back(std::to_string(more_video) + " more video stream" +
-                     (more_video == 1 ? "" : "s") + " ignored: the first one plays");
   return true;
 }
 
@@ -332,8 +181,8 @@ bool MediaSource::OpenDecoder(std::string* error) {
   ForgetLastLibraryError();
   const int result = avcodec_open2(decoder_, codec, nullptr);
   if (result < 0) {
-    *error = name_ + ": cannot start the " + codec_name +
-             " decoder: " + (LastLibraryError().empty() ? ErrorText(result) : LastLibraryError());
+    *error = name_ + ": cannot start the " + codec_name + " decoder: " +
+             (LastLibraryError().empty() ? LibraryErrorText(result) : LastLibraryError());
     return false;
   }
   return true;
@@ -345,29 +194,29 @@ void MediaSource::ReadStreamFacts() {
   codec_ = avcodec_get_name(stream_->codecpar->codec_id);
   if (stream_->start_time != AV_NOPTS_VALUE)
     origin_ = stream_->start_time;
-  else if (format_->start_time != AV_NOPTS_VALUE)
-    origin_ = av_rescale_q(format_->start_time, AV_TIME_BASE_Q, time_base);
+  else if (demuxer_.format()->start_time != AV_NOPTS_VALUE)
+    origin_ = av_rescale_q(demuxer_.format()->start_time, AV_TIME_BASE_Q, time_base);
   if (stream_->duration != AV_NOPTS_VALUE && stream_->duration > 0) {
     duration_ = static_cast<double>(stream_->duration) * av_q2d(time_base);
     // A length estimated from the bit rate is too rough to tell a cut file.
-    if (format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+    if (demuxer_.format()->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
       stated_end_ = origin_ + stream_->duration;
-  } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
-    duration_ = static_cast<double>(format_->duration) / AV_TIME_BASE;
+  } else if (demuxer_.format()->duration != AV_NOPTS_VALUE && demuxer_.format()->duration > 0) {
+    duration_ = static_cast<double>(demuxer_.format()->duration) / AV_TIME_BASE;
     // The container's length is the video's when nothing else is in it
     // (other streams may run on past the video).
-    if (format_->nb_streams == 1 &&
-        format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
-      stated_end_ = origin_ + av_rescale_q(format_->duration, AV_TIME_BASE_Q, time_base);
+    if (demuxer_.format()->nb_streams == 1 &&
+        demuxer_.format()->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+      stated_end_ = origin_ + av_rescale_q(demuxer_.format()->duration, AV_TIME_BASE_Q, time_base);
   }
   AVRational rate = stream_->avg_frame_rate;
   if (rate.num <= 0 || rate.den <= 0)
-    rate = av_guess_frame_rate(format_, stream_, nullptr);
+    rate = av_guess_frame_rate(demuxer_.format(), stream_, nullptr);
   if (rate.num > 0 && rate.den > 0) {
     fps_ = av_q2d(rate);
     frame_interval_ = av_rescale_q(1, av_inv_q(rate), time_base);
   }
-  const AVRational aspect = av_guess_sample_aspect_ratio(format_, stream_, nullptr);
+  const AVRational aspect = av_guess_sample_aspect_ratio(demuxer_.format(), stream_, nullptr);
   if (aspect.num > 0 && aspect.den > 0)
     pixel_aspect_ = av_q2d(aspect);
   interlacing_ = Interlacing(stream_->codecpar->field_order);
@@ -375,26 +224,10 @@ void MediaSource::ReadStreamFacts() {
 }
 
 bool MediaSource::ReadPacket() {
-  for (int failures = 0;;) {
-    const int result = av_read_frame(format_, packet_);
-    if (result == AVERROR_EOF || (result < 0 && avio_feof(format_->pb)))
-      return false;
-    if (result < 0) {
-      // A read error ends the data; a demuxer that stumbles on bad data
-      // usually finds its feet again further on.
-      if (format_->pb->error < 0 || ++failures > kMaxFailuresInARow) {
-        cut_ = "reading stopped after " + Seconds(std::max(timestamp_, 0.0)) + ": " +
-               ErrorText(result);
-        return false;
-      }
-      continue;
-    }
-    if (packet_->stream_index == stream_->index) {
-      last_packet_cut_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
-      return true;
-    }
-    av_packet_unref(packet_);
-  }
+  if (!demuxer_.Read(timestamp_, &cut_))
+    return false;
+  last_packet_cut_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
+  return true;
 }
 
 bool MediaSource::Decode(AVFrame* picture) {
@@ -405,8 +238,8 @@ bool MediaSource::Decode(AVFrame* picture) {
     if (result == AVERROR_EOF || (result == AVERROR(EAGAIN) && flushed_))
       return false;
     if (result != AVERROR(EAGAIN)) {
-      NoteDecodeError("the decoder failed near " + Seconds(std::max(timestamp_, 0.0)) + ": " +
-                      ErrorText(result));
+      NoteDecodeError("the decoder failed near " + SecondsText(std::max(timestamp_, 0.0)) + ": " +
+                      LibraryErrorText(result));
       ++failures;
       continue;
     }
@@ -421,9 +254,10 @@ bool MediaSource::Decode(AVFrame* picture) {
     av_packet_unref(packet_);
     if (result < 0) {
       // Decoder threads report a failure a few packets late: "near".
-      NoteDecodeError("the decoder failed near " +
-                      Seconds(packet_time != AV_NOPTS_VALUE ? SecondsAt(packet_time) : timestamp_) +
-                      ": " + ErrorText(result));
+      NoteDecodeError(
+          "the decoder failed near " +
+          SecondsText(packet_time != AV_NOPTS_VALUE ? SecondsAt(packet_time) : timestamp_) + ": " +
+          LibraryErrorText(result));
       ++failures;
     }
   }
@@ -457,7 +291,7 @@ bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
                                                         av_q2d(stream_->time_base)
                                                   : 0;
   if ((picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture->decode_error_flags != 0)
-    NoteDecodeError("the frame at " + Seconds(timestamp_) +
+    NoteDecodeError("the frame at " + SecondsText(timestamp_) +
                     " is damaged (the decoder hid what it could)");
   color_ = PictureColor(*picture);
   full_range_ = color_.range == ColorRange::kFull;
@@ -490,7 +324,7 @@ bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
     const char* format = av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format));
     error_ = name_ + ": cannot convert its " + (format != nullptr ? format : "unknown") +
              " pictures of " + std::to_string(width) + "x" + std::to_string(height) + " at " +
-             Seconds(timestamp_);
+             SecondsText(timestamp_);
     converter_.reset();  // tried afresh on the next picture
     av_frame_unref(picture);
     return false;
@@ -549,21 +383,9 @@ VideoSource::Status MediaSource::EndStatus() {
 }
 
 bool MediaSource::Reposition(int64_t* ticks, bool first_byte) {
-  int result = -1;
-  if (!first_byte) {
-    result = av_seek_frame(format_, stream_->index, *ticks, AVSEEK_FLAG_BACKWARD);
-    if (result < 0)
-      result = avformat_seek_file(format_, stream_->index, INT64_MIN, *ticks, *ticks, 0);
-  }
+  const int result = demuxer_.Reposition(ticks, first_byte, origin_);
   if (result < 0) {
-    // Nothing to seek by (a bare elementary stream has no index and no
-    // times of its own), or a seek by time that finds no picture: from the
-    // first byte, decoded forward.
-    result = av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE);
-    *ticks = origin_;
-  }
-  if (result < 0) {
-    error_ = name_ + ": cannot seek: " + ErrorText(result);
+    error_ = name_ + ": cannot seek: " + LibraryErrorText(result);
     return false;
   }
   avcodec_flush_buffers(decoder_);

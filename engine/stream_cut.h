@@ -28,6 +28,9 @@ struct StreamEnd {
 // Why the data stopped before the stream did, or empty when it did not.
 std::string CutReason(const StreamEnd& end);
 
+// A time as the source's lines give it: "1.50 s".
+std::string SecondsText(double seconds);
+
 }  // namespace engine
 
 #endif  // ENGINE_STREAM_CUT_H_
