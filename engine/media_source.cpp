@@ -100,7 +100,7 @@ class MediaSource : public VideoSource {
   bool flushed_ = false;                 // the decoder was told the data ended
   bool last_packet_cut_ = false;
   std::string cut_;            // why the data stopped early
-  std::string first_problem_;  // first_decode_error_ without the name
+  std::string first_problem_;  // state_.first_decode_error without the name
   bool pending_ = false;       // current_ not handed out by Next() yet
   bool at_end_ = false;
   Status end_status_ = Status::kEnd;
@@ -126,7 +126,7 @@ bool MediaSource::Open(const std::string& path, std::unique_ptr<PipeInput> pipe,
     *error = name_ + ": out of memory";
     return false;
   }
-  if (!demuxer_.Open(path, std::move(pipe), &notes_, error))
+  if (!demuxer_.Open(path, std::move(pipe), &info_.notes, error))
     return false;
   stream_ = demuxer_.stream();
   packet_ = demuxer_.packet();
@@ -143,7 +143,7 @@ bool MediaSource::Open(const std::string& path, std::unique_ptr<PipeInput> pipe,
     return false;
   }
   if (!Present(picture_, PictureTicks(*picture_))) {
-    *error = error_;
+    *error = state_.error;
     return false;
   }
   pending_ = true;
@@ -190,19 +190,19 @@ bool MediaSource::OpenDecoder(std::string* error) {
 
 void MediaSource::ReadStreamFacts() {
   const AVRational time_base = stream_->time_base;
-  has_timestamps_ = true;
-  codec_ = avcodec_get_name(stream_->codecpar->codec_id);
+  info_.has_timestamps = true;
+  info_.codec = avcodec_get_name(stream_->codecpar->codec_id);
   if (stream_->start_time != AV_NOPTS_VALUE)
     origin_ = stream_->start_time;
   else if (demuxer_.format()->start_time != AV_NOPTS_VALUE)
     origin_ = av_rescale_q(demuxer_.format()->start_time, AV_TIME_BASE_Q, time_base);
   if (stream_->duration != AV_NOPTS_VALUE && stream_->duration > 0) {
-    duration_ = static_cast<double>(stream_->duration) * av_q2d(time_base);
+    info_.duration = static_cast<double>(stream_->duration) * av_q2d(time_base);
     // A length estimated from the bit rate is too rough to tell a cut file.
     if (demuxer_.format()->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
       stated_end_ = origin_ + stream_->duration;
   } else if (demuxer_.format()->duration != AV_NOPTS_VALUE && demuxer_.format()->duration > 0) {
-    duration_ = static_cast<double>(demuxer_.format()->duration) / AV_TIME_BASE;
+    info_.duration = static_cast<double>(demuxer_.format()->duration) / AV_TIME_BASE;
     // The container's length is the video's when nothing else is in it
     // (other streams may run on past the video).
     if (demuxer_.format()->nb_streams == 1 &&
@@ -213,18 +213,18 @@ void MediaSource::ReadStreamFacts() {
   if (rate.num <= 0 || rate.den <= 0)
     rate = av_guess_frame_rate(demuxer_.format(), stream_, nullptr);
   if (rate.num > 0 && rate.den > 0) {
-    fps_ = av_q2d(rate);
+    info_.fps = av_q2d(rate);
     frame_interval_ = av_rescale_q(1, av_inv_q(rate), time_base);
   }
   const AVRational aspect = av_guess_sample_aspect_ratio(demuxer_.format(), stream_, nullptr);
   if (aspect.num > 0 && aspect.den > 0)
-    pixel_aspect_ = av_q2d(aspect);
-  interlacing_ = Interlacing(stream_->codecpar->field_order);
-  rotation_ = StreamRotation(*stream_);
+    info_.pixel_aspect = av_q2d(aspect);
+  info_.interlacing = Interlacing(stream_->codecpar->field_order);
+  info_.rotation = StreamRotation(*stream_);
 }
 
 bool MediaSource::ReadPacket() {
-  if (!demuxer_.Read(timestamp_, &cut_))
+  if (!demuxer_.Read(state_.timestamp, &cut_))
     return false;
   last_packet_cut_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
   return true;
@@ -238,8 +238,8 @@ bool MediaSource::Decode(AVFrame* picture) {
     if (result == AVERROR_EOF || (result == AVERROR(EAGAIN) && flushed_))
       return false;
     if (result != AVERROR(EAGAIN)) {
-      NoteDecodeError("the decoder failed near " + SecondsText(std::max(timestamp_, 0.0)) + ": " +
-                      LibraryErrorText(result));
+      NoteDecodeError("the decoder failed near " + SecondsText(std::max(state_.timestamp, 0.0)) +
+                      ": " + LibraryErrorText(result));
       ++failures;
       continue;
     }
@@ -256,8 +256,8 @@ bool MediaSource::Decode(AVFrame* picture) {
       // Decoder threads report a failure a few packets late: "near".
       NoteDecodeError(
           "the decoder failed near " +
-          SecondsText(packet_time != AV_NOPTS_VALUE ? SecondsAt(packet_time) : timestamp_) + ": " +
-          LibraryErrorText(result));
+          SecondsText(packet_time != AV_NOPTS_VALUE ? SecondsAt(packet_time) : state_.timestamp) +
+          ": " + LibraryErrorText(result));
       ++failures;
     }
   }
@@ -280,21 +280,22 @@ int64_t MediaSource::PictureTicks(const AVFrame& picture) {
 bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
   const int width = picture->width, height = picture->height;
   if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
-    error_ = name_ + ": a decoded frame of " + std::to_string(width) + "x" +
-             std::to_string(height) + " is not played (sizes from 1 to " +
-             std::to_string(kMaxDimension) + ")";
+    state_.error = name_ + ": a decoded frame of " + std::to_string(width) + "x" +
+                   std::to_string(height) + " is not played (sizes from 1 to " +
+                   std::to_string(kMaxDimension) + ")";
     av_frame_unref(picture);
     return false;
   }
-  timestamp_ = SecondsAt(ticks);
-  frame_duration_ = PictureDuration(*picture) > 0 ? static_cast<double>(PictureDuration(*picture)) *
-                                                        av_q2d(stream_->time_base)
-                                                  : 0;
+  state_.timestamp = SecondsAt(ticks);
+  state_.frame_duration =
+      PictureDuration(*picture) > 0
+          ? static_cast<double>(PictureDuration(*picture)) * av_q2d(stream_->time_base)
+          : 0;
   if ((picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture->decode_error_flags != 0)
-    NoteDecodeError("the frame at " + SecondsText(timestamp_) +
+    NoteDecodeError("the frame at " + SecondsText(state_.timestamp) +
                     " is damaged (the decoder hid what it could)");
   color_ = PictureColor(*picture);
-  full_range_ = color_.range == ColorRange::kFull;
+  info_.full_range = color_.range == ColorRange::kFull;
 
   if (std::unique_ptr<DecodedFrame> adopted = DecodedFrame::Adopt(picture)) {
     decoded_frame_ = std::move(adopted);
@@ -314,17 +315,18 @@ bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
     converter_ = ConverterForPixelFormat(picture->format, width, height, color_);
     converter_format_ = picture->format;
     converter_color_ = color_;
-    if (converter_ && std::find(notes_.begin(), notes_.end(), converter_->note()) == notes_.end())
-      notes_.push_back(converter_->note());
+    if (converter_ &&
+        std::find(info_.notes.begin(), info_.notes.end(), converter_->note()) == info_.notes.end())
+      info_.notes.push_back(converter_->note());
   }
   I420Frame* into = target ? target.get() : converted_.get();
   const bool converted =
       converter_ && into != nullptr && converter_->Convert(picture->data, picture->linesize, into);
   if (!converted) {
     const char* format = av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format));
-    error_ = name_ + ": cannot convert its " + (format != nullptr ? format : "unknown") +
-             " pictures of " + std::to_string(width) + "x" + std::to_string(height) + " at " +
-             SecondsText(timestamp_);
+    state_.error = name_ + ": cannot convert its " + (format != nullptr ? format : "unknown") +
+                   " pictures of " + std::to_string(width) + "x" + std::to_string(height) + " at " +
+                   SecondsText(state_.timestamp);
     converter_.reset();  // tried afresh on the next picture
     av_frame_unref(picture);
     return false;
@@ -341,7 +343,7 @@ bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
 VideoSource::Status MediaSource::Next() {
   if (pending_) {
     pending_ = false;
-    ++frames_read_;
+    ++state_.frames_read;
     return Status::kFrame;
   }
   if (at_end_)
@@ -353,7 +355,7 @@ VideoSource::Status MediaSource::Next() {
   }
   if (!Present(picture_, PictureTicks(*picture_)))
     return Status::kError;
-  ++frames_read_;
+  ++state_.frames_read;
   return Status::kFrame;
 }
 
@@ -364,7 +366,7 @@ VideoSource::Status MediaSource::EndStatus() {
   if (cut_.empty()) {
     StreamEnd end;
     end.last_packet_cut = last_packet_cut_;
-    end.last_time_s = timestamp_;
+    end.last_time_s = state_.timestamp;
     if (stated_end_ != AV_NOPTS_VALUE)
       end.stated_end = stated_end_;
     if (latest_end_ != AV_NOPTS_VALUE) {
@@ -373,19 +375,19 @@ VideoSource::Status MediaSource::EndStatus() {
     }
     end.slack =
         std::max(2 * frame_interval_, av_rescale_q(1, AVRational{1, 10}, stream_->time_base));
-    end.stated_end_s = duration_;
+    end.stated_end_s = info_.duration;
     cut_ = CutReason(end);
   }
   if (cut_.empty())
     return Status::kEnd;
-  error_ = name_ + ": " + cut_;
+  state_.error = name_ + ": " + cut_;
   return Status::kTruncated;
 }
 
 bool MediaSource::Reposition(int64_t* ticks, bool first_byte) {
   const int result = demuxer_.Reposition(ticks, first_byte, origin_);
   if (result < 0) {
-    error_ = name_ + ": cannot seek: " + LibraryErrorText(result);
+    state_.error = name_ + ": cannot seek: " + LibraryErrorText(result);
     return false;
   }
   avcodec_flush_buffers(decoder_);
@@ -400,10 +402,10 @@ bool MediaSource::Reposition(int64_t* ticks, bool first_byte) {
 
 bool MediaSource::Seek(double seconds) {
   if (!seekable()) {
-    error_ = name_ + " cannot seek: it is read once, as it comes";
+    state_.error = name_ + " cannot seek: it is read once, as it comes";
     return false;
   }
-  past_end_ = false;
+  state_.past_end = false;
   const AVRational time_base = stream_->time_base;
   seconds = std::min(std::max(seconds, 0.0), 1e7);
   const int64_t target =
@@ -433,7 +435,7 @@ bool MediaSource::Seek(double seconds) {
       ticks = decoded ? PictureTicks(*picture_) : 0;
     }
     if (!decoded) {  // past the last frame
-      past_end_ = true;
+      state_.past_end = true;
       at_end_ = true;
       end_status_ = EndStatus();
       return true;
@@ -446,9 +448,9 @@ bool MediaSource::Seek(double seconds) {
 }
 
 void MediaSource::NoteDecodeError(const std::string& what) {
-  if (decode_errors_++ == 0) {
+  if (state_.decode_errors++ == 0) {
     first_problem_ = what;
-    first_decode_error_ = name_ + ": " + what;
+    state_.first_decode_error = name_ + ": " + what;
   }
 }
 
