@@ -374,13 +374,14 @@ class Player {
 
   Options options_;
   const int64_t started_ns_;  // when the player started
+  // Outlives the engines, which wake the main loop as they end.
+  Wakeup wakeup_;
   std::unique_ptr<ohos_desktop::HostShell> shell_;
   std::vector<std::unique_ptr<WindowEngine>> engines_;
   std::unique_ptr<LogListener> listener_;
   Figures figures_;
   int64_t start_ns_ = 0;
   int64_t end_ns_ = 0;
-  Wakeup wakeup_;
 };
 
 }  // namespace
