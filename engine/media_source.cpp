@@ -2,16 +2,18 @@
 
 #include <errno.h>
 #include <math.h>
-#include <stdarg.h>
 #include <stdio.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 #include "engine/decoded_frame.h"
+#include "engine/media_demuxer.h"
+#include "engine/media_library_log.h"
+#include "engine/media_stream_facts.h"
 #include "engine/picture_converter.h"
+#include "engine/stream_cut.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -25,140 +27,17 @@ namespace engine {
 namespace {
 
 constexpr int kMaxDimension = 16384;
-constexpr int kIoBufferSize = 64 * 1024;
-// Failures in a row after which a decoder or a demuxer is taken to have
-// nothing more to give: each one reads on, so this only bounds a run of bad
-// data, never a play.
+// Failures in a row after which a decoder is taken to have nothing more to
+// give: each one reads on, so this only bounds a run of bad data, never a
+// play.
 constexpr int kMaxFailuresInARow = 1000;
-
-// --- The libraries' log -----------------------------------------------------
-
-// The last error line the libraries logged on this thread: an open's
-// refusal is detailed by what the demuxer said (an mp4 whose index is
-// missing says so only there).
-thread_local std::string t_last_library_error;
-
-void KeepLibraryLog(void* /*context*/, int level, const char* format, va_list args) {
-  if (level > AV_LOG_ERROR)
-    return;
-  char line[512];
-  vsnprintf(line, sizeof line, format, args);
-  std::string text = line;
-  while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-    text.pop_back();
-  if (!text.empty())
-    t_last_library_error = text;
-}
-
-void KeepLibraryLogQuiet() {
-  static std::once_flag once;
-  std::call_once(once, [] { av_log_set_callback(KeepLibraryLog); });
-}
-
-std::string ErrorText(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE];
-  av_strerror(code, text, sizeof text);
-  return text;
-}
-
-std::string Seconds(double seconds) {
-  char text[32];
-  snprintf(text, sizeof text, "%.2f s", seconds);
-  return text;
-}
-
-int ReadPipe(void* opaque, uint8_t* buffer, int size) {
-  const ssize_t got = static_cast<PipeInput*>(opaque)->Read(buffer, static_cast<size_t>(size));
-  if (got > 0)
-    return static_cast<int>(got);
-  return got == 0 ? AVERROR_EOF : AVERROR(errno);
-}
-
-// --- What the stream says ---------------------------------------------------
-
-bool FullRangeFormat(int format) {
-  return format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
-         format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
-         format == AV_PIX_FMT_YUVJ411P;
-}
-
-// The picture's tags; what it leaves out is guessed by its size.
-ColorDescription PictureColor(const AVFrame& picture) {
-  ColorDescription color = GuessColorDescription(picture.width, picture.height);
-  if (picture.color_range == AVCOL_RANGE_JPEG ||
-      (picture.color_range == AVCOL_RANGE_UNSPECIFIED && FullRangeFormat(picture.format)))
-    color.range = ColorRange::kFull;
-  switch (picture.colorspace) {
-    case AVCOL_SPC_BT709:
-    case AVCOL_SPC_SMPTE240M:  // BT.709's weights to three decimals
-      color.matrix = ColorMatrix::kBt709;
-      break;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M:
-    case AVCOL_SPC_FCC:
-      color.matrix = ColorMatrix::kBt601;
-      break;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL:
-      color.matrix = ColorMatrix::kBt2020;
-      break;
-    default:
-      break;  // unspecified, or a matrix the renderer has not: the guess
-  }
-  return color;
-}
-
-// Quarter turns clockwise from the stream's display matrix, which states
-// the turn counterclockwise; a turn between quarters goes to the nearest.
-int StreamRotation(const AVStream& stream) {
-#if LIBAVFORMAT_VERSION_INT >= AV_VERSION_INT(60, 15, 100)
-  const AVPacketSideData* side_data =
-      av_packet_side_data_get(stream.codecpar->coded_side_data, stream.codecpar->nb_coded_side_data,
-                              AV_PKT_DATA_DISPLAYMATRIX);
-  const uint8_t* matrix = side_data != nullptr ? side_data->data : nullptr;
-  const size_t size = side_data != nullptr ? side_data->size : 0;
-#else
-  size_t size = 0;
-  const uint8_t* matrix = av_stream_get_side_data(&stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
-#endif
-  if (matrix == nullptr || size < 9 * sizeof(int32_t))
-    return 0;
-  const double counterclockwise = av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
-  if (!isfinite(counterclockwise))
-    return 0;
-  const long quarters = lround(-counterclockwise / 90) % 4;
-  return static_cast<int>((quarters + 4) % 4) * 90;
-}
-
-char Interlacing(AVFieldOrder order) {
-  switch (order) {
-    case AV_FIELD_PROGRESSIVE:
-      return 'p';
-    case AV_FIELD_TT:
-    case AV_FIELD_TB:
-      return 't';
-    case AV_FIELD_BB:
-    case AV_FIELD_BT:
-      return 'b';
-    default:
-      return '?';
-  }
-}
-
-int64_t PictureDuration(const AVFrame& picture) {
-#if LIBAVUTIL_VERSION_INT >= AV_VERSION_INT(58, 2, 100)
-  return picture.duration;
-#else
-  return picture.pkt_duration;
-#endif
-}
 
 // --- The source -------------------------------------------------------------
 
 class MediaSource : public VideoSource {
  public:
   MediaSource(std::string name, const MediaOptions& options)
-      : name_(std::move(name)), options_(options) {}
+      : name_(std::move(name)), options_(options), demuxer_(name_, options.max_pixels) {}
   ~MediaSource() override;
   MediaSource(const MediaSource&) = delete;
   MediaSource& operator=(const MediaSource&) = delete;
@@ -170,18 +49,13 @@ class MediaSource : public VideoSource {
   Status Next() override;
   bool Rewind() override { return Seek(0); }
   VideoFrame* frame() const override { return current_; }
-  bool seekable() const override {
-    return !pipe_ && io_ != nullptr && (io_->seekable & AVIO_SEEKABLE_NORMAL) != 0;
-  }
+  bool seekable() const override { return demuxer_.seekable(); }
   bool Seek(double seconds) override;
 
  protected:
   ColorDescription NativeColor() const override { return color_; }
 
  private:
-  bool OpenInput(const std::string& path, std::string* error);
-  bool OpenPipe(std::string* error);
-  bool ChooseStream(std::string* error);
   bool OpenDecoder(std::string* error);
   void ReadStreamFacts();
   // Whether pictures of the size the stream declares may be decoded.
@@ -211,12 +85,10 @@ class MediaSource : public VideoSource {
 
   const std::string name_;
   const MediaOptions options_;
-  std::unique_ptr<PipeInput> pipe_;  // what is read, when it is not a file
-  AVIOContext* io_ = nullptr;
-  AVFormatContext* format_ = nullptr;
-  AVStream* stream_ = nullptr;
+  MediaDemuxer demuxer_;
+  AVStream* stream_ = nullptr;  // the demuxer's video stream
   AVCodecContext* decoder_ = nullptr;
-  AVPacket* packet_ = nullptr;
+  AVPacket* packet_ = nullptr;  // the demuxer's
   AVFrame* picture_ = nullptr;  // the decoder's output before it is presented
 
   int64_t origin_ = 0;                   // ticks of the stream's start
@@ -228,7 +100,7 @@ class MediaSource : public VideoSource {
   bool flushed_ = false;                 // the decoder was told the data ended
   bool last_packet_cut_ = false;
   std::string cut_;            // why the data stopped early
-  std::string first_problem_;  // first_decode_error_ without the name
+  std::string first_problem_;  // state_.first_decode_error without the name
   bool pending_ = false;       // current_ not handed out by Next() yet
   bool at_end_ = false;
   Status end_status_ = Status::kEnd;
@@ -244,28 +116,21 @@ class MediaSource : public VideoSource {
 
 MediaSource::~MediaSource() {
   av_frame_free(&picture_);
-  av_packet_free(&packet_);
   avcodec_free_context(&decoder_);
-  avformat_close_input(&format_);
-  if (pipe_) {
-    if (io_ != nullptr)
-      av_freep(&io_->buffer);
-    avio_context_free(&io_);
-  } else {
-    avio_closep(&io_);
-  }
 }
 
 bool MediaSource::Open(const std::string& path, std::unique_ptr<PipeInput> pipe,
                        std::string* error) {
-  pipe_ = std::move(pipe);
-  packet_ = av_packet_alloc();
   picture_ = av_frame_alloc();
-  if (packet_ == nullptr || picture_ == nullptr) {
+  if (picture_ == nullptr) {
     *error = name_ + ": out of memory";
     return false;
   }
-  if (!OpenInput(path, error) || !ChooseStream(error) || !OpenDecoder(error))
+  if (!demuxer_.Open(path, std::move(pipe), &info_.notes, error))
+    return false;
+  stream_ = demuxer_.stream();
+  packet_ = demuxer_.packet();
+  if (!OpenDecoder(error))
     return false;
   ReadStreamFacts();
   if (!Decode(picture_)) {
@@ -278,128 +143,10 @@ bool MediaSource::Open(const std::string& path, std::unique_ptr<PipeInput> pipe,
     return false;
   }
   if (!Present(picture_, PictureTicks(*picture_))) {
-    *error = error_;
+    *error = state_.error;
     return false;
   }
   pending_ = true;
-  return true;
-}
-
-bool MediaSource::OpenInput(const std::string& path, std::string* error) {
-  std::string url;
-  int result = 0;
-  if (pipe_) {
-    // Read once, as it comes, from the bytes already peeked at on.
-    url = "pipe:";
-    auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBufferSize));
-    io_ = buffer != nullptr ? avio_alloc_context(buffer, kIoBufferSize, 0, pipe_.get(), ReadPipe,
-                                                 nullptr, nullptr)
-                            : nullptr;
-    if (io_ == nullptr) {
-      av_free(buffer);
-      result = AVERROR(ENOMEM);
-    }
-  } else {
-    // "file:" so that a name with a colon is never taken for a protocol.
-    url = "file:" + path;
-    result = avio_open2(&io_, url.c_str(), AVIO_FLAG_READ, nullptr, nullptr);
-  }
-  if (result < 0) {
-    *error = "cannot open " + name_ + ": " + ErrorText(result);
-    return false;
-  }
-
-  // By content alone: a name's extension would take any file called .mp4
-  // for one, and a text file would be refused as a damaged mp4.
-  const AVInputFormat* input_format = nullptr;
-  result = av_probe_input_buffer2(io_, &input_format, "", nullptr, 0, 0);
-  if (result < 0 || input_format == nullptr) {
-    if (avio_size(io_) == 0 || (pipe_ && io_->pos == 0 && avio_feof(io_)))
-      *error = name_ + " is empty";
-    else if (result == AVERROR_INVALIDDATA || result >= 0)
-      *error = name_ + ": not a video file of any format this build reads";
-    else
-      *error = name_ + ": cannot read it: " + ErrorText(result);
-    return false;
-  }
-
-  format_ = avformat_alloc_context();
-  if (format_ == nullptr) {
-    *error = name_ + ": out of memory";
-    return false;
-  }
-  format_->pb = io_;
-  format_->flags |= AVFMT_FLAG_CUSTOM_IO;
-  // Formats that name other files (playlists) may open local files only.
-  AVDictionary* open_options = nullptr;
-  av_dict_set(&open_options, "protocol_whitelist", "file", 0);
-  t_last_library_error.clear();
-  result = avformat_open_input(&format_, url.c_str(), input_format, &open_options);
-  av_dict_free(&open_options);
-  if (result < 0) {
-    // avformat_open_input freed the context, not the custom I/O.
-    const char* kind =
-        input_format->long_name != nullptr ? input_format->long_name : input_format->name;
-    *error = name_ + ": cannot read this " + kind +
-             " file: " + (t_last_library_error.empty() ? ErrorText(result) : t_last_library_error);
-    return false;
-  }
-  return true;
-}
-
-bool MediaSource::ChooseStream(std::string* error) {
-  auto first_video = [this] {
-    for (unsigned i = 0; i < format_->nb_streams; ++i) {
-      AVStream* stream = format_->streams[i];
-      // A cover picture is stored as a one-frame video stream: not video.
-      if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-          (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0)
-        return stream;
-    }
-    return static_cast<AVStream*>(nullptr);
-  };
-  stream_ = first_video();
-  // Most containers describe their streams in their header; the others
-  // (MPEG transport streams, bare elementary streams) are read a little.
-  if (stream_ == nullptr || stream_->codecpar->codec_id == AV_CODEC_ID_NONE ||
-      stream_->codecpar->width <= 0) {
-    // Reading may decode a picture: held to the same size.
-    std::vector<AVDictionary*> limits(format_->nb_streams, nullptr);
-    for (AVDictionary*& limit : limits)
-      av_dict_set_int(&limit, "max_pixels", options_.max_pixels, 0);
-    avformat_find_stream_info(format_, limits.data());
-    for (AVDictionary*& limit : limits)
-      av_dict_free(&limit);
-    stream_ = first_video();
-  }
-  int audio = 0, more_video = 0;
-  std::string audio_codec;
-  for (unsigned i = 0; i < format_->nb_streams; ++i) {
-    AVStream* stream = format_->streams[i];
-    if (stream == stream_)
-      continue;
-    stream->discard = AVDISCARD_ALL;  // not even read
-    if (stream->codecpar->codec_type == AVMEDIA_TYPE_AUDIO && audio++ == 0)
-      audio_codec = avcodec_get_name(stream->codecpar->codec_id);
-    else if (stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO &&
-             (stream->disposition & AV_DISPOSITION_ATTACHED_PIC) == 0)
-      ++more_video;
-  }
-  if (stream_ == nullptr) {
-    const AVInputFormat* kind = format_->iformat;
-    *error = name_ + ": no video stream in this " +
-             (kind->long_name != nullptr ? kind->long_name : kind->name) + " file" +
-             (audio > 0 ? " (audio only)" : "");
-    return false;
-  }
-  if (audio == 1)
-    notes_.push_back("audio ignored: the " + audio_codec + " stream is not played");
-  else if (audio > 1)
-    notes_.push_back("audio ignored: the " + std::to_string(audio) +
-                     " audio streams are not played");
-  if (more_video > 0)
-    notes_.push_back(std::to_string(more_video) + " more video stream" +
-                     (more_video == 1 ? "" : "s") + " ignored: the first one plays");
   return true;
 }
 
@@ -431,11 +178,11 @@ bool MediaSource::OpenDecoder(std::string* error) {
   decoder_->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
   decoder_->pkt_timebase = stream_->time_base;
   decoder_->max_pixels = options_.max_pixels;
-  t_last_library_error.clear();
+  ForgetLastLibraryError();
   const int result = avcodec_open2(decoder_, codec, nullptr);
   if (result < 0) {
     *error = name_ + ": cannot start the " + codec_name + " decoder: " +
-             (t_last_library_error.empty() ? ErrorText(result) : t_last_library_error);
+             (LastLibraryError().empty() ? LibraryErrorText(result) : LastLibraryError());
     return false;
   }
   return true;
@@ -443,60 +190,44 @@ bool MediaSource::OpenDecoder(std::string* error) {
 
 void MediaSource::ReadStreamFacts() {
   const AVRational time_base = stream_->time_base;
-  has_timestamps_ = true;
-  codec_ = avcodec_get_name(stream_->codecpar->codec_id);
+  info_.has_timestamps = true;
+  info_.codec = avcodec_get_name(stream_->codecpar->codec_id);
   if (stream_->start_time != AV_NOPTS_VALUE)
     origin_ = stream_->start_time;
-  else if (format_->start_time != AV_NOPTS_VALUE)
-    origin_ = av_rescale_q(format_->start_time, AV_TIME_BASE_Q, time_base);
+  else if (demuxer_.format()->start_time != AV_NOPTS_VALUE)
+    origin_ = av_rescale_q(demuxer_.format()->start_time, AV_TIME_BASE_Q, time_base);
   if (stream_->duration != AV_NOPTS_VALUE && stream_->duration > 0) {
-    duration_ = static_cast<double>(stream_->duration) * av_q2d(time_base);
+    info_.duration = static_cast<double>(stream_->duration) * av_q2d(time_base);
     // A length estimated from the bit rate is too rough to tell a cut file.
-    if (format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+    if (demuxer_.format()->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
       stated_end_ = origin_ + stream_->duration;
-  } else if (format_->duration != AV_NOPTS_VALUE && format_->duration > 0) {
-    duration_ = static_cast<double>(format_->duration) / AV_TIME_BASE;
+  } else if (demuxer_.format()->duration != AV_NOPTS_VALUE && demuxer_.format()->duration > 0) {
+    info_.duration = static_cast<double>(demuxer_.format()->duration) / AV_TIME_BASE;
     // The container's length is the video's when nothing else is in it
     // (other streams may run on past the video).
-    if (format_->nb_streams == 1 &&
-        format_->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
-      stated_end_ = origin_ + av_rescale_q(format_->duration, AV_TIME_BASE_Q, time_base);
+    if (demuxer_.format()->nb_streams == 1 &&
+        demuxer_.format()->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE)
+      stated_end_ = origin_ + av_rescale_q(demuxer_.format()->duration, AV_TIME_BASE_Q, time_base);
   }
   AVRational rate = stream_->avg_frame_rate;
   if (rate.num <= 0 || rate.den <= 0)
-    rate = av_guess_frame_rate(format_, stream_, nullptr);
+    rate = av_guess_frame_rate(demuxer_.format(), stream_, nullptr);
   if (rate.num > 0 && rate.den > 0) {
-    fps_ = av_q2d(rate);
+    info_.fps = av_q2d(rate);
     frame_interval_ = av_rescale_q(1, av_inv_q(rate), time_base);
   }
-  const AVRational aspect = av_guess_sample_aspect_ratio(format_, stream_, nullptr);
+  const AVRational aspect = av_guess_sample_aspect_ratio(demuxer_.format(), stream_, nullptr);
   if (aspect.num > 0 && aspect.den > 0)
-    pixel_aspect_ = av_q2d(aspect);
-  interlacing_ = Interlacing(stream_->codecpar->field_order);
-  rotation_ = StreamRotation(*stream_);
+    info_.pixel_aspect = av_q2d(aspect);
+  info_.interlacing = Interlacing(stream_->codecpar->field_order);
+  info_.rotation = StreamRotation(*stream_);
 }
 
 bool MediaSource::ReadPacket() {
-  for (int failures = 0;;) {
-    const int result = av_read_frame(format_, packet_);
-    if (result == AVERROR_EOF || (result < 0 && avio_feof(format_->pb)))
-      return false;
-    if (result < 0) {
-      // A read error ends the data; a demuxer that stumbles on bad data
-      // usually finds its feet again further on.
-      if (format_->pb->error < 0 || ++failures > kMaxFailuresInARow) {
-        cut_ = "reading stopped after " + Seconds(std::max(timestamp_, 0.0)) + ": " +
-               ErrorText(result);
-        return false;
-      }
-      continue;
-    }
-    if (packet_->stream_index == stream_->index) {
-      last_packet_cut_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
-      return true;
-    }
-    av_packet_unref(packet_);
-  }
+  if (!demuxer_.Read(state_.timestamp, &cut_))
+    return false;
+  last_packet_cut_ = (packet_->flags & AV_PKT_FLAG_CORRUPT) != 0;
+  return true;
 }
 
 bool MediaSource::Decode(AVFrame* picture) {
@@ -507,8 +238,8 @@ bool MediaSource::Decode(AVFrame* picture) {
     if (result == AVERROR_EOF || (result == AVERROR(EAGAIN) && flushed_))
       return false;
     if (result != AVERROR(EAGAIN)) {
-      NoteDecodeError("the decoder failed near " + Seconds(std::max(timestamp_, 0.0)) + ": " +
-                      ErrorText(result));
+      NoteDecodeError("the decoder failed near " + SecondsText(std::max(state_.timestamp, 0.0)) +
+                      ": " + LibraryErrorText(result));
       ++failures;
       continue;
     }
@@ -523,9 +254,10 @@ bool MediaSource::Decode(AVFrame* picture) {
     av_packet_unref(packet_);
     if (result < 0) {
       // Decoder threads report a failure a few packets late: "near".
-      NoteDecodeError("the decoder failed near " +
-                      Seconds(packet_time != AV_NOPTS_VALUE ? SecondsAt(packet_time) : timestamp_) +
-                      ": " + ErrorText(result));
+      NoteDecodeError(
+          "the decoder failed near " +
+          SecondsText(packet_time != AV_NOPTS_VALUE ? SecondsAt(packet_time) : state_.timestamp) +
+          ": " + LibraryErrorText(result));
       ++failures;
     }
   }
@@ -548,21 +280,22 @@ int64_t MediaSource::PictureTicks(const AVFrame& picture) {
 bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
   const int width = picture->width, height = picture->height;
   if (width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension) {
-    error_ = name_ + ": a decoded frame of " + std::to_string(width) + "x" +
-             std::to_string(height) + " is not played (sizes from 1 to " +
-             std::to_string(kMaxDimension) + ")";
+    state_.error = name_ + ": a decoded frame of " + std::to_string(width) + "x" +
+                   std::to_string(height) + " is not played (sizes from 1 to " +
+                   std::to_string(kMaxDimension) + ")";
     av_frame_unref(picture);
     return false;
   }
-  timestamp_ = SecondsAt(ticks);
-  frame_duration_ = PictureDuration(*picture) > 0 ? static_cast<double>(PictureDuration(*picture)) *
-                                                        av_q2d(stream_->time_base)
-                                                  : 0;
+  state_.timestamp = SecondsAt(ticks);
+  state_.frame_duration =
+      PictureDuration(*picture) > 0
+          ? static_cast<double>(PictureDuration(*picture)) * av_q2d(stream_->time_base)
+          : 0;
   if ((picture->flags & AV_FRAME_FLAG_CORRUPT) != 0 || picture->decode_error_flags != 0)
-    NoteDecodeError("the frame at " + Seconds(timestamp_) +
+    NoteDecodeError("the frame at " + SecondsText(state_.timestamp) +
                     " is damaged (the decoder hid what it could)");
   color_ = PictureColor(*picture);
-  full_range_ = color_.range == ColorRange::kFull;
+  info_.full_range = color_.range == ColorRange::kFull;
 
   if (std::unique_ptr<DecodedFrame> adopted = DecodedFrame::Adopt(picture)) {
     decoded_frame_ = std::move(adopted);
@@ -582,17 +315,18 @@ bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
     converter_ = ConverterForPixelFormat(picture->format, width, height, color_);
     converter_format_ = picture->format;
     converter_color_ = color_;
-    if (converter_ && std::find(notes_.begin(), notes_.end(), converter_->note()) == notes_.end())
-      notes_.push_back(converter_->note());
+    if (converter_ &&
+        std::find(info_.notes.begin(), info_.notes.end(), converter_->note()) == info_.notes.end())
+      info_.notes.push_back(converter_->note());
   }
   I420Frame* into = target ? target.get() : converted_.get();
   const bool converted =
       converter_ && into != nullptr && converter_->Convert(picture->data, picture->linesize, into);
   if (!converted) {
     const char* format = av_get_pix_fmt_name(static_cast<AVPixelFormat>(picture->format));
-    error_ = name_ + ": cannot convert its " + (format != nullptr ? format : "unknown") +
-             " pictures of " + std::to_string(width) + "x" + std::to_string(height) + " at " +
-             Seconds(timestamp_);
+    state_.error = name_ + ": cannot convert its " + (format != nullptr ? format : "unknown") +
+                   " pictures of " + std::to_string(width) + "x" + std::to_string(height) + " at " +
+                   SecondsText(state_.timestamp);
     converter_.reset();  // tried afresh on the next picture
     av_frame_unref(picture);
     return false;
@@ -609,7 +343,7 @@ bool MediaSource::Present(AVFrame* picture, int64_t ticks) {
 VideoSource::Status MediaSource::Next() {
   if (pending_) {
     pending_ = false;
-    ++frames_read_;
+    ++state_.frames_read;
     return Status::kFrame;
   }
   if (at_end_)
@@ -621,44 +355,39 @@ VideoSource::Status MediaSource::Next() {
   }
   if (!Present(picture_, PictureTicks(*picture_)))
     return Status::kError;
-  ++frames_read_;
+  ++state_.frames_read;
   return Status::kFrame;
 }
 
 VideoSource::Status MediaSource::EndStatus() {
-  if (cut_.empty() && last_packet_cut_)
-    cut_ = "the file is cut short: it ends inside the frame after " + Seconds(timestamp_);
   // Pictures that stop well short of the length the stream states: the
   // rest of the file is missing. Two frames (or 0.1 s) of slack, for
   // streams whose stated length rounds up.
-  const int64_t slack =
-      std::max(2 * frame_interval_, av_rescale_q(1, AVRational{1, 10}, stream_->time_base));
-  if (cut_.empty() && stated_end_ != AV_NOPTS_VALUE && latest_end_ != AV_NOPTS_VALUE &&
-      latest_end_ + slack < stated_end_)
-    cut_ = "its frames stop at " + Seconds(SecondsAt(latest_end_)) + " of the " +
-           Seconds(duration_) + " it states: the rest is missing or unreadable";
+  if (cut_.empty()) {
+    StreamEnd end;
+    end.last_packet_cut = last_packet_cut_;
+    end.last_time_s = state_.timestamp;
+    if (stated_end_ != AV_NOPTS_VALUE)
+      end.stated_end = stated_end_;
+    if (latest_end_ != AV_NOPTS_VALUE) {
+      end.latest_end = latest_end_;
+      end.latest_end_s = SecondsAt(latest_end_);
+    }
+    end.slack =
+        std::max(2 * frame_interval_, av_rescale_q(1, AVRational{1, 10}, stream_->time_base));
+    end.stated_end_s = info_.duration;
+    cut_ = CutReason(end);
+  }
   if (cut_.empty())
     return Status::kEnd;
-  error_ = name_ + ": " + cut_;
+  state_.error = name_ + ": " + cut_;
   return Status::kTruncated;
 }
 
 bool MediaSource::Reposition(int64_t* ticks, bool first_byte) {
-  int result = -1;
-  if (!first_byte) {
-    result = av_seek_frame(format_, stream_->index, *ticks, AVSEEK_FLAG_BACKWARD);
-    if (result < 0)
-      result = avformat_seek_file(format_, stream_->index, INT64_MIN, *ticks, *ticks, 0);
-  }
+  const int result = demuxer_.Reposition(ticks, first_byte, origin_);
   if (result < 0) {
-    // Nothing to seek by (a bare elementary stream has no index and no
-    // times of its own), or a seek by time that finds no picture: from the
-    // first byte, decoded forward.
-    result = av_seek_frame(format_, -1, 0, AVSEEK_FLAG_BYTE);
-    *ticks = origin_;
-  }
-  if (result < 0) {
-    error_ = name_ + ": cannot seek: " + ErrorText(result);
+    state_.error = name_ + ": cannot seek: " + LibraryErrorText(result);
     return false;
   }
   avcodec_flush_buffers(decoder_);
@@ -673,10 +402,10 @@ bool MediaSource::Reposition(int64_t* ticks, bool first_byte) {
 
 bool MediaSource::Seek(double seconds) {
   if (!seekable()) {
-    error_ = name_ + " cannot seek: it is read once, as it comes";
+    state_.error = name_ + " cannot seek: it is read once, as it comes";
     return false;
   }
-  past_end_ = false;
+  state_.past_end = false;
   const AVRational time_base = stream_->time_base;
   seconds = std::min(std::max(seconds, 0.0), 1e7);
   const int64_t target =
@@ -706,7 +435,7 @@ bool MediaSource::Seek(double seconds) {
       ticks = decoded ? PictureTicks(*picture_) : 0;
     }
     if (!decoded) {  // past the last frame
-      past_end_ = true;
+      state_.past_end = true;
       at_end_ = true;
       end_status_ = EndStatus();
       return true;
@@ -719,9 +448,9 @@ bool MediaSource::Seek(double seconds) {
 }
 
 void MediaSource::NoteDecodeError(const std::string& what) {
-  if (decode_errors_++ == 0) {
+  if (state_.decode_errors++ == 0) {
     first_problem_ = what;
-    first_decode_error_ = name_ + ": " + what;
+    state_.first_decode_error = name_ + ": " + what;
   }
 }
 
@@ -737,7 +466,7 @@ std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* err
     std::unique_ptr<PipeInput> input = PipeInput::Open(path, error);
     return input ? OpenMedia(std::move(input), error, options) : nullptr;
   }
-  KeepLibraryLogQuiet();
+  TakeLibraryLog();
   auto source = std::make_unique<MediaSource>(path, options);
   if (!source->Open(path, nullptr, error))
     return nullptr;
@@ -746,7 +475,7 @@ std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* err
 
 std::unique_ptr<VideoSource> OpenMedia(std::unique_ptr<PipeInput> input, std::string* error,
                                        const MediaOptions& options) {
-  KeepLibraryLogQuiet();
+  TakeLibraryLog();
   auto source = std::make_unique<MediaSource>(input->name(), options);
   if (!source->Open(std::string(), std::move(input), error))
     return nullptr;

@@ -16,7 +16,9 @@
 //
 // The libraries' own log lines are kept off the standard error once a
 // media file has been opened (they would interleave with the caller's
-// output); the opening thread's last error line details a refusal.
+// output); the opening thread's last error line details a refusal. Their
+// log is one setting for the whole process: a host that routes it itself
+// calls LeaveLibraryLogAlone first.
 
 #include <stdint.h>
 
@@ -40,6 +42,10 @@ struct MediaOptions {
 
 // Whether this build reads containers.
 bool MediaSupported();
+
+// The engine never sets the libraries' log callback from now on; a refusal
+// is then detailed by the libraries' error code alone.
+void LeaveLibraryLogAlone();
 
 // Opens `path` ("-": standard input, which cannot seek) and decodes its
 // first frame, so that the source knows its size, colours and notes at

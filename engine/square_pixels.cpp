@@ -24,8 +24,8 @@ class SquarePixelSource : public VideoSource {
     Status status = source_->Next();
     Follow();
     if (status == Status::kFrame && !Scale()) {
-      error_ = "cannot scale a " + std::to_string(source_->width()) + "x" +
-               std::to_string(source_->height()) + " frame to square pixels";
+      state_.error = "cannot scale a " + std::to_string(source_->width()) + "x" +
+                     std::to_string(source_->height()) + " frame to square pixels";
       status = Status::kError;
     }
     return status;
@@ -48,21 +48,9 @@ class SquarePixelSource : public VideoSource {
  private:
   // What the source says of itself, but the pixels' shape.
   void Follow() {
-    fps_ = source_->fps();
-    interlacing_ = source_->interlacing();
-    full_range_ = source_->full_range();
-    frames_read_ = source_->frames_read();
-    error_ = source_->error();
-    notes_ = source_->notes();
-    has_timestamps_ = source_->has_timestamps();
-    timestamp_ = source_->timestamp();
-    frame_duration_ = source_->frame_duration();
-    past_end_ = source_->past_end();
-    duration_ = source_->duration();
-    codec_ = source_->codec();
-    rotation_ = source_->rotation();
-    decode_errors_ = source_->decode_errors();
-    first_decode_error_ = source_->first_decode_error();
+    info_ = source_->info();
+    info_.pixel_aspect = 1;
+    state_ = source_->state();
   }
 
   // The source's frame into frame_, at the display width.

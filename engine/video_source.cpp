@@ -110,12 +110,12 @@ class Y4mSource : public VideoSource {
   Y4mSource(ScopedFile file, const Y4mHeader& header, long data_start,
             std::unique_ptr<PictureConverter> converter)
       : file_(std::move(file)), data_start_(data_start), converter_(std::move(converter)) {
-    fps_ = header.fps;
-    pixel_aspect_ = static_cast<double>(header.aspect_num) / header.aspect_den;
-    interlacing_ = header.interlacing;
-    full_range_ = header.full_range;
+    info_.fps = header.fps;
+    info_.pixel_aspect = static_cast<double>(header.aspect_num) / header.aspect_den;
+    info_.interlacing = header.interlacing;
+    info_.full_range = header.full_range;
     if (converter_) {
-      notes_.push_back(converter_->note());
+      info_.notes.push_back(converter_->note());
       packed_.reset(new (std::nothrow)
                         uint8_t[converter_->PackedBytes() + PictureConverter::kPackedPadding]());
       if (packed_)
@@ -135,12 +135,13 @@ class Y4mSource : public VideoSource {
       case LineResult::kEnd:
         return line.empty() && feof(file_.get()) ? Status::kEnd : Status::kTruncated;
       case LineResult::kTooLong:
-        error_ = "the FRAME line of frame " + std::to_string(frames_read_ + 1) +
-                 " is longer than " + std::to_string(kMaxHeaderLength) + " bytes";
+        state_.error = "the FRAME line of frame " + std::to_string(state_.frames_read + 1) +
+                       " is longer than " + std::to_string(kMaxHeaderLength) + " bytes";
         return Status::kError;
     }
     if (line.compare(0, 5, "FRAME") != 0) {
-      error_ = "frame " + std::to_string(frames_read_ + 1) + " does not start with FRAME";
+      state_.error =
+          "frame " + std::to_string(state_.frames_read + 1) + " does not start with FRAME";
       return Status::kError;
     }
     if (converter_) {
@@ -148,13 +149,14 @@ class Y4mSource : public VideoSource {
       if (fread(packed_.get(), 1, bytes, file_.get()) != bytes)
         return Status::kTruncated;
       if (!converter_->ConvertPacked(packed_.get(), frame_.get())) {
-        error_ = "frame " + std::to_string(frames_read_ + 1) + " could not be converted";
+        state_.error =
+            "frame " + std::to_string(state_.frames_read + 1) + " could not be converted";
         return Status::kError;
       }
     } else if (ReadPlanes(file_.get(), frame_.get()) != FrameBytes(width(), height())) {
       return Status::kTruncated;
     }
-    ++frames_read_;
+    ++state_.frames_read;
     return Status::kFrame;
   }
 
@@ -183,7 +185,7 @@ class RawSource : public VideoSource {
       return Status::kEnd;
     if (got != FrameBytes(width(), height()))
       return Status::kTruncated;
-    ++frames_read_;
+    ++state_.frames_read;
     return Status::kFrame;
   }
 
@@ -202,8 +204,8 @@ class PatternSource : public VideoSource {
       : bars_(width, height, FrameGenerator::Pattern::kColourBars),
         marker_(width, height, FrameGenerator::Pattern::kMovingMarker) {
     frame_ = I420Frame::Create(width, height);
-    fps_ = fps;
-    codec_ = "pattern";
+    info_.fps = fps;
+    info_.codec = "pattern";
     if (frame_)
       ApplyColor();
   }
@@ -212,14 +214,14 @@ class PatternSource : public VideoSource {
     const PlaneSet planes{frame_->MutableYPlane(), frame_->EffectiveStrideY(),
                           frame_->MutableUPlane(), frame_->EffectiveStrideU(),
                           frame_->MutableVPlane(), frame_->EffectiveStrideV()};
-    bars_.Draw(frames_read_, planes);
-    DrawMarker(planes, marker_.Marker(frames_read_));
-    ++frames_read_;
+    bars_.Draw(state_.frames_read, planes);
+    DrawMarker(planes, marker_.Marker(state_.frames_read));
+    ++state_.frames_read;
     return Status::kFrame;  // never ends
   }
 
   bool Rewind() override {
-    frames_read_ = 0;
+    state_.frames_read = 0;
     return true;
   }
 
@@ -332,12 +334,12 @@ void VideoSource::OverrideColor(std::optional<ColorRange> range,
 }
 
 ColorDescription VideoSource::NativeColor() const {
-  return {full_range_ ? ColorRange::kFull : ColorRange::kLimited,
+  return {info_.full_range ? ColorRange::kFull : ColorRange::kLimited,
           GuessColorMatrix(width(), height())};
 }
 
 bool VideoSource::Seek(double /*seconds*/) {
-  error_ = "this input cannot seek";
+  state_.error = "this input cannot seek";
   return false;
 }
 

@@ -23,6 +23,31 @@
 
 namespace engine {
 
+// What a stream says of itself (VideoSource's accessors of the same names
+// describe each field).
+struct StreamInfo {
+  double fps = 0;
+  double pixel_aspect = 1;
+  char interlacing = 'p';
+  bool full_range = false;
+  std::vector<std::string> notes;
+  bool has_timestamps = false;
+  double duration = 0;
+  std::string codec = "rawvideo";
+  int rotation = 0;
+};
+
+// Where the reading of a stream stands.
+struct ReadState {
+  int64_t frames_read = 0;
+  std::string error;
+  double timestamp = 0;
+  double frame_duration = 0;
+  bool past_end = false;
+  int64_t decode_errors = 0;
+  std::string first_decode_error;
+};
+
 class VideoSource {
  public:
   enum class Status {
@@ -45,18 +70,18 @@ class VideoSource {
   int width() const { return frame()->Width(); }
   int height() const { return frame()->Height(); }
   // Frames per second the input asks for (0 when it does not say).
-  double fps() const { return fps_; }
-  int64_t frames_read() const { return frames_read_; }
-  const std::string& error() const { return error_; }
+  double fps() const { return info_.fps; }
+  int64_t frames_read() const { return state_.frames_read; }
+  const std::string& error() const { return state_.error; }
   // The shape of one pixel, width over height (1: square), and how the
   // frames were scanned: 'p' progressive, 't' or 'b' interlaced top or
   // bottom field first, 'm' mixed, '?' not said.
-  double pixel_aspect() const { return pixel_aspect_; }
-  char interlacing() const { return interlacing_; }
+  double pixel_aspect() const { return info_.pixel_aspect; }
+  char interlacing() const { return info_.interlacing; }
   // Whether the samples use the full range 0..255 (a y4m file's
   // XCOLORRANGE=FULL, a container's range tag); otherwise they are limited
   // range, Y 16..235.
-  bool full_range() const { return full_range_; }
+  bool full_range() const { return info_.full_range; }
 
   // How the frames encode colour: what the input says, otherwise the common
   // guess (limited range; BT.709 at HD sizes, BT.601 below); for the
@@ -69,27 +94,27 @@ class VideoSource {
 
   // Lines for the user on how the input is played (a conversion, streams
   // left out), in the order they arose: at open, or when a stream changes.
-  const std::vector<std::string>& notes() const { return notes_; }
+  const std::vector<std::string>& notes() const { return info_.notes; }
 
   // Timing. A container's frames carry presentation times: timestamp() is
   // the frame's, in seconds from the start of the stream, and frames are to
   // be shown at those times (they need not be evenly spaced); fps() is then
   // the average rate. The other sources have none (has_timestamps() false,
   // timestamp() 0): their frames are spaced by fps().
-  bool has_timestamps() const { return has_timestamps_; }
-  double timestamp() const { return timestamp_; }
+  bool has_timestamps() const { return info_.has_timestamps; }
+  double timestamp() const { return state_.timestamp; }
   // How long the frame read lasts, in seconds, when the input says (a
   // container's frame may); 0 otherwise.
-  double frame_duration() const { return frame_duration_; }
+  double frame_duration() const { return state_.frame_duration; }
   // Length of the input in seconds; 0 when it does not say.
-  double duration() const { return duration_; }
+  double duration() const { return info_.duration; }
   // How the frames are coded, as FFmpeg names codecs: a container's video
   // codec ("h264", "vp9", ...), "rawvideo" for y4m and raw files, "pattern"
   // for the built-in pattern.
-  const std::string& codec() const { return codec_; }
+  const std::string& codec() const { return info_.codec; }
   // Quarter turns, clockwise, by which the frames are to be turned for
   // display: 0, 90, 180 or 270 (a phone's portrait video says 90).
-  int rotation() const { return rotation_; }
+  int rotation() const { return info_.rotation; }
 
   // Whether Seek() can work (a container in a regular file).
   virtual bool seekable() const { return false; }
@@ -99,13 +124,17 @@ class VideoSource {
   // input cannot seek or the seek failed.
   virtual bool Seek(double seconds);
   // Whether the last Seek() went past the last frame.
-  bool past_end() const { return past_end_; }
+  bool past_end() const { return state_.past_end; }
 
   // Damage a container's decoder skipped and played on after (a packet it
   // refused, a frame it could only conceal): how often, and the first
   // message. The play goes on; a caller reports it at the end.
-  int64_t decode_errors() const { return decode_errors_; }
-  const std::string& first_decode_error() const { return first_decode_error_; }
+  int64_t decode_errors() const { return state_.decode_errors; }
+  const std::string& first_decode_error() const { return state_.first_decode_error; }
+
+  // The same, whole.
+  const StreamInfo& info() const { return info_; }
+  const ReadState& state() const { return state_; }
 
  protected:
   // The colour the source describes before overrides.
@@ -114,22 +143,9 @@ class VideoSource {
   void ApplyColor() { frame()->set_color(color()); }
 
   std::unique_ptr<I420Frame> frame_;
-  double fps_ = 0;
-  double pixel_aspect_ = 1;
-  char interlacing_ = 'p';
-  bool full_range_ = false;
-  int64_t frames_read_ = 0;
-  std::string error_;
-  std::vector<std::string> notes_;
-  bool has_timestamps_ = false;
-  double timestamp_ = 0;
-  double frame_duration_ = 0;
-  bool past_end_ = false;
-  double duration_ = 0;
-  std::string codec_ = "rawvideo";
-  int rotation_ = 0;
-  int64_t decode_errors_ = 0;
-  std::string first_decode_error_;
+  // Set by each source as it opens and reads.
+  StreamInfo info_;
+  ReadState state_;
 
  private:
   std::optional<ColorRange> range_override_;

@@ -10,6 +10,8 @@ bool MediaSupported() {
   return false;
 }
 
+void LeaveLibraryLogAlone() {}
+
 std::unique_ptr<VideoSource> OpenMedia(const std::string& path, std::string* error,
                                        const MediaOptions& /*options*/) {
   *error = (path == "-" ? std::string("standard input") : path) +

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/media_source.h"
+#include "engine/stream_cut.h"
 #include "engine/video_source.h"
 
 #ifdef NATIVERENDER_TEST_FFMPEG
@@ -292,3 +293,36 @@ TEST(MediaSourceTest, ContainersNeedFfmpegsLibraries) {
 }
 
 #endif  // NATIVERENDER_TEST_FFMPEG
+
+// How a stream's end is judged, without a file: a damaged last packet, or
+// pictures stopping short of the stated end by more than the slack.
+TEST(StreamCutTest, DataStoppingBeforeTheStreamIsACut) {
+  struct Case {
+    const char* name;
+    engine::StreamEnd end;
+    const char* reason;  // empty: not cut
+  };
+  auto end = [](bool packet_cut, std::optional<int64_t> stated, std::optional<int64_t> latest) {
+    engine::StreamEnd value;
+    value.last_packet_cut = packet_cut;
+    value.last_time_s = 1.5;
+    value.stated_end = stated;
+    value.latest_end = latest;
+    value.slack = 20;
+    value.latest_end_s = latest ? *latest / 1000.0 : 0;
+    value.stated_end_s = stated ? *stated / 1000.0 : 0;
+    return value;
+  };
+  const Case cases[] = {
+      {"whole", end(false, 1000, 990), ""},
+      {"short by the slack", end(false, 1000, 980), ""},
+      {"short by more", end(false, 1000, 979),
+       "its frames stop at 0.98 s of the 1.00 s it states: the rest is missing or unreadable"},
+      {"no stated end", end(false, std::nullopt, 100), ""},
+      {"no picture", end(false, 1000, std::nullopt), ""},
+      {"damaged last packet", end(true, 1000, 500),
+       "the file is cut short: it ends inside the frame after 1.50 s"},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(engine::CutReason(c.end), c.reason) << c.name;
+}

@@ -12,24 +12,25 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "checks.h"
-#include "desktop/hilog_records.h"
 #include "desktop/host_shell.h"
 #include "engine/clock.h"
 #include "engine/video_source.h"
 #include "figures.h"
 #include "input.h"
+#include "key_map.h"
 #include "log_listener.h"
 #include "messages.h"
 #include "options.h"
 #include "png_writer.h"
+#include "progress_reporter.h"
 #include "quon_renderManager.h"
+#include "wakeup.h"
 #include "window_engine.h"
 
 namespace player {
@@ -40,9 +41,6 @@ enum ExitStatus { kPlayed = 0, kCannotStart = 1, kBadInput = 2, kPlayedWithProbl
 constexpr int64_t kSecond = 1000000000;
 // How often a terminal's progress line is rewritten.
 constexpr int64_t kStatusInterval = kSecond / 4;
-// Seek keys: left and right, down and up.
-constexpr double kShortSeekS = 5;
-constexpr double kLongSeekS = 60;
 
 // The first SIGINT, SIGTERM or SIGHUP ends the play the way closing every
 // window does; SA_RESETHAND gives the signal its default action back, so a
@@ -52,11 +50,17 @@ constexpr double kLongSeekS = 60;
 // screenshot written.
 // An atomic rather than a volatile flag: the handler may run on any of the
 // process's threads while the main thread reads it.
+// The handler also wakes the play's main loop (a pipe's write: no lock).
 std::atomic<int> g_stop_signal{0};
+std::atomic<const Wakeup*> g_wakeup{nullptr};
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler must not take a lock");
+static_assert(std::atomic<const Wakeup*>::is_always_lock_free,
+              "the signal handler must not take a lock");
 
 void OnStopSignal(int signal) {
   g_stop_signal = signal;
+  if (const Wakeup* wakeup = g_wakeup.load())
+    wakeup->Notify();
 }
 
 void InstallStopSignals() {
@@ -89,25 +93,17 @@ std::string WindowId(const Options& options, int index) {
   return options.windows == 1 ? options.id : options.id + "-" + std::to_string(index + 1);
 }
 
-// A time as players show it: M:SS, or H:MM:SS from an hour.
-std::string Clock(double seconds) {
-  const long long whole = std::max(0LL, static_cast<long long>(seconds));
-  char text[32];
-  if (whole >= 3600)
-    snprintf(text, sizeof(text), "%lld:%02lld:%02lld", whole / 3600, whole / 60 % 60, whole % 60);
-  else
-    snprintf(text, sizeof(text), "%02lld:%02lld", whole / 60, whole % 60);
-  return text;
-}
-
 class Player {
  public:
-  Player(const Options& options, int64_t started_ns) : options_(options), started_ns_(started_ns) {}
+  Player(const Options& options, int64_t started_ns) : options_(options), started_ns_(started_ns) {
+    g_wakeup = &wakeup_;
+  }
 
   // The module's log thread outlives the player: it must not be left
   // holding a listener that is about to be freed. Setting none waits for a
   // call in progress.
   ~Player() {
+    g_wakeup = nullptr;
     if (listener_)
       PluginManager::GetInstance()->InitLogFile(options_.log, nullptr);
   }
@@ -209,69 +205,28 @@ class Player {
       engines_.push_back(std::make_unique<WindowEngine>(id, std::move(sources[i]), options_,
                                                         /*takes_captures=*/i == 0));
     }
-    shell_->SetKeyHandler([this](const std::string& id, int key) { OnKey(id, key); });
+    shell_->SetKeyHandler([this](const std::string& id, int key) { ApplyKey(key, id, engines_); });
     shell_->SetCloseHandler([this](const std::string& id) {
-      if (WindowEngine* engine = Engine(id))
+      if (WindowEngine* engine = EngineOf(id, engines_))
         engine->Close();
     });
     shell_->SetRedrawHandler([this](const std::string& id) {
-      if (WindowEngine* engine = Engine(id))
+      if (WindowEngine* engine = EngineOf(id, engines_))
         engine->RequestRedraw();
     });
     return true;
-  }
-
-  void OnKey(const std::string& id, int key) {
-    WindowEngine* engine = Engine(id);
-    std::string render_id = id;
-    using ohos_desktop::HostShell;
-    // clang-format off
-    switch (key) {
-      case '1': case '2': case '3':
-        if (engine)
-          engine->SetScale(key - '0');  // kept across surface recreations
-        else
-          PluginManager::GetInstance()->SetScaleType(render_id, key - '0');
-        break;
-      case 'm':
-        if (engine)
-          engine->ToggleMirror();
-        break;
-      case 'r':
-        if (engine)
-          engine->RotateBy90();
-        break;
-      case 'c': if (engine) engine->RequestCapture("jpg"); break;
-      case 'b': if (engine) engine->RequestCapture("bmp"); break;
-      case 'k': if (engine) engine->RequestFillBlack(); break;
-      case ' ': case 'p': if (engine) engine->TogglePause(); break;
-      case 'q': case '\x1b': for (auto& e : engines_) e->Stop(); break;
-      case '.': if (engine) engine->Step(); break;
-      case HostShell::kKeyLeft: if (engine) engine->SeekBy(-kShortSeekS); break;
-      case HostShell::kKeyRight: if (engine) engine->SeekBy(kShortSeekS); break;
-      case HostShell::kKeyDown: if (engine) engine->SeekBy(-kLongSeekS); break;
-      case HostShell::kKeyUp: if (engine) engine->SeekBy(kLongSeekS); break;
-      default: break;
-    }
-    // clang-format on
-  }
-
-  WindowEngine* Engine(const std::string& id) {
-    for (auto& engine : engines_)
-      if (engine->id() == id)
-        return engine.get();
-    return nullptr;
   }
 
   // Starts the engines and runs the play: progress (once a second, or on
   // a terminal one line rewritten in place), the surface recreations, a
   // stop signal and the end of a timed play, until all engines end.
   // (Windows closed or destroyed reach their engines through the shell's
-  // close handler.)
+  // close handler.) Between these it sleeps until the next is due, or an
+  // engine ended, or a stop signal came.
   void Play() {
     start_ns_ = engine::MonotonicNanos();
     for (auto& engine : engines_)
-      engine->Start();
+      engine->Start([this] { wakeup_.Notify(); });
     const int64_t recreate_step =
         options_.recreate_every_ms > 0
             ? int64_t{options_.recreate_every_ms} * 1000000 / options_.windows
@@ -281,10 +236,9 @@ class Player {
     int64_t next_progress = start_ns_ + kSecond;
     const bool status_line = !options_.quiet && isatty(STDERR_FILENO);
     int64_t next_status = start_ns_;
-    rate_samples_.push_back({0, start_ns_});
+    ProgressReporter progress(engines_, options_.quiet, start_ns_);
     size_t next_window = 0;
     bool stopping = false;
-    Progress progress{0, start_ns_};
     while (!AllFinished()) {
       const int64_t now = engine::MonotonicNanos();
       if (!stopping && (g_stop_signal != 0 || (duration_ns > 0 && now - start_ns_ >= duration_ns))) {
@@ -300,34 +254,39 @@ class Player {
         next_recreate = std::max(next_recreate + recreate_step, engine::MonotonicNanos());
       }
       if (status_line && now >= next_status) {
-        ShowProgress();
+        progress.ShowLine();
         next_status += kStatusInterval;
       }
       if (now >= next_progress) {
         if (!status_line)
-          ReportProgress(&progress);
+          progress.ReportLine();
         if (listener_)
           listener_->Flush();
         // The player never reads the platform log's in-process records
         // (kept for tests; a device keeps that log outside the app), so a
         // long play does not carry tens of thousands of them.
-        ohos_desktop::ClearHilogRecords();
+        ohos_desktop::ForgetPlatformLogRecords();
         // Hands the pages freed by surfaces torn down and captures written
         // back to the system, so that resident memory shows what a long
         // play holds rather than where the heap once reached.
         malloc_trim(0);
         next_progress += kSecond;
       }
-      int64_t wait_ns = 10000000;
-      if (recreate_step > 0 && !stopping)
-        wait_ns = std::min(wait_ns, next_recreate - engine::MonotonicNanos());
-      std::this_thread::sleep_for(std::chrono::nanoseconds(std::max<int64_t>(wait_ns, 0)));
+      int64_t wake_at = next_progress;
+      if (status_line)
+        wake_at = std::min(wake_at, next_status);
+      if (!stopping && recreate_step > 0)
+        wake_at = std::min(wake_at, next_recreate);
+      if (!stopping && duration_ns > 0)
+        wake_at = std::min(wake_at, start_ns_ + duration_ns);
+      if (!AllFinished())
+        wakeup_.WaitUntil(wake_at);
     }
     end_ns_ = engine::MonotonicNanos();
     for (auto& engine : engines_)
       engine->Join();
     if (status_line) {
-      ShowProgress();
+      progress.ShowLine();
       EndStatus();
     }
   }
@@ -335,62 +294,6 @@ class Player {
   void RecreateSurface(WindowEngine& engine) {
     const std::string id = engine.id();
     engine.RecreateSurface([this, &id] { shell_->RecreateSurface(id); });
-  }
-
-  struct Progress {
-    int64_t frames;
-    int64_t ns;
-  };
-  // Frames per second of one window: several windows are averaged, not summed.
-  void ReportProgress(Progress* last) {
-    const int64_t now = engine::MonotonicNanos();
-    int64_t frames = 0, dropped = 0, playing = 0;
-    for (auto& engine : engines_) {
-      frames += engine->frames_rendered();
-      dropped += engine->frames_dropped();
-      playing += engine->finished() ? 0 : 1;
-    }
-    if (!options_.quiet) {
-      fprintf(stderr, "frames %lld  fps %.1f%s  dropped %lld\n", static_cast<long long>(frames),
-              (frames - last->frames) * 1e9 / std::max<int64_t>(now - last->ns, 1) /
-                  std::max<int64_t>(playing, 1),
-              playing > 1 ? " per window" : "", static_cast<long long>(dropped));
-    }
-    *last = {frames, now};
-  }
-
-  // The terminal's progress line: the first window's place in the input
-  // (of its length, when known), the rate over the last second or so, the
-  // frames dropped.
-  void ShowProgress() {
-    const int64_t now = engine::MonotonicNanos();
-    int64_t frames = 0, dropped = 0, playing = 0;
-    for (auto& engine : engines_) {
-      frames += engine->frames_rendered();
-      dropped += engine->frames_dropped();
-      playing += engine->finished() ? 0 : 1;
-    }
-    const WindowEngine& first = *engines_.front();
-    std::string text = first.paused() ? "(paused) " : "";
-    text += Clock(first.position());
-    if (first.duration() > 0) {
-      text += " / " + Clock(first.duration());
-      char percent[16];
-      snprintf(percent, sizeof(percent), " (%.0f%%)",
-               std::min(100.0, 100 * first.position() / first.duration()));
-      text += percent;
-    }
-    // The oldest sample kept is the last one at least a second old.
-    rate_samples_.push_back({frames, now});
-    while (rate_samples_.size() > 2 && now - rate_samples_[1].ns >= kSecond)
-      rate_samples_.pop_front();
-    const Progress& from = rate_samples_.front();
-    char rest[96];
-    snprintf(rest, sizeof(rest), "  fps %.1f%s  dropped %lld",
-             (frames - from.frames) * 1e9 / std::max<int64_t>(now - from.ns, 1) /
-                 std::max<int64_t>(playing, 1),
-             engines_.size() > 1 ? " per window" : "", static_cast<long long>(dropped));
-    ShowStatus(text + rest);
   }
 
   bool AllFinished() {
@@ -471,13 +374,14 @@ class Player {
 
   Options options_;
   const int64_t started_ns_;  // when the player started
+  // Outlives the engines, which wake the main loop as they end.
+  Wakeup wakeup_;
   std::unique_ptr<ohos_desktop::HostShell> shell_;
   std::vector<std::unique_ptr<WindowEngine>> engines_;
   std::unique_ptr<LogListener> listener_;
   Figures figures_;
   int64_t start_ns_ = 0;
   int64_t end_ns_ = 0;
-  std::deque<Progress> rate_samples_;  // the terminal's progress line's rate
 };
 
 }  // namespace
@@ -504,6 +408,6 @@ int main(int argc, char** argv) {
   signal(SIGPIPE, SIG_IGN);
   // The module writes many platform log lines, most at error level by its
   // own design; on the player's stderr they read as failures.
-  ohos_desktop::SetHilogStderrEnabled(options.verbose);
+  ohos_desktop::SetPlatformLogEcho(options.verbose);
   return player::Player(options, started_ns).Run();
 }

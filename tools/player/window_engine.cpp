@@ -2,8 +2,6 @@
 
 #include <math.h>
 #include <stdio.h>
-#include <string.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -14,6 +12,7 @@
 #include "input.h"
 #include "messages.h"
 #include "quon_renderManager.h"
+#include "rtc_base/mutex.h"
 
 namespace player {
 
@@ -21,9 +20,6 @@ namespace {
 
 constexpr int64_t kNanosPerSecond = 1000000000;
 constexpr int64_t kPatternFrames = 150;
-std::string Size(int width, int height) {
-  return std::to_string(width) + "x" + std::to_string(height);
-}
 
 // How long a still image is shown.
 constexpr int64_t kStillImageNs = kNanosPerSecond;
@@ -32,8 +28,8 @@ constexpr int64_t kStillImageNs = kNanosPerSecond;
 // reads freed memory when two threads draw and swap with their own
 // contexts at the same time, and crashes now and then; drawing in turn is
 // safe, also while the UI thread builds and tears down other contexts.
-std::mutex& FrameMutex() {
-  static std::mutex* const mutex = new std::mutex;
+rtc::Mutex& FrameMutex() {
+  static rtc::Mutex* const mutex = new rtc::Mutex;
   return *mutex;
 }
 
@@ -44,14 +40,11 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
     : id_(std::move(id)),
       source_(std::move(source)),
       options_(options),
-      takes_captures_(takes_captures),
       by_timestamps_(options.by_timestamps),
       duration_(source_->duration()),
-      scale_(options.scale),
-      input_rotation_(source_->rotation()),
-      rotation_(options.rotation),
-      mirror_(options.mirror) {
-  events_.quiet = options_.quiet;
+      reader_(id_, source_.get(), options_, takes_captures),
+      settings_(id_, options, source_->rotation()),
+      captures_(id_, options, takes_captures) {
   if (options_.fps >= 0)
     fps_ = options_.fps;
   else if (source_->fps() > 0)
@@ -63,34 +56,15 @@ WindowEngine::WindowEngine(std::string id, std::unique_ptr<engine::VideoSource> 
   position_us_ = llround(shown_ts_ * 1e6);
 }
 
-// The hold, destroyed after the engine thread ended, leaves the renderer.
-// The module keeps the events listener for the id: it is taken off before
-// it goes, whether a renderer is left or not.
+// The hold, destroyed after the engine thread ended, leaves the renderer;
+// the settings before it take the events listener off.
 WindowEngine::~WindowEngine() {
   Stop();
   Join();
-  std::string id = id_;
-  PluginManager::GetInstance()->SetRenderEventListener(id, nullptr);
 }
 
-void WindowEngine::Events::OnFirstFrame(const std::string& id, int width, int height) {
-  if (++first_frames == 1 && !quiet)
-    Say(stderr, id + ": first frame on show (" + Size(width, height) + ")");
-}
-
-void WindowEngine::Events::OnFrameSizeChanged(const std::string& id, int width, int height) {
-  ++frame_size_changes;
-  if (!quiet)
-    Say(stderr, id + ": frames now " + Size(width, height));
-}
-
-void WindowEngine::Events::OnSurfaceSizeChanged(const std::string& id, int width, int height) {
-  ++surface_size_changes;
-  if (!quiet)
-    Say(stderr, id + ": window now " + Size(width, height));
-}
-
-void WindowEngine::Start() {
+void WindowEngine::Start(std::function<void()> on_finished) {
+  on_finished_ = std::move(on_finished);
   thread_ = std::thread([this] { Run(); });
 }
 
@@ -100,22 +74,9 @@ void WindowEngine::Join() {
 }
 
 void WindowEngine::RequestCapture(const std::string& extension) {
-  {
-    std::lock_guard<std::mutex> lock(captures_mutex_);
-    requested_captures_.push_back(extension);
-  }
+  captures_.Request(extension);
   redraw_ = true;
   Wake();
-}
-
-std::vector<CaptureResult> WindowEngine::captures() {
-  std::lock_guard<std::mutex> lock(captures_mutex_);
-  return captures_;
-}
-
-PeriodicCaptures WindowEngine::periodic_captures() {
-  std::lock_guard<std::mutex> lock(captures_mutex_);
-  return periodic_;
 }
 
 void WindowEngine::RequestFillBlack() {
@@ -163,31 +124,22 @@ void WindowEngine::Wake() {
   wake_.notify_all();
 }
 
-double WindowEngine::fps() const {
-  const int64_t frames = frames_rendered_.load();
-  return frames >= 2 && drawn_span_ns_ > 0 ? (frames - 1) * 1e9 / drawn_span_ns_ : 0;
-}
-
-double WindowEngine::frame_jitter_ms() const {
-  return jitter_count_ > 0 ? sqrt(jitter_m2_ / jitter_count_) : 0;
-}
-
 // The engine thread gives the renderer the new type before it draws next;
 // paused, it draws the held frame again with it.
 void WindowEngine::SetScale(int type) {
-  scale_ = type;
+  settings_.SetScale(type);
   redraw_ = true;
   Wake();
 }
 
 void WindowEngine::ToggleMirror() {
-  mirror_ = !mirror_;
+  settings_.ToggleMirror();
   redraw_ = true;
   Wake();
 }
 
 void WindowEngine::RotateBy90() {
-  rotation_ = (rotation_.load() + 90) % 360;
+  settings_.RotateBy90();
   redraw_ = true;
   Wake();
 }
@@ -199,64 +151,21 @@ void WindowEngine::RecreateSurface(const std::function<void()>& recreate) {
 }
 
 // The window's renderer, taken when the surface came (back), with the
-// engine's settings: a fresh renderer starts at its defaults (fit, full
-// range BT.601), not at the window's scale type and the frames' colours.
-// Null while the window has no surface. Call with the hold's lock held.
+// window's settings: a fresh renderer starts at its defaults, not at the
+// window's scale type and the frames' colours. Null while the window has
+// no surface. Call with the hold's lock held.
 rtc::IVideoRender* WindowEngine::RendererLocked(const engine::ColorDescription& color) {
   rtc::IVideoRender* render = hold_.HeldLocked(id_);
-  if (render == nullptr)
-    return nullptr;
-  std::string id = id_;
-  PluginManager* manager = PluginManager::GetInstance();
-  const int scale = scale_.load();
-  if (applied_to_ != hold_.observed()) {
-    applied_to_ = hold_.observed();
-    applied_scale_ = 0;
-    color_applied_ = false;
-  }
-  if (!color_applied_ || color != applied_color_) {
-    TellColor(color);
-    applied_color_ = color;
-    color_applied_ = true;
-  }
-  if (applied_scale_ != scale) {
-    manager->SetScaleType(id, scale);
-    applied_scale_ = scale;
-  }
-  // The module keeps these for the id across its renderers: told only
-  // when they change.
-  const int rotation = DisplayRotation(input_rotation_, rotation_.load());
-  if (applied_rotation_ != rotation && manager->SetRotation(id, rotation))
-    applied_rotation_ = rotation;
-  const bool mirror = mirror_.load();
-  if (applied_mirror_ != mirror && manager->SetMirror(id, mirror))
-    applied_mirror_ = mirror;
-  if (!listening_)
-    listening_ = manager->SetRenderEventListener(id, &events_);
+  if (render != nullptr)
+    settings_.ApplyTo(hold_.observed(), color);
   return render;
-}
-
-// A module without BT.2020 refuses it: those frames are drawn by BT.709,
-// the nearest it has, and that is said once. A refusal of both is no
-// refusal of the matrix: the renderer is on its way out.
-void WindowEngine::TellColor(const engine::ColorDescription& color) {
-  PluginManager* manager = PluginManager::GetInstance();
-  std::string id = id_;
-  const int range = static_cast<int>(color.range);
-  if (manager->SetColorDescription(id, range, static_cast<int>(color.matrix)) ||
-      color.matrix != engine::ColorMatrix::kBt2020 ||
-      !manager->SetColorDescription(id, range, static_cast<int>(engine::ColorMatrix::kBt709)))
-    return;
-  if (!said_2020_)
-    Say(stderr, id_ + ": BT.2020 colours are drawn as BT.709: this module does not take BT.2020");
-  said_2020_ = true;
 }
 
 void WindowEngine::Run() {
   const int64_t limit = options_.frames > 0                           ? options_.frames
                         : options_.input.empty() && !options_.Loops() ? kPatternFrames
                                                                       : INT64_MAX;
-  SayNotes();
+  reader_.SayNotes();
   const bool paced = fps_ > 0;
   bool read_ahead = false;  // the next frame is scheduled (by timestamps: read) and waits
   bool ended = false;       // the input, or --frames, came to its end
@@ -272,7 +181,7 @@ void WindowEngine::Run() {
     if (!read_ahead) {
       if (by_timestamps_) {
         KeepFrameOnShow();
-        if (!NextFrame()) {
+        if (!reader_.Next()) {
           ended = true;
           break;
         }
@@ -289,7 +198,7 @@ void WindowEngine::Run() {
       read_ahead = false;  // the sought frame is read next
       continue;
     }
-    if (!by_timestamps_ && !NextFrame()) {
+    if (!by_timestamps_ && !reader_.Next()) {
       ended = true;
       break;
     }
@@ -297,13 +206,13 @@ void WindowEngine::Run() {
     on_show_.reset();
     ++frames_read_;
     if (options_.cycle_scale > 0 && (index + 1) % options_.cycle_scale == 0) {
-      SetScale(scale_.load() % 3 + 1);
+      SetScale(settings_.scale() % 3 + 1);
       ++scale_changes_;
     }
     const bool timed = paced && turn == Turn::kDue;
     // More than one interval late: dropped instead of drawn, so that a slow
     // window catches up (never the first, nor many in a row).
-    if (timed && schedule_.TooLate(engine::MonotonicNanos()) && !CaptureDue(index + 1)) {
+    if (timed && schedule_.TooLate(engine::MonotonicNanos()) && !captures_.Due(index + 1)) {
       schedule_.Dropped();
       ++frames_dropped_;
       ++index;
@@ -324,23 +233,24 @@ void WindowEngine::Run() {
     // in the window's rate).
     if (paced && first) {
       schedule_.RestartAt(engine::MonotonicNanos());
-      if (frames_rendered_ == 1)
-        first_frame_ns_ = schedule_.due_ns();
+      if (statistics_.rendered() == 1)
+        statistics_.RestartSpanAt(schedule_.due_ns());
     }
     ++index;
   }
   if (ended && paced && !stop_)
     HoldLastFrame();
-  SayDamage();
+  reader_.SayDamage();
   finished_ = true;
+  if (on_finished_)
+    on_finished_();
 }
 
 // Gives the schedule the next frame, and says the first jump in the
 // input's times, which is played across at the frames' pace.
 void WindowEngine::Schedule(double timestamp, double duration) {
-  if (looped_)
+  if (reader_.TakeLooped())
     schedule_.Restart(/*at_once=*/false);
-  looped_ = false;
   const double jump = schedule_.Next(timestamp, duration, engine::MonotonicNanos());
   if (jump == 0 || said_jump_)
     return;
@@ -355,7 +265,7 @@ void WindowEngine::Schedule(double timestamp, double duration) {
 // the rate played; a still image (an input of one frame and no stated
 // length) a second.
 void WindowEngine::HoldLastFrame() {
-  if (frames_rendered_ == 0)
+  if (statistics_.rendered() == 0)
     return;
   int64_t end = schedule_.shown_end_ns();
   if (by_timestamps_ && frames_read_ == 1 && source_->duration() <= 0)
@@ -368,7 +278,7 @@ void WindowEngine::HoldLastFrame() {
 // reuses its own), before the source moves on to the next.
 void WindowEngine::KeepFrameOnShow() {
   on_show_.reset();
-  if (frames_rendered_ == 0)
+  if (statistics_.rendered() == 0)
     return;
   rtc::IVideoFrame* clone = source_->frame()->Clone();
   on_show_.reset(dynamic_cast<engine::VideoFrame*>(clone));
@@ -393,7 +303,7 @@ WindowEngine::Turn WindowEngine::WaitForTurn() {
     }
     if (paused_) {
       if (step_.exchange(false)) {
-        timing_broken_ = true;
+        statistics_.BreakTiming();
         return Turn::kStep;
       }
       schedule_.Delay(WaitWhilePaused());
@@ -424,7 +334,7 @@ int64_t WindowEngine::WaitWhilePaused() {
     wake_.wait(lock, [this] { return !paused_ || stop_ || redraw_ || seek_ || step_; });
   }
   const int64_t paused = engine::MonotonicNanos() - paused_at;
-  paused_ns_ += paused;
+  statistics_.AddPause(paused);
   return paused;
 }
 
@@ -442,7 +352,7 @@ bool WindowEngine::DoSeek(int64_t by_ms) {
   }
   on_show_.reset();
   schedule_.Restart(/*at_once=*/true);
-  timing_broken_ = true;
+  statistics_.BreakTiming();
   shown_ts_ = source_->timestamp();
   position_us_ = llround(shown_ts_ * 1e6);
   if (paused_)
@@ -457,171 +367,22 @@ void WindowEngine::Redraw() {
   Present(frames_read_.load(), /*again=*/true);
 }
 
-bool WindowEngine::NextFrame() {
-  engine::VideoSource::Status status = source_->Next();
-  const bool cut = status == engine::VideoSource::Status::kTruncated;
-  const long long whole = source_->frames_read();
-  bool looped = false;
-  if (status != engine::VideoSource::Status::kFrame && options_.Loops() && whole > 0 &&
-      status != engine::VideoSource::Status::kError) {
-    if (source_->Rewind()) {
-      status = source_->Next();
-      looped = true;
-      looped_ = true;
-    } else if (status == engine::VideoSource::Status::kEnd) {
-      truncated_ = true;
-      Say(stderr, id_ + ": the input ended after " + std::to_string(whole) +
-                      " frames, before --duration, and a pipe cannot be read again");
-      return false;
-    }
-  }
-  // A cut input is said once, looped or not (a loop plays its whole frames
-  // on). A container says how its data stopped.
-  if (cut && !truncated_) {
-    truncated_ = true;
-    const std::string what = looped ? "looping" : "stopped after";
-    if (source_->has_timestamps())
-      Say(stderr, id_ + ": " + source_->error() + ": " + what + " its " + std::to_string(whole) +
-                      " frame" + Plural(whole));
-    else
-      Say(stderr, id_ + ": input ends inside frame " + std::to_string(whole + 1) + ": " + what +
-                      (looped ? " its " : " ") + std::to_string(whole) + " whole frames");
-  }
-  SayNotes();
-  switch (status) {
-    case engine::VideoSource::Status::kFrame:
-      return true;
-    case engine::VideoSource::Status::kTruncated:
-      return false;  // said above
-    case engine::VideoSource::Status::kError:
-      truncated_ = true;
-      Say(stderr, id_ + ": " + source_->error());
-      return false;
-    case engine::VideoSource::Status::kEnd:
-      return false;
-  }
-  return false;
-}
-
-// The input's notes (a conversion, streams left out), each once, as they
-// arise; the first window speaks for all.
-void WindowEngine::SayNotes() {
-  const std::vector<std::string>& notes = source_->notes();
-  for (; takes_captures_ && notes_said_ < notes.size(); ++notes_said_)
-    Fail((options_.input == "-" ? std::string("standard input") : options_.input) + ": " +
-         notes[notes_said_]);
-}
-
-// Damage the decoder skipped, said once at the end: the play went on. A
-// cut input was said already: its last, cut frame is what the decoder
-// failed on.
-void WindowEngine::SayDamage() {
-  const long long errors = source_->decode_errors();
-  if (errors == 0 || truncated_) {
-    truncated_ = truncated_ || errors > 0;
-    return;
-  }
-  truncated_ = true;
-  Say(stderr, id_ + ": " + source_->first_decode_error() + " (" + std::to_string(errors) +
-                  " fault" + Plural(errors) + " in all, skipped)");
-}
-
-// A new frame reached the window. Its time: when it was due, for a paced
-// window (it is on show for its interval, drawn a moment late or not);
-// otherwise when it was handed to the renderer.
-void WindowEngine::CountFrame(int64_t frame_ns) {
-  if (frames_rendered_ == 0) {
-    first_frame_ns_ = frame_ns;
-    paused_ns_ = 0;
-  }
-  drawn_span_ns_ = frame_ns - first_frame_ns_ - paused_ns_;
-  ++frames_rendered_;
-  redraw_ = false;
-}
-
-// A new frame was drawn at `drawn_ns`: the first one's time, and how far
-// the gap since the one before strays from the gap planned (their due
-// times; unpaced, none is planned and the gaps' spread is the jitter).
-void WindowEngine::TimeFrame(int64_t drawn_ns) {
-  if (first_drawn_ns_ == 0)
-    first_drawn_ns_ = drawn_ns;
-  if (last_drawn_ns_ > 0 && !timing_broken_) {
-    const int64_t planned = due_ns_ > 0 && last_due_ns_ > 0 ? due_ns_ - last_due_ns_ : 0;
-    const double deviation = (drawn_ns - last_drawn_ns_ - planned) / 1e6;
-    ++jitter_count_;
-    const double delta = deviation - jitter_mean_;
-    jitter_mean_ += delta / jitter_count_;
-    jitter_m2_ += delta * (deviation - jitter_mean_);
-  }
-  last_drawn_ns_ = drawn_ns;
-  last_due_ns_ = due_ns_;
-  timing_broken_ = false;
-}
-
-bool WindowEngine::CaptureDue(int64_t frame_number) {
-  if (options_.capture_every > 0 && frame_number % options_.capture_every == 0)
-    return true;
-  std::lock_guard<std::mutex> lock(captures_mutex_);
-  if (!requested_captures_.empty())
-    return true;
-  for (const Capture& capture : options_.captures)
-    if (takes_captures_ && capture.frame == frame_number)
-      return true;
-  return false;
-}
-
-// The file the frame is to be captured to, if any. Periodic captures go to
-// DIR/ID.jpg or DIR/ID.bmp; the module replaces a file only once the new one
-// is complete, so each of the two always holds the last good capture.
-std::string WindowEngine::CapturePath(int64_t frame_number, CaptureKind* kind) {
-  *kind = CaptureKind::kRequested;
-  std::lock_guard<std::mutex> lock(captures_mutex_);
-  if (takes_captures_) {
-    for (const Capture& capture : options_.captures)
-      if (capture.frame == frame_number)
-        return capture.path;
-  }
-  *kind = CaptureKind::kKey;
-  if (!requested_captures_.empty())
-    return TakeKeyCapture(frame_number);
-  if (options_.capture_every > 0 && frame_number % options_.capture_every == 0) {
-    *kind = CaptureKind::kPeriodic;
-    const char* extension = periodic_bmp_next_ ? "bmp" : "jpg";
-    return options_.capture_dir + "/" + id_ + "." + extension;
-  }
-  *kind = CaptureKind::kNone;
-  return std::string();
-}
-
-// The file of the oldest key capture not yet taken; captures_mutex_ held.
-std::string WindowEngine::TakeKeyCapture(int64_t frame_number) {
-  const std::string path =
-      "capture-" + id_ + "-" + std::to_string(frame_number) + "." + requested_captures_.front();
-  requested_captures_.erase(requested_captures_.begin());
-  return path;
-}
-
 // Draws frame `frame_number`, the frame on show: a new one, or `again`,
 // the held one while paused (captured only for a key: the others
 // had their turn when it was new).
 void WindowEngine::Present(int64_t frame_number, bool again) {
   CaptureKind kind = CaptureKind::kNone;
   std::string capture_path;
-  if (!again) {
-    capture_path = CapturePath(frame_number, &kind);
-  } else if (frame_number > 0) {
-    std::lock_guard<std::mutex> lock(captures_mutex_);
-    if (!requested_captures_.empty()) {
-      kind = CaptureKind::kKey;
-      capture_path = TakeKeyCapture(frame_number);
-    }
-  }
+  if (!again)
+    capture_path = captures_.PathFor(frame_number, &kind);
+  else if (frame_number > 0)
+    capture_path = captures_.TakeKey(frame_number, &kind);
   const int64_t epoch = surface_epoch_.load();
   int capture_error = -1;  // the module's result: 0 written, an errno value, -1 not taken
   {
     // The turn is taken before the hold's lock, so that the UI thread, whose
     // OnDestroy needs that lock, never waits behind other windows' frames.
-    std::lock_guard<std::mutex> frame(FrameMutex());
+    rtc::MutexLock frame(&FrameMutex());
     std::lock_guard<std::mutex> lock(hold_.mutex());
     engine::VideoFrame* on_show = FrameOnShow();
     rtc::IVideoRender* render = RendererLocked(on_show->color());
@@ -644,13 +405,15 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
       if (!again) {
         // On show from when it was due, unless it came later than a frame
         // late (a capture's frame is never dropped): then from when it came.
-        CountFrame(due_ns_ > 0 && handed_ns - due_ns_ <= interval_ns_ ? due_ns_ : handed_ns);
-        TimeFrame(engine::MonotonicNanos());
+        statistics_.Count(due_ns_ > 0 && handed_ns - due_ns_ <= interval_ns_ ? due_ns_ : handed_ns);
+        redraw_ = false;
+        statistics_.Time(engine::MonotonicNanos(), due_ns_);
       }
     }
   }
   if (!capture_path.empty())
-    RecordCapture(capture_path, frame_number, kind, epoch, capture_error);
+    captures_.Record(capture_path, frame_number, kind, capture_error < 0 && LostToRecreation(epoch),
+                     capture_error);
 }
 
 // What the module says of the capture armed for `path`: 0 when its file was
@@ -671,42 +434,6 @@ int WindowEngine::ModuleCaptureResult(const std::string& path) {
 // surface, and with it the armed capture, may have gone in between.
 bool WindowEngine::LostToRecreation(int64_t epoch_before) const {
   return epoch_before % 2 != 0 || surface_epoch_.load() != epoch_before;
-}
-
-void WindowEngine::RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
-                                 int64_t epoch_before, int error) {
-  struct stat info;
-  const long long bytes =
-      error == 0 ? (stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : 0) : -1;
-  const bool skipped = error < 0 && LostToRecreation(epoch_before);
-  if (kind != CaptureKind::kPeriodic) {
-    std::string why;
-    if (error > 0)
-      why = strerror(error);
-    else if (error < 0 && !skipped)
-      why = "the frame never reached the renderer";
-    // A key's capture has no place in the summary: say at once where it went.
-    if (kind == CaptureKind::kKey && bytes >= 0)
-      Say(stdout, "capture " + path + " (frame " + std::to_string(frame_number) + ", " +
-                      std::to_string(bytes) + " bytes)");
-    std::lock_guard<std::mutex> lock(captures_mutex_);
-    captures_.push_back({path, frame_number, bytes, skipped, why, kind == CaptureKind::kKey});
-    return;
-  }
-  const bool written = error == 0;
-  if (!written && !skipped)
-    Say(stderr,
-        id_ + ": capture of frame " + std::to_string(frame_number) + " to " + path +
-            " failed: " + (error > 0 ? strerror(error) : "the frame never reached the renderer"));
-  if (!skipped)
-    periodic_bmp_next_ = !periodic_bmp_next_;
-  std::lock_guard<std::mutex> lock(captures_mutex_);
-  if (written)
-    ++periodic_.written;
-  else if (skipped)
-    ++periodic_.skipped;
-  else
-    ++periodic_.failed;
 }
 
 }  // namespace player

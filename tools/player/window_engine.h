@@ -22,25 +22,19 @@
 #include <thread>
 #include <vector>
 
-#include "IRenderEventListener.h"
+#include "capture_queue.h"
 #include "engine/color_description.h"
 #include "engine/engine_hold.h"
 #include "engine/video_frame.h"
 #include "engine/video_source.h"
 #include "figures.h"
 #include "frame_schedule.h"
+#include "frame_statistics.h"
+#include "input_reader.h"
 #include "options.h"
+#include "window_settings.h"
 
 namespace player {
-
-struct CaptureResult {
-  std::string path;
-  int64_t frame = 0;
-  long long bytes = -1;  // -1: no file was written
-  bool skipped = false;  // no file because the surface was being recreated
-  std::string why;       // why no file was written, when it was not skipped
-  bool from_key = false; // asked for with a key, not with --capture
-};
 
 class WindowEngine {
  public:
@@ -48,7 +42,8 @@ class WindowEngine {
                bool takes_captures);
   ~WindowEngine();
 
-  void Start();
+  // `on_finished` runs on the engine thread once the play ended.
+  void Start(std::function<void()> on_finished = nullptr);
   void Join();
 
   // Requests from the UI thread (keys) and from the player. While paused,
@@ -85,7 +80,7 @@ class WindowEngine {
   void RecreateSurface(const std::function<void()>& recreate);
 
   const std::string& id() const { return id_; }
-  int64_t frames_rendered() const { return frames_rendered_.load(); }
+  int64_t frames_rendered() const { return statistics_.rendered(); }
   int64_t frames_dropped() const { return frames_dropped_.load(); }
   // Frames taken from the input so far, drawn or dropped.
   int64_t frames_read() const { return frames_read_.load(); }
@@ -93,9 +88,9 @@ class WindowEngine {
   int64_t scale_changes() const { return scale_changes_.load(); }
   // What the window's renderers told: first frames (one per surface), and
   // changes of the frames' and of the surface's size.
-  int64_t first_frames() const { return events_.first_frames.load(); }
-  int64_t frame_size_changes() const { return events_.frame_size_changes.load(); }
-  int64_t surface_size_changes() const { return events_.surface_size_changes.load(); }
+  int64_t first_frames() const { return settings_.events().first_frames.load(); }
+  int64_t frame_size_changes() const { return settings_.events().frame_size_changes.load(); }
+  int64_t surface_size_changes() const { return settings_.events().surface_size_changes.load(); }
   bool finished() const { return finished_.load(); }
   bool closed() const { return closed_.load(); }
   bool paused() const { return paused_.load(); }
@@ -105,37 +100,23 @@ class WindowEngine {
   double duration() const { return duration_; }
   // After Join: the input was cut, damaged (frames its decoder skipped),
   // could not be read, or (a pipe) ran out before a timed play was over.
-  bool truncated() const { return truncated_; }
+  bool truncated() const { return reader_.truncated(); }
   // After Join: the window's own rate, frames drawn per second from its
   // first frame to its last, pauses left out; 0 with fewer than two frames.
-  double fps() const;
+  double fps() const { return statistics_.fps(); }
   // After Join: when the first frame had been drawn (engine::MonotonicNanos;
   // 0 when none was), and how much the times between frames reaching the
   // window strayed from the times planned between them (or, played as fast
   // as possible, from their mean): the standard deviation, in ms.
-  int64_t first_drawn_ns() const { return first_drawn_ns_; }
-  double frame_jitter_ms() const;
-  std::vector<CaptureResult> captures();
-  PeriodicCaptures periodic_captures();
+  int64_t first_drawn_ns() const { return statistics_.first_drawn_ns(); }
+  double frame_jitter_ms() const { return statistics_.jitter_ms(); }
+  std::vector<CaptureResult> captures() { return captures_.results(); }
+  PeriodicCaptures periodic_captures() { return captures_.periodic(); }
 
  private:
-  enum class CaptureKind { kNone, kRequested, kKey, kPeriodic };
   // How a wait for a frame's turn ended: its time came, a step asked for it
   // at once, or a seek replaced it.
   enum class Turn { kDue, kStep, kSought };
-
-  // The window's picture events, counted, and said in the progress output
-  // (the first frame only once, not again for each new surface).
-  struct Events : IRenderEventListener {
-    void OnFirstFrame(const std::string& id, int width, int height) override;
-    void OnFrameSizeChanged(const std::string& id, int width, int height) override;
-    void OnSurfaceSizeChanged(const std::string& id, int width, int height) override;
-
-    bool quiet = false;
-    std::atomic<int64_t> first_frames{0};
-    std::atomic<int64_t> frame_size_changes{0};
-    std::atomic<int64_t> surface_size_changes{0};
-  };
 
   void Run();
   void Wake();
@@ -146,58 +127,28 @@ class WindowEngine {
   void KeepFrameOnShow();
   bool DoSeek(int64_t by_ms);
   void Redraw();
-  bool NextFrame();
-  void SayNotes();
-  void SayDamage();
-  bool CaptureDue(int64_t frame_number);
-  std::string CapturePath(int64_t frame_number, CaptureKind* kind);
-  std::string TakeKeyCapture(int64_t frame_number);
   engine::VideoFrame* FrameOnShow() const;
   void Present(int64_t frame_number, bool again = false);
-  void CountFrame(int64_t frame_ns);
-  void TimeFrame(int64_t drawn_ns);
   rtc::IVideoRender* RendererLocked(const engine::ColorDescription& color);
-  void TellColor(const engine::ColorDescription& color);
   int ModuleCaptureResult(const std::string& path);
-  // `error`: the module's result for the capture (ModuleCaptureResult).
-  void RecordCapture(const std::string& path, int64_t frame_number, CaptureKind kind,
-                     int64_t epoch_before, int error);
   bool LostToRecreation(int64_t epoch_before) const;
 
   const std::string id_;
   std::unique_ptr<engine::VideoSource> source_;
   const Options options_;
-  const bool takes_captures_;
   // Frames at their own times (a container's), or evenly spaced at fps_.
   const bool by_timestamps_;
   double fps_ = 30;
   int64_t interval_ns_ = 0;  // one frame at fps_: later than this, a frame is dropped
   const double duration_;
+  InputReader reader_;
 
+  // The window's renderer, taken and used on the engine thread only.
   engine::EngineHold hold_;
-  // Under the hold's lock: the renderer the settings below were applied to
-  // (the hold's count of renderers handed to it), the scale type it has and
-  // the colours it was told.
-  int applied_to_ = 0;
-  int applied_scale_ = 0;
-  // Under the hold's lock: the turn and mirror the module keeps for the id
-  // (an id starts unturned and unmirrored), and whether the events
-  // listener is installed.
-  int applied_rotation_ = 0;
-  bool applied_mirror_ = false;
-  bool listening_ = false;
-  Events events_;
-  bool color_applied_ = false;
-  engine::ColorDescription applied_color_;
-
-  std::mutex captures_mutex_;
-  std::vector<CaptureResult> captures_;
-  std::vector<std::string> requested_captures_;
-  PeriodicCaptures periodic_;
-  // Engine thread only: the kind of the next periodic capture. It moves on
-  // only once a capture of this kind was written or failed, so that one
-  // lost to a recreation is tried again and the kinds still alternate.
-  bool periodic_bmp_next_ = false;
+  // Gone before the hold: the events listener is taken off while the
+  // renderer is still held.
+  WindowSettings settings_;
+  CaptureQueue captures_;
 
   // What the engine's waits wake for: a stop, a pause, a seek or, while
   // paused, a request or a step (the flags below).
@@ -212,14 +163,8 @@ class WindowEngine {
   std::atomic<bool> fill_black_{false};
   std::atomic<bool> redraw_{false};  // while paused: a request to act on
   std::atomic<bool> finished_{false};
-  std::atomic<int> scale_;
-  // The turn the input asks for, and the user's own on top (--rotate, r).
-  const int input_rotation_;
-  std::atomic<int> rotation_;
-  std::atomic<bool> mirror_;
   std::atomic<int64_t> scale_changes_{0};
   std::atomic<int64_t> surface_epoch_{0};  // odd while a recreation is under way
-  std::atomic<int64_t> frames_rendered_{0};
   std::atomic<int64_t> frames_dropped_{0};
   std::atomic<int64_t> frames_read_{0};
   std::atomic<int64_t> position_us_{0};
@@ -227,28 +172,14 @@ class WindowEngine {
   // Engine thread only (some read after Join).
   // When each frame is due (evenly spaced, or at its own times).
   FrameSchedule schedule_{0};
-  bool looped_ = false;     // the input was rewound: its times start again
   bool said_jump_ = false;  // a jump in the input's times was said
   double shown_ts_ = 0;     // the time of the frame on show
   // While the next frame is read ahead of its time: the frame on show.
   std::unique_ptr<engine::VideoFrame> on_show_;
   bool said_seek_failure_ = false;
-  bool said_2020_ = false;
-  size_t notes_said_ = 0;
-  bool truncated_ = false;
   int64_t due_ns_ = 0;  // when the frame being drawn was due; 0 unpaced
-  int64_t first_frame_ns_ = 0;
-  int64_t paused_ns_ = 0;      // paused since the first frame
-  int64_t drawn_span_ns_ = 0;  // first frame to last, pauses left out
-  int64_t first_drawn_ns_ = 0;
-  // Frame-time jitter: the deviations of the gaps between frames drawn from
-  // their planned gaps (mean and sum of squared differences, Welford's way).
-  int64_t last_drawn_ns_ = 0;
-  int64_t last_due_ns_ = 0;
-  bool timing_broken_ = false;  // a seek or a step: the next gap is not a frame's
-  int64_t jitter_count_ = 0;
-  double jitter_mean_ = 0;
-  double jitter_m2_ = 0;
+  FrameStatistics statistics_;
+  std::function<void()> on_finished_;
   std::thread thread_;
 };
 

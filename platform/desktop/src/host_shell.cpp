@@ -23,11 +23,20 @@
 #include <mutex>
 #include <thread>
 
+#include "desktop/hilog_records.h"
 #include "desktop/napi_host.h"
 #include "desktop/x11_surface.h"
 #include "desktop/xcomponent_host.h"
 
 namespace ohos_desktop {
+
+void SetPlatformLogEcho(bool enabled) {
+  SetHilogStderrEnabled(enabled);
+}
+
+void ForgetPlatformLogRecords() {
+  ClearHilogRecords();
+}
 
 void PinLoadedGraphicsDrivers() {
   dl_iterate_phdr(

@@ -38,6 +38,13 @@ class X11Surface;
 // attributed by LeakSanitizer. Safe to call any number of times.
 void PinLoadedGraphicsDrivers();
 
+// The platform log as a host sees it. Whether its lines are also written to
+// stderr (they are unless OHOS_DESKTOP_HILOG_QUIET=1 is set), and the lines
+// this process keeps of it for tests, which a host that never reads them
+// forgets now and then so that a long run does not carry them.
+void SetPlatformLogEcho(bool enabled);
+void ForgetPlatformLogRecords();
+
 class HostShell {
  public:
   // Opens the display ($DISPLAY), loads the library at `module_path` and
