@@ -696,7 +696,7 @@ TEST_F(EGLCoreTest, PaddedRowsDrawLikeTightOnes) {
 // NV12 and NV21 frames, rows padded, against the same picture drawn from
 // I420, in every scale type, unturned and with a quarter turn: the I420
 // picture turned by the core's orientation, the two-plane one by its own
-// (SetFrameRotation). The windows match pixel for pixel, within the
+// (SetFrameRotation) added to the core's. The windows match pixel for pixel, within the
 // rounding of the two programs' coefficients.
 TEST_F(EGLCoreTest, TwoPlaneFramesDrawAsTheirI420Picture) {
   constexpr int kW = 122, kH = 66, w = 61, h = 33, yStride = 64, uvStride = 70;
@@ -735,9 +735,12 @@ TEST_F(EGLCoreTest, TwoPlaneFramesDrawAsTheirI420Picture) {
   const int cx = kW / 2, cy = kH / 2;
   for (bool crFirst : {false, true}) {
     for (int type : {1, 2, 3}) {
-      for (int rotation : {0, 90}) {
+      // The id's turn and the frame's own: none, the frame's alone, and both
+      // (180 + 270 = a quarter turn).
+      for (auto [idTurn, frameTurn] : {std::pair{0, 0}, {0, 90}, {180, 270}}) {
+        const int rotation = (idTurn + frameTurn) % 360;
         SCOPED_TRACE(testing::Message() << (crFirst ? "NV21" : "NV12") << ", type " << type
-                                        << ", rotation " << rotation);
+                                        << ", turns " << idTurn << " + " << frameTurn);
         core.SetScaleType(type);
         core.FillBlack();
         PixelsWhen(*window, [&](const auto& p) { return At(p, *window, cx, cy) == 0; });
@@ -748,8 +751,8 @@ TEST_F(EGLCoreTest, TwoPlaneFramesDrawAsTheirI420Picture) {
             PixelsWhen(*window, [&](const auto& p) { return At(p, *window, cx, cy) != 0; });
         core.FillBlack();
         PixelsWhen(*window, [&](const auto& p) { return At(p, *window, cx, cy) == 0; });
-        core.SetOrientation(0, false);
-        core.SetFrameRotation(rotation);
+        core.SetOrientation(idTurn, false);
+        core.SetFrameRotation(frameTurn);
         ASSERT_TRUE(core.onRenderBiplanar(y.data(), crFirst ? nv21.data() : nv12.data(), w, h,
                                           yStride, uvStride, crFirst));
         const auto got = PixelsWhen(*window, [&](const auto& p) { return close(p, want); });
