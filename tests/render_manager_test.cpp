@@ -191,6 +191,9 @@ TEST_F(ManagerTest, PushedFramesAreCheckedBeforeAnythingIsDrawn) {
          f->planes[2] = plane;
          f->strides[2] = 1;
        }},
+      {"a stride is below its plane's width", [](FrameDescription* f) { f->strides[0] = -64; }},
+      // Its pairs' row would be 2^31 bytes: beyond what a stride can say.
+      {"size too large for its chroma rows", [](FrameDescription* f) { f->width = INT32_MAX; }},
       {"rotation is not a quarter turn", [](FrameDescription* f) { f->rotation = 45; }},
       {"rotation is not a quarter turn", [](FrameDescription* f) { f->rotation = 360; }},
   };

@@ -124,10 +124,11 @@ bool EGLCore::onRenderBiplanar(const uint8_t* y, const uint8_t* uv, int32_t fram
   }
   const int32_t chromaW = ChromaSize(frameW);
   const int32_t chromaH = ChromaSize(frameH);
-  const int32_t pairBytes = chromaW * 2;  // at most frameW + 1
+  // At most frameW + 1, which for the largest int is beyond the type.
+  const int64_t pairBytes = static_cast<int64_t>(chromaW) * 2;
   const int32_t ys = yStride == 0 ? frameW : yStride;
-  const int32_t uvs = uvStride == 0 ? pairBytes : uvStride;
-  if (ys < frameW || uvs < pairBytes) {
+  const int64_t uvs = uvStride == 0 ? pairBytes : uvStride;
+  if (ys < frameW || uvs < pairBytes || pairBytes > INT32_MAX) {
     TRACE(Error, "onRenderData") << "invalid frame: strides " << yStride << "," << uvStride
                                  << " below the plane widths " << frameW << "," << pairBytes;
     return false;
@@ -135,7 +136,8 @@ bool EGLCore::onRenderBiplanar(const uint8_t* y, const uint8_t* uv, int32_t fram
   if (!FitsTextures(frameW, frameH))
     return false;  // before anything is copied
   const uint8_t* const tightY = TightPlane(0, y, ys, frameW, frameH);
-  const uint8_t* const tightUv = TightPlane(1, uv, uvs, pairBytes, chromaH);
+  const uint8_t* const tightUv =
+      TightPlane(1, uv, static_cast<int32_t>(uvs), static_cast<int32_t>(pairBytes), chromaH);
   if (!BeginFrame(frameW, frameH))
     return false;
   const GLint location = UseBiplanarProgram(crFirst);

@@ -1,5 +1,6 @@
 #include "quon_render_frame.h"
 
+#include <stdint.h>
 #include <string.h>
 
 #include <algorithm>
@@ -27,11 +28,13 @@ const char* FaultOf(const FrameDescription& frame) {
   if (frame.planes[0] == nullptr || frame.planes[1] == nullptr ||
       (!biplanar && frame.planes[2] == nullptr))
     return "a plane is null";
-  const int32_t chromaW = ChromaSize(frame.width);
-  const int32_t widths[3] = {frame.width, biplanar ? chromaW * 2 : chromaW, chromaW};
+  const int64_t chromaW = ChromaSize(frame.width);
+  const int64_t widths[3] = {frame.width, biplanar ? chromaW * 2 : chromaW, chromaW};
   for (int plane = 0; plane < (biplanar ? 2 : 3); ++plane)
     if (frame.strides[plane] != 0 && frame.strides[plane] < widths[plane])
       return "a stride is below its plane's width";
+  if (widths[1] > INT32_MAX)
+    return "size too large for its chroma rows";
   if (frame.rotation != 0 && frame.rotation != 90 && frame.rotation != 180 && frame.rotation != 270)
     return "rotation is not a quarter turn";
   return nullptr;

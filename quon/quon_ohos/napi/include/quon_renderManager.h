@@ -77,7 +77,8 @@ class NATIVERENDER_EXPORT PluginManager {
   // BMP. Call it from the engine's render thread, as RenderFrame: the
   // planes are read before it returns and may be reused then. False, with
   // one line and nothing drawn, for a null `frame`, an id without a
-  // renderer, an unknown layout, a size below 1x1, a null plane, a stride
+  // renderer, an unknown layout, a size below 1x1 (or, for NV12 and NV21,
+  // with chroma rows of 2^31 bytes or more), a null plane, a stride
   // below its plane's width, a rotation other than 0, 90, 180 or 270, or a
   // frame that could not be drawn (no surface yet, say).
   bool PushFrame(std::string& id, const FrameDescription* frame);
