@@ -30,10 +30,16 @@
 // screen. The contenders take turns over several rounds and the best round
 // of each is kept, so that a burst of other work on the machine does not
 // favour one of them.
+//
+// NV12: the same frames as decoders and cameras hand them over, drawn as
+// they come (two textures), against what an engine does without that:
+// convert each frame to I420 with libyuv, then draw it.
 
 #include <EGL/egl.h>
 #include <GLES2/gl2.h>
 #include <SDL2/SDL.h>
+#include <libyuv/convert.h>
+#include <libyuv/convert_from.h>
 
 #include <stdint.h>
 #include <stdio.h>
@@ -142,6 +148,50 @@ class OursWithStatisticsContender : public OursContender {
 
  private:
   RenderStatisticsRecorder statistics_;
+};
+
+// The frames in NV12, converted once before the clock starts.
+class OursNv12Contender : public OursContender {
+ public:
+  bool Open(const Frames& frames) {
+    const int w = frames.width, h = frames.height, cw = (w + 1) / 2, ch = (h + 1) / 2;
+    std::vector<uint8_t> y(static_cast<size_t>(w) * h);  // the Y plane stays the I420 one
+    for (size_t n = 0; n < frames.Y.size(); ++n) {
+      Uv_.emplace_back(static_cast<size_t>(cw) * 2 * ch);
+      libyuv::I420ToNV12(frames.Y[n].data(), w, frames.U[n].data(), cw, frames.V[n].data(), cw,
+                         y.data(), w, Uv_.back().data(), cw * 2, w, h);
+    }
+    return OursContender::Open(frames);
+  }
+  void Draw(int n) {
+    core_.onRenderBiplanar(frames_->Y[n].data(), Uv_[n].data(), frames_->width, frames_->height, 0,
+                           0, false);
+  }
+
+ protected:
+  std::vector<std::vector<uint8_t>> Uv_;
+};
+
+// The same NV12 frames converted to I420 by libyuv on the drawing thread,
+// then drawn: the path an engine takes without the two-plane call.
+class OursConvertThenDrawContender : public OursNv12Contender {
+ public:
+  bool Open(const Frames& frames) {
+    const size_t chroma = static_cast<size_t>((frames.width + 1) / 2) * ((frames.height + 1) / 2);
+    y_.resize(static_cast<size_t>(frames.width) * frames.height);
+    u_.resize(chroma);
+    v_.resize(chroma);
+    return OursNv12Contender::Open(frames);
+  }
+  void Draw(int n) {
+    const int w = frames_->width, h = frames_->height, cw = (w + 1) / 2;
+    libyuv::NV12ToI420(frames_->Y[n].data(), w, Uv_[n].data(), cw * 2, y_.data(), w, u_.data(), cw,
+                       v_.data(), cw, w, h);
+    core_.onRenderData(y_.data(), u_.data(), v_.data(), w, h);
+  }
+
+ private:
+  std::vector<uint8_t> y_, u_, v_;
 };
 
 // --- SDL2 ------------------------------------------------------------------------
@@ -254,8 +304,11 @@ Measured MeasureAlone(const Frames& frames, int count) {
 bool RunSize(const char* label, int w, int h, int frames_per_round) {
   const Frames frames(w, h);
   Measured ours, with_statistics, padded, raw, sdl, sdl_gles, sdl_gles_nearest, sdl_gles_egl;
+  Measured nv12, convert_then_draw;
   for (int round = 0; round < kRounds; ++round) {
     ours.Keep(MeasureAlone<OursContender>(frames, frames_per_round));
+    nv12.Keep(MeasureAlone<OursNv12Contender>(frames, frames_per_round));
+    convert_then_draw.Keep(MeasureAlone<OursConvertThenDrawContender>(frames, frames_per_round));
     with_statistics.Keep(MeasureAlone<OursWithStatisticsContender>(frames, frames_per_round));
     padded.Keep(MeasureAlone<OursPaddedContender>(frames, frames_per_round));
     raw.Keep(MeasureAlone<RawContender>(frames, frames_per_round));
@@ -301,6 +354,13 @@ bool RunSize(const char* label, int w, int h, int frames_per_round) {
   bench::Report((prefix + "statistics_ratio").c_str(), with_statistics.fps / ours.fps, "x");
   bench::Report((prefix + "statistics_cpu_ms_per_frame").c_str(), with_statistics.cpu_ms_per_frame,
                 "ms");
+  bench::Report((prefix + "nv12_fps").c_str(), nv12.fps, "fps");
+  bench::Report((prefix + "nv12_cpu_ms_per_frame").c_str(), nv12.cpu_ms_per_frame, "ms");
+  bench::Report((prefix + "nv12_convert_then_draw_fps").c_str(), convert_then_draw.fps, "fps");
+  bench::Report((prefix + "nv12_convert_then_draw_cpu_ms_per_frame").c_str(),
+                convert_then_draw.cpu_ms_per_frame, "ms");
+  bench::Report((prefix + "nv12_cpu_ratio").c_str(),
+                nv12.cpu_ms_per_frame / convert_then_draw.cpu_ms_per_frame, "x");
   bench::Report((prefix + "padded_fps").c_str(), padded.fps, "fps");
   bench::Report((prefix + "padded_ratio").c_str(), padded.fps / ours.fps, "x");
   bench::Report((prefix + "swap_interval").c_str(), ours.swap_interval, "frames");

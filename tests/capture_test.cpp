@@ -39,6 +39,7 @@
 
 #include "engine/frame_generator.h"
 #include "engine/i420_frame.h"
+#include "quon_render_frame.h"
 #include "quon_render_image.h"
 #include "rtc_base/logging.h"
 #include "support/deadline.h"
@@ -414,6 +415,62 @@ TEST_F(CaptureTest, BmpPixelsOfOddPaddedAndZeroStrideFrames) {
     const std::vector<uint8_t> bytes = ReadFile(path);
     ASSERT_EQ(bytes.size(), 58u + static_cast<size_t>(c.w) * c.h * 4) << c.w << "x" << c.h;
     EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 58, bytes.end()), f.Argb()) << c.w << "x" << c.h;
+  }
+}
+
+// A frame pushed as NV12 or NV21 (padded rows) is captured through an
+// I420 copy: its planes are the picture's, the BMP has its full-range
+// BT.601 pixels and the JPEG decodes to its planes.
+TEST_F(CaptureTest, TwoPlaneFramesAreCapturedAsTheirI420Picture) {
+  constexpr int w = 33, h = 17, yStride = 40, uvStride = 38;
+  GuardedFrame f(w, h, FrameGenerator::Pattern::kGradient, 0, 0, 0);
+  const std::vector<uint8_t> y = f.VisibleY(), u = f.VisibleU(), v = f.VisibleV();
+  const int cw = (w + 1) / 2, ch = (h + 1) / 2;
+  for (int32_t layout : {kFrameLayoutNv12, kFrameLayoutNv21}) {
+    SCOPED_TRACE(layout == kFrameLayoutNv12 ? "NV12" : "NV21");
+    std::vector<uint8_t> luma(static_cast<size_t>(yStride) * h, 1);
+    std::vector<uint8_t> pairs(static_cast<size_t>(uvStride) * ch, 2);
+    for (int row = 0; row < h; ++row)
+      std::copy_n(&y[static_cast<size_t>(row) * w], w, &luma[static_cast<size_t>(row) * yStride]);
+    for (int row = 0; row < ch; ++row)
+      for (int col = 0; col < cw; ++col) {
+        const size_t at = static_cast<size_t>(row) * uvStride + col * 2;
+        const size_t c = static_cast<size_t>(row) * cw + col;
+        pairs[at] = layout == kFrameLayoutNv12 ? u[c] : v[c];
+        pairs[at + 1] = layout == kFrameLayoutNv12 ? v[c] : u[c];
+      }
+    FrameDescription d;
+    d.layout = layout;
+    d.width = w;
+    d.height = h;
+    d.planes[0] = luma.data();
+    d.planes[1] = pairs.data();
+    d.strides[0] = yStride;
+    d.strides[1] = uvStride;
+    ASSERT_EQ(pushed_frame::FaultOf(d), nullptr);
+    pushed_frame::OwnedI420Frame copy(d, false, colour::YuvMatrix::kBt601);
+    EXPECT_EQ(std::vector<uint8_t>(copy.YPlane(), copy.YPlane() + y.size()), y);
+    EXPECT_EQ(std::vector<uint8_t>(copy.UPlane(), copy.UPlane() + u.size()), u);
+    EXPECT_EQ(std::vector<uint8_t>(copy.VPlane(), copy.VPlane() + v.size()), v);
+
+    int error = -1;
+    ASSERT_TRUE(
+        Render2SaveImage(&copy, Path("nv.bmp"), 90, false, colour::YuvMatrix::kBt601, &error));
+    EXPECT_EQ(error, 0);
+    const std::vector<uint8_t> bytes = ReadFile(Path("nv.bmp"));
+    ASSERT_EQ(bytes.size(), 58u + static_cast<size_t>(w) * h * 4);
+    std::vector<uint8_t> argb(static_cast<size_t>(w) * h * 4);
+    libyuv::J420ToARGB(y.data(), w, u.data(), cw, v.data(), cw, argb.data(), w * 4, w, h);
+    for (size_t i = 0; i < argb.size(); ++i)
+      ASSERT_NEAR(bytes[58 + i], argb[i], 2) << "byte " << i;
+
+    ASSERT_TRUE(
+        Render2SaveImage(&copy, Path("nv.jpg"), 90, false, colour::YuvMatrix::kBt601, &error));
+    const DecodedJpeg jpeg = DecodeJpeg(Path("nv.jpg"));
+    ASSERT_EQ(jpeg.error, "");
+    EXPECT_GT(Psnr(jpeg.Plane(0), y), 35.0);
+    EXPECT_GT(Psnr(jpeg.Plane(1), u), 35.0);
+    EXPECT_GT(Psnr(jpeg.Plane(2), v), 35.0);
   }
 }
 

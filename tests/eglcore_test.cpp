@@ -693,6 +693,82 @@ TEST_F(EGLCoreTest, PaddedRowsDrawLikeTightOnes) {
   EXPECT_EQ(Peek(core).repackedCapacity(0), 0u);
 }
 
+// NV12 and NV21 frames, rows padded, against the same picture drawn from
+// I420, in every scale type, unturned and with a quarter turn: the I420
+// picture turned by the core's orientation, the two-plane one by its own
+// (SetFrameRotation) added to the core's. The windows match pixel for pixel, within the
+// rounding of the two programs' coefficients.
+TEST_F(EGLCoreTest, TwoPlaneFramesDrawAsTheirI420Picture) {
+  constexpr int kW = 122, kH = 66, w = 61, h = 33, yStride = 64, uvStride = 70;
+  auto window = Window(kW, kH);
+  ASSERT_NE(window, nullptr);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), kW, kH));
+  Frame i420(w, h, 0, 0, 0);
+  const int cw = i420.chroma_width, ch = i420.chroma_height;
+  std::vector<uint8_t> y(static_cast<size_t>(yStride) * h, 7);
+  std::vector<uint8_t> nv12(static_cast<size_t>(uvStride) * ch, 9), nv21(nv12);
+  for (int row = 0; row < h; ++row)
+    for (int col = 0; col < w; ++col)
+      y[static_cast<size_t>(row) * yStride + col] = i420.Y[static_cast<size_t>(row) * w + col] =
+          static_cast<uint8_t>(40 + (row * 5 + col * 3) % 180);
+  for (int row = 0; row < ch; ++row)
+    for (int col = 0; col < cw; ++col) {
+      const uint8_t u = static_cast<uint8_t>(60 + col * 4 % 140);
+      const uint8_t v = static_cast<uint8_t>(200 - row * 7 % 140);
+      i420.U[static_cast<size_t>(row) * cw + col] = u;
+      i420.V[static_cast<size_t>(row) * cw + col] = v;
+      const size_t at = static_cast<size_t>(row) * uvStride + col * 2;
+      nv12[at] = nv21[at + 1] = u;
+      nv12[at + 1] = nv21[at] = v;
+    }
+  const auto close = [](const std::vector<uint32_t>& a, const std::vector<uint32_t>& b) {
+    if (a.size() != b.size())
+      return false;
+    for (size_t i = 0; i < a.size(); ++i)
+      for (int shift : {0, 8, 16})
+        if (std::abs(static_cast<int>(a[i] >> shift & 0xff) -
+                     static_cast<int>(b[i] >> shift & 0xff)) > kShaderRounding)
+          return false;
+    return true;
+  };
+  const int cx = kW / 2, cy = kH / 2;
+  for (bool crFirst : {false, true}) {
+    for (int type : {1, 2, 3}) {
+      // The id's turn and the frame's own: none, the frame's alone, and both
+      // (180 + 270 = a quarter turn).
+      for (auto [idTurn, frameTurn] : {std::pair{0, 0}, {0, 90}, {180, 270}}) {
+        const int rotation = (idTurn + frameTurn) % 360;
+        SCOPED_TRACE(testing::Message() << (crFirst ? "NV21" : "NV12") << ", type " << type
+                                        << ", turns " << idTurn << " + " << frameTurn);
+        core.SetScaleType(type);
+        core.FillBlack();
+        PixelsWhen(*window, [&](const auto& p) { return At(p, *window, cx, cy) == 0; });
+        core.SetOrientation(rotation, false);
+        core.SetFrameRotation(0);
+        i420.Draw(core);
+        const auto want =
+            PixelsWhen(*window, [&](const auto& p) { return At(p, *window, cx, cy) != 0; });
+        core.FillBlack();
+        PixelsWhen(*window, [&](const auto& p) { return At(p, *window, cx, cy) == 0; });
+        core.SetOrientation(idTurn, false);
+        core.SetFrameRotation(frameTurn);
+        ASSERT_TRUE(core.onRenderBiplanar(y.data(), crFirst ? nv21.data() : nv12.data(), w, h,
+                                          yStride, uvStride, crFirst));
+        const auto got = PixelsWhen(*window, [&](const auto& p) { return close(p, want); });
+        EXPECT_TRUE(close(got, want));
+      }
+    }
+  }
+  // Strides below the planes' widths are refused before anything is drawn.
+  core.SetFrameRotation(0);
+  Traces();
+  EXPECT_FALSE(core.onRenderBiplanar(y.data(), nv12.data(), w, h, yStride, 61, false));
+  EXPECT_TRUE(AnyContains(Traces(),
+                          ": onRenderData: invalid frame: strides 64,61 below the "
+                          "plane widths 61,62"));
+}
+
 TEST_F(EGLCoreTest, LargeOddFrameRendersWithoutReadingPastPlanes) {
   auto window = Window(160, 90);
   EGLCore core;

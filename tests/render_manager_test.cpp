@@ -2,6 +2,7 @@
 // native windows, and binding an XComponent through the module's init
 // function with every failure the platform can report.
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <mutex>
@@ -151,6 +152,73 @@ TEST_F(ManagerTest, MirrorAndRotationAreCheckedAndKeptForTheId) {
   EXPECT_TRUE(manager_->SetRotation(id, 0));
   EXPECT_EQ(Peek(*render->eglCore()).pendingRotation(), 0);
   EXPECT_TRUE(Peek(*render->eglCore()).pendingMirror());
+  PluginRender::Release(id);
+}
+
+// A frame pushed by its description: every unsound description refused
+// with its one line before anything is drawn or uploaded; a sound one
+// passes the checks (and, with no surface yet, is not drawn).
+TEST_F(ManagerTest, PushedFramesAreCheckedBeforeAnythingIsDrawn) {
+  std::string id = "pushed";
+  const uint8_t plane[64] = {};
+  FrameDescription sound;
+  sound.layout = kFrameLayoutNv12;
+  sound.width = 4;
+  sound.height = 2;
+  sound.planes[0] = sound.planes[1] = plane;
+  EXPECT_FALSE(manager_->PushFrame(id, &sound));
+  EXPECT_TRUE(
+      test_support::AnyContains(sink_.lines(), "PushFrame: refused, no renderer for id=pushed"));
+  PluginRender* render = manager_->GetRender(id);
+  EXPECT_FALSE(manager_->PushFrame(id, nullptr));
+  EXPECT_TRUE(test_support::AnyContains(sink_.lines(), "PushFrame: refused, the frame is null"));
+  struct Case {
+    const char* fault;
+    std::function<void(FrameDescription*)> spoil;
+  } const cases[] = {
+      {"unknown layout", [](FrameDescription* f) { f->layout = 3; }},
+      {"unknown layout", [](FrameDescription* f) { f->layout = -1; }},
+      {"size below 1x1", [](FrameDescription* f) { f->width = 0; }},
+      {"size below 1x1", [](FrameDescription* f) { f->height = -2; }},
+      {"a plane is null", [](FrameDescription* f) { f->planes[1] = nullptr; }},
+      {"a plane is null", [](FrameDescription* f) { f->layout = kFrameLayoutI420; }},
+      {"a stride is below its plane's width", [](FrameDescription* f) { f->strides[0] = 3; }},
+      // Two pairs a row: four bytes, not two.
+      {"a stride is below its plane's width", [](FrameDescription* f) { f->strides[1] = 2; }},
+      {"a stride is below its plane's width",
+       [&](FrameDescription* f) {
+         f->layout = kFrameLayoutI420;
+         f->planes[2] = plane;
+         f->strides[2] = 1;
+       }},
+      {"a stride is below its plane's width", [](FrameDescription* f) { f->strides[0] = -64; }},
+      // Its pairs' row would be 2^31 bytes: beyond what a stride can say.
+      {"size too large for its chroma rows", [](FrameDescription* f) { f->width = INT32_MAX; }},
+      {"rotation is not a quarter turn", [](FrameDescription* f) { f->rotation = 45; }},
+      {"rotation is not a quarter turn", [](FrameDescription* f) { f->rotation = 360; }},
+  };
+  for (const Case& c : cases) {
+    FrameDescription frame = sound;
+    c.spoil(&frame);
+    sink_.TakeLines();
+    EXPECT_FALSE(manager_->PushFrame(id, &frame)) << c.fault;
+    const auto lines = sink_.TakeLines();
+    EXPECT_EQ(std::count_if(
+                  lines.begin(), lines.end(),
+                  [](const std::string& l) { return l.find("PushFrame") != std::string::npos; }),
+              1)
+        << c.fault;
+    EXPECT_TRUE(test_support::AnyContains(lines, std::string("PushFrame: refused: ") + c.fault))
+        << c.fault;
+  }
+  EXPECT_EQ(Peek(*render->eglCore())._ytid(), 0u);  // nothing uploaded
+  sink_.TakeLines();
+  EXPECT_FALSE(manager_->PushFrame(id, &sound));  // sound, but no surface to draw on
+  EXPECT_FALSE(test_support::AnyContains(sink_.lines(), "PushFrame: refused"));
+  RenderStatistics figures;
+  ASSERT_TRUE(manager_->GetRenderStatistics(id, &figures));
+  EXPECT_EQ(figures.framesDrawn, 0);
+  EXPECT_EQ(figures.framesDropped, figures.framesReceived);
   PluginRender::Release(id);
 }
 

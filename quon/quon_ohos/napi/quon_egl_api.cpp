@@ -17,6 +17,7 @@ EglApi DriverApi() {
   api.eglSwapBuffers = &::eglSwapBuffers;
   api.eglTerminate = &::eglTerminate;
   api.glActiveTexture = &::glActiveTexture;
+  api.glUniform1f = &::glUniform1f;
   api.glUniform4f = &::glUniform4f;
   api.glUniform3f = &::glUniform3f;
   api.glBindAttribLocation = &::glBindAttribLocation;

@@ -24,6 +24,7 @@ struct EglApi {
   decltype(&::eglTerminate) eglTerminate;
 
   decltype(&::glActiveTexture) glActiveTexture;
+  decltype(&::glUniform1f) glUniform1f;
   decltype(&::glUniform4f) glUniform4f;
   decltype(&::glUniform3f) glUniform3f;
   decltype(&::glBindAttribLocation) glBindAttribLocation;

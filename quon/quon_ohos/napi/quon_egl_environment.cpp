@@ -172,6 +172,7 @@ void EGLCore::ForgetObjectsOfTerminatedDisplay(const char* operation) {
   program = 0;
   _ytid = _utid = _vtid = 0;
   colour = ColourProgram();
+  biplanar = BiplanarProgram();
   activeProgram = 0;
 }
 

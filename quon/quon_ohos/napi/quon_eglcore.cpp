@@ -54,6 +54,20 @@ bool EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
                                  << frameH;
     return false;
   }
+  if (!BeginFrame(frameW, frameH))
+    return false;
+  const int32_t chromaW = ChromaSize(frameW);
+  const int32_t chromaH = ChromaSize(frameH);
+  UploadPlane(0, &_ytid, "ytid:", "EGLCore _ytid :  %{public}d", y, frameW, frameH);
+  UploadPlane(1, &_utid, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
+  UploadPlane(2, &_vtid, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
+  EndFrame(frameW, frameH, UseProgramForFrame());
+  return true;
+}
+
+// The steps every frame opens with: the size against the textures, the
+// context made current, the surface cleared.
+bool EGLCore::BeginFrame(int32_t frameW, int32_t frameH) {
   if (!FitsTextures(frameW, frameH))
     return false;
   if (!MakeCurrent()) {
@@ -64,18 +78,17 @@ bool EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   Api().glViewport(0, 0, width, height);
   Api().glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
   Api().glClear(GL_COLOR_BUFFER_BIT);
+  return true;
+}
 
-  const int32_t chromaW = ChromaSize(frameW);
-  const int32_t chromaH = ChromaSize(frameH);
-  UploadPlane(0, &_ytid, "ytid:", "EGLCore _ytid :  %{public}d", y, frameW, frameH);
-  UploadPlane(1, &_utid, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
-  UploadPlane(2, &_vtid, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
-
+// The steps every frame closes with, its planes uploaded and its program
+// in use: the matrix, the draw and the swap.
+void EGLCore::EndFrame(int32_t frameW, int32_t frameH, GLint matrixLocation) {
   if (frameW != frameWidth || frameH != frameHeight || scaleType != pendingScaleType ||
-      orientation != pendingOrientation)
+      orientation != WantedOrientation())
     matraix(frameW, frameH);
   MatchMinifyingFilters();
-  Api().glUniformMatrix4fv(UseProgramForFrame(), 1, GL_FALSE, texMatrix);
+  Api().glUniformMatrix4fv(matrixLocation, 1, GL_FALSE, texMatrix);
   Api().glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 
   // No glFinish: the swap flushes, and waiting here for the whole frame
@@ -83,6 +96,59 @@ bool EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
   Api().glFlush();
   Api().eglSwapBuffers(display, surface);
   ReleaseCurrent();
+}
+
+EGLCore::Orientation EGLCore::WantedOrientation() const {
+  Orientation wanted = pendingOrientation;
+  wanted.rotation = (wanted.rotation + frameRotation) % 360;
+  return wanted;
+}
+
+void EGLCore::SetFrameRotation(int32_t rotation) {
+  frameRotation = rotation == 90 || rotation == 180 || rotation == 270 ? rotation : 0;
+}
+
+void EGLCore::SetFrameColour(bool own, bool limited, colour::YuvMatrix coded) {
+  frameColour.set = !own;
+  frameColour.limitedRange = limited;
+  frameColour.matrix = coded;
+}
+
+bool EGLCore::onRenderBiplanar(const uint8_t* y, const uint8_t* uv, int32_t frameW, int32_t frameH,
+                               int32_t yStride, int32_t uvStride, bool crFirst) {
+  if (y == nullptr || uv == nullptr || frameW < 1 || frameH < 1) {
+    TRACE(Error, "onRenderData") << "invalid frame: planes " << static_cast<const void*>(y) << ","
+                                 << static_cast<const void*>(uv) << " size " << frameW << "x"
+                                 << frameH;
+    return false;
+  }
+  const int32_t chromaW = ChromaSize(frameW);
+  const int32_t chromaH = ChromaSize(frameH);
+  // At most frameW + 1, which for the largest int is beyond the type.
+  const int64_t pairBytes = static_cast<int64_t>(chromaW) * 2;
+  const int32_t ys = yStride == 0 ? frameW : yStride;
+  const int64_t uvs = uvStride == 0 ? pairBytes : uvStride;
+  if (ys < frameW || uvs < pairBytes || pairBytes > INT32_MAX) {
+    TRACE(Error, "onRenderData") << "invalid frame: strides " << yStride << "," << uvStride
+                                 << " below the plane widths " << frameW << "," << pairBytes;
+    return false;
+  }
+  if (!FitsTextures(frameW, frameH))
+    return false;  // before anything is copied
+  const uint8_t* const tightY = TightPlane(0, y, ys, frameW, frameH);
+  const uint8_t* const tightUv =
+      TightPlane(1, uv, static_cast<int32_t>(uvs), static_cast<int32_t>(pairBytes), chromaH);
+  if (!BeginFrame(frameW, frameH))
+    return false;
+  const GLint location = UseBiplanarProgram(crFirst);
+  if (location < 0) {
+    ReleaseCurrent();
+    return false;
+  }
+  UploadPlane(0, &_ytid, "ytid:", "EGLCore _ytid :  %{public}d", tightY, frameW, frameH);
+  UploadPlane(1, &_utid, "utid:", "EGLCore  _utid :  %{public}d", tightUv, chromaW, chromaH,
+              GL_LUMINANCE_ALPHA);
+  EndFrame(frameW, frameH, location);
   return true;
 }
 
@@ -145,6 +211,7 @@ void EGLCore::SetConstantState() {
   Api().glUseProgram(program);
   activeProgram = program;
   colour = ColourProgram();  // a new context: the second program is made again when needed
+  biplanar = BiplanarProgram();
   // Rows are tightly packed whatever the width: with the default alignment
   // of 4, a plane whose width is not a multiple of 4 would be read past its
   // end.
@@ -165,7 +232,9 @@ void EGLCore::SetConstantState() {
 GLint EGLCore::UseProgramForFrame() {
   GLuint wanted = program;
   GLint location = matrixHandle;
-  if (limitedRange || matrix != colour::YuvMatrix::kBt601) {
+  const bool limited = frameColour.set ? frameColour.limitedRange : limitedRange;
+  const colour::YuvMatrix coded = frameColour.set ? frameColour.matrix : matrix;
+  if (limited || coded != colour::YuvMatrix::kBt601) {
     if (colour.id == 0 && !colour.failed)
       BuildColourProgram();
     if (colour.id != 0) {
@@ -177,21 +246,23 @@ GLint EGLCore::UseProgramForFrame() {
     Api().glUseProgram(wanted);
     activeProgram = wanted;
   }
-  if (wanted == colour.id && wanted != 0) {
-    if (limitedRange)
-      Api().glUniform3f(colour.levels, 16.0f / 255.0f, 255.0f / 219.0f, 255.0f / 224.0f);
-    else
-      Api().glUniform3f(colour.levels, 0.0f, 1.0f, 1.0f);
-    // R' = Y' + 2(1 - Kr) V', B' = Y' + 2(1 - Kb) U', and G' from the
-    // luma's definition.
-    const colour::LumaWeights w = colour::WeightsOf(matrix);
-    const double kg = 1.0 - w.kr - w.kb;
-    const double vToRed = 2.0 * (1.0 - w.kr), uToBlue = 2.0 * (1.0 - w.kb);
-    Api().glUniform4f(colour.coeffs, static_cast<float>(vToRed),
-                      static_cast<float>(uToBlue * w.kb / kg),
-                      static_cast<float>(vToRed * w.kr / kg), static_cast<float>(uToBlue));
-  }
+  if (wanted == colour.id && wanted != 0)
+    SetColourUniforms(colour.levels, colour.coeffs, limited, coded);
   return location;
+}
+
+void EGLCore::SetColourUniforms(GLint levels, GLint coeffs, bool limited, colour::YuvMatrix coded) {
+  if (limited)
+    Api().glUniform3f(levels, 16.0f / 255.0f, 255.0f / 219.0f, 255.0f / 224.0f);
+  else
+    Api().glUniform3f(levels, 0.0f, 1.0f, 1.0f);
+  // R' = Y' + 2(1 - Kr) V', B' = Y' + 2(1 - Kb) U', and G' from the
+  // luma's definition.
+  const colour::LumaWeights w = colour::WeightsOf(coded);
+  const double kg = 1.0 - w.kr - w.kb;
+  const double vToRed = 2.0 * (1.0 - w.kr), uToBlue = 2.0 * (1.0 - w.kb);
+  Api().glUniform4f(coeffs, static_cast<float>(vToRed), static_cast<float>(uToBlue * w.kb / kg),
+                    static_cast<float>(vToRed * w.kr / kg), static_cast<float>(uToBlue));
 }
 
 const char* EGLCore::MatrixName(colour::YuvMatrix matrix) {
@@ -217,8 +288,8 @@ void EGLCore::SetColorDescription(bool limited, colour::YuvMatrix coded) {
 // storage are made when missing or when the plane's size changed, and
 // otherwise only its pixels are replaced.
 void EGLCore::UploadPlane(int unit, GLuint* texture, const char* trace_name,
-                          const char* platform_format, const uint8_t* pixels,
-                          int32_t plane_width, int32_t plane_height) {
+                          const char* platform_format, const uint8_t* pixels, int32_t plane_width,
+                          int32_t plane_height, GLenum format) {
   Api().glActiveTexture(GL_TEXTURE0 + unit);
   if (*texture == 0) {
     Api().glGenTextures(1, texture);
@@ -234,13 +305,15 @@ void EGLCore::UploadPlane(int unit, GLuint* texture, const char* trace_name,
   } else {
     Api().glBindTexture(GL_TEXTURE_2D, *texture);
   }
-  if (plane_width != textureWidth[unit] || plane_height != textureHeight[unit]) {
-    Api().glTexImage2D(GL_TEXTURE_2D, 0, GL_LUMINANCE, plane_width, plane_height, 0, GL_LUMINANCE,
-                       GL_UNSIGNED_BYTE, pixels);
+  if (plane_width != textureWidth[unit] || plane_height != textureHeight[unit] ||
+      format != textureFormat[unit]) {
+    Api().glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), plane_width, plane_height, 0,
+                       format, GL_UNSIGNED_BYTE, pixels);
     textureWidth[unit] = plane_width;
     textureHeight[unit] = plane_height;
+    textureFormat[unit] = format;
   } else {
-    Api().glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, plane_width, plane_height, GL_LUMINANCE,
+    Api().glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, plane_width, plane_height, format,
                           GL_UNSIGNED_BYTE, pixels);
   }
 }
@@ -279,7 +352,7 @@ void EGLCore::matraix(int32_t frameW, int32_t frameH) {
   frameWidth = frameW;
   frameHeight = frameH;
   scaleType = pendingScaleType;
-  orientation = pendingOrientation;
+  orientation = WantedOrientation();
   frameAspectRatio = static_cast<float>(frameW) / static_cast<float>(frameH);
   TRACE(Info, "matraix") << "type = " << scaleType;
   const bool quarterTurn = orientation.rotation == 90 || orientation.rotation == 270;

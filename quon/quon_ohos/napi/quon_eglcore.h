@@ -48,6 +48,19 @@ class EGLCore {
   // a stride below its plane's width is refused with a line, nothing drawn.
   bool onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v, int32_t frameW,
                     int32_t frameH, int32_t yStride, int32_t uStride, int32_t vStride);
+  // Draws a frame of a Y plane and one plane of interleaved chroma pairs
+  // (NV12: Cb first; NV21, `crFirst`: Cr first), ((frameW + 1) / 2) pairs
+  // a row, rows `yStride` and `uvStride` bytes apart (0: tight). The pairs
+  // go up as a two-channel texture read by a third program: no conversion
+  // on the CPU. Refused as onRenderData refuses.
+  bool onRenderBiplanar(const uint8_t* y, const uint8_t* uv, int32_t frameW, int32_t frameH,
+                        int32_t yStride, int32_t uvStride, bool crFirst);
+  // The turn of the next frames themselves (0, 90, 180 or 270; anything
+  // else acts as 0), added to SetOrientation's: cameras turn per frame.
+  void SetFrameRotation(int32_t rotation);
+  // A colour description for the next frames alone, in place of
+  // SetColorDescription's (`own` false: back to that one). Quiet.
+  void SetFrameColour(bool own, bool limitedRange, colour::YuvMatrix matrix);
   // Clears the surface to black, presents it and drops the textures.
   void FillBlack();
   // Records the scale type for the next frame.
@@ -80,6 +93,9 @@ class EGLCore {
   static const char kFragmentShader[];
   // The second program's fragment shader: range and matrix as uniforms.
   static const char kColourFragmentShader[];
+  // The two-plane program's: Y, and the chroma pairs in luminance (first)
+  // and alpha (second).
+  static const char kBiplanarFragmentShader[];
 
  private:
   // Tests read the state below through it (tests/support/eglcore_peer.h).
@@ -87,7 +103,7 @@ class EGLCore {
 
   // The default program draws full range BT.601; the colour program every
   // other description, with range and matrix as uniforms.
-  enum class ProgramKind { kDefault, kColour };
+  enum class ProgramKind { kDefault, kColour, kBiplanar };
 
   // Steps of the operations above.
   bool CreateEnvironment();
@@ -107,10 +123,15 @@ class EGLCore {
   void SetConstantState();
   void MatchMinifyingFilters();
   GLint UseProgramForFrame();
+  GLint UseBiplanarProgram(bool crFirst);
+  void SetColourUniforms(GLint levels, GLint coeffs, bool limited, colour::YuvMatrix coded);
+  bool BeginFrame(int32_t frameW, int32_t frameH);
+  void EndFrame(int32_t frameW, int32_t frameH, GLint matrixLocation);
   void BuildColourProgram();
   void ReleaseColourProgram();
   void UploadPlane(int unit, GLuint* texture, const char* trace_name, const char* platform_format,
-                   const uint8_t* pixels, int32_t plane_width, int32_t plane_height);
+                   const uint8_t* pixels, int32_t plane_width, int32_t plane_height,
+                   GLenum format = GL_LUMINANCE);
   bool FitsTextures(int32_t frameW, int32_t frameH);
   const uint8_t* TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
                             int32_t height);
@@ -139,6 +160,7 @@ class EGLCore {
   int32_t textureWidth[3] = {};   // the size each plane texture's storage has
   int32_t textureHeight[3] = {};
   bool minifiesLinearly[3] = {};  // each texture's GL_TEXTURE_MIN_FILTER is GL_LINEAR
+  GLenum textureFormat[3] = {};   // the format each plane texture's storage has
   void* nativeWindow = nullptr;  // borrowed from the XComponent
   EGLDisplay display = nullptr;  // null = no environment
   EGLConfig config = nullptr;
@@ -176,6 +198,24 @@ class EGLCore {
       return rotation != other.rotation || mirror != other.mirror;
     }
   } orientation, pendingOrientation;
+  // The frames' own turn (SetFrameRotation).
+  int32_t frameRotation = 0;
+  Orientation WantedOrientation() const;
+  // The frames' own colour description (SetFrameColour).
+  struct FrameColour {
+    bool set = false;
+    bool limitedRange = false;
+    colour::YuvMatrix matrix = colour::YuvMatrix::kBt601;
+  } frameColour;
+  // The two-plane program; built on the first such frame.
+  struct BiplanarProgram {
+    GLuint id = 0;
+    GLint matrix = -1;
+    GLint levels = -1;
+    GLint coeffs = -1;
+    GLint crFirst = -1;
+    bool failed = false;
+  } biplanar;
   // The fit's scales along the surface's x and y (texMatrix without the
   // turn and the mirror).
   float fitScaleX = 1.0f;

@@ -57,6 +57,25 @@ const char EGLCore::kColourFragmentShader[] = YUV_FRAGMENT_INPUTS
     " y + coeffs.w * u, 1.0);\n"
     "}\n";
 
+const char EGLCore::kBiplanarFragmentShader[] =
+    "precision mediump float;\n"
+    "varying vec2 interp_tc;\n"
+    "\n"
+    "uniform sampler2D y_tex;\n"
+    "uniform sampler2D uv_tex;  // the pairs: luminance first, alpha second\n"
+    "uniform float cr_first;    // 1.0 for Cr Cb pairs\n"
+    "uniform vec3 levels;  // luma offset, luma scale, chroma scale\n"
+    "uniform vec4 coeffs;  // v to red, u to green, v to green, u to blue\n"
+    "\n"
+    "void main() {\n"
+    "  vec4 pair = texture2D(uv_tex, interp_tc);\n"
+    "  float y = (texture2D(y_tex, interp_tc).r - levels.x) * levels.y;\n"
+    "  float u = (mix(pair.r, pair.a, cr_first) - 0.5) * levels.z;\n"
+    "  float v = (mix(pair.a, pair.r, cr_first) - 0.5) * levels.z;\n"
+    "  gl_FragColor = vec4(y + coeffs.x * v, y - coeffs.y * u - coeffs.z * v,"
+    " y + coeffs.w * u, 1.0);\n"
+    "}\n";
+
 // --- Program -------------------------------------------------------------------
 
 GLuint EGLCore::LoadShader(GLenum type, const char* source, bool traced) {
@@ -83,8 +102,10 @@ GLuint EGLCore::CreateProgram(ProgramKind kind) {
       TRACE_FAILURE(kVertexShader);
     return 0;
   }
-  const GLuint fragment =
-      LoadShader(GL_FRAGMENT_SHADER, traced ? kFragmentShader : kColourFragmentShader, traced);
+  const char* const source = kind == ProgramKind::kDefault  ? kFragmentShader
+                             : kind == ProgramKind::kColour ? kColourFragmentShader
+                                                            : kBiplanarFragmentShader;
+  const GLuint fragment = LoadShader(GL_FRAGMENT_SHADER, source, traced);
   if (fragment == 0) {
     if (traced)
       TRACE_FAILURE(kFragmentShader);
@@ -127,7 +148,7 @@ GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment, ProgramKind kind) {
   }
   Api().glAttachShader(created, vertex);
   Api().glAttachShader(created, fragment);
-  if (kind == ProgramKind::kColour) {
+  if (kind != ProgramKind::kDefault) {
     // Bound to the default program's locations, so that the attribute
     // arrays set once serve both programs.
     Api().glBindAttribLocation(created, static_cast<GLuint>(m_positionHandle), "in_pos");
@@ -192,5 +213,43 @@ void EGLCore::ReleaseColourProgram() {
   if (colour.id != 0)
     Api().glDeleteProgram(colour.id);
   colour = ColourProgram();
+  if (biplanar.id != 0)
+    Api().glDeleteProgram(biplanar.id);
+  biplanar = BiplanarProgram();
   activeProgram = 0;
+}
+
+// Puts the two-plane program in use, built on first need, with the frame's
+// colour description and chroma order; its matrix location, or -1 when it
+// cannot be built (said once).
+GLint EGLCore::UseBiplanarProgram(bool crFirst) {
+  if (biplanar.id == 0 && !biplanar.failed) {
+    const GLuint built = CreateProgram(ProgramKind::kBiplanar);
+    if (built == 0) {
+      biplanar.failed = true;
+      TRACE(Error, "onRenderData") << "the two-plane program could not be built; such frames "
+                                      "are not drawn";
+      return -1;
+    }
+    activeProgram = built;
+    Api().glUniform1i(Api().glGetUniformLocation(built, "y_tex"), 0);
+    Api().glUniform1i(Api().glGetUniformLocation(built, "uv_tex"), 1);
+    biplanar.id = built;
+    biplanar.matrix = Api().glGetUniformLocation(built, "texMatrix");
+    biplanar.levels = Api().glGetUniformLocation(built, "levels");
+    biplanar.coeffs = Api().glGetUniformLocation(built, "coeffs");
+    biplanar.crFirst = Api().glGetUniformLocation(built, "cr_first");
+    TRACE(Info, "onRenderData") << "two-plane program " << built;
+  }
+  if (biplanar.id == 0)
+    return -1;
+  if (activeProgram != biplanar.id) {
+    Api().glUseProgram(biplanar.id);
+    activeProgram = biplanar.id;
+  }
+  Api().glUniform1f(biplanar.crFirst, crFirst ? 1.0f : 0.0f);
+  const bool limited = frameColour.set ? frameColour.limitedRange : limitedRange;
+  SetColourUniforms(biplanar.levels, biplanar.coeffs, limited,
+                    frameColour.set ? frameColour.matrix : matrix);
+  return biplanar.matrix;
 }

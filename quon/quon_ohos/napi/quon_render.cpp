@@ -7,6 +7,7 @@
 #include "quon_eglcore.h"
 #include "quon_platform_log.h"
 #include "quon_render_events.h"
+#include "quon_render_frame.h"
 #include "quon_render_image.h"
 #include "quon_render_registry.h"
 #include "quon_render_statistics.h"
@@ -294,7 +295,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   }
   // A frame is captured as it was drawn.
   bool limitedRange = false;
-  colour::YuvMatrix matrix = colour::YuvMatrix::kBt601;
+  int matrix = kColorMatrixBt601;
   int32_t width = 0, height = 0;
   RenderStatisticsRecorder::FrameEvent event = RenderStatisticsRecorder::FrameEvent::kNone;
   std::shared_ptr<RenderEventSlot> events;  // only when there is an event to tell
@@ -314,22 +315,99 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
     const int32_t yStride = frame->YStride();
     const int32_t uStride = frame->UStride();
     const int32_t vStride = frame->VStride();
+    m_eglCore->SetFrameRotation(0);
+    m_eglCore->SetFrameColour(true, false, colour::YuvMatrix::kBt601);
     const int64_t start = rtc::MonotonicNanos();
-    if (m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride))
+    if (m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride)) {
+      m_statistics->CaptureTime(0);
       event = m_statistics->Drawn(width, height, start, rtc::MonotonicNanos());
-    else
+    } else {
       m_statistics->Dropped();
+    }
     if (event != RenderStatisticsRecorder::FrameEvent::kNone && m_settings.events) {
       events = m_settings.events;
       turn = events->TakeTurn();  // in the order the frames were drawn
     }
     limitedRange = m_settings.colorRange == kColorRangeLimited;
-    matrix = YuvMatrixOf(m_settings.colorMatrix);
+    matrix = m_settings.colorMatrix;
   }
+  FinishFrame(
+      static_cast<int>(event), turn, events, width, height, limitedRange, matrix,
+      [](const void* source, bool, int) {
+        return static_cast<const rtc::IVideoFrame*>(source)->Clone();
+      },
+      frame);
+}
+
+bool PluginRender::PushFrame(const FrameDescription& frame) {
+  InFlight call(this);
+  m_statistics->Received();
+  if (const char* fault = pushed_frame::FaultOf(frame)) {
+    LOG(Warning) << static_cast<const void*>(this) << ": "
+                 << "PushFrame"
+                 << ": "
+                 << "refused: " << fault << " (layout=" << frame.layout << ",size=" << frame.width
+                 << "x" << frame.height << ",rotation=" << frame.rotation << ")";
+    m_statistics->Dropped();
+    return false;
+  }
+  bool limitedRange = false;
+  int matrix = kColorMatrixBt601;
+  RenderStatisticsRecorder::FrameEvent event = RenderStatisticsRecorder::FrameEvent::kNone;
+  std::shared_ptr<RenderEventSlot> events;
+  uint64_t turn = 0;
+  bool drawn = false;
+  {
+    rtc::MutexLock draw(&m_drawMutex);
+    if (m_eglCore == nullptr) {
+      m_statistics->Dropped();
+      return false;  // released: the renderer is going away
+    }
+    const bool ownRange = frame.colorRange == kFrameColourOfId;
+    const bool ownMatrix = frame.colorMatrix == kFrameColourOfId;
+    limitedRange = (ownRange ? m_settings.colorRange : frame.colorRange) == kColorRangeLimited;
+    matrix = ownMatrix ? m_settings.colorMatrix : frame.colorMatrix;
+    m_eglCore->SetFrameRotation(frame.rotation);
+    m_eglCore->SetFrameColour(ownRange && ownMatrix, limitedRange, YuvMatrixOf(matrix));
+    const int64_t start = rtc::MonotonicNanos();
+    if (frame.layout == kFrameLayoutI420)
+      drawn = m_eglCore->onRenderData(frame.planes[0], frame.planes[1], frame.planes[2],
+                                      frame.width, frame.height, frame.strides[0], frame.strides[1],
+                                      frame.strides[2]);
+    else
+      drawn = m_eglCore->onRenderBiplanar(frame.planes[0], frame.planes[1], frame.width,
+                                          frame.height, frame.strides[0], frame.strides[1],
+                                          frame.layout == kFrameLayoutNv21);
+    if (drawn) {
+      m_statistics->CaptureTime(frame.captureTimeUs);
+      event = m_statistics->Drawn(frame.width, frame.height, start, rtc::MonotonicNanos());
+    } else {
+      m_statistics->Dropped();
+    }
+    if (event != RenderStatisticsRecorder::FrameEvent::kNone && m_settings.events) {
+      events = m_settings.events;
+      turn = events->TakeTurn();
+    }
+  }
+  FinishFrame(
+      static_cast<int>(event), turn, events, frame.width, frame.height, limitedRange, matrix,
+      [](const void* source, bool limited, int coded) -> rtc::IVideoFrame* {
+        return new pushed_frame::OwnedI420Frame(*static_cast<const FrameDescription*>(source),
+                                                limited, YuvMatrixOf(coded));
+      },
+      &frame);
+  return drawn;
+}
+
+void PluginRender::FinishFrame(int event, uint64_t turn,
+                               const std::shared_ptr<RenderEventSlot>& events, int32_t width,
+                               int32_t height, bool limitedRange, int matrix,
+                               rtc::IVideoFrame* (*copy)(const void*, bool, int),
+                               const void* source) {
   // Told with no lock held, before a capture delays the thread.
   if (events)
     events->TellInTurn(turn,
-                       event == RenderStatisticsRecorder::FrameEvent::kFirstFrame
+                       event == static_cast<int>(RenderStatisticsRecorder::FrameEvent::kFirstFrame)
                            ? RenderEventSlot::Event::kFirstFrame
                            : RenderEventSlot::Event::kFrameSizeChanged,
                        m_id, width, height);
@@ -339,9 +417,10 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   LOG_AT(kFile, 350, Info) << static_cast<const void*>(this) << ": " << "RenderFrame" << ": "
                            << ".copy frame " << static_cast<const void*>(m_lastFrame);
   DropLastFrameLocked();
-  m_lastFrame = frame->Clone();
+  m_lastFrame = copy(source, limitedRange, matrix);
   int error = 0;
-  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, limitedRange, matrix, &error);
+  Render2SaveImage(m_lastFrame, m_jpegFileName, m_quality, limitedRange, YuvMatrixOf(matrix),
+                   &error);
   // Let go at once: an engine's copy may hold a decoder's picture.
   DropLastFrameLocked();
   m_lastCapture = {true, m_jpegFileName, error};

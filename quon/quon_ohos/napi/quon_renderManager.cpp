@@ -223,6 +223,23 @@ bool PluginManager::SetRotation(std::string& id, int degrees) {
   return render->SetRotation(degrees);
 }
 
+bool PluginManager::PushFrame(std::string& id, const FrameDescription* frame) {
+  if (frame == nullptr) {
+    LOG(Warning) << "PushFrame"
+                 << ": "
+                 << "refused, the frame is null, id=" << id;
+    return false;
+  }
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
+  if (!render) {
+    LOG(Warning) << "PushFrame"
+                 << ": "
+                 << "refused, no renderer for id=" << id;
+    return false;
+  }
+  return render->PushFrame(*frame);
+}
+
 bool PluginManager::SetRenderEventListener(std::string& id, IRenderEventListener* listener) {
   PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
   LOG(Info) << "SetRenderEventListener"

@@ -26,6 +26,12 @@ class RenderStatisticsRecorder {
   // nanoseconds). Only one thread at a time (the renderer's drawing lock
   // holds the others off).
   FrameEvent Drawn(int32_t width, int32_t height, int64_t startNs, int64_t endNs);
+  // The capture time (monotonic microseconds, quon_frame.h) of the frame
+  // drawn last, 0 when it had none; the latency figures start from it.
+  void CaptureTime(int64_t captureUs) {
+    m_lastCaptureUs.store(captureUs, std::memory_order_relaxed);
+  }
+  int64_t LastCaptureTimeUs() const { return m_lastCaptureUs.load(std::memory_order_relaxed); }
   // The figures as of `nowNs`; any thread.
   RenderStatistics Snapshot(int64_t nowNs) const;
 
@@ -50,6 +56,7 @@ class RenderStatisticsRecorder {
   std::atomic<int32_t> m_lastHeight{0};
   std::atomic<int64_t> m_firstNs{0};
   std::atomic<int64_t> m_lastNs{0};
+  std::atomic<int64_t> m_lastCaptureUs{0};
   Window m_current;
   Window m_previous;
 };

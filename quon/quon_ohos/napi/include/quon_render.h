@@ -9,6 +9,7 @@
 #include <string>
 
 #include "IRenderEventListener.h"
+#include "quon_frame.h"
 #include "ace/xcomponent/native_interface_xcomponent.h"
 #include "video_render_interfaces.h"
 
@@ -99,6 +100,14 @@ class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
   int FillBlack() override;
   int ReservedOp7(...) override;
 
+  // Draws the frame `frame` describes (quon_frame.h), as RenderFrame draws
+  // an I420 one: NV12 and NV21 as they come, turned by its own rotation and
+  // the id's, with its colour description or the id's; an armed capture
+  // takes it. False, with one line and nothing drawn, for a description
+  // that is not sound (layout, size, planes, strides, rotation) or a frame
+  // that could not be drawn. Engine threads, as RenderFrame.
+  bool PushFrame(const FrameDescription& frame);
+
   bool SetScaleType(int type);
   // Draws (and captures to JPEG) frames as `range` and `matrix` describe
   // them (the constants above); false for other values. Remembered for the
@@ -177,6 +186,12 @@ class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
   void LeaveCall();
   void WaitForCallsInProgress();
   void DropLastFrameLocked() NATIVERENDER_REQUIRES(m_captureMutex);
+  // After a frame was drawn (or not): its events told, then, when a
+  // capture is armed, the copy `copy` makes of it written.
+  void FinishFrame(int event, uint64_t turn, const std::shared_ptr<RenderEventSlot>& events,
+                   int32_t width, int32_t height, bool limitedRange, int matrix,
+                   rtc::IVideoFrame* (*copy)(const void* source, bool limitedRange, int matrix),
+                   const void* source);
 
   // The render registry: one record per id, its renderer and its settings
   // (quon_render_registry.h).

@@ -69,6 +69,19 @@ class NATIVERENDER_EXPORT PluginManager {
   // frame as the engine coded it. Remembered for the id. False, with a
   // line, for other values or an id without a renderer.
   bool SetRotation(std::string& id, int degrees);
+  // Draws the frame `frame` describes (quon_frame.h) on `id`'s renderer:
+  // I420, or NV12 and NV21 as hardware hands them over, uploaded as they
+  // are (no conversion on the CPU), with the frame's own colour
+  // description (or the id's), its turn added to SetRotation's, and its
+  // capture time kept for the figures. An armed capture takes it, JPEG or
+  // BMP. Call it from the engine's render thread, as RenderFrame: the
+  // planes are read before it returns and may be reused then. False, with
+  // one line and nothing drawn, for a null `frame`, an id without a
+  // renderer, an unknown layout, a size below 1x1 (or, for NV12 and NV21,
+  // with chroma rows of 2^31 bytes or more), a null plane, a stride
+  // below its plane's width, a rotation other than 0, 90, 180 or 270, or a
+  // frame that could not be drawn (no surface yet, say).
+  bool PushFrame(std::string& id, const FrameDescription* frame);
   // Installs `listener` for `id`'s picture events (IRenderEventListener.h),
   // for its renderer and the id's later ones; null removes it. Once this
   // returns, the listener it replaced is never called again (a call in
