@@ -15,7 +15,7 @@
 #include "rtc_base/asyncresolver.h"
 #include "rtc_base/dispatcherlog_internal.h"
 #include "rtc_base/logging.h"
-#include "rtc_base/socketdispatcher.h"
+#include "rtc_base/physicalsocketserver.h"
 
 namespace rtc {
 
@@ -74,7 +74,7 @@ bool TranslateOption(int option, int* level, int* name) {
 
 }  // namespace
 
-PhysicalSocket::PhysicalSocket(DispatcherRegistry* server, int fd)
+PhysicalSocket::PhysicalSocket(PhysicalSocketServer* server, int fd)
     : server_(server), fd_(fd), state_(fd != -1 ? STATE_CONNECTED : STATE_CLOSED) {
   if (fd == -1)
     return;
@@ -285,7 +285,7 @@ Socket* PhysicalSocket::Accept(SocketEndpoint* from) {
     return nullptr;
   if (from != nullptr)
     EndpointFromSockaddr(storage, from);
-  return SocketDispatcher::Adopt(fd, server_);
+  return server_->AdoptSocket(fd);
 }
 
 int PhysicalSocket::Close() {

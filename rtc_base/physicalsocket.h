@@ -5,7 +5,8 @@
 // (physicalsocketserver.h) makes them: blocking ones it does not watch, and
 // asynchronous ones (SocketDispatcher, socketdispatcher.h) whose readiness,
 // found by its Wait(), becomes their signals on the waiting thread. A socket
-// knows its server only as the registry it is watched through.
+// is watched through its server, and hands the descriptors it accepts to
+// the server, which makes the sockets for them.
 
 #include <stdint.h>
 #include <sys/socket.h>
@@ -20,6 +21,7 @@
 namespace rtc {
 
 class AsyncResolver;
+class PhysicalSocketServer;
 
 // A socket on an operating-system descriptor. Failures return -1 (or null)
 // with the reason in LastError(), the errno of the system call; every call
@@ -92,7 +94,7 @@ class PhysicalSocket : public AsyncSocket, public sigslot::has_slots<sigslot::si
  public:
   // With a descriptor, the socket starts connected and takes it over.
   // `server` is where it and the sockets it accepts are watched.
-  explicit PhysicalSocket(DispatcherRegistry* server, int fd = -1);
+  explicit PhysicalSocket(PhysicalSocketServer* server, int fd = -1);
   ~PhysicalSocket() override;
   PhysicalSocket(const PhysicalSocket&) = delete;
   PhysicalSocket& operator=(const PhysicalSocket&) = delete;
@@ -141,7 +143,7 @@ class PhysicalSocket : public AsyncSocket, public sigslot::has_slots<sigslot::si
   int RecordErrno();
   bool IsBlockingError(int error) const;
 
-  DispatcherRegistry* const server_;
+  PhysicalSocketServer* const server_;
   // Plain in the single-threaded use; atomic because the waiting thread
   // reads them while the owner may change them.
   std::atomic<int> fd_;

@@ -5,12 +5,13 @@
 #include <sys/socket.h>
 
 #include "rtc_base/dispatcherlog_internal.h"
+#include "rtc_base/physicalsocketserver.h"
 
 namespace rtc {
 
-SocketDispatcher::SocketDispatcher(DispatcherRegistry* server) : PhysicalSocket(server) {}
+SocketDispatcher::SocketDispatcher(PhysicalSocketServer* server) : PhysicalSocket(server) {}
 
-SocketDispatcher::SocketDispatcher(int fd, DispatcherRegistry* server)
+SocketDispatcher::SocketDispatcher(int fd, PhysicalSocketServer* server)
     : PhysicalSocket(server, fd) {}
 
 SocketDispatcher::~SocketDispatcher() {
@@ -20,7 +21,7 @@ SocketDispatcher::~SocketDispatcher() {
     Unregister();  // adopted from a bad descriptor
 }
 
-SocketDispatcher* SocketDispatcher::Adopt(int fd, DispatcherRegistry* server) {
+SocketDispatcher* SocketDispatcher::Adopt(int fd, PhysicalSocketServer* server) {
   auto* socket = new SocketDispatcher(fd, server);
   socket->Register();
   return socket;

@@ -16,14 +16,14 @@ namespace rtc {
 
 class SocketDispatcher : public Dispatcher, public PhysicalSocket {
  public:
-  explicit SocketDispatcher(DispatcherRegistry* server);
+  explicit SocketDispatcher(PhysicalSocketServer* server);
   // Takes over `fd`; Register() makes it non-blocking and watched.
-  SocketDispatcher(int fd, DispatcherRegistry* server);
+  SocketDispatcher(int fd, PhysicalSocketServer* server);
   ~SocketDispatcher() override;
 
   // A socket over the connected descriptor `fd`, registered with `server`;
-  // the caller owns it. What a server's AdoptSocket and an accept give.
-  static SocketDispatcher* Adopt(int fd, DispatcherRegistry* server);
+  // the caller owns it. What the server's AdoptSocket gives.
+  static SocketDispatcher* Adopt(int fd, PhysicalSocketServer* server);
 
   uint32_t WantedEvents() override;
   void BeforeEvent(uint32_t events) override;

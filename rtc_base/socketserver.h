@@ -12,8 +12,7 @@
 //
 // This is the waiting interface only. The server that waits on descriptors
 // and makes sockets is PhysicalSocketServer (physicalsocketserver.h); a
-// thread gets the server it needs from CreateSocketServer
-// (socketserver_factory.h).
+// thread is handed its server by whoever makes the thread (thread.h).
 
 #include "rtc_base/event.h"
 

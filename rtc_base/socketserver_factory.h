@@ -1,12 +1,11 @@
 #ifndef RTC_BASE_SOCKETSERVER_FACTORY_H_
 #define RTC_BASE_SOCKETSERVER_FACTORY_H_
 
-// The server a thread's queue sleeps in, made for what the thread waits
-// for. The runtime's own threads get theirs here (Thread::Current(),
-// AutoThread), and so does the module's log thread.
-//
-// Only the declaration sits this low: the definition is the one file that
-// knows both the waiting interface and the servers that implement it.
+// The top of the runtime: the one file that knows both the threads and the
+// servers that wait on descriptors. Threads below never reach up here; a
+// program that wants its adopted threads (Thread::Current(), AutoThread) to
+// wait on sockets and POSIX signals says so once with
+// InstallPhysicalSocketServers().
 
 #include <memory>
 
@@ -22,6 +21,9 @@ enum class WaitsFor {
 
 // A NullSocketServer for kMessagesOnly, a PhysicalSocketServer otherwise.
 std::unique_ptr<SocketServer> CreateSocketServer(WaitsFor what);
+
+// From now on the threads the runtime adopts get a PhysicalSocketServer.
+void InstallPhysicalSocketServers();
 
 }  // namespace rtc
 

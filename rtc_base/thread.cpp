@@ -7,7 +7,6 @@
 
 #include "rtc_base/checks.h"
 #include "rtc_base/logging.h"
-#include "rtc_base/socketserver_factory.h"
 #include "rtc_base/stringbuilder.h"
 
 namespace rtc {
@@ -39,6 +38,14 @@ void SetRegisteredThread(Thread* thread) {
   pthread_setspecific(Registry().key, thread);
 }
 
+std::atomic<Thread::SocketServerFactory> g_adopted_server_factory{nullptr};
+
+std::unique_ptr<SocketServer> AdoptedSocketServer() {
+  if (Thread::SocketServerFactory factory = g_adopted_server_factory.load())
+    return factory();
+  return std::make_unique<NullSocketServer>();
+}
+
 std::string AddressSuffix(const void* address) {
   char buffer[16];
   FormatBounded(buffer, sizeof(buffer), " 0x%p", address);
@@ -61,13 +68,17 @@ Thread::~Thread() {
   Teardown();
 }
 
+void Thread::SetAdoptedSocketServerFactory(SocketServerFactory factory) {
+  g_adopted_server_factory.store(factory);
+}
+
 Thread* Thread::Current() {
   ThreadRegistry& registry = Registry();
   if (Thread* thread = RegisteredThread())
     return thread;
   if (!pthread_equal(registry.creator, pthread_self()))
     return nullptr;
-  auto* adopted = new Thread(CreateSocketServer(WaitsFor::kMessagesAndIo), true);
+  auto* adopted = new Thread(AdoptedSocketServer(), true);
   adopted->thread_ = pthread_self();
   SetRegisteredThread(adopted);
   return adopted;
@@ -230,7 +241,7 @@ void Thread::Clear(MessageHandler* handler, uint32_t message_id, MessageList* re
 
 // --- AutoThread --------------------------------------------------------------
 
-AutoThread::AutoThread() : Thread(CreateSocketServer(WaitsFor::kMessagesAndIo), false) {
+AutoThread::AutoThread() : Thread(AdoptedSocketServer(), false) {
   Initialize();
   if (RegisteredThread() == nullptr)
     SetRegisteredThread(this);

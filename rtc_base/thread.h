@@ -3,14 +3,18 @@
 
 // Threads: a message queue bound to one operating-system thread.
 //
-//   rtc::Thread worker(rtc::CreateSocketServer(rtc::WaitsFor::kMessagesOnly), true);
+//   rtc::Thread worker(std::make_unique<rtc::NullSocketServer>(), true);
 //   worker.SetName("Worker", this);
 //   worker.Start();                      // runs the message loop
 //   worker.Post(POST_LOCATION_HERE, &handler, kSomeId);
 //   worker.Send(POST_LOCATION_HERE, &handler, kOtherId, &reply);  // waits
 //   worker.Stop();                       // from another thread
 //
-// CreateSocketServer is declared in socketserver_factory.h.
+// A thread is handed its server. The threads the runtime adopts by itself
+// (the creator thread in Current(), an AutoThread) get theirs from the
+// factory registered at the top (SetAdoptedSocketServerFactory; the
+// sockets' layer registers its server with InstallPhysicalSocketServers(),
+// socketserver_factory.h), or a NullSocketServer while none is.
 //
 // Send() runs a handler on the target thread and returns when it has run.
 // While waiting, the sender serves the requests the target sends back to
@@ -42,6 +46,10 @@ class Thread : public MessageQueue {
   // elsewhere, null unless the thread is a started Thread or an AutoThread
   // adopted it.
   static Thread* Current();
+  // Makes the server of each thread adopted from now on; null restores the
+  // NullSocketServer. Any thread, any time.
+  using SocketServerFactory = std::unique_ptr<SocketServer> (*)();
+  static void SetAdoptedSocketServerFactory(SocketServerFactory factory);
   bool IsCurrent() const;
 
   // `base`, followed by " 0x<owner address>" when `owner` is not null.

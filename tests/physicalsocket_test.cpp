@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include "rtc_base/physicalsocketserver.h"
+#include "rtc_base/socketserver_factory.h"
 #include "rtc_base/thread.h"
 #include "support/net_test_util.h"
 #include "support/runtime_test_util.h"
@@ -34,6 +35,12 @@ using testing::FakeLookup;
 using testing::FunctionHandler;
 using testing::LogCapture;
 using testing::PumpUntil;
+
+// The test's thread waits on its sockets: the top of the runtime makes the
+// adopted threads' servers physical before any test runs.
+const struct PhysicalServers {
+  PhysicalServers() { InstallPhysicalSocketServers(); }
+} kPhysicalServers;
 
 // The calling thread's server: PumpUntil serves its sockets.
 PhysicalSocketServer* Server() {

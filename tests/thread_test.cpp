@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "rtc_base/event.h"
+#include "rtc_base/socketserver.h"
 #include "rtc_base/thread.h"
 #include "support/runtime_test_util.h"
 
@@ -101,6 +102,27 @@ TEST(ThreadTest, CurrentExistsOnTheCreatorAndOnAdoptedThreadsOnly) {
     EXPECT_EQ(Thread::Current(), nullptr);
   });
   other.join();
+}
+
+// Threads below the sockets: an adopted thread waits on an event unless the
+// top registered a factory, and then on what that factory makes.
+TEST(ThreadTest, AdoptedThreadsGetTheRegisteredServerOrANullOne) {
+  static SocketServer* made = nullptr;
+  std::thread([] {
+    AutoThread adopted;
+    EXPECT_NE(dynamic_cast<NullSocketServer*>(adopted.socket_server()), nullptr);
+  }).join();
+  Thread::SetAdoptedSocketServerFactory([]() -> std::unique_ptr<SocketServer> {
+    auto server = std::make_unique<NullSocketServer>();
+    made = server.get();
+    return server;
+  });
+  std::thread([] {
+    AutoThread adopted;
+    EXPECT_EQ(adopted.socket_server(), made);
+  }).join();
+  Thread::SetAdoptedSocketServerFactory(nullptr);
+  EXPECT_NE(made, nullptr);
 }
 
 TEST(ThreadSendTest, SendToSelfRunsAtOnce) {

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "quon_platform_log.h"
-#include "rtc_base/socketserver_factory.h"
+#include "rtc_base/socketserver.h"
 
 namespace {
 
@@ -76,7 +76,9 @@ void CallbLogSink::Init() {
   {
     rtc::ScopedLock lock(&lock_);
     if (!thread_) {
-      thread_ = std::make_unique<rtc::Thread>(rtc::CreateSocketServer(rtc::WaitsFor::kMessagesOnly),
+      // Posts and time-outs only: the thread waits on an event, not on
+      // descriptors.
+      thread_ = std::make_unique<rtc::Thread>(std::make_unique<rtc::NullSocketServer>(),
                                               /*initialize=*/true);
       thread_->SetName("CallbackLogThread", this);
       thread_->Start();
