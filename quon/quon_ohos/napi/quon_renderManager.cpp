@@ -5,6 +5,7 @@
 #include "quon_platform_log.h"
 #include "quon_render_logfile.h"
 #include "rtc_base/logging.h"
+#include "rtc_base/socketserver_factory.h"
 
 namespace {
 
@@ -73,8 +74,12 @@ napi_module g_module = {
 };
 
 // Registration with the platform's module loader happens when the library
-// is loaded; nothing else runs until the platform calls ModuleInit.
+// is loaded; nothing else runs until the platform calls ModuleInit. The
+// module is the top of its runtime: the threads its runtime adopts (an
+// engine thread's Send, the first Thread::Current()) wait on a physical
+// server, as they always have.
 __attribute__((constructor)) void RegisterModule() {
+  rtc::InstallPhysicalSocketServers();
   napi_module_register(&g_module);
 }
 
