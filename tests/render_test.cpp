@@ -172,12 +172,14 @@ struct HeardEvents : IRenderEventListener {
       std::lock_guard<std::mutex> lock(mutex);
       heard.push_back(std::string(what) + " " + id + " " + std::to_string(w) + "x" +
                       std::to_string(h));
+      threads.push_back(std::this_thread::get_id());
     }
     if (callback)
       callback(id);
   }
   std::mutex mutex;
   std::vector<std::string> heard;
+  std::vector<std::thread::id> threads;  // the thread of each call
   std::function<void(const std::string& id)> callback;
 };
 
@@ -457,27 +459,9 @@ TEST_F(LifecycleTest, EventsAreToldOnceEachInOrderAcrossRecreation) {
   ASSERT_NE(bound.window, nullptr);
   std::string id = name;
   PluginManager* manager = PluginManager::GetInstance();
-  struct Recorder : IRenderEventListener {
-    void OnFirstFrame(const std::string& id, int w, int h) override { Heard("first", id, w, h); }
-    void OnFrameSizeChanged(const std::string& id, int w, int h) override {
-      Heard("frame", id, w, h);
-    }
-    void OnSurfaceSizeChanged(const std::string& id, int w, int h) override {
-      Heard("surface", id, w, h);
-    }
-    void Heard(const char* what, const std::string& id, int w, int h) {
-      heard.push_back(std::string(what) + " " + id + " " + std::to_string(w) + "x" +
-                      std::to_string(h));
-      threads.push_back(std::this_thread::get_id());
-      if (callback)
-        callback();
-    }
-    std::vector<std::string> heard;
-    std::vector<std::thread::id> threads;
-    std::function<void()> callback;
-  } listener;
+  HeardEvents listener;
   RenderStatistics during;
-  listener.callback = [&] {
+  listener.callback = [&](const std::string&) {
     std::string key = name;
     EXPECT_TRUE(manager->SetScaleType(key, 2));  // takes the drawing lock
     EXPECT_TRUE(manager->GetRenderStatistics(key, &during));
@@ -511,7 +495,7 @@ TEST_F(LifecycleTest, EventsAreToldOnceEachInOrderAcrossRecreation) {
   PluginRender* render = PluginRender::GetInstance(id);
   render->SetNativeXComponent(bound.component.get());
   ohos_desktop::DispatchSurfaceCreated(bound.component.get());
-  listener.callback = [&] {
+  listener.callback = [&](const std::string&) {
     std::string key = name;
     EXPECT_TRUE(manager->SetRenderEventListener(key, nullptr));
   };
