@@ -25,10 +25,10 @@ class EGLCoreTestPeer {
   GLuint _ytid() const { return core_._ytid; }
   GLuint _utid() const { return core_._utid; }
   GLuint _vtid() const { return core_._vtid; }
-  void* nativeWindow() const { return core_.nativeWindow; }
-  EGLDisplay display() const { return core_.display; }
-  EGLSurface surface() const { return core_.surface; }
-  EGLContext context() const { return core_.context; }
+  void* nativeWindow() const { return core_.environment_.window(); }
+  EGLDisplay display() const { return core_.environment_.display(); }
+  EGLSurface surface() const { return core_.environment_.surface(); }
+  EGLContext context() const { return core_.environment_.context(); }
   const GLfloat* texMatrix() const { return core_.texMatrix; }
   int32_t scaleType() const { return core_.scaleType; }
   int32_t pendingScaleType() const { return core_.pendingScaleType; }

@@ -1,5 +1,5 @@
-// The drawing core: frames drawn, fitted by scale type, on the environment
-// of quon_egl_environment.cpp with the programs of quon_eglcore_programs.cpp.
+// The drawing core: its environment built and released, and frames drawn,
+// fitted by scale type, with the programs of quon_eglcore_programs.cpp.
 
 #include "quon_eglcore.h"
 
@@ -29,6 +29,63 @@ EGLCore::~EGLCore() {
   PLATFORM(LOG_ERROR, kNativeTag, "~EGLCore()");
   TRACE(Info, "~EGLCore") << ".";
   Release();
+}
+
+// --- Environment -------------------------------------------------------------
+
+bool EGLCore::EglContextInit(void* window, int32_t w, int32_t h) {
+  if (window == nullptr) {
+    TRACE_FAILURE(kWindowNull);
+  } else if (w >= 1 && h >= 1) {
+    width = w;
+    height = h;
+    drawnAspectRatio = static_cast<float>(w) / static_cast<float>(h);
+    frameWidth = frameHeight = 0;  // a new surface's size: the matrix is made again
+    TRACE(Info, "EglContextInit") << "w,h=" << width << "," << height << "," << drawnAspectRatio;
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::EglContextInit 1 %{public}d,%{public}d,", width,
+             height);
+    if (!environment_.Create(window))
+      return false;
+    program = CreateProgram();
+    if (program == 0) {
+      TRACE_FAILURE(kCreateProgram);
+      ReleaseCurrent();  // every handle made so far is left for Release()
+      return false;
+    }
+    LookUpLocations();
+    SetConstantState();
+    ReleaseCurrent();
+    return true;
+  }
+  TRACE_FAILURE(kBadArguments);
+  return false;
+}
+
+// A display terminated under the core took the programs and the textures
+// with it, as well as the surface and the context.
+void EGLCore::ForgetObjectsOfTerminatedDisplay(const char* operation) {
+  if (!environment_.ForgetObjectsOfTerminatedDisplay(operation))
+    return;
+  program = 0;
+  _ytid = _utid = _vtid = 0;
+  colour = ColourProgram();
+  biplanar = BiplanarProgram();
+  activeProgram = 0;
+}
+
+void EGLCore::Release() {
+  TRACE(Info, "Release") << "begine.";
+  ReleaseObj();
+  DeleteTexture();
+  if (environment_.display() == nullptr) {
+    PLATFORM(LOG_ERROR, kNativeTag, "no again");
+    TRACE(Info, "Release") << "no again.";
+    return;
+  }
+  PLATFORM(LOG_ERROR, kNativeTag, "egl Release begin");
+  environment_.Destroy();
+  PLATFORM(LOG_ERROR, kNativeTag, "egl Release end");
+  TRACE(Info, "Release") << "end.";
 }
 
 // --- Drawing -------------------------------------------------------------------
@@ -94,7 +151,7 @@ void EGLCore::EndFrame(int32_t frameW, int32_t frameH, GLint matrixLocation) {
   // No glFinish: the swap flushes, and waiting here for the whole frame
   // would hold the engine's thread for as long as the GPU draws.
   Api().glFlush();
-  Api().eglSwapBuffers(display, surface);
+  environment_.SwapBuffers();
   ReleaseCurrent();
 }
 
@@ -429,7 +486,7 @@ void EGLCore::FillBlack() {
   Api().glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   Api().glFlush();
   Api().glFinish();
-  Api().eglSwapBuffers(display, surface);
+  environment_.SwapBuffers();
   DeleteTexture();
   ReleaseCurrent();
 }

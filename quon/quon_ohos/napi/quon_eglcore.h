@@ -8,11 +8,12 @@
 #include <vector>
 
 #include "quon_colour.h"
+#include "quon_egl_environment.h"
 
-// The drawing core of one renderer: owns the EGL display connection, the
-// window surface on the XComponent's native window, an OpenGL ES 2 context,
-// the YUV program and the three plane textures, and draws I420 frames fitted
-// into the surface by scale type.
+// The drawing core of one renderer: on its EGL environment on the
+// XComponent's native window (quon_egl_environment.h), owns the YUV
+// programs and the three plane textures, and draws I420 frames fitted into
+// the surface by scale type.
 //
 // Not thread-safe: the owner serialises calls. The context is current only
 // inside one operation, so the core may be built on one thread, draw on
@@ -86,7 +87,9 @@ class EGLCore {
   void SetSurfaceSize(int32_t width, int32_t height);
   // Whether EglContextInit made the surface and context the core draws
   // with (false before it, after Release, or when it failed).
-  bool HasEnvironment() const { return surface != nullptr && context != nullptr; }
+  bool HasEnvironment() const {
+    return environment_.surface() != nullptr && environment_.context() != nullptr;
+  }
 
   // The shader texts, byte for byte.
   static const char kVertexShader[];
@@ -106,7 +109,7 @@ class EGLCore {
   enum class ProgramKind { kDefault, kColour, kBiplanar };
 
   // Steps of the operations above.
-  bool CreateEnvironment();
+  const void* TracedCore() const { return this; }
   // Builds and puts in use a program of kVertexShader and the kind's
   // fragment shader, with the context current; 0 on failure. Only the
   // default program logs its steps (`traced`).
@@ -116,7 +119,6 @@ class EGLCore {
   void SetMatrixElements(float scaleX, float scaleY);
   static const char* MatrixName(colour::YuvMatrix matrix);
   void DeleteTexture();
-  bool FailEnvironment();
   void ForgetObjectsOfTerminatedDisplay(const char* operation);
   GLuint LinkProgram(GLuint vertex, GLuint fragment, ProgramKind kind);
   void LookUpLocations();
@@ -135,10 +137,12 @@ class EGLCore {
   bool FitsTextures(int32_t frameW, int32_t frameH);
   const uint8_t* TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
                             int32_t height);
-  bool MakeCurrent();
-  void ReleaseCurrent();
+  bool MakeCurrent() { return environment_.MakeCurrent(); }
+  void ReleaseCurrent() { environment_.ReleaseCurrent(); }
   void ReleaseObj();
-  void DestroyEglObjects();
+
+  // The display, surface and context.
+  EglEnvironment environment_{this};
 
   // --- State, in declaration order. ---------------------------------------
   int32_t width = 0;             // surface size given to EglContextInit
@@ -161,17 +165,9 @@ class EGLCore {
   int32_t textureHeight[3] = {};
   bool minifiesLinearly[3] = {};  // each texture's GL_TEXTURE_MIN_FILTER is GL_LINEAR
   GLenum textureFormat[3] = {};   // the format each plane texture's storage has
-  void* nativeWindow = nullptr;  // borrowed from the XComponent
-  EGLDisplay display = nullptr;  // null = no environment
-  EGLConfig config = nullptr;
-  EGLSurface surface = nullptr;
-  EGLContext context = nullptr;
   GLfloat texMatrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
   int32_t scaleType = 2;         // the type texMatrix was computed with
   int32_t pendingScaleType = 2;  // the type last asked for
-
-  // Whether this core holds a reference on `display` (see ReleaseDisplay).
-  bool displayAcquired = false;
   // The colour description asked for, and the second program drawing it.
   bool limitedRange = false;
   colour::YuvMatrix matrix = colour::YuvMatrix::kBt601;

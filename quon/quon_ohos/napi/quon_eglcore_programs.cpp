@@ -219,6 +219,20 @@ void EGLCore::ReleaseColourProgram() {
   activeProgram = 0;
 }
 
+// The program goes without making the context current: on the calling
+// thread, exactly as the owner's teardown has always done.
+void EGLCore::ReleaseObj() {
+  ReleaseColourProgram();
+  if (program == 0)
+    return;
+  TRACE(Info, "ReleaseObj") << "delete program.";
+  PLATFORM(LOG_INFO, kNativeTag, "delete program.");
+  Api().glDeleteProgram(program);
+  program = 0;
+  m_positionHandle = matrixHandle = coordHandle = 0;
+  yhandle = uhandle = vhandle = 0;
+}
+
 // Puts the two-plane program in use, built on first need, with the frame's
 // colour description and chroma order; its matrix location, or -1 when it
 // cannot be built (said once).
