@@ -64,7 +64,7 @@ class EGLCore {
   // else acts as 0), added to SetOrientation's: cameras turn per frame.
   void SetFrameRotation(int32_t rotation);
   // A colour description for the next frames alone, in place of
-  // SetColorDescription's (`own` false: back to that one). Quiet.
+  // SetColorDescription's (`own` true: back to that one). Quiet.
   void SetFrameColour(bool own, bool limitedRange, colour::YuvMatrix matrix);
   // Clears the surface to black, presents it and drops the textures.
   void FillBlack();

@@ -71,7 +71,7 @@ class YuvPrograms {
   // or full, and their matrix.
   void SetColourDescription(bool limitedRange, colour::YuvMatrix matrix);
   // A description for the next frames alone, in place of the one above
-  // (`own` false: back to that one).
+  // (`own` true: back to that one).
   void SetFrameColour(bool own, bool limitedRange, colour::YuvMatrix matrix);
   bool limitedRange() const { return limitedRange_; }
   colour::YuvMatrix matrix() const { return matrix_; }
