@@ -20,9 +20,10 @@
 // Also the colour description the frames are drawn with: the one set for
 // the frames (SetColourDescription), or a frame's own in its place.
 //
-// Everything but the setters works with the core's context current. Not
-// thread-safe: the core serialises calls. Its lines carry the address of
-// the core it was made for.
+// Programs are built and put in use with the core's context current;
+// Release, Forget and the colour setters need none. Not thread-safe: the
+// core serialises calls. Its lines carry the address of the core it was
+// made for.
 class YuvPrograms {
  public:
   explicit YuvPrograms(const void* core) : core_(core) {}
@@ -51,8 +52,8 @@ class YuvPrograms {
   // and the quad's attribute arrays.
   void SetDefaultInputs();
 
-  // Puts in use the program for the frame's colour description and returns
-  // its matrix location. The colour program is built on first need; if it
+  // Puts in use the program for a three-plane frame's colour description
+  // and returns its matrix location. The colour program is built on first need; if it
   // cannot be (said once), frames go on with the default one.
   GLint UseForFrame();
   // Puts the two-plane program in use, built on first need, with the
