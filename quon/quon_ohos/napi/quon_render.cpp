@@ -1,5 +1,7 @@
 #include "quon_render.h"
 
+#include <stdint.h>
+
 #include <algorithm>
 
 #include "quon_eglcore.h"
@@ -7,6 +9,7 @@
 #include "quon_render_events.h"
 #include "quon_render_frame.h"
 #include "quon_render_image.h"
+#include "quon_render_rate.h"
 #include "quon_render_registry.h"
 #include "quon_render_statistics.h"
 #include "rtc_base/logging.h"
@@ -37,7 +40,9 @@ void PluginRender::Release(std::string& id) {
 }
 
 PluginRender::PluginRender(std::string& id)
-    : m_id(id), m_statistics(std::make_unique<RenderStatisticsRecorder>()) {
+    : m_id(id),
+      m_statistics(std::make_unique<RenderStatisticsRecorder>()),
+      m_rateLimit(std::make_unique<FrameRateLimit>()) {
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>PluginRender111 %{public}s", m_id.c_str());
   LOG_AT(kFile, 328, Info) << static_cast<const void*>(this) << ": " << "PluginRender" << ": "
                            << ".id=" << m_id << ",eglcore=" << static_cast<const void*>(m_eglCore);
@@ -118,6 +123,7 @@ void PluginRender::SetSize(int width, int height) {
 
 void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   InFlight call(this);
+  const int64_t arrivalNs = rtc::MonotonicNanos();
   m_statistics->Received();
   if (frame == nullptr) {
     LOG_AT(kFile, 346, Error) << static_cast<const void*>(this) << ": " << "RenderFrame" << ": "
@@ -138,6 +144,11 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
       m_statistics->Dropped();
       return;  // released: the renderer is going away
     }
+    // Above the id's rate: not drawn, not captured, nothing told.
+    if (!m_rateLimit->Admit(m_settings.maxFrameRate, arrivalNs / 1000)) {
+      m_statistics->DroppedByRate();
+      return;
+    }
     const uint8_t* y = frame->YPlane();
     const uint8_t* u = frame->UPlane();
     const uint8_t* v = frame->VPlane();
@@ -151,8 +162,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
     m_eglCore->SetFrameColour(true, false, colour::YuvMatrix::kBt601);
     const int64_t start = rtc::MonotonicNanos();
     if (m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride)) {
-      m_statistics->CaptureTime(0);
-      event = m_statistics->Drawn(width, height, start, rtc::MonotonicNanos());
+      event = m_statistics->Drawn(width, height, arrivalNs, start, rtc::MonotonicNanos());
     } else {
       m_statistics->Dropped();
     }
@@ -173,6 +183,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
 
 bool PluginRender::PushFrame(const FrameDescription& frame) {
   InFlight call(this);
+  const int64_t arrivalNs = rtc::MonotonicNanos();
   m_statistics->Received();
   if (const char* fault = pushed_frame::FaultOf(frame)) {
     LOG(Warning) << static_cast<const void*>(this) << ": "
@@ -195,6 +206,15 @@ bool PluginRender::PushFrame(const FrameDescription& frame) {
       m_statistics->Dropped();
       return false;  // released: the renderer is going away
     }
+    // The frame's own time, when it has one, judges it against the rate: a
+    // frame's place in the stream, not the jitter of its delivery. Dropped
+    // by the rate, a frame was still handled as asked.
+    const bool timed = frame.captureTimeUs > 0 && frame.captureTimeUs <= INT64_MAX / 1000;
+    const int64_t originNs = timed ? frame.captureTimeUs * 1000 : arrivalNs;
+    if (!m_rateLimit->Admit(m_settings.maxFrameRate, originNs / 1000)) {
+      m_statistics->DroppedByRate();
+      return true;
+    }
     const bool ownRange = frame.colorRange == kFrameColourOfId;
     const bool ownMatrix = frame.colorMatrix == kFrameColourOfId;
     limitedRange = (ownRange ? m_settings.colorRange : frame.colorRange) == kColorRangeLimited;
@@ -211,8 +231,8 @@ bool PluginRender::PushFrame(const FrameDescription& frame) {
                                           frame.height, frame.strides[0], frame.strides[1],
                                           frame.layout == kFrameLayoutNv21);
     if (drawn) {
-      m_statistics->CaptureTime(frame.captureTimeUs);
-      event = m_statistics->Drawn(frame.width, frame.height, start, rtc::MonotonicNanos());
+      event =
+          m_statistics->Drawn(frame.width, frame.height, originNs, start, rtc::MonotonicNanos());
     } else {
       m_statistics->Dropped();
     }

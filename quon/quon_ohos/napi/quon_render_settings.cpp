@@ -79,6 +79,35 @@ bool PluginRender::SetRotation(int degrees) {
   return true;
 }
 
+// Any 32-bit value is a colour: nothing to refuse.
+bool PluginRender::SetBackgroundColor(uint32_t argb) {
+  InFlight call(this);
+  m_renderMap.ChangeSettings(this, [argb](Settings* settings) {
+    settings->backgroundColor = argb;
+    ++settings->backgroundChanges;
+  });
+  return true;
+}
+
+bool PluginRender::ClearSurface() {
+  InFlight call(this);
+  rtc::MutexLock draw(&m_drawMutex);
+  return m_eglCore != nullptr && m_eglCore->ClearSurface();
+}
+
+bool PluginRender::SetMaxFrameRate(int fps) {
+  InFlight call(this);
+  if (fps < 0) {
+    LOG(Warning) << static_cast<const void*>(this) << ": "
+                 << "SetMaxFrameRate"
+                 << ": "
+                 << "refused fps=" << fps << " (0 for no limit, or above)";
+    return false;
+  }
+  m_renderMap.ChangeSettings(this, [fps](Settings* settings) { settings->maxFrameRate = fps; });
+  return true;
+}
+
 bool PluginRender::SetRenderEventListener(IRenderEventListener* listener) {
   InFlight call(this);
   // No lock held for the wait: it may wait for a call in progress.
@@ -104,6 +133,7 @@ void PluginRender::ApplySettings(const Settings& settings, uint64_t version) {
     return;  // a later change was applied already
   const bool colourChanged = settings.colourChanges != m_settings.colourChanges;
   const bool orientationChanged = settings.orientationChanges != m_settings.orientationChanges;
+  const bool backgroundChanged = settings.backgroundChanges != m_settings.backgroundChanges;
   m_settings = settings;
   m_settingsVersion = version;
   if (m_eglCore == nullptr)
@@ -113,6 +143,8 @@ void PluginRender::ApplySettings(const Settings& settings, uint64_t version) {
                                    colour::YuvMatrixOf(settings.colorMatrix));
   if (orientationChanged)
     m_eglCore->SetOrientation(settings.rotation, settings.mirror);
+  if (backgroundChanged)
+    m_eglCore->SetBackgroundColour(settings.backgroundColor);
 }
 
 bool PluginRender::SetScaleType(int type) {
