@@ -106,7 +106,8 @@ class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
   // the id's, with its colour description or the id's; an armed capture
   // takes it. False, with one line and nothing drawn, for a description
   // that is not sound (layout, size, planes, strides, rotation) or a frame
-  // that could not be drawn. Engine threads, as RenderFrame.
+  // that could not be drawn. True, with nothing drawn, for a frame above
+  // the id's SetMaxFrameRate. Engine threads, as RenderFrame.
   bool PushFrame(const FrameDescription& frame);
 
   bool SetScaleType(int type);
