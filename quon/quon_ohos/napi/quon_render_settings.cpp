@@ -101,7 +101,7 @@ bool PluginRender::SetMaxFrameRate(int fps) {
     LOG(Warning) << static_cast<const void*>(this) << ": "
                  << "SetMaxFrameRate"
                  << ": "
-                 << "refused fps=" << fps << " (0 for no limit, or above)";
+                 << "refused fps=" << fps << " (0 for no limit, else frames a second)";
     return false;
   }
   m_renderMap.ChangeSettings(this, [fps](Settings* settings) { settings->maxFrameRate = fps; });
