@@ -5,7 +5,10 @@
 // minimum at the same quality, the conversion the frame's ExportArgb makes
 // (libyuv's, with the frame's matrix and bilinear chroma) into a ready
 // buffer plus one fwrite; and, for reference, libyuv's plain conversion,
-// which repeats chroma samples instead of interpolating them.
+// which repeats chroma samples instead of interpolating them. Ours does more
+// than the minimum (a zeroed buffer, a file replaced whole) and one thing
+// the minimum does not: on ext4 it reserves the file's blocks before its
+// write.
 //
 // The methods take turns round by round and each keeps its best round, so
 // the ratios hold on a busy machine. Files go to a fresh folder under

@@ -6,6 +6,7 @@
 
 #include <stdint.h>
 #include <stdio.h>
+#include <string.h>
 
 #include <string>
 #include <vector>
@@ -71,6 +72,9 @@ class IVideoRender : public DestroyNotify {
 namespace abi_support {
 void* NewRenderer(const char* id);
 int RendererWidth(const char* id);
+// PluginManager::GetRenderStatistics(id, out): the figures' call as an
+// engine built against their first layout makes it.
+bool FirstLayoutStatistics(const char* id, void* out);
 void ReleaseRenderer(const char* id);
 }  // namespace abi_support
 
@@ -140,6 +144,24 @@ TEST(RenderAbiTest, EverySlotLandsOnItsOperation) {
 
   render->SetSize(320, 240);
   EXPECT_EQ(abi_support::RendererWidth("abi"), 320);
+
+  // The figures as an engine built against their first layout has them:
+  // filled, and not a byte written past them.
+  struct FirstLayout {
+    int64_t received, drawn, dropped;
+    int32_t width, height;
+    int64_t first_ms, last_ms, draw_mean_us, draw_max_us, draw_frames;
+  };
+  struct {
+    FirstLayout figures;
+    uint8_t after[64];
+  } engine_memory;
+  memset(&engine_memory, 0xA5, sizeof(engine_memory));
+  ASSERT_TRUE(abi_support::FirstLayoutStatistics("abi", &engine_memory.figures));
+  EXPECT_EQ(engine_memory.figures.received, 0);
+  EXPECT_EQ(engine_memory.figures.draw_frames, 0);
+  for (uint8_t byte : engine_memory.after)
+    ASSERT_EQ(byte, 0xA5);
 
   const std::string path = ::testing::TempDir() + "abi_capture.bmp";
   EXPECT_EQ(render->CaptureImage(path, 50), -1);  // not armed yet

@@ -155,6 +155,55 @@ TEST_F(ManagerTest, MirrorAndRotationAreCheckedAndKeptForTheId) {
   PluginRender::Release(id);
 }
 
+// The background colour and the frame-rate limit, like the orientation:
+// a renderer needed, any colour taken, a rate below 0 refused, both kept
+// for the id's next renderer. Each refusal is one line and a false result.
+TEST_F(ManagerTest, BackgroundAndFrameRateAreCheckedAndKeptForTheId) {
+  std::string id = "background-rate";
+  const std::vector<std::pair<const char*, std::function<bool()>>> without_renderer = {
+      {"SetBackgroundColor", [&] { return manager_->SetBackgroundColor(id, 0xFF102030u); }},
+      {"ClearSurface", [&] { return manager_->ClearSurface(id); }},
+      {"SetMaxFrameRate", [&] { return manager_->SetMaxFrameRate(id, 15); }},
+  };
+  for (const auto& [name, call] : without_renderer) {
+    sink_.TakeLines();
+    EXPECT_FALSE(call()) << name;
+    EXPECT_THAT(sink_.TakeLines(),
+                ElementsAre(HasSubstr(std::string(name) +
+                                      ": refused, no renderer for id=background-rate")));
+  }
+  EXPECT_EQ(manager_->FindRender(id), nullptr);
+  PluginRender* render = manager_->GetRender(id);
+  sink_.TakeLines();
+  EXPECT_FALSE(manager_->SetMaxFrameRate(id, -1));
+  EXPECT_THAT(sink_.TakeLines(), ElementsAre(HasSubstr("SetMaxFrameRate: refused fps=-1")));
+  EXPECT_FALSE(manager_->ClearSurface(id));  // no surface yet
+  EXPECT_TRUE(test_support::AnyContains(sink_.TakeLines(), "ClearSurface: no surface to clear"));
+  for (uint32_t argb : {0u, 0xFFFFFFFFu, 0x80FF0000u})
+    EXPECT_TRUE(manager_->SetBackgroundColor(id, argb)) << argb;
+  EXPECT_TRUE(manager_->SetMaxFrameRate(id, 15));
+  PluginRender::Release(id);
+  render = manager_->GetRender(id);  // the next surface's renderer
+  EXPECT_FLOAT_EQ(Peek(*render->eglCore()).background()[0], 1.0f);
+  EXPECT_FLOAT_EQ(Peek(*render->eglCore()).background()[3], 128.0f / 255.0f);
+  // The limit is kept too: of two frames 10 ms apart, the second is
+  // dropped by it (the first could not be drawn, there is no surface).
+  const uint8_t plane[64] = {};
+  FrameDescription frame;
+  frame.width = frame.height = 4;
+  frame.planes[0] = frame.planes[1] = frame.planes[2] = plane;
+  frame.captureTimeUs = 1000000;
+  EXPECT_FALSE(manager_->PushFrame(id, &frame));
+  frame.captureTimeUs += 10000;
+  EXPECT_TRUE(manager_->PushFrame(id, &frame));  // dropped by the rate, as asked
+  RenderStatistics figures;
+  ASSERT_TRUE(manager_->GetRenderStatistics(id, &figures, sizeof figures));
+  EXPECT_EQ(figures.framesReceived, 2);
+  EXPECT_EQ(figures.framesDropped, 2);
+  EXPECT_EQ(figures.framesDroppedByRate, 1);
+  PluginRender::Release(id);
+}
+
 // A frame pushed by its description: every unsound description refused
 // with its one line before anything is drawn or uploaded; a sound one
 // passes the checks (and, with no surface yet, is not drawn).
@@ -216,16 +265,17 @@ TEST_F(ManagerTest, PushedFramesAreCheckedBeforeAnythingIsDrawn) {
   EXPECT_FALSE(manager_->PushFrame(id, &sound));  // sound, but no surface to draw on
   EXPECT_FALSE(test_support::AnyContains(sink_.lines(), "PushFrame: refused"));
   RenderStatistics figures;
-  ASSERT_TRUE(manager_->GetRenderStatistics(id, &figures));
+  ASSERT_TRUE(manager_->GetRenderStatistics(id, &figures, sizeof figures));
   EXPECT_EQ(figures.framesDrawn, 0);
   EXPECT_EQ(figures.framesDropped, figures.framesReceived);
   PluginRender::Release(id);
 }
 
 // An id's record goes with its last renderer unless it keeps a setting the
-// app asked for its next one: a colour description, a turn or a mirror
-// other than the default, or a listener. Thousands of ids whose settings
-// changed and went back leave nothing behind.
+// app asked for its next one: a colour description, a turn, a mirror, a
+// background colour or a frame-rate limit other than the default, or a
+// listener. Thousands of ids whose settings changed and went back leave
+// nothing behind.
 TEST_F(ManagerTest, AnIdsRecordGoesWithItsRendererUnlessItKeepsASetting) {
   rtc::LogLine::RemoveSink(&sink_);  // thousands of lines; not the point here
   RenderRegistry& registry = RenderRegistry::Instance();
@@ -242,10 +292,14 @@ TEST_F(ManagerTest, AnIdsRecordGoesWithItsRendererUnlessItKeepsASetting) {
     manager_->SetRotation(id, 90);
     manager_->SetMirror(id, true);
     manager_->SetRenderEventListener(id, &listener);
+    manager_->SetBackgroundColor(id, 0xFFFFFFFFu);
+    manager_->SetMaxFrameRate(id, 30);
     manager_->SetColorDescription(id, kColorRangeFull, kColorMatrixBt601);
     manager_->SetRotation(id, 0);
     manager_->SetMirror(id, false);
     manager_->SetRenderEventListener(id, nullptr);
+    manager_->SetBackgroundColor(id, 0xFF000000u);
+    manager_->SetMaxFrameRate(id, 0);
     PluginRender::Release(id);
   }
   EXPECT_EQ(registry.RecordCount(), before);
@@ -255,6 +309,8 @@ TEST_F(ManagerTest, AnIdsRecordGoesWithItsRendererUnlessItKeepsASetting) {
       [&](std::string& id) { manager_->SetColorDescription(id, kColorRangeFull, 2020); },
       [&](std::string& id) { manager_->SetRotation(id, 180); },
       [&](std::string& id) { manager_->SetMirror(id, true); },
+      [&](std::string& id) { manager_->SetBackgroundColor(id, 0xFF000001u); },
+      [&](std::string& id) { manager_->SetMaxFrameRate(id, 1); },
       [&](std::string& id) { manager_->SetRenderEventListener(id, &listener); },
   };
   for (size_t k = 0; k < keeping.size(); ++k) {
@@ -275,6 +331,8 @@ TEST_F(ManagerTest, AnIdsRecordGoesWithItsRendererUnlessItKeepsASetting) {
       manager_->SetColorDescription(id, kColorRangeFull, kColorMatrixBt601);
       manager_->SetRotation(id, 0);
       manager_->SetMirror(id, false);
+      manager_->SetBackgroundColor(id, 0xFF000000u);
+      manager_->SetMaxFrameRate(id, 0);
       PluginRender::Release(id);
     }
     EXPECT_EQ(registry.RecordCount(), before);

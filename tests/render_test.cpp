@@ -3,6 +3,7 @@
 // state machine, and a renderer torn down while an engine thread draws.
 
 #include <EGL/egl.h>
+#include <stddef.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -417,7 +418,7 @@ TEST_F(LifecycleTest, ASurfaceCreatedAgainWithoutDestructionDrawsOn) {
   p = test_support::PixelsWhen(*other, grey, [&] { bound.render->RenderFrame(&frame); });
   EXPECT_TRUE(!p.empty() && grey(p));
   RenderStatistics stats;
-  ASSERT_TRUE(PluginManager::GetInstance()->GetRenderStatistics(id, &stats));
+  ASSERT_TRUE(PluginManager::GetInstance()->GetRenderStatistics(id, &stats, sizeof stats));
   EXPECT_GE(stats.framesDrawn, 3);
   EXPECT_EQ(stats.framesDropped, 0);
   EXPECT_EQ(PluginRender::FindInstance(id), bound.render);  // the same renderer
@@ -464,7 +465,7 @@ TEST_F(LifecycleTest, EventsAreToldOnceEachInOrderAcrossRecreation) {
   listener.callback = [&](const std::string&) {
     std::string key = name;
     EXPECT_TRUE(manager->SetScaleType(key, 2));  // takes the drawing lock
-    EXPECT_TRUE(manager->GetRenderStatistics(key, &during));
+    EXPECT_TRUE(manager->GetRenderStatistics(key, &during, sizeof during));
   };
   ASSERT_TRUE(manager->SetRenderEventListener(id, &listener));
   ohos_desktop::DispatchSurfaceCreated(bound.component.get());
@@ -517,11 +518,11 @@ TEST_F(LifecycleTest, StatisticsCountAKnownRunOfGoodAndBadFrames) {
   std::string id = "figures";
   PluginManager* manager = PluginManager::GetInstance();
   RenderStatistics stats;
-  EXPECT_TRUE(manager->GetRenderStatistics(id, &stats));
+  EXPECT_TRUE(manager->GetRenderStatistics(id, &stats, sizeof stats));
   EXPECT_EQ(stats.framesReceived, 0);
-  EXPECT_FALSE(manager->GetRenderStatistics(id, nullptr));
+  EXPECT_FALSE(manager->GetRenderStatistics(id, nullptr, sizeof(RenderStatistics)));
   std::string unknown = "figures-unknown";
-  EXPECT_FALSE(manager->GetRenderStatistics(unknown, &stats));
+  EXPECT_FALSE(manager->GetRenderStatistics(unknown, &stats, sizeof stats));
 
   TestFrame::Counters counters, refused;
   refused.planes_null = true;
@@ -533,7 +534,7 @@ TEST_F(LifecycleTest, StatisticsCountAKnownRunOfGoodAndBadFrames) {
   for (rtc::IVideoFrame* frame : run)
     bound.render->RenderFrame(frame);
   const int64_t after = rtc::MonotonicMillis();
-  ASSERT_TRUE(manager->GetRenderStatistics(id, &stats));
+  ASSERT_TRUE(manager->GetRenderStatistics(id, &stats, sizeof stats));
   EXPECT_EQ(stats.framesReceived, 7);
   EXPECT_EQ(stats.framesDrawn, 4);
   EXPECT_EQ(stats.framesDropped, 3);
@@ -548,13 +549,102 @@ TEST_F(LifecycleTest, StatisticsCountAKnownRunOfGoodAndBadFrames) {
   EXPECT_LE(stats.drawTimeFrames, 4);
   EXPECT_GT(stats.drawTimeMaxUs, 0);
   EXPECT_LE(stats.drawTimeMeanUs, stats.drawTimeMaxUs);
+  EXPECT_EQ(stats.framesDroppedByRate, 0);
+  EXPECT_GE(stats.latencyFrames, stats.drawTimeFrames);  // two seconds back, at least as far
+  EXPECT_LE(stats.latencyFrames, 4);
+  EXPECT_GE(stats.latencyP99Us, stats.latencyMeanUs);
+
+  // A second of frames pushed at 30 a second under a limit of 15: every
+  // other one drawn, the rest dropped by the rate, before any upload. The
+  // capture times judge them, and the latency runs from them: a capture
+  // 40 ms before the push at least.
+  ASSERT_TRUE(manager->SetMaxFrameRate(id, 15));
+  std::vector<uint8_t> plane(64 * 48, 128);
+  FrameDescription pushed;
+  pushed.width = 64;
+  pushed.height = 48;
+  pushed.planes[0] = pushed.planes[1] = pushed.planes[2] = plane.data();
+  const int64_t first = rtc::MonotonicNanos() / 1000 - 40000 - 1000000;
+  for (int i = 0; i < 30; ++i) {
+    pushed.captureTimeUs = first + i * 1000000 / 30;
+    EXPECT_TRUE(manager->PushFrame(id, &pushed)) << i;
+  }
+  ASSERT_TRUE(manager->GetRenderStatistics(id, &stats, sizeof stats));
+  EXPECT_EQ(stats.framesReceived, 37);
+  EXPECT_EQ(stats.framesDrawn, 4 + 15);
+  EXPECT_EQ(stats.framesDroppedByRate, 15);
+  EXPECT_EQ(stats.framesDropped, 3 + 15);
+  EXPECT_GE(stats.latencyMeanUs, 40000);
+  // A caller's struct of the first layout's size: nothing written after
+  // it. Smaller than that: refused.
+  RenderStatistics first_layout;
+  first_layout.framesDroppedByRate = -1;
+  const size_t first_size = offsetof(RenderStatistics, framesDroppedByRate);
+  ASSERT_TRUE(manager->GetRenderStatistics(id, &first_layout, first_size));
+  EXPECT_EQ(first_layout.framesDrawn, 19);
+  EXPECT_EQ(first_layout.framesDroppedByRate, -1);
+  EXPECT_FALSE(manager->GetRenderStatistics(id, &first_layout, first_size - 1));
 
   ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
   PluginRender::GetInstance(id);
-  ASSERT_TRUE(manager->GetRenderStatistics(id, &stats));
+  ASSERT_TRUE(manager->GetRenderStatistics(id, &stats, sizeof stats));
   EXPECT_EQ(stats.framesReceived, 0);
   EXPECT_EQ(stats.lastFrameWidth, 0);
   PluginRender::Release(id);
+}
+
+// The id's background colour on the surface: the bars of a fitted picture
+// and a clear, FillBlack still black, and the colour kept for the renderer
+// of the id's next surface.
+TEST_F(LifecycleTest, TheBackgroundColourFillsTheBarsAndTheClearAcrossSurfaces) {
+  const std::string name = "background";
+  Bound bound = Bind(name, 160, 120);
+  ASSERT_NE(bound.window, nullptr);
+  std::string id = name;
+  PluginManager* manager = PluginManager::GetInstance();
+  constexpr uint32_t kColour = 0x2060C0;
+  ASSERT_TRUE(manager->SetBackgroundColor(id, 0xFF000000u | kColour));
+  auto& window = *bound.window;
+  auto at = [&](const std::vector<uint32_t>& p, int x, int y) {
+    return p[static_cast<size_t>(y) * window.width() + x] & 0xffffff;
+  };
+  auto is = [&](const std::vector<uint32_t>& p, int x, int y, uint32_t colour) {
+    return test_support::ShaderColourIs(at(p, x, y), colour);
+  };
+  TestFrame::Counters counters;
+  TestFrame frame(64, 36, &counters, 255);  // white, fitted with bars above and below
+  const auto expect_fitted = [&](PluginRender* render) {
+    const auto p = test_support::PixelsWhen(
+        window, [&](const auto& px) { return is(px, 80, 60, 0xffffff) && is(px, 80, 5, kColour); },
+        [&] { render->RenderFrame(&frame); });
+    // The picture spans rows 15..104 of 120.
+    for (int x : {3, 80, 156}) {
+      for (int y : {0, 13, 106, 119})
+        EXPECT_TRUE(is(p, x, y, kColour)) << x << "," << y;
+      for (int y : {17, 60, 102})
+        EXPECT_TRUE(is(p, x, y, 0xffffff)) << x << "," << y;
+    }
+  };
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  expect_fitted(bound.render);
+
+  ASSERT_TRUE(manager->ClearSurface(id));
+  auto p =
+      test_support::PixelsWhen(window, [&](const auto& px) { return is(px, 80, 60, kColour); });
+  for (auto [x, y] : {std::pair{0, 0}, {80, 60}, {159, 119}})
+    EXPECT_TRUE(is(p, x, y, kColour)) << x << "," << y;
+  EXPECT_EQ(bound.render->FillBlack(), 0);
+  p = test_support::PixelsWhen(window, [&](const auto& px) { return at(px, 80, 60) == 0; });
+  EXPECT_EQ(at(p, 80, 60), 0u);
+  EXPECT_EQ(at(p, 80, 5), 0u);
+
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
+  EXPECT_FALSE(manager->ClearSurface(id));  // no renderer between two surfaces
+  PluginRender* render = PluginRender::GetInstance(id);
+  render->SetNativeXComponent(bound.component.get());
+  ohos_desktop::DispatchSurfaceCreated(bound.component.get());
+  expect_fitted(render);
+  ohos_desktop::DispatchSurfaceDestroyed(bound.component.get());
 }
 
 TEST_F(LifecycleTest, CallbacksCreateRenderersForUnknownIds) {
@@ -770,7 +860,7 @@ class StressedHold : public engine::EngineHold {
         return;
       case 1:
         manager->GetNativeWindow(id);
-        manager->GetRenderStatistics(id, &stats);
+        manager->GetRenderStatistics(id, &stats, sizeof stats);
         return;
       case 2: manager->FindRender(id); manager->GetRender(id); return;
       default: break;

@@ -203,6 +203,22 @@ int main() {
         "drawn + dropped = received");
   Check(stats.framesDrawn >= 1 && stats.lastFrameWidth == 64 && stats.lastFrameHeight == 48,
         "the last frame drawn is the red one");
+  Check(stats.latencyFrames >= 1 && stats.framesDroppedByRate == 0,
+        "the later fields reach a struct of this layout");
+
+  // The background colour in the clear, a rate below 0 refused.
+  Check(manager->SetBackgroundColor(id, 0xFF0000FFu) && manager->ClearSurface(id),
+        "background colour set and the surface cleared to it");
+  bool blue_seen = false;
+  for (int attempt = 0; attempt < 50 && !blue_seen; ++attempt) {
+    pixels = shell->ReadPixels(id, &width, &height);
+    blue_seen = !pixels.empty() && Near(pixels[(height / 2) * width + width / 2], 0, 0, 255);
+    if (!blue_seen)
+      usleep(20 * 1000);
+  }
+  Check(blue_seen, "the window shows the background colour");
+  Check(!manager->SetMaxFrameRate(id, -1) && manager->SetMaxFrameRate(id, 0),
+        "frame-rate limit checked");
   {
     std::lock_guard<std::mutex> hold(events.lock);
     Check(events.first == 1, "one first-frame event");

@@ -41,6 +41,7 @@ class EGLCoreTestPeer {
   bool pendingMirror() const { return core_.pendingOrientation.mirror; }
   size_t repackedCapacity(int plane) const { return core_.repacked[plane].capacity(); }
   GLint maxTextureSize() const { return core_.textures_.maxSize(); }
+  const GLfloat* background() const { return core_.background; }
 
  private:
   const EGLCore& core_;

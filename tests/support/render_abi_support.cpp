@@ -4,6 +4,7 @@
 #include <string>
 
 #include "quon_render.h"
+#include "quon_renderManager.h"
 
 namespace abi_support {
 
@@ -16,6 +17,14 @@ void* NewRenderer(const char* id) {
 int RendererWidth(const char* id) {
   PluginRender* render = PluginRender::FindInstance(id);
   return render != nullptr ? render->width() : -1;
+}
+
+bool FirstLayoutStatistics(const char* id, void* out) {
+  std::string key = id;
+  // The overload taken by its type, as an engine of that layout binds it.
+  bool (PluginManager::*first_layout)(std::string&, RenderStatistics*) =
+      &PluginManager::GetRenderStatistics;
+  return (PluginManager::GetInstance()->*first_layout)(key, static_cast<RenderStatistics*>(out));
 }
 
 void ReleaseRenderer(const char* id) {

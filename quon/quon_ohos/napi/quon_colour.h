@@ -26,6 +26,14 @@ constexpr LumaWeights WeightsOf(YuvMatrix matrix) {
   return {0.299, 0.114};
 }
 
+// The matrix a description's number names (kColorMatrixBt709 and
+// kColorMatrixBt2020 in quon_render.h); BT.601 for any other.
+constexpr YuvMatrix YuvMatrixOf(int number) {
+  return number == 709    ? YuvMatrix::kBt709
+         : number == 2020 ? YuvMatrix::kBt2020
+                          : YuvMatrix::kBt601;
+}
+
 }  // namespace colour
 
 #endif  // QUON_OHOS_NAPI_QUON_COLOUR_H_

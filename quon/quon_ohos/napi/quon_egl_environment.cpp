@@ -147,8 +147,8 @@ void EglEnvironment::ReleaseCurrent() {
   Api().eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
 }
 
-void EglEnvironment::SwapBuffers() {
-  Api().eglSwapBuffers(display_, surface_);
+bool EglEnvironment::SwapBuffers() {
+  return Api().eglSwapBuffers(display_, surface_) == EGL_TRUE;
 }
 
 // Each destruction is attempted on its own and each field cleared whatever

@@ -27,7 +27,8 @@ class EglEnvironment {
   // a context, or when the driver refuses.
   bool MakeCurrent();
   void ReleaseCurrent();
-  void SwapBuffers();
+  // Presents the surface; whether the driver did.
+  bool SwapBuffers();
   // After a failed MakeCurrent: whether the display was terminated under
   // the core. Its objects died with it, and the driver may hand their
   // addresses to the next core's, so surface and context are forgotten

@@ -4,6 +4,7 @@
 #include "quon_eglcore.h"
 
 #include <stdint.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "quon_egl_api.h"
@@ -133,7 +134,7 @@ bool EGLCore::BeginFrame(int32_t frameW, int32_t frameH) {
     return false;
   }
   Api().glViewport(0, 0, width, height);
-  Api().glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+  Api().glClearColor(background[0], background[1], background[2], background[3]);
   Api().glClear(GL_COLOR_BUFFER_BIT);
   return true;
 }
@@ -354,6 +355,33 @@ void EGLCore::FillBlack() {
   environment_.SwapBuffers();
   textures_.Delete();
   ReleaseCurrent();
+}
+
+void EGLCore::SetBackgroundColour(uint32_t argb) {
+  char text[11];
+  snprintf(text, sizeof(text), "0x%08X", static_cast<unsigned>(argb));
+  TRACE(Info, "SetBackgroundColour") << "argb:" << text;
+  background[0] = static_cast<GLfloat>(argb >> 16 & 0xff) / 255.0f;
+  background[1] = static_cast<GLfloat>(argb >> 8 & 0xff) / 255.0f;
+  background[2] = static_cast<GLfloat>(argb & 0xff) / 255.0f;
+  background[3] = static_cast<GLfloat>(argb >> 24 & 0xff) / 255.0f;
+}
+
+bool EGLCore::ClearSurface() {
+  TRACE(Info, "ClearSurface") << ".";
+  if (!MakeCurrent()) {
+    TRACE(Warning, "ClearSurface") << "no surface to clear";
+    ForgetObjectsOfTerminatedDisplay("ClearSurface");
+    return false;
+  }
+  Api().glViewport(0, 0, width, height);
+  Api().glClearColor(background[0], background[1], background[2], background[3]);
+  Api().glClear(GL_COLOR_BUFFER_BIT);
+  Api().glFlush();
+  const bool presented = environment_.SwapBuffers();
+  textures_.Delete();
+  ReleaseCurrent();
+  return presented;
 }
 
 void EGLCore::SetSurfaceSize(int32_t w, int32_t h) {

@@ -23,7 +23,7 @@
 // inside one operation, so the core may be built on one thread, draw on
 // another and be released on the first.
 //
-// Scale types: 1 stretch, 2 fit (bars of the clear colour), 3 fill (cropped);
+// Scale types: 1 stretch, 2 fit (bars of the background colour), 3 fill (cropped);
 // any other value acts as 1. The picture may be turned by a quarter turn or
 // more and mirrored, in the drawing matrix (SetOrientation); the fit and
 // fill arithmetic takes the turned picture's shape.
@@ -68,6 +68,14 @@ class EGLCore {
   void SetFrameColour(bool own, bool limitedRange, colour::YuvMatrix matrix);
   // Clears the surface to black, presents it and drops the textures.
   void FillBlack();
+  // The colour the next frames are drawn on, the bars of fit included, and
+  // that ClearSurface clears to: 0xAARRGGBB, opaque black by default. Alpha
+  // is passed on as given.
+  void SetBackgroundColour(uint32_t argb);
+  // Clears the surface to the background colour, presents it and drops the
+  // textures, as FillBlack does to black. False, with a line, when there is
+  // no surface to clear.
+  bool ClearSurface();
   // Records the scale type for the next frame.
   void SetScaleType(int32_t type);
   // Records, for the next frame, a clockwise turn of the picture by
@@ -158,6 +166,8 @@ class EGLCore {
   // Tight copies of padded planes (Y, U, V), kept from frame to frame while
   // the frames' size stays; dropped when frames come tight.
   std::vector<uint8_t> repacked[3];
+  // SetBackgroundColour's, as glClearColor takes it.
+  GLfloat background[4] = {0.0f, 0.0f, 0.0f, 1.0f};
 };
 
 #endif  // QUON_OHOS_NAPI_QUON_EGLCORE_H_

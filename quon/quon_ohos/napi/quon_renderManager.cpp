@@ -1,5 +1,9 @@
 #include "quon_renderManager.h"
 
+#include <stddef.h>
+#include <string.h>
+
+#include <algorithm>
 #include <mutex>
 
 #include "quon_platform_log.h"
@@ -20,6 +24,20 @@ constexpr const char* kXComponentProperty = "__NATIVE_XCOMPONENT_OBJ__";
 std::mutex& ManagerMutex() {
   static std::mutex* const mutex = new std::mutex;
   return *mutex;
+}
+
+// The first layout of RenderStatistics ends where the fields added later
+// begin: what an engine built against it has room for.
+constexpr size_t kFirstStatisticsLayout = offsetof(RenderStatistics, framesDroppedByRate);
+static_assert(kFirstStatisticsLayout == 72, "the first layout's fields stay where they were");
+
+// `id`'s renderer, pinned, or an empty pin after one line saying so.
+PluginRender::Pin PinnedOrRefused(std::string& id, const char* operation) {
+  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
+  if (!render)
+    LOG(Warning) << operation << ": "
+                 << "refused, no renderer for id=" << id;
+  return render;
 }
 
 // An empty id names no renderer: the call is refused with one line.
@@ -245,6 +263,21 @@ bool PluginManager::PushFrame(std::string& id, const FrameDescription* frame) {
   return render->PushFrame(*frame);
 }
 
+bool PluginManager::SetBackgroundColor(std::string& id, uint32_t argb) {
+  PluginRender::Pin render = PinnedOrRefused(id, "SetBackgroundColor");
+  return render && render->SetBackgroundColor(argb);
+}
+
+bool PluginManager::ClearSurface(std::string& id) {
+  PluginRender::Pin render = PinnedOrRefused(id, "ClearSurface");
+  return render && render->ClearSurface();
+}
+
+bool PluginManager::SetMaxFrameRate(std::string& id, int fps) {
+  PluginRender::Pin render = PinnedOrRefused(id, "SetMaxFrameRate");
+  return render && render->SetMaxFrameRate(fps);
+}
+
 bool PluginManager::SetRenderEventListener(std::string& id, IRenderEventListener* listener) {
   PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
   LOG(Info) << "SetRenderEventListener"
@@ -265,16 +298,27 @@ bool PluginManager::SetRenderEventListener(std::string& id, IRenderEventListener
   return false;
 }
 
+// An engine built before the later fields has room for the first layout's
+// alone: writing the whole struct would write past its end.
 bool PluginManager::GetRenderStatistics(std::string& id, RenderStatistics* out) {
+  return GetRenderStatistics(id, out, kFirstStatisticsLayout);
+}
+
+bool PluginManager::GetRenderStatistics(std::string& id, RenderStatistics* out, size_t size) {
   PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
-  if (!render || out == nullptr) {
+  if (!render || out == nullptr || size < kFirstStatisticsLayout) {
     LOG(Warning) << "GetRenderStatistics"
                  << ": "
-                 << "refused, " << (out == nullptr ? "out is null" : "no renderer")
-                 << " for id=" << id;
+                 << "refused, "
+                 << (out == nullptr                  ? "out is null"
+                     : size < kFirstStatisticsLayout ? "size too small"
+                                                     : "no renderer")
+                 << " for id=" << id << ",size=" << size;
     return false;
   }
-  *out = render->Statistics();
+  const RenderStatistics figures = render->Statistics();
+  // A caller's struct of a later layout keeps its own values past ours.
+  memcpy(out, &figures, std::min(size, sizeof(figures)));
   return true;
 }
 

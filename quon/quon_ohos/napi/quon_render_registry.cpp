@@ -83,7 +83,10 @@ bool RenderRegistry::Keeps(const Settings& settings) {
   const Settings defaults;
   return settings.colorRange != defaults.colorRange ||
          settings.colorMatrix != defaults.colorMatrix || settings.rotation != defaults.rotation ||
-         settings.mirror != defaults.mirror || (settings.events && settings.events->Listening());
+         settings.mirror != defaults.mirror ||
+         settings.backgroundColor != defaults.backgroundColor ||
+         settings.maxFrameRate != defaults.maxFrameRate ||
+         (settings.events && settings.events->Listening());
 }
 
 void RenderRegistry::Forget(const std::string& id, const PluginRender* render) {

@@ -79,8 +79,9 @@ class RenderRegistry {
 
   PluginRender* FindLocked(const std::string& id, bool create) RTC_REQUIRES(mutex_);
   // Whether `settings` hold what the app asked the id to keep for its next
-  // renderer: a colour description, turn or mirror other than the default,
-  // or a listener. A record that keeps none goes with its last renderer.
+  // renderer: a colour description, turn, mirror, background colour or
+  // frame-rate limit other than the default, or a listener. A record that keeps none goes with its
+  // last renderer.
   static bool Keeps(const Settings& settings);
 
   rtc::Mutex mutex_;

@@ -52,12 +52,18 @@ class IRenderEventListener {
 // A snapshot of one renderer's figures (PluginManager::GetRenderStatistics).
 // They start at zero with each renderer, as the events do: a surface
 // created again starts counting afresh.
+//
+// Fields are only ever added at the end, and GetRenderStatistics writes no
+// more of them than the caller's struct holds: an engine built against the
+// first layout (up to drawTimeFrames) gets those fields, as before, and one
+// built against a later layout the fields it knows.
 struct RenderStatistics {
-  // Frames handed to RenderFrame, and what became of them: drawn, or
-  // dropped because they were refused (a null frame, a bad size or stride,
-  // a frame larger than the GPU's textures) or could not be drawn (no
-  // surface yet, the context lost). Received is drawn plus dropped, once no
-  // frame is being drawn.
+  // Frames handed to RenderFrame or PushFrame, and what became of them:
+  // drawn, or dropped because they were refused (a null frame, a bad size
+  // or stride, a frame larger than the GPU's textures), could not be drawn
+  // (no surface yet, the context lost) or came above the id's
+  // SetMaxFrameRate. Received is drawn plus dropped, once no frame is being
+  // drawn.
   int64_t framesReceived = 0;
   int64_t framesDrawn = 0;
   int64_t framesDropped = 0;
@@ -76,6 +82,28 @@ struct RenderStatistics {
   int64_t drawTimeMeanUs = 0;
   int64_t drawTimeMaxUs = 0;
   int64_t drawTimeFrames = 0;
+
+  // Added after the first layout.
+
+  // Of framesDropped, those dropped by the id's SetMaxFrameRate.
+  int64_t framesDroppedByRate = 0;
+  // Frames drawn in the last second: the rate the picture moves at now.
+  int64_t framesPerSecond = 0;
+  // Freezes since the renderer began: intervals between two frames drawn
+  // longer than three times the mean of the (up to 30) intervals before
+  // them and longer than that mean plus 150 ms, as call-quality reports
+  // count them; their count and their intervals' total. A picture the
+  // engine stops sending (a muted camera) freezes too.
+  int64_t freezeCount = 0;
+  int64_t freezeTotalMs = 0;
+  // Latency: from a frame's capture time (FrameDescription::captureTimeUs)
+  // or, without one, from its arrival in RenderFrame or PushFrame, to the
+  // end of its swap, in microseconds. The mean and the 99th percentile
+  // (nearest rank) over the frames drawn in the last two seconds
+  // (`latencyFrames` of them, at most 512); 0 when there were none.
+  int64_t latencyMeanUs = 0;
+  int64_t latencyP99Us = 0;
+  int64_t latencyFrames = 0;
 };
 
 #endif  // QUON_OHOS_NAPI_IRENDEREVENTLISTENER_H_

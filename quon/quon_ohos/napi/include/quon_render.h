@@ -17,6 +17,7 @@
 // includes it needs no EGL or GLES headers.
 class EGLCore;
 class RenderEventSlot;
+class FrameRateLimit;
 class RenderRegistry;
 class RenderStatisticsRecorder;
 
@@ -42,6 +43,9 @@ struct RenderSettings {
   int rotation = 0;
   bool mirror = false;
   uint64_t orientationChanges = 0;
+  uint32_t backgroundColor = 0xFF000000u;
+  uint64_t backgroundChanges = 0;
+  int maxFrameRate = 0;  // read by the frame path, nothing to apply
   // Made on the first SetRenderEventListener for the id.
   std::shared_ptr<RenderEventSlot> events;
 };
@@ -126,7 +130,8 @@ class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
   // the id's, with its colour description or the id's; an armed capture
   // takes it. False, with one line and nothing drawn, for a description
   // that is not sound (layout, size, planes, strides, rotation) or a frame
-  // that could not be drawn. Engine threads, as RenderFrame.
+  // that could not be drawn. True, with nothing drawn, for a frame above
+  // the id's SetMaxFrameRate. Engine threads, as RenderFrame.
   bool PushFrame(const FrameDescription& frame);
 
   bool SetScaleType(int type);
@@ -139,6 +144,17 @@ class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
   // Remembered for the id, as the colour description is.
   bool SetMirror(bool mirror);
   bool SetRotation(int degrees);
+  // The colour the picture is drawn on (the bars of fit, and what
+  // ClearSurface clears to), 0xAARRGGBB; opaque black by default. From the
+  // next frame, and remembered for the id.
+  bool SetBackgroundColor(uint32_t argb);
+  // Clears the surface to the background colour at once. False, with a
+  // line, when there is no surface to clear.
+  bool ClearSurface();
+  // Draws at most `fps` frames a second (0: no limit); frames above the
+  // rate are dropped before they are uploaded. False, with a line, below 0.
+  // Remembered for the id.
+  bool SetMaxFrameRate(int fps);
   // The id's event listener (null: none), kept for its later renderers too.
   // Returns once no call to the listener it replaces is in progress on
   // another thread.
@@ -236,6 +252,8 @@ class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
   int32_t m_surfaceHeight NATIVERENDER_GUARDED_BY(m_drawMutex) = 0;
   // Counted without a lock; the drawn frames' figures under m_drawMutex.
   const std::unique_ptr<RenderStatisticsRecorder> m_statistics;
+  // SetMaxFrameRate's schedule; used under m_drawMutex.
+  const std::unique_ptr<FrameRateLimit> m_rateLimit;
 
   std::atomic<int> m_inFlight{0};
   // With m_left: the destructor sleeps until m_inFlight is 0.

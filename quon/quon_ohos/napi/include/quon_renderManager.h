@@ -3,8 +3,8 @@
 
 // The module's exported entry point for the application and the media
 // engine: XComponent handles by id, renderers by id, scale types, colour,
-// mirror and rotation, the picture's events and figures, native windows and
-// the host's log listener.
+// mirror and rotation, background colour and frame-rate limit, the
+// picture's events and figures, native windows and the host's log listener.
 //
 // Threads: Export and the XComponent callbacks run on the UI thread; every
 // other operation may be called from any thread (the registries are
@@ -13,6 +13,9 @@
 // to be valid while an observer added to it has not yet heard OnDestroy: an
 // engine takes renderers with FindRenderAndObserve, which looks up and
 // observes in one step. docs/integration.md has the engine's rules.
+
+#include <stddef.h>
+#include <stdint.h>
 
 #include <string>
 #include <unordered_map>
@@ -81,7 +84,35 @@ class NATIVERENDER_EXPORT PluginManager {
   // with chroma rows of 2^31 bytes or more), a null plane, a stride
   // below its plane's width, a rotation other than 0, 90, 180 or 270, or a
   // frame that could not be drawn (no surface yet, say).
+  //
+  // A frame above the id's SetMaxFrameRate is dropped, uploaded never, and
+  // the call returns true: it was handled as asked.
   bool PushFrame(std::string& id, const FrameDescription* frame);
+  // The colour `id`'s picture is drawn on: the bars left and right or above
+  // and below a fitted picture (scale type 2), the whole surface before the
+  // first frame is drawn over it, and what ClearSurface clears to. `argb`
+  // is 0xAARRGGBB, any value: alpha reaches the surface as given (a
+  // surface the platform composites with its alpha lets what is behind it
+  // show through the bars). Opaque black, 0xFF000000, by default. From the
+  // next frame, and remembered for the id's later renderers. FillBlack
+  // stays black. False, with a line, for an id without a renderer.
+  bool SetBackgroundColor(std::string& id, uint32_t argb);
+  // Clears `id`'s surface to its background colour and shows it at once
+  // (when the video stops, say), as FillBlack does in black; the next frame
+  // drawn replaces it. Any thread; it waits for a frame being drawn on the
+  // id to finish. False, with a line, for an id without a renderer or
+  // without a surface yet.
+  bool ClearSurface(std::string& id);
+  // Draws at most `fps` of `id`'s frames a second; 0, the default, draws
+  // every frame. Frames above the rate are dropped before anything of them
+  // is uploaded, judged by their capture time (PushFrame's, when given) or
+  // else by when they arrive, so that what is drawn averages the rate (30
+  // frames a second under a limit of 15 draws every other one). Dropped
+  // frames are counted in RenderStatistics::framesDroppedByRate (and in
+  // framesDropped), tell no event and are not captured. Remembered for the
+  // id's later renderers. False, with a line, for `fps` below 0 or an id
+  // without a renderer.
+  bool SetMaxFrameRate(std::string& id, int fps);
   // Installs `listener` for `id`'s picture events (IRenderEventListener.h),
   // for its renderer and the id's later ones; null removes it. Once this
   // returns, the listener it replaced is never called again (a call in
@@ -94,10 +125,22 @@ class NATIVERENDER_EXPORT PluginManager {
   // listener is always removed.
   bool SetRenderEventListener(std::string& id, IRenderEventListener* listener);
   // The figures of `id`'s renderer (RenderStatistics in
-  // IRenderEventListener.h) into `out`. False, with a line, when `id` has
-  // no renderer or `out` is null. Cheap: the figures are kept for every
-  // frame whether asked for or not.
+  // IRenderEventListener.h) into `out`, a struct of `size` bytes: the
+  // default, the size of the struct the caller was built with, is what to
+  // pass. No more than `size` bytes are written, so an engine built against
+  // an earlier or a later layout gets the fields both know and nothing
+  // past its struct. False, with a line, when `id` has no renderer, `out`
+  // is null or `size` is below the first layout's (72 bytes). Cheap: the
+  // figures are kept for every frame whether asked for or not. Any thread.
+  bool GetRenderStatistics(std::string& id, RenderStatistics* out,
+                           size_t size = sizeof(RenderStatistics));
+#ifdef NATIVERENDER_BUILDING_MODULE
+  // The call an engine built against the first layout makes (it knows no
+  // size): the first layout's fields alone, up to drawTimeFrames. Kept in
+  // the library for those engines; an engine built now reaches the call
+  // above.
   bool GetRenderStatistics(std::string& id, RenderStatistics* out);
+#endif
   // The outcome of the last capture `id`'s renderer took (EnableCapture
   // and CaptureImage armed it; the next frame was written): `path` as it
   // was named, `error` 0 when the file was written, or an errno value
