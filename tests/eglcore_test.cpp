@@ -244,6 +244,27 @@ TEST_F(EGLCoreTest, ReleaseTwiceThenInitAgainDrawsAgain) {
   ExpectNear(RgbOf(At(pixels, *window, 20, 15)), ShaderRgb(0, 128, 255), "after re-init");
 }
 
+// The environment, the programs and the textures write their lines as the
+// core's own: under the core's address, which is how a log ties them to
+// the renderer's core.
+TEST_F(EGLCoreTest, EveryPartWritesUnderTheCoresAddress) {
+  auto window = Window(32, 32);
+  EGLCore core;
+  ASSERT_TRUE(core.EglContextInit(window->NativeWindow(), 32, 32));
+  Frame(32, 32, 90, 100, 160).Draw(core);
+  core.SetColorDescription(/*limitedRange=*/true, colour::YuvMatrix::kBt709);
+  Frame(32, 32, 90, 100, 160).Draw(core);
+  core.Release();
+  const auto traces = Traces();
+  const std::string core_address = test_support::PointerText(&core) + ": ";
+  for (const std::string& line : traces)
+    EXPECT_THAT(line, HasSubstr(core_address));
+  for (const char* part_line : {"CreateEnvironment: context:", "CreateProgram: linked success!!!",
+                                "onRenderData: colour program ", "onRenderData: ytid:",
+                                "DeleteTexture: delete txture.", "ReleaseObj: delete program."})
+    EXPECT_TRUE(AnyContains(traces, core_address + part_line)) << part_line;
+}
+
 // --- Drawing: colour ------------------------------------------------------------
 
 struct ColourCase {

@@ -15,32 +15,32 @@ class EGLCoreTestPeer {
   int32_t frameHeight() const { return core_.frameHeight; }
   float drawnAspectRatio() const { return core_.drawnAspectRatio; }
   float frameAspectRatio() const { return core_.frameAspectRatio; }
-  GLuint program() const { return core_.program; }
-  GLint m_positionHandle() const { return core_.m_positionHandle; }
-  GLint matrixHandle() const { return core_.matrixHandle; }
-  GLint coordHandle() const { return core_.coordHandle; }
-  GLint yhandle() const { return core_.yhandle; }
-  GLint uhandle() const { return core_.uhandle; }
-  GLint vhandle() const { return core_.vhandle; }
-  GLuint _ytid() const { return core_._ytid; }
-  GLuint _utid() const { return core_._utid; }
-  GLuint _vtid() const { return core_._vtid; }
-  void* nativeWindow() const { return core_.nativeWindow; }
-  EGLDisplay display() const { return core_.display; }
-  EGLSurface surface() const { return core_.surface; }
-  EGLContext context() const { return core_.context; }
+  GLuint program() const { return core_.programs_.defaults().id; }
+  GLint m_positionHandle() const { return core_.programs_.defaults().position; }
+  GLint matrixHandle() const { return core_.programs_.defaults().matrix; }
+  GLint coordHandle() const { return core_.programs_.defaults().coord; }
+  GLint yhandle() const { return core_.programs_.defaults().y; }
+  GLint uhandle() const { return core_.programs_.defaults().u; }
+  GLint vhandle() const { return core_.programs_.defaults().v; }
+  GLuint _ytid() const { return core_.textures_.name(0); }
+  GLuint _utid() const { return core_.textures_.name(1); }
+  GLuint _vtid() const { return core_.textures_.name(2); }
+  void* nativeWindow() const { return core_.environment_.window(); }
+  EGLDisplay display() const { return core_.environment_.display(); }
+  EGLSurface surface() const { return core_.environment_.surface(); }
+  EGLContext context() const { return core_.environment_.context(); }
   const GLfloat* texMatrix() const { return core_.texMatrix; }
   int32_t scaleType() const { return core_.scaleType; }
   int32_t pendingScaleType() const { return core_.pendingScaleType; }
-  bool limitedRange() const { return core_.limitedRange; }
-  bool bt709() const { return core_.matrix == colour::YuvMatrix::kBt709; }
-  colour::YuvMatrix matrix() const { return core_.matrix; }
+  bool limitedRange() const { return core_.programs_.limitedRange(); }
+  bool bt709() const { return matrix() == colour::YuvMatrix::kBt709; }
+  colour::YuvMatrix matrix() const { return core_.programs_.matrix(); }
   int32_t rotation() const { return core_.orientation.rotation; }
   bool mirror() const { return core_.orientation.mirror; }
   int32_t pendingRotation() const { return core_.pendingOrientation.rotation; }
   bool pendingMirror() const { return core_.pendingOrientation.mirror; }
   size_t repackedCapacity(int plane) const { return core_.repacked[plane].capacity(); }
-  GLint maxTextureSize() const { return core_.maxTextureSize; }
+  GLint maxTextureSize() const { return core_.textures_.maxSize(); }
   const GLfloat* background() const { return core_.background; }
 
  private:

@@ -1,7 +1,4 @@
-// The drawing core's EGL environment on the native window: display,
-// configuration, surface and context made, made current, released and torn
-// down. The programs are built in quon_eglcore_programs.cpp and the frames
-// drawn in quon_eglcore.cpp.
+#include "quon_egl_environment.h"
 
 #include <stdint.h>
 
@@ -9,7 +6,6 @@
 
 #include "native_window/external_window.h"
 #include "quon_egl_api.h"
-#include "quon_eglcore.h"
 #include "quon_eglcore_trace.h"
 #include "rtc_base/mutex.h"
 #include "quon_platform_log.h"
@@ -41,8 +37,8 @@ bool NativeWindowExists(void* window) {
 
 // Every core gets the same display from eglGetDisplay(EGL_DEFAULT_DISPLAY),
 // and eglTerminate would pull it from under every other core still drawing.
-// So each core that initialised the display holds a reference, and only the
-// last one out terminates it.
+// So each environment that initialised the display holds a reference, and
+// only the last one out terminates it.
 struct DisplayReferences {
   rtc::Mutex mutex;
   std::map<EGLDisplay, int> counts RTC_GUARDED_BY(mutex);
@@ -59,7 +55,7 @@ void AcquireDisplay(EGLDisplay display) {
   ++displays.counts[display];
 }
 
-// Drops this core's reference (if it holds one) and says whether the display
+// Drops an environment's reference (if it holds one) and says whether the display
 // is now unused, so that it may be terminated.
 bool ReleaseDisplay(EGLDisplay display, bool held) {
   DisplayReferences& displays = Displays();
@@ -77,164 +73,103 @@ bool ReleaseDisplay(EGLDisplay display, bool held) {
 
 }  // namespace
 
-// --- Environment -------------------------------------------------------------
-
-bool EGLCore::EglContextInit(void* window, int32_t w, int32_t h) {
-  if (window == nullptr) {
-    TRACE_FAILURE(kWindowNull);
-  } else if (w >= 1 && h >= 1) {
-    nativeWindow = window;
-    width = w;
-    height = h;
-    drawnAspectRatio = static_cast<float>(w) / static_cast<float>(h);
-    frameWidth = frameHeight = 0;  // a new surface's size: the matrix is made again
-    TRACE(Info, "EglContextInit") << "w,h=" << width << "," << height << "," << drawnAspectRatio;
-    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::EglContextInit 1 %{public}d,%{public}d,", width,
-             height);
-    return CreateEnvironment();
-  }
-  TRACE_FAILURE(kBadArguments);
-  return false;
-}
-
-bool EGLCore::CreateEnvironment() {
-  display = Api().eglGetDisplay(EGL_DEFAULT_DISPLAY);
-  if (display == EGL_NO_DISPLAY) {
+bool EglEnvironment::Create(void* window) {
+  window_ = window;
+  display_ = Api().eglGetDisplay(EGL_DEFAULT_DISPLAY);
+  if (display_ == EGL_NO_DISPLAY) {
     TRACE_FAILURE(kGetDisplay);
     return false;
   }
   EGLint major = 0;
   EGLint minor = 0;
-  if (!Api().eglInitialize(display, &major, &minor)) {
+  if (!Api().eglInitialize(display_, &major, &minor)) {
     TRACE_FAILURE(kInitialize);
     return false;
   }
-  if (!displayAcquired) {
-    AcquireDisplay(display);
-    displayAcquired = true;
+  if (!displayAcquired_) {
+    AcquireDisplay(display_);
+    displayAcquired_ = true;
   }
   EGLint count = 0;
-  if (!Api().eglChooseConfig(display, kConfigAttribs, &config, 1, &count)) {
+  if (!Api().eglChooseConfig(display_, kConfigAttribs, &config_, 1, &count)) {
     TRACE_FAILURE(kChooseConfig);
     return false;
   }
   // A window the platform does not know is refused here: some EGL
   // implementations crash instead of failing when handed one.
-  if (NativeWindowExists(nativeWindow)) {
-    surface = Api().eglCreateWindowSurface(
-        display, config,
-        static_cast<EGLNativeWindowType>(reinterpret_cast<uintptr_t>(nativeWindow)), nullptr);
+  if (NativeWindowExists(window_)) {
+    surface_ = Api().eglCreateWindowSurface(
+        display_, config_, static_cast<EGLNativeWindowType>(reinterpret_cast<uintptr_t>(window_)),
+        nullptr);
   }
-  if (surface == EGL_NO_SURFACE) {
+  if (surface_ == EGL_NO_SURFACE) {
     TRACE_FAILURE(kCreateSurface);
-    return FailEnvironment();
+    ReleaseCurrent();
+    return false;
   }
   // A failed context shows up as a failure to make it current.
-  context = Api().eglCreateContext(display, config, EGL_NO_CONTEXT, kContextAttribs);
-  if (!Api().eglMakeCurrent(display, surface, surface, context)) {
+  context_ = Api().eglCreateContext(display_, config_, EGL_NO_CONTEXT, kContextAttribs);
+  if (!Api().eglMakeCurrent(display_, surface_, surface_, context_)) {
     TRACE_FAILURE(kMakeCurrent);
-    return FailEnvironment();
+    ReleaseCurrent();
+    return false;
   }
-  TRACE(Info, "CreateEnvironment") << "context:" << context << ",suface:" << surface;
+  TRACE(Info, "CreateEnvironment") << "context:" << context_ << ",suface:" << surface_;
   PLATFORM(LOG_ERROR, kNativeTag, "EGLCore:: CreateEnvironment= %{public}d",
-           TruncatedToInt(context));
-  program = CreateProgram();
-  if (program == 0) {
-    TRACE_FAILURE(kCreateProgram);
-    return FailEnvironment();
-  }
-  LookUpLocations();
-  SetConstantState();
-  ReleaseCurrent();
+           TruncatedToInt(context_));
   return true;
-}
-
-// Leaves every handle made so far for Release() to destroy.
-bool EGLCore::FailEnvironment() {
-  program = 0;
-  ReleaseCurrent();
-  return false;
 }
 
 // Our cores keep the shared display initialised while any of them holds it,
 // but code outside the module may still terminate it. Every object made on
 // it died then, and the driver may hand out their addresses again to the
-// next core: destroying them at Release would destroy that core's objects.
-// So they are forgotten, and only the display reference stays for Release.
-void EGLCore::ForgetObjectsOfTerminatedDisplay(const char* operation) {
+// next core: destroying them at Destroy would destroy that core's objects.
+// So they are forgotten, and only the display reference stays.
+bool EglEnvironment::ForgetObjectsOfTerminatedDisplay(const char* operation) {
   // Only a display that is no longer initialised fails this query.
-  if (display == EGL_NO_DISPLAY || Api().eglQueryString(display, EGL_VENDOR) != nullptr)
-    return;
-  TRACE(Error, operation) << "the display was terminated; surface " << surface << " and context "
-                          << context << " are gone";
-  surface = nullptr;
-  context = nullptr;
-  program = 0;
-  _ytid = _utid = _vtid = 0;
-  colour = ColourProgram();
-  biplanar = BiplanarProgram();
-  activeProgram = 0;
+  if (display_ == EGL_NO_DISPLAY || Api().eglQueryString(display_, EGL_VENDOR) != nullptr)
+    return false;
+  TRACE(Error, operation) << "the display was terminated; surface " << surface_ << " and context "
+                          << context_ << " are gone";
+  surface_ = nullptr;
+  context_ = nullptr;
+  return true;
 }
 
 // Without a surface and a context there is nothing to draw to, whatever the
 // driver would say to making "nothing" current.
-bool EGLCore::MakeCurrent() {
-  return surface != EGL_NO_SURFACE && context != EGL_NO_CONTEXT &&
-         Api().eglMakeCurrent(display, surface, surface, context);
+bool EglEnvironment::MakeCurrent() {
+  return surface_ != EGL_NO_SURFACE && context_ != EGL_NO_CONTEXT &&
+         Api().eglMakeCurrent(display_, surface_, surface_, context_);
 }
 
-void EGLCore::ReleaseCurrent() {
-  Api().eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+void EglEnvironment::ReleaseCurrent() {
+  Api().eglMakeCurrent(display_, EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
 }
 
-void EGLCore::Release() {
-  TRACE(Info, "Release") << "begine.";
-  ReleaseObj();
-  DeleteTexture();
-  if (display == nullptr) {
-    PLATFORM(LOG_ERROR, kNativeTag, "no again");
-    TRACE(Info, "Release") << "no again.";
-    return;
-  }
-  PLATFORM(LOG_ERROR, kNativeTag, "egl Release begin");
-  DestroyEglObjects();
-  PLATFORM(LOG_ERROR, kNativeTag, "egl Release end");
-  TRACE(Info, "Release") << "end.";
-}
-
-// The program goes without making the context current: on the calling
-// thread, exactly as the owner's teardown has always done.
-void EGLCore::ReleaseObj() {
-  ReleaseColourProgram();
-  if (program == 0)
-    return;
-  TRACE(Info, "ReleaseObj") << "delete program.";
-  PLATFORM(LOG_INFO, kNativeTag, "delete program.");
-  Api().glDeleteProgram(program);
-  program = 0;
-  m_positionHandle = matrixHandle = coordHandle = 0;
-  yhandle = uhandle = vhandle = 0;
+bool EglEnvironment::SwapBuffers() {
+  return Api().eglSwapBuffers(display_, surface_) == EGL_TRUE;
 }
 
 // Each destruction is attempted on its own and each field cleared whatever
 // the outcome, so a half-built environment is torn down as far as it exists.
-void EGLCore::DestroyEglObjects() {
-  if (surface == nullptr || !Api().eglDestroySurface(display, surface)) {
+void EglEnvironment::Destroy() {
+  if (surface_ == nullptr || !Api().eglDestroySurface(display_, surface_)) {
     TRACE_FAILURE(kDestroySurface);
   }
-  surface = nullptr;
-  if (context == nullptr || !Api().eglDestroyContext(display, context)) {
+  surface_ = nullptr;
+  if (context_ == nullptr || !Api().eglDestroyContext(display_, context_)) {
     TRACE_FAILURE(kDestroyContext);
   }
-  context = nullptr;
+  context_ = nullptr;
   ReleaseCurrent();
-  const bool last_user = ReleaseDisplay(display, displayAcquired);
-  displayAcquired = false;
-  if (last_user && !Api().eglTerminate(display)) {
+  const bool last_user = ReleaseDisplay(display_, displayAcquired_);
+  displayAcquired_ = false;
+  if (last_user && !Api().eglTerminate(display_)) {
     TRACE(Info, "Release");  // this failure opens with a bare line of its own
     TRACE_FAILURE(kTerminate);
   }
-  display = nullptr;
+  display_ = nullptr;
   if (!Api().eglReleaseThread()) {
     TRACE_FAILURE(kReleaseThread);
   }

@@ -1,5 +1,5 @@
-// The drawing core: frames drawn, fitted by scale type, on the environment
-// of quon_egl_environment.cpp with the programs of quon_eglcore_programs.cpp.
+// The drawing core: its environment built and released, and frames drawn,
+// fitted by scale type, each operation's steps in their order over its parts.
 
 #include "quon_eglcore.h"
 
@@ -13,12 +13,7 @@
 
 namespace {
 
-using namespace platform_log;  // the domain, tags and TruncatedToInt
-
-// A full-surface quad as a triangle strip; t = 0 (the planes' first row) is
-// at the top.
-const GLfloat kVertices[] = {-1.0f, 1.0f, 1.0f, 1.0f, -1.0f, -1.0f, 1.0f, -1.0f};
-const GLfloat kTexCoords[] = {0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
+using namespace platform_log;  // the domain and tags
 
 }  // namespace
 
@@ -30,6 +25,68 @@ EGLCore::~EGLCore() {
   PLATFORM(LOG_ERROR, kNativeTag, "~EGLCore()");
   TRACE(Info, "~EGLCore") << ".";
   Release();
+}
+
+// --- Environment -------------------------------------------------------------
+
+bool EGLCore::EglContextInit(void* window, int32_t w, int32_t h) {
+  if (window == nullptr) {
+    TRACE_FAILURE(kWindowNull);
+  } else if (w >= 1 && h >= 1) {
+    width = w;
+    height = h;
+    drawnAspectRatio = static_cast<float>(w) / static_cast<float>(h);
+    frameWidth = frameHeight = 0;  // a new surface's size: the matrix is made again
+    TRACE(Info, "EglContextInit") << "w,h=" << width << "," << height << "," << drawnAspectRatio;
+    PLATFORM(LOG_ERROR, kNativeTag, "EGLCore::EglContextInit 1 %{public}d,%{public}d,", width,
+             height);
+    if (!environment_.Create(window))
+      return false;
+    if (!programs_.BuildDefault()) {
+      TRACE_FAILURE(kCreateProgram);
+      ReleaseCurrent();  // every handle made so far is left for Release()
+      return false;
+    }
+    programs_.LookUpLocations();
+    SetConstantState();
+    ReleaseCurrent();
+    return true;
+  }
+  TRACE_FAILURE(kBadArguments);
+  return false;
+}
+
+// Everything of the context that stays the same from frame to frame, set
+// once with the program: the program itself, the unpack alignment, each
+// sampler's texture unit and the quad's attribute arrays.
+void EGLCore::SetConstantState() {
+  programs_.UseDefault();
+  textures_.SetContextState();
+  programs_.SetDefaultInputs();
+}
+
+// A display terminated under the core took the programs and the textures
+// with it, as well as the surface and the context.
+void EGLCore::ForgetObjectsOfTerminatedDisplay(const char* operation) {
+  if (!environment_.ForgetObjectsOfTerminatedDisplay(operation))
+    return;
+  programs_.Forget();
+  textures_.Forget();
+}
+
+void EGLCore::Release() {
+  TRACE(Info, "Release") << "begine.";
+  programs_.Release();
+  textures_.Delete();
+  if (environment_.display() == nullptr) {
+    PLATFORM(LOG_ERROR, kNativeTag, "no again");
+    TRACE(Info, "Release") << "no again.";
+    return;
+  }
+  PLATFORM(LOG_ERROR, kNativeTag, "egl Release begin");
+  environment_.Destroy();
+  PLATFORM(LOG_ERROR, kNativeTag, "egl Release end");
+  TRACE(Info, "Release") << "end.";
 }
 
 // --- Drawing -------------------------------------------------------------------
@@ -59,17 +116,17 @@ bool EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
     return false;
   const int32_t chromaW = ChromaSize(frameW);
   const int32_t chromaH = ChromaSize(frameH);
-  UploadPlane(0, &_ytid, "ytid:", "EGLCore _ytid :  %{public}d", y, frameW, frameH);
-  UploadPlane(1, &_utid, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
-  UploadPlane(2, &_vtid, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
-  EndFrame(frameW, frameH, UseProgramForFrame());
+  textures_.Upload(0, "ytid:", "EGLCore _ytid :  %{public}d", y, frameW, frameH);
+  textures_.Upload(1, "utid:", "EGLCore  _utid :  %{public}d", u, chromaW, chromaH);
+  textures_.Upload(2, "vtid:", "EGLCore  _vtid :  %{public}d", v, chromaW, chromaH);
+  EndFrame(frameW, frameH, programs_.UseForFrame());
   return true;
 }
 
 // The steps every frame opens with: the size against the textures, the
 // context made current, the surface cleared.
 bool EGLCore::BeginFrame(int32_t frameW, int32_t frameH) {
-  if (!FitsTextures(frameW, frameH))
+  if (!textures_.Fits(frameW, frameH))
     return false;
   if (!MakeCurrent()) {
     TRACE_FAILURE(kDrawMakeCurrent);
@@ -95,7 +152,7 @@ void EGLCore::EndFrame(int32_t frameW, int32_t frameH, GLint matrixLocation) {
   // No glFinish: the swap flushes, and waiting here for the whole frame
   // would hold the engine's thread for as long as the GPU draws.
   Api().glFlush();
-  Api().eglSwapBuffers(display, surface);
+  environment_.SwapBuffers();
   ReleaseCurrent();
 }
 
@@ -110,9 +167,7 @@ void EGLCore::SetFrameRotation(int32_t rotation) {
 }
 
 void EGLCore::SetFrameColour(bool own, bool limited, colour::YuvMatrix coded) {
-  frameColour.set = !own;
-  frameColour.limitedRange = limited;
-  frameColour.matrix = coded;
+  programs_.SetFrameColour(own, limited, coded);
 }
 
 bool EGLCore::onRenderBiplanar(const uint8_t* y, const uint8_t* uv, int32_t frameW, int32_t frameH,
@@ -134,21 +189,21 @@ bool EGLCore::onRenderBiplanar(const uint8_t* y, const uint8_t* uv, int32_t fram
                                  << " below the plane widths " << frameW << "," << pairBytes;
     return false;
   }
-  if (!FitsTextures(frameW, frameH))
+  if (!textures_.Fits(frameW, frameH))
     return false;  // before anything is copied
   const uint8_t* const tightY = TightPlane(0, y, ys, frameW, frameH);
   const uint8_t* const tightUv =
       TightPlane(1, uv, static_cast<int32_t>(uvs), static_cast<int32_t>(pairBytes), chromaH);
   if (!BeginFrame(frameW, frameH))
     return false;
-  const GLint location = UseBiplanarProgram(crFirst);
+  const GLint location = programs_.UseBiplanar(crFirst);
   if (location < 0) {
     ReleaseCurrent();
     return false;
   }
-  UploadPlane(0, &_ytid, "ytid:", "EGLCore _ytid :  %{public}d", tightY, frameW, frameH);
-  UploadPlane(1, &_utid, "utid:", "EGLCore  _utid :  %{public}d", tightUv, chromaW, chromaH,
-              GL_LUMINANCE_ALPHA);
+  textures_.Upload(0, "ytid:", "EGLCore _ytid :  %{public}d", tightY, frameW, frameH);
+  textures_.Upload(1, "utid:", "EGLCore  _utid :  %{public}d", tightUv, chromaW, chromaH,
+                   GL_LUMINANCE_ALPHA);
   EndFrame(frameW, frameH, location);
   return true;
 }
@@ -168,21 +223,10 @@ bool EGLCore::onRenderData(const uint8_t* y, const uint8_t* u, const uint8_t* v,
                                  << chromaW;
     return false;
   }
-  if (!FitsTextures(frameW, frameH))
+  if (!textures_.Fits(frameW, frameH))
     return false;  // before anything is copied
   return onRenderData(TightPlane(0, y, ys, frameW, frameH), TightPlane(1, u, us, chromaW, chromaH),
                       TightPlane(2, v, vs, chromaW, chromaH), frameW, frameH);
-}
-
-// Whether the frame's planes fit the context's textures; a frame that does
-// not is refused with a line. Unknown (no context yet) lets it through: it
-// is not drawn without one anyway.
-bool EGLCore::FitsTextures(int32_t frameW, int32_t frameH) {
-  if (maxTextureSize <= 0 || (frameW <= maxTextureSize && frameH <= maxTextureSize))
-    return true;
-  TRACE(Error, "onRenderData") << "invalid frame: size " << frameW << "x" << frameH
-                               << " above the largest texture " << maxTextureSize;
-  return false;
 }
 
 // The plane as rows of exactly `width` bytes: itself when it already is
@@ -205,127 +249,13 @@ const uint8_t* EGLCore::TightPlane(int index, const uint8_t* plane, int32_t stri
   return tight.data();
 }
 
-// Everything of the context that stays the same from frame to frame, set
-// once with the program: the program itself, the unpack alignment, each
-// sampler's texture unit and the quad's attribute arrays.
-void EGLCore::SetConstantState() {
-  Api().glUseProgram(program);
-  activeProgram = program;
-  colour = ColourProgram();  // a new context: the second program is made again when needed
-  biplanar = BiplanarProgram();
-  // Rows are tightly packed whatever the width: with the default alignment
-  // of 4, a plane whose width is not a multiple of 4 would be read past its
-  // end.
-  Api().glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-  Api().glGetIntegerv(GL_MAX_TEXTURE_SIZE, &maxTextureSize);
-  Api().glUniform1i(yhandle, 0);
-  Api().glUniform1i(uhandle, 1);
-  Api().glUniform1i(vhandle, 2);
-  Api().glVertexAttribPointer(m_positionHandle, 2, GL_FLOAT, GL_FALSE, 8, kVertices);
-  Api().glEnableVertexAttribArray(m_positionHandle);
-  Api().glVertexAttribPointer(coordHandle, 2, GL_FLOAT, GL_FALSE, 8, kTexCoords);
-  Api().glEnableVertexAttribArray(coordHandle);
-}
-
-// Puts the program for the colour description in use and returns its
-// matrix location. The second program is built on first need; if it cannot
-// be, frames go on with the default one.
-GLint EGLCore::UseProgramForFrame() {
-  GLuint wanted = program;
-  GLint location = matrixHandle;
-  const bool limited = frameColour.set ? frameColour.limitedRange : limitedRange;
-  const colour::YuvMatrix coded = frameColour.set ? frameColour.matrix : matrix;
-  if (limited || coded != colour::YuvMatrix::kBt601) {
-    if (colour.id == 0 && !colour.failed)
-      BuildColourProgram();
-    if (colour.id != 0) {
-      wanted = colour.id;
-      location = colour.matrix;
-    }
-  }
-  if (wanted != activeProgram) {
-    Api().glUseProgram(wanted);
-    activeProgram = wanted;
-  }
-  if (wanted == colour.id && wanted != 0)
-    SetColourUniforms(colour.levels, colour.coeffs, limited, coded);
-  return location;
-}
-
-void EGLCore::SetColourUniforms(GLint levels, GLint coeffs, bool limited, colour::YuvMatrix coded) {
-  if (limited)
-    Api().glUniform3f(levels, 16.0f / 255.0f, 255.0f / 219.0f, 255.0f / 224.0f);
-  else
-    Api().glUniform3f(levels, 0.0f, 1.0f, 1.0f);
-  // R' = Y' + 2(1 - Kr) V', B' = Y' + 2(1 - Kb) U', and G' from the
-  // luma's definition.
-  const colour::LumaWeights w = colour::WeightsOf(coded);
-  const double kg = 1.0 - w.kr - w.kb;
-  const double vToRed = 2.0 * (1.0 - w.kr), uToBlue = 2.0 * (1.0 - w.kb);
-  Api().glUniform4f(coeffs, static_cast<float>(vToRed), static_cast<float>(uToBlue * w.kb / kg),
-                    static_cast<float>(vToRed * w.kr / kg), static_cast<float>(uToBlue));
-}
-
-const char* EGLCore::MatrixName(colour::YuvMatrix matrix) {
-  switch (matrix) {
-    case colour::YuvMatrix::kBt709:
-      return "BT.709";
-    case colour::YuvMatrix::kBt2020:
-      return "BT.2020";
-    case colour::YuvMatrix::kBt601:
-      break;
-  }
-  return "BT.601";
-}
-
 void EGLCore::SetColorDescription(bool limited, colour::YuvMatrix coded) {
   TRACE(Info, "SetColorDescription")
-      << "range:" << (limited ? "limited" : "full") << ",matrix:" << MatrixName(coded);
-  limitedRange = limited;
-  matrix = coded;
+      << "range:" << (limited ? "limited" : "full") << ",matrix:" << YuvPrograms::MatrixName(coded);
+  programs_.SetColourDescription(limited, coded);
 }
 
-// Plane `unit` into its texture on texture unit `unit`: the texture and its
-// storage are made when missing or when the plane's size changed, and
-// otherwise only its pixels are replaced.
-void EGLCore::UploadPlane(int unit, GLuint* texture, const char* trace_name,
-                          const char* platform_format, const uint8_t* pixels, int32_t plane_width,
-                          int32_t plane_height, GLenum format) {
-  Api().glActiveTexture(GL_TEXTURE0 + unit);
-  if (*texture == 0) {
-    Api().glGenTextures(1, texture);
-    TRACE(Info, "onRenderData") << trace_name << *texture;
-    PLATFORM(LOG_ERROR, kNativeTag, platform_format, static_cast<int>(*texture));
-    Api().glBindTexture(GL_TEXTURE_2D, *texture);
-    Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, 9728.0f);  // GL_NEAREST
-    Api().glTexParameterf(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, 9729.0f);  // GL_LINEAR
-    Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
-    Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
-    textureWidth[unit] = textureHeight[unit] = 0;
-    minifiesLinearly[unit] = false;
-  } else {
-    Api().glBindTexture(GL_TEXTURE_2D, *texture);
-  }
-  if (plane_width != textureWidth[unit] || plane_height != textureHeight[unit] ||
-      format != textureFormat[unit]) {
-    Api().glTexImage2D(GL_TEXTURE_2D, 0, static_cast<GLint>(format), plane_width, plane_height, 0,
-                       format, GL_UNSIGNED_BYTE, pixels);
-    textureWidth[unit] = plane_width;
-    textureHeight[unit] = plane_height;
-    textureFormat[unit] = format;
-  } else {
-    Api().glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, plane_width, plane_height, format,
-                          GL_UNSIGNED_BYTE, pixels);
-  }
-}
-
-// GL takes a texture's minifying filter only where a texel is smaller than a
-// pixel. A plane drawn at least at its own size in both directions is never
-// minified, so there its minifying filter (GL_NEAREST) may as well be the
-// magnifying one (GL_LINEAR): the pixels are the same, and a software
-// rasteriser then filters the whole quad one way instead of working out the
-// level of detail and choosing for every pixel (a seventh of its time for a
-// 720p frame). A plane drawn smaller goes back to GL_NEAREST.
+// The textures' minifying filters follow the size the quad is drawn at.
 void EGLCore::MatchMinifyingFilters() {
   // The quad spans the viewport, scaled by the fit; the slack absorbs the
   // rounding of the fit and fill scales, far below what moves a sample by a
@@ -336,15 +266,7 @@ void EGLCore::MatchMinifyingFilters() {
   const float alongY = static_cast<float>(height) * fitScaleY;
   const float drawnW = (quarterTurn ? alongY : alongX) + 1e-3f;
   const float drawnH = (quarterTurn ? alongX : alongY) + 1e-3f;
-  for (int unit = 0; unit < 3; ++unit) {
-    const bool linear = drawnW >= static_cast<float>(textureWidth[unit]) &&
-                        drawnH >= static_cast<float>(textureHeight[unit]);
-    if (linear == minifiesLinearly[unit])
-      continue;
-    Api().glActiveTexture(GL_TEXTURE0 + unit);
-    Api().glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, linear ? GL_LINEAR : GL_NEAREST);
-    minifiesLinearly[unit] = linear;
-  }
+  textures_.MatchMinifyingFilters(drawnW, drawnH);
 }
 
 void EGLCore::matraix(int32_t frameW, int32_t frameH) {
@@ -430,8 +352,8 @@ void EGLCore::FillBlack() {
   Api().glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
   Api().glFlush();
   Api().glFinish();
-  Api().eglSwapBuffers(display, surface);
-  DeleteTexture();
+  environment_.SwapBuffers();
+  textures_.Delete();
   ReleaseCurrent();
 }
 
@@ -456,20 +378,10 @@ bool EGLCore::ClearSurface() {
   Api().glClearColor(background[0], background[1], background[2], background[3]);
   Api().glClear(GL_COLOR_BUFFER_BIT);
   Api().glFlush();
-  const bool presented = Api().eglSwapBuffers(display, surface) == EGL_TRUE;
-  DeleteTexture();
+  const bool presented = environment_.SwapBuffers();
+  textures_.Delete();
   ReleaseCurrent();
   return presented;
-}
-
-void EGLCore::DeleteTexture() {
-  if (_ytid == 0 && _utid == 0 && _vtid == 0)
-    return;
-  PLATFORM(LOG_INFO, kNativeTag, " delete txture");
-  TRACE(Info, "DeleteTexture") << "delete txture.";
-  const GLuint textures[] = {_ytid, _utid, _vtid};
-  Api().glDeleteTextures(3, textures);
-  _ytid = _utid = _vtid = 0;
 }
 
 void EGLCore::SetSurfaceSize(int32_t w, int32_t h) {

@@ -8,11 +8,16 @@
 #include <vector>
 
 #include "quon_colour.h"
+#include "quon_egl_environment.h"
+#include "quon_eglcore_programs.h"
+#include "quon_eglcore_textures.h"
 
-// The drawing core of one renderer: owns the EGL display connection, the
-// window surface on the XComponent's native window, an OpenGL ES 2 context,
-// the YUV program and the three plane textures, and draws I420 frames fitted
-// into the surface by scale type.
+// The drawing core of one renderer: draws I420, NV12 and NV21 frames fitted
+// into the surface by scale type, with the parts it is made of: the EGL
+// environment on the XComponent's native window (quon_egl_environment.h),
+// the programs (quon_eglcore_programs.h) and the plane textures
+// (quon_eglcore_textures.h). The core keeps the picture's geometry and the
+// order of each operation's steps.
 //
 // Not thread-safe: the owner serialises calls. The context is current only
 // inside one operation, so the core may be built on one thread, draw on
@@ -59,7 +64,7 @@ class EGLCore {
   // else acts as 0), added to SetOrientation's: cameras turn per frame.
   void SetFrameRotation(int32_t rotation);
   // A colour description for the next frames alone, in place of
-  // SetColorDescription's (`own` false: back to that one). Quiet.
+  // SetColorDescription's (`own` true: back to that one). Quiet.
   void SetFrameColour(bool own, bool limitedRange, colour::YuvMatrix matrix);
   // Clears the surface to black, presents it and drops the textures.
   void FillBlack();
@@ -81,8 +86,9 @@ class EGLCore {
   void SetOrientation(int32_t rotation, bool mirror);
   // How the frames encode colour: limited range (Y 16..235, chroma 16..240)
   // or full, and their matrix. Full range with BT.601 (the default) draws
-  // with the program above, exactly as always; any other description draws
-  // from the next frame with a second program, built when first needed.
+  // with the default program, exactly as always; any other description
+  // draws from the next frame with the colour program, built when first
+  // needed.
   void SetColorDescription(bool limitedRange, colour::YuvMatrix matrix);
   void SetColorDescription(bool limitedRange, bool bt709) {
     SetColorDescription(limitedRange,
@@ -94,140 +100,72 @@ class EGLCore {
   void SetSurfaceSize(int32_t width, int32_t height);
   // Whether EglContextInit made the surface and context the core draws
   // with (false before it, after Release, or when it failed).
-  bool HasEnvironment() const { return surface != nullptr && context != nullptr; }
+  bool HasEnvironment() const {
+    return environment_.surface() != nullptr && environment_.context() != nullptr;
+  }
 
-  // The shader texts, byte for byte.
-  static const char kVertexShader[];
-  static const char kFragmentShader[];
-  // The second program's fragment shader: range and matrix as uniforms.
-  static const char kColourFragmentShader[];
-  // The two-plane program's: Y, and the chroma pairs in luminance (first)
-  // and alpha (second).
-  static const char kBiplanarFragmentShader[];
+  // The shader texts, byte for byte (YuvPrograms has them).
+  static constexpr const char* kVertexShader = YuvPrograms::kVertexShader;
+  static constexpr const char* kFragmentShader = YuvPrograms::kFragmentShader;
+  static constexpr const char* kColourFragmentShader = YuvPrograms::kColourFragmentShader;
+  static constexpr const char* kBiplanarFragmentShader = YuvPrograms::kBiplanarFragmentShader;
 
  private:
   // Tests read the state below through it (tests/support/eglcore_peer.h).
   friend class EGLCoreTestPeer;
 
-  // The default program draws full range BT.601; the colour program every
-  // other description, with range and matrix as uniforms.
-  enum class ProgramKind { kDefault, kColour, kBiplanar };
-
   // Steps of the operations above.
-  bool CreateEnvironment();
-  // Builds and puts in use a program of kVertexShader and the kind's
-  // fragment shader, with the context current; 0 on failure. Only the
-  // default program logs its steps (`traced`).
-  GLuint CreateProgram(ProgramKind kind = ProgramKind::kDefault);
-  GLuint LoadShader(GLenum type, const char* source, bool traced = true);
-  void matraix(int32_t frameW, int32_t frameH);
-  void SetMatrixElements(float scaleX, float scaleY);
-  static const char* MatrixName(colour::YuvMatrix matrix);
-  void DeleteTexture();
-  bool FailEnvironment();
-  void ForgetObjectsOfTerminatedDisplay(const char* operation);
-  GLuint LinkProgram(GLuint vertex, GLuint fragment, ProgramKind kind);
-  void LookUpLocations();
+  const void* TracedCore() const { return this; }
   void SetConstantState();
-  void MatchMinifyingFilters();
-  GLint UseProgramForFrame();
-  GLint UseBiplanarProgram(bool crFirst);
-  void SetColourUniforms(GLint levels, GLint coeffs, bool limited, colour::YuvMatrix coded);
+  bool MakeCurrent() { return environment_.MakeCurrent(); }
+  void ReleaseCurrent() { environment_.ReleaseCurrent(); }
+  void ForgetObjectsOfTerminatedDisplay(const char* operation);
   bool BeginFrame(int32_t frameW, int32_t frameH);
   void EndFrame(int32_t frameW, int32_t frameH, GLint matrixLocation);
-  void BuildColourProgram();
-  void ReleaseColourProgram();
-  void UploadPlane(int unit, GLuint* texture, const char* trace_name, const char* platform_format,
-                   const uint8_t* pixels, int32_t plane_width, int32_t plane_height,
-                   GLenum format = GL_LUMINANCE);
-  bool FitsTextures(int32_t frameW, int32_t frameH);
+  void MatchMinifyingFilters();
+  void matraix(int32_t frameW, int32_t frameH);
+  void SetMatrixElements(float scaleX, float scaleY);
   const uint8_t* TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
                             int32_t height);
-  bool MakeCurrent();
-  void ReleaseCurrent();
-  void ReleaseObj();
-  void DestroyEglObjects();
 
-  // --- State, in declaration order. ---------------------------------------
-  int32_t width = 0;             // surface size given to EglContextInit
-  int32_t height = 0;
-  int32_t frameWidth = 0;        // frame size texMatrix was computed for
-  int32_t frameHeight = 0;
-  float drawnAspectRatio = 0.0f; // width / height
-  float frameAspectRatio = 0.0f; // frameWidth / frameHeight
-  GLuint program = 0;            // the YUV program; 0 = none
-  GLint m_positionHandle = 0;    // attribute in_pos
-  GLint matrixHandle = 0;        // uniform texMatrix
-  GLint coordHandle = 0;         // attribute in_tc
-  GLint yhandle = 0;             // uniform y_tex
-  GLint uhandle = 0;             // uniform u_tex
-  GLint vhandle = 0;             // uniform v_tex
-  GLuint _ytid = 0;              // plane textures; 0 = not yet created
-  GLuint _utid = 0;
-  GLuint _vtid = 0;
-  int32_t textureWidth[3] = {};   // the size each plane texture's storage has
-  int32_t textureHeight[3] = {};
-  bool minifiesLinearly[3] = {};  // each texture's GL_TEXTURE_MIN_FILTER is GL_LINEAR
-  GLenum textureFormat[3] = {};   // the format each plane texture's storage has
-  void* nativeWindow = nullptr;  // borrowed from the XComponent
-  EGLDisplay display = nullptr;  // null = no environment
-  EGLConfig config = nullptr;
-  EGLSurface surface = nullptr;
-  EGLContext context = nullptr;
-  GLfloat texMatrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-  int32_t scaleType = 2;         // the type texMatrix was computed with
-  int32_t pendingScaleType = 2;  // the type last asked for
-
-  // Whether this core holds a reference on `display` (see ReleaseDisplay).
-  bool displayAcquired = false;
-  // The colour description asked for, and the second program drawing it.
-  bool limitedRange = false;
-  colour::YuvMatrix matrix = colour::YuvMatrix::kBt601;
-  struct ColourProgram {
-    GLuint id = 0;
-    GLint matrix = -1;  // uniform texMatrix
-    GLint levels = -1;  // uniform levels
-    GLint coeffs = -1;  // uniform coeffs
-    bool failed = false;  // not built: frames are drawn with the default program
-  } colour;
-  GLuint activeProgram = 0;  // the program in use in the context
-  // The context's largest texture side (GL_MAX_TEXTURE_SIZE); 0 = no
-  // context yet. Frames with a larger side are refused before any work.
-  GLint maxTextureSize = 0;
-  // Tight copies of padded planes (Y, U, V), kept from frame to frame while
-  // the frames' size stays; dropped when frames come tight.
-  std::vector<uint8_t> repacked[3];
-  // The turn and the mirror texMatrix was computed with, and those last
-  // asked for.
+  // The turn and the mirror of the picture.
   struct Orientation {
     int32_t rotation = 0;  // clockwise degrees: 0, 90, 180 or 270
     bool mirror = false;
     bool operator!=(const Orientation& other) const {
       return rotation != other.rotation || mirror != other.mirror;
     }
-  } orientation, pendingOrientation;
+  };
+  Orientation WantedOrientation() const;
+
+  // --- Parts -----------------------------------------------------------------
+  EglEnvironment environment_{this};
+  YuvPrograms programs_{this};
+  PlaneTextures textures_{this};
+
+  // --- Geometry --------------------------------------------------------------
+  int32_t width = 0;             // surface size given to EglContextInit
+  int32_t height = 0;
+  int32_t frameWidth = 0;        // frame size texMatrix was computed for
+  int32_t frameHeight = 0;
+  float drawnAspectRatio = 0.0f; // width / height
+  float frameAspectRatio = 0.0f;  // frameWidth / frameHeight
+  GLfloat texMatrix[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
+  int32_t scaleType = 2;         // the type texMatrix was computed with
+  int32_t pendingScaleType = 2;  // the type last asked for
+  // The turn and the mirror texMatrix was computed with, and those last
+  // asked for.
+  Orientation orientation, pendingOrientation;
   // The frames' own turn (SetFrameRotation).
   int32_t frameRotation = 0;
-  Orientation WantedOrientation() const;
-  // The frames' own colour description (SetFrameColour).
-  struct FrameColour {
-    bool set = false;
-    bool limitedRange = false;
-    colour::YuvMatrix matrix = colour::YuvMatrix::kBt601;
-  } frameColour;
-  // The two-plane program; built on the first such frame.
-  struct BiplanarProgram {
-    GLuint id = 0;
-    GLint matrix = -1;
-    GLint levels = -1;
-    GLint coeffs = -1;
-    GLint crFirst = -1;
-    bool failed = false;
-  } biplanar;
   // The fit's scales along the surface's x and y (texMatrix without the
   // turn and the mirror).
   float fitScaleX = 1.0f;
   float fitScaleY = 1.0f;
+
+  // Tight copies of padded planes (Y, U, V), kept from frame to frame while
+  // the frames' size stays; dropped when frames come tight.
+  std::vector<uint8_t> repacked[3];
   // SetBackgroundColour's, as glClearColor takes it.
   GLfloat background[4] = {0.0f, 0.0f, 0.0f, 1.0f};
 };

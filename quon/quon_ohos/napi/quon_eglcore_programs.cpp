@@ -1,9 +1,6 @@
-// The drawing core's two programs: the fixed shader texts, the default
-// YUV program built with the environment, and the second program that draws
-// other colour descriptions, built when first needed.
+#include "quon_eglcore_programs.h"
 
 #include "quon_egl_api.h"
-#include "quon_eglcore.h"
 #include "quon_eglcore_trace.h"
 #include "quon_platform_log.h"
 
@@ -11,9 +8,14 @@ namespace {
 
 using namespace platform_log;  // the domain, tags and TruncatedToInt
 
+// A full-surface quad as a triangle strip; t = 0 (the planes' first row) is
+// at the top.
+const GLfloat kVertices[] = {-1.0f, 1.0f, 1.0f, 1.0f, -1.0f, -1.0f, 1.0f, -1.0f};
+const GLfloat kTexCoords[] = {0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 1.0f, 1.0f, 1.0f};
+
 }  // namespace
 
-const char EGLCore::kVertexShader[] =
+const char YuvPrograms::kVertexShader[] =
     "varying vec2 interp_tc;\n"
     "attribute vec4 in_pos;\n"
     "attribute vec4 in_tc;\n"
@@ -34,7 +36,7 @@ const char EGLCore::kVertexShader[] =
   "uniform sampler2D u_tex;\n" \
   "uniform sampler2D v_tex;\n"
 
-const char EGLCore::kFragmentShader[] = YUV_FRAGMENT_INPUTS
+const char YuvPrograms::kFragmentShader[] = YUV_FRAGMENT_INPUTS
     "\n"
     "void main() {\n"
     "  float y = texture2D(y_tex, interp_tc).r;\n"
@@ -45,7 +47,7 @@ const char EGLCore::kFragmentShader[] = YUV_FRAGMENT_INPUTS
     "                       y + 1.77 * u, 1);\n"
     "}\n";
 
-const char EGLCore::kColourFragmentShader[] = YUV_FRAGMENT_INPUTS
+const char YuvPrograms::kColourFragmentShader[] = YUV_FRAGMENT_INPUTS
     "uniform vec3 levels;  // luma offset, luma scale, chroma scale\n"
     "uniform vec4 coeffs;  // v to red, u to green, v to green, u to blue\n"
     "\n"
@@ -57,7 +59,7 @@ const char EGLCore::kColourFragmentShader[] = YUV_FRAGMENT_INPUTS
     " y + coeffs.w * u, 1.0);\n"
     "}\n";
 
-const char EGLCore::kBiplanarFragmentShader[] =
+const char YuvPrograms::kBiplanarFragmentShader[] =
     "precision mediump float;\n"
     "varying vec2 interp_tc;\n"
     "\n"
@@ -76,9 +78,9 @@ const char EGLCore::kBiplanarFragmentShader[] =
     " y + coeffs.w * u, 1.0);\n"
     "}\n";
 
-// --- Program -------------------------------------------------------------------
+// --- Building ----------------------------------------------------------------
 
-GLuint EGLCore::LoadShader(GLenum type, const char* source, bool traced) {
+GLuint YuvPrograms::LoadShader(GLenum type, const char* source, bool traced) {
   const GLuint shader = Api().glCreateShader(type);
   if (shader == 0) {
     if (traced)
@@ -90,11 +92,11 @@ GLuint EGLCore::LoadShader(GLenum type, const char* source, bool traced) {
   return shader;
 }
 
-// Both programs are built here, step for step alike. The default program,
-// built with the environment, writes each step's lines; the colour
-// program, built while frames are drawn, says once at its caller that it
-// could not be built.
-GLuint EGLCore::CreateProgram(ProgramKind kind) {
+// Every program is built here, step for step alike. The default program,
+// built with the environment, writes each step's lines; the others, built
+// while frames are drawn, say once at their caller that they could not be
+// built.
+GLuint YuvPrograms::CreateProgram(ProgramKind kind) {
   const bool traced = kind == ProgramKind::kDefault;
   const GLuint vertex = LoadShader(GL_VERTEX_SHADER, kVertexShader, traced);
   if (vertex == 0) {
@@ -121,7 +123,7 @@ GLuint EGLCore::CreateProgram(ProgramKind kind) {
   return created;
 }
 
-GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment, ProgramKind kind) {
+GLuint YuvPrograms::LinkProgram(GLuint vertex, GLuint fragment, ProgramKind kind) {
   const bool traced = kind == ProgramKind::kDefault;
   GLint compiled = 0;
   Api().glGetShaderiv(vertex, GL_COMPILE_STATUS, &compiled);
@@ -150,9 +152,9 @@ GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment, ProgramKind kind) {
   Api().glAttachShader(created, fragment);
   if (kind != ProgramKind::kDefault) {
     // Bound to the default program's locations, so that the attribute
-    // arrays set once serve both programs.
-    Api().glBindAttribLocation(created, static_cast<GLuint>(m_positionHandle), "in_pos");
-    Api().glBindAttribLocation(created, static_cast<GLuint>(coordHandle), "in_tc");
+    // arrays set once serve every program.
+    Api().glBindAttribLocation(created, static_cast<GLuint>(default_.position), "in_pos");
+    Api().glBindAttribLocation(created, static_cast<GLuint>(default_.coord), "in_tc");
   }
   Api().glLinkProgram(created);
   GLint linked = 0;
@@ -171,85 +173,193 @@ GLuint EGLCore::LinkProgram(GLuint vertex, GLuint fragment, ProgramKind kind) {
   return created;
 }
 
-void EGLCore::LookUpLocations() {
-  m_positionHandle = Api().glGetAttribLocation(program, "in_pos");
-  matrixHandle = Api().glGetUniformLocation(program, "texMatrix");
-  coordHandle = Api().glGetAttribLocation(program, "in_tc");
-  yhandle = Api().glGetUniformLocation(program, "y_tex");
-  uhandle = Api().glGetUniformLocation(program, "u_tex");
-  vhandle = Api().glGetUniformLocation(program, "v_tex");
+bool YuvPrograms::BuildDefault() {
+  default_.id = CreateProgram(ProgramKind::kDefault);
+  return default_.id != 0;
+}
+
+void YuvPrograms::LookUpLocations() {
+  const GLuint program = default_.id;
+  default_.position = Api().glGetAttribLocation(program, "in_pos");
+  default_.matrix = Api().glGetUniformLocation(program, "texMatrix");
+  default_.coord = Api().glGetAttribLocation(program, "in_tc");
+  default_.y = Api().glGetUniformLocation(program, "y_tex");
+  default_.u = Api().glGetUniformLocation(program, "u_tex");
+  default_.v = Api().glGetUniformLocation(program, "v_tex");
   TRACE(Info, "CreateEnvironment")
-      << "m_positionHandle:" << m_positionHandle << ",matrixHandle:" << matrixHandle
-      << ",coordHandle:" << coordHandle << ",yhandle:" << yhandle << ",uhandle:" << uhandle
-      << ",vhandle:" << vhandle;
+      << "m_positionHandle:" << default_.position << ",matrixHandle:" << default_.matrix
+      << ",coordHandle:" << default_.coord << ",yhandle:" << default_.y << ",uhandle:" << default_.u
+      << ",vhandle:" << default_.v;
   PLATFORM(LOG_ERROR, kNativeTag,
            "EGLCore::CreateProgram: %{public}d,%{public}d,%{public}d,== %{public}d, %{public}d, "
            "%{public}d",
-           m_positionHandle, matrixHandle, coordHandle, yhandle, uhandle, vhandle);
+           default_.position, default_.matrix, default_.coord, default_.y, default_.u, default_.v);
+}
+
+void YuvPrograms::UseDefault() {
+  Api().glUseProgram(default_.id);
+  activeProgram_ = default_.id;
+  colour_ = ColourProgram();  // a new context: the other programs are made again when needed
+  biplanar_ = BiplanarProgram();
+}
+
+void YuvPrograms::SetDefaultInputs() {
+  Api().glUniform1i(default_.y, 0);
+  Api().glUniform1i(default_.u, 1);
+  Api().glUniform1i(default_.v, 2);
+  Api().glVertexAttribPointer(default_.position, 2, GL_FLOAT, GL_FALSE, 8, kVertices);
+  Api().glEnableVertexAttribArray(default_.position);
+  Api().glVertexAttribPointer(default_.coord, 2, GL_FLOAT, GL_FALSE, 8, kTexCoords);
+  Api().glEnableVertexAttribArray(default_.coord);
 }
 
 // Built with the context current, on the first frame that needs it.
-void EGLCore::BuildColourProgram() {
+void YuvPrograms::BuildColourProgram() {
   const GLuint built = CreateProgram(ProgramKind::kColour);
   if (built == 0) {
-    colour.failed = true;
+    colour_.failed = true;
     TRACE(Error, "onRenderData") << "the colour program could not be built; frames are drawn "
                                     "as full range BT.601";
     return;
   }
-  activeProgram = built;  // CreateProgram put it in use
+  activeProgram_ = built;  // CreateProgram put it in use
   Api().glUniform1i(Api().glGetUniformLocation(built, "y_tex"), 0);
   Api().glUniform1i(Api().glGetUniformLocation(built, "u_tex"), 1);
   Api().glUniform1i(Api().glGetUniformLocation(built, "v_tex"), 2);
-  colour.id = built;
-  colour.matrix = Api().glGetUniformLocation(built, "texMatrix");
-  colour.levels = Api().glGetUniformLocation(built, "levels");
-  colour.coeffs = Api().glGetUniformLocation(built, "coeffs");
-  TRACE(Info, "onRenderData") << "colour program " << built << (limitedRange ? " limited" : " full")
-                              << " " << MatrixName(matrix);
+  colour_.id = built;
+  colour_.matrix = Api().glGetUniformLocation(built, "texMatrix");
+  colour_.levels = Api().glGetUniformLocation(built, "levels");
+  colour_.coeffs = Api().glGetUniformLocation(built, "coeffs");
+  TRACE(Info, "onRenderData") << "colour program " << built
+                              << (limitedRange_ ? " limited" : " full") << " "
+                              << MatrixName(matrix_);
 }
 
-void EGLCore::ReleaseColourProgram() {
-  if (colour.id != 0)
-    Api().glDeleteProgram(colour.id);
-  colour = ColourProgram();
-  if (biplanar.id != 0)
-    Api().glDeleteProgram(biplanar.id);
-  biplanar = BiplanarProgram();
-  activeProgram = 0;
+GLint YuvPrograms::UseForFrame() {
+  GLuint wanted = default_.id;
+  GLint location = default_.matrix;
+  const bool limited = FrameLimitedRange();
+  const colour::YuvMatrix coded = FrameMatrix();
+  if (limited || coded != colour::YuvMatrix::kBt601) {
+    if (colour_.id == 0 && !colour_.failed)
+      BuildColourProgram();
+    if (colour_.id != 0) {
+      wanted = colour_.id;
+      location = colour_.matrix;
+    }
+  }
+  if (wanted != activeProgram_) {
+    Api().glUseProgram(wanted);
+    activeProgram_ = wanted;
+  }
+  if (wanted == colour_.id && wanted != 0)
+    SetColourUniforms(colour_.levels, colour_.coeffs, limited, coded);
+  return location;
 }
 
-// Puts the two-plane program in use, built on first need, with the frame's
-// colour description and chroma order; its matrix location, or -1 when it
-// cannot be built (said once).
-GLint EGLCore::UseBiplanarProgram(bool crFirst) {
-  if (biplanar.id == 0 && !biplanar.failed) {
+GLint YuvPrograms::UseBiplanar(bool crFirst) {
+  if (biplanar_.id == 0 && !biplanar_.failed) {
     const GLuint built = CreateProgram(ProgramKind::kBiplanar);
     if (built == 0) {
-      biplanar.failed = true;
+      biplanar_.failed = true;
       TRACE(Error, "onRenderData") << "the two-plane program could not be built; such frames "
                                       "are not drawn";
       return -1;
     }
-    activeProgram = built;
+    activeProgram_ = built;
     Api().glUniform1i(Api().glGetUniformLocation(built, "y_tex"), 0);
     Api().glUniform1i(Api().glGetUniformLocation(built, "uv_tex"), 1);
-    biplanar.id = built;
-    biplanar.matrix = Api().glGetUniformLocation(built, "texMatrix");
-    biplanar.levels = Api().glGetUniformLocation(built, "levels");
-    biplanar.coeffs = Api().glGetUniformLocation(built, "coeffs");
-    biplanar.crFirst = Api().glGetUniformLocation(built, "cr_first");
+    biplanar_.id = built;
+    biplanar_.matrix = Api().glGetUniformLocation(built, "texMatrix");
+    biplanar_.levels = Api().glGetUniformLocation(built, "levels");
+    biplanar_.coeffs = Api().glGetUniformLocation(built, "coeffs");
+    biplanar_.crFirst = Api().glGetUniformLocation(built, "cr_first");
     TRACE(Info, "onRenderData") << "two-plane program " << built;
   }
-  if (biplanar.id == 0)
+  if (biplanar_.id == 0)
     return -1;
-  if (activeProgram != biplanar.id) {
-    Api().glUseProgram(biplanar.id);
-    activeProgram = biplanar.id;
+  if (activeProgram_ != biplanar_.id) {
+    Api().glUseProgram(biplanar_.id);
+    activeProgram_ = biplanar_.id;
   }
-  Api().glUniform1f(biplanar.crFirst, crFirst ? 1.0f : 0.0f);
-  const bool limited = frameColour.set ? frameColour.limitedRange : limitedRange;
-  SetColourUniforms(biplanar.levels, biplanar.coeffs, limited,
-                    frameColour.set ? frameColour.matrix : matrix);
-  return biplanar.matrix;
+  Api().glUniform1f(biplanar_.crFirst, crFirst ? 1.0f : 0.0f);
+  SetColourUniforms(biplanar_.levels, biplanar_.coeffs, FrameLimitedRange(), FrameMatrix());
+  return biplanar_.matrix;
+}
+
+void YuvPrograms::SetColourUniforms(GLint levels, GLint coeffs, bool limited,
+                                    colour::YuvMatrix coded) {
+  if (limited)
+    Api().glUniform3f(levels, 16.0f / 255.0f, 255.0f / 219.0f, 255.0f / 224.0f);
+  else
+    Api().glUniform3f(levels, 0.0f, 1.0f, 1.0f);
+  // R' = Y' + 2(1 - Kr) V', B' = Y' + 2(1 - Kb) U', and G' from the
+  // luma's definition.
+  const colour::LumaWeights w = colour::WeightsOf(coded);
+  const double kg = 1.0 - w.kr - w.kb;
+  const double vToRed = 2.0 * (1.0 - w.kr), uToBlue = 2.0 * (1.0 - w.kb);
+  Api().glUniform4f(coeffs, static_cast<float>(vToRed), static_cast<float>(uToBlue * w.kb / kg),
+                    static_cast<float>(vToRed * w.kr / kg), static_cast<float>(uToBlue));
+}
+
+// The programs go without making the context current: on the calling
+// thread, exactly as the owner's teardown has always done.
+void YuvPrograms::Release() {
+  ReleaseColourPrograms();
+  if (default_.id == 0)
+    return;
+  TRACE(Info, "ReleaseObj") << "delete program.";
+  PLATFORM(LOG_INFO, kNativeTag, "delete program.");
+  Api().glDeleteProgram(default_.id);
+  default_ = DefaultProgram();
+}
+
+void YuvPrograms::ReleaseColourPrograms() {
+  if (colour_.id != 0)
+    Api().glDeleteProgram(colour_.id);
+  colour_ = ColourProgram();
+  if (biplanar_.id != 0)
+    Api().glDeleteProgram(biplanar_.id);
+  biplanar_ = BiplanarProgram();
+  activeProgram_ = 0;
+}
+
+void YuvPrograms::Forget() {
+  default_.id = 0;
+  colour_ = ColourProgram();
+  biplanar_ = BiplanarProgram();
+  activeProgram_ = 0;
+}
+
+// --- Colour description ------------------------------------------------------
+
+void YuvPrograms::SetColourDescription(bool limited, colour::YuvMatrix coded) {
+  limitedRange_ = limited;
+  matrix_ = coded;
+}
+
+void YuvPrograms::SetFrameColour(bool own, bool limited, colour::YuvMatrix coded) {
+  frameColour_.set = !own;
+  frameColour_.limitedRange = limited;
+  frameColour_.matrix = coded;
+}
+
+bool YuvPrograms::FrameLimitedRange() const {
+  return frameColour_.set ? frameColour_.limitedRange : limitedRange_;
+}
+
+colour::YuvMatrix YuvPrograms::FrameMatrix() const {
+  return frameColour_.set ? frameColour_.matrix : matrix_;
+}
+
+const char* YuvPrograms::MatrixName(colour::YuvMatrix matrix) {
+  switch (matrix) {
+    case colour::YuvMatrix::kBt709:
+      return "BT.709";
+    case colour::YuvMatrix::kBt2020:
+      return "BT.2020";
+    case colour::YuvMatrix::kBt601:
+      break;
+  }
+  return "BT.601";
 }

@@ -1,6 +1,32 @@
 #include "quon_render_registry.h"
 
+#include <unordered_map>
+
+#include "quon_render.h"
 #include "quon_render_events.h"
+
+struct RenderRegistry::Records {
+  struct Record {
+    PluginRender* render = nullptr;  // null between two renderers of the id
+    Settings settings;
+    // The registry's change number of the last change to `settings`; 0 for
+    // settings never changed.
+    uint64_t version = 0;
+  };
+  using Map = std::unordered_map<std::string, Record>;
+
+  // Drops `it`'s record when it has no renderer and keeps nothing.
+  void DropIfUnused(Map::iterator it) {
+    if (it->second.render == nullptr && !Keeps(it->second.settings))
+      byId.erase(it);
+  }
+
+  Map byId;
+};
+
+RenderRegistry::RenderRegistry() : records_(new Records) {}
+
+RenderRegistry::~RenderRegistry() = default;
 
 // Never destroyed: an engine thread may still look a renderer up while the
 // process exits, and renderers left at exit stay reachable.
@@ -14,12 +40,12 @@ RenderRegistry& PluginRender::m_renderMap = RenderRegistry::Instance();
 // --- The registry ------------------------------------------------------------------
 
 PluginRender* RenderRegistry::FindLocked(const std::string& id, bool create) {
-  auto it = records_.find(id);
-  if (it != records_.end() && it->second.render != nullptr)
+  auto it = records_->byId.find(id);
+  if (it != records_->byId.end() && it->second.render != nullptr)
     return it->second.render;
   if (!create || id.empty())
     return nullptr;
-  Record& record = it != records_.end() ? it->second : records_[id];
+  Records::Record& record = it != records_->byId.end() ? it->second : records_->byId[id];
   std::string key = id;
   record.render = new PluginRender(key);
   // Nobody else can reach the new renderer yet, so its drawing lock is
@@ -63,23 +89,18 @@ bool RenderRegistry::Keeps(const Settings& settings) {
          (settings.events && settings.events->Listening());
 }
 
-void RenderRegistry::DropIfUnused(std::unordered_map<std::string, Record>::iterator it) {
-  if (it->second.render == nullptr && !Keeps(it->second.settings))
-    records_.erase(it);
-}
-
 void RenderRegistry::Forget(const std::string& id, const PluginRender* render) {
   rtc::MutexLock lock(&mutex_);
-  auto it = records_.find(id);
-  if (it == records_.end() || it->second.render != render)
+  auto it = records_->byId.find(id);
+  if (it == records_->byId.end() || it->second.render != render)
     return;
   it->second.render = nullptr;
-  DropIfUnused(it);
+  records_->DropIfUnused(it);
 }
 
 size_t RenderRegistry::RecordCount() {
   rtc::MutexLock lock(&mutex_);
-  return records_.size();
+  return records_->byId.size();
 }
 
 void RenderRegistry::ChangeSettings(PluginRender* changer,
@@ -89,8 +110,8 @@ void RenderRegistry::ChangeSettings(PluginRender* changer,
   PluginRender* registered = nullptr;
   {
     rtc::MutexLock lock(&mutex_);
-    auto it = records_.try_emplace(changer->id()).first;
-    Record& record = it->second;
+    auto it = records_->byId.try_emplace(changer->id()).first;
+    Records::Record& record = it->second;
     change(&record.settings);
     version = record.version = ++changes_;
     settings = record.settings;
@@ -99,7 +120,7 @@ void RenderRegistry::ChangeSettings(PluginRender* changer,
       ++registered->m_inFlight;  // pinned as FindPinned pins
     }
     // A change by a renderer already released, back to the defaults.
-    DropIfUnused(it);
+    records_->DropIfUnused(it);
   }
   // Applied outside the registry lock: a renderer's drawing lock may be
   // held for a whole frame, and no look-up waits for that.
@@ -125,12 +146,12 @@ std::shared_ptr<RenderEventSlot> RenderRegistry::InstallListener(PluginRender* c
 
 std::shared_ptr<RenderEventSlot> RenderRegistry::RemoveListener(const std::string& id) {
   rtc::MutexLock lock(&mutex_);
-  auto it = records_.find(id);
-  if (it == records_.end() || !it->second.settings.events)
+  auto it = records_->byId.find(id);
+  if (it == records_->byId.end() || !it->second.settings.events)
     return nullptr;
   std::shared_ptr<RenderEventSlot> slot = it->second.settings.events;
   slot->Install(nullptr);
-  DropIfUnused(it);
+  records_->DropIfUnused(it);
   return slot;
 }
 

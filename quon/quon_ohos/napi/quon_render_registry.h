@@ -15,19 +15,29 @@
 // Locks: a renderer's drawing lock may be taken while the registry lock is
 // held (a new renderer takes its settings), never the other way round.
 
+#include <stddef.h>
 #include <stdint.h>
 
 #include <functional>
 #include <memory>
 #include <string>
-#include <unordered_map>
 
-#include "quon_render.h"
 #include "rtc_base/mutex.h"
+
+class IRenderEventListener;
+class PluginRender;
+class RenderEventSlot;
+namespace nativerender_detail {
+struct RenderSettings;
+}  // namespace nativerender_detail
+namespace rtc {
+class DestroyObserver;
+}  // namespace rtc
 
 class RenderRegistry {
  public:
-  using Settings = PluginRender::Settings;
+  // PluginRender::Settings (quon_render.h).
+  using Settings = nativerender_detail::RenderSettings;
 
   // `id`'s renderer, or null. With `create`, a non-empty id without one
   // gets a new renderer, which starts with the id's settings.
@@ -60,13 +70,12 @@ class RenderRegistry {
   size_t RecordCount();
 
  private:
-  struct Record {
-    PluginRender* render = nullptr;  // null between two renderers of the id
-    Settings settings;
-    // The registry's change number of the last change to `settings`; 0 for
-    // settings never changed.
-    uint64_t version = 0;
-  };
+  // The records by id, each with its renderer and settings
+  // (quon_render_registry.cpp).
+  struct Records;
+
+  RenderRegistry();
+  ~RenderRegistry();
 
   PluginRender* FindLocked(const std::string& id, bool create) RTC_REQUIRES(mutex_);
   // Whether `settings` hold what the app asked the id to keep for its next
@@ -74,11 +83,9 @@ class RenderRegistry {
   // frame-rate limit other than the default, or a listener. A record that keeps none goes with its
   // last renderer.
   static bool Keeps(const Settings& settings);
-  // Drops `it`'s record when it has no renderer and keeps nothing.
-  void DropIfUnused(std::unordered_map<std::string, Record>::iterator it) RTC_REQUIRES(mutex_);
 
   rtc::Mutex mutex_;
-  std::unordered_map<std::string, Record> records_ RTC_GUARDED_BY(mutex_);
+  const std::unique_ptr<Records> records_ RTC_PT_GUARDED_BY(mutex_);
   // Counts every change, across ids: a record made again for an id goes on
   // from where the last one of any id stopped, so that no renderer ever
   // takes a new change for one it has already applied.

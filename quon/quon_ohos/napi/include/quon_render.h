@@ -28,6 +28,30 @@ constexpr int kColorMatrixBt601 = 601; // the default
 constexpr int kColorMatrixBt709 = 709;
 constexpr int kColorMatrixBt2020 = 2020;  // BT.2020 non-constant luminance
 
+namespace nativerender_detail {
+
+// What an id keeps across its renderers: the registry holds it in the
+// id's record, and every renderer of the id draws with it. A setting
+// remembered tomorrow is one more field here, applied in
+// PluginRender::ApplySettings. Each group counts its changes, so that a
+// renderer applies a group only when it was changed. Outside the renderer's
+// class so that the registry's header can name it without this one.
+struct RenderSettings {
+  int colorRange = kColorRangeFull;
+  int colorMatrix = kColorMatrixBt601;
+  uint64_t colourChanges = 0;
+  int rotation = 0;
+  bool mirror = false;
+  uint64_t orientationChanges = 0;
+  uint32_t backgroundColor = 0xFF000000u;
+  uint64_t backgroundChanges = 0;
+  int maxFrameRate = 0;  // read by the frame path, nothing to apply
+  // Made on the first SetRenderEventListener for the id.
+  std::shared_ptr<RenderEventSlot> events;
+};
+
+}  // namespace nativerender_detail
+
 // The renderer of one XComponent, keyed by the XComponent's id. Created on
 // first need through GetInstance, it follows its surface through the four
 // XComponent callbacks (UI thread) and draws the engine's frames through
@@ -163,24 +187,8 @@ class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
  private:
   friend class RenderRegistry;  // makes renderers, pins them, applies settings
 
-  // What an id keeps across its renderers: the registry holds it in the
-  // id's record, and every renderer of the id draws with it. A setting
-  // remembered tomorrow is one more field here, applied in ApplySettings.
-  // Each group counts its changes, so that a renderer applies a group
-  // only when it was changed.
-  struct Settings {
-    int colorRange = kColorRangeFull;
-    int colorMatrix = kColorMatrixBt601;
-    uint64_t colourChanges = 0;
-    int rotation = 0;
-    bool mirror = false;
-    uint64_t orientationChanges = 0;
-    uint32_t backgroundColor = 0xFF000000u;
-    uint64_t backgroundChanges = 0;
-    int maxFrameRate = 0;  // read by the frame path, nothing to apply
-    // Made on the first SetRenderEventListener for the id.
-    std::shared_ptr<RenderEventSlot> events;
-  };
+  // What an id keeps across its renderers (nativerender_detail above).
+  using Settings = nativerender_detail::RenderSettings;
 
   // Counts an rtc::IVideoRender call in progress (pins count the same way),
   // so that destruction can wait until none is left.
