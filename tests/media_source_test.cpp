@@ -1,5 +1,5 @@
 // The engine's container source and its conversions: decoder frames handed
-// on without a copy and outliving their source, other layouts converted
+// on without a copy (NV12 and NV21 too) and outliving their source, other layouts converted
 // with a note, colours, rotation and times from the stream, seeks that land
 // on the exact frame, and one clear line for each input that cannot play.
 // The inputs are made here with FFmpeg's own encoders and muxers.
@@ -134,6 +134,42 @@ TEST(MediaSourceTest, FramesPlayAsTheDecoderMadeThemOrConvertedWithANote) {
     ASSERT_EQ(source->Next(), Status::kFrame);
     EXPECT_NE(dynamic_cast<engine::I420Frame*>(source->frame()), nullptr);
     ExpectFlat(*source->frame(), Luma(0), 1, "vp9 10-bit");
+  }
+
+  // NV12 and NV21, as hardware-style decoders hand them over (raw video in
+  // Matroska here): kept as they are, no conversion and no note, described
+  // by their layout with the decoder's own planes and strides. The I420
+  // planes a BMP capture or square pixels need come from the pair plane,
+  // when asked for.
+  for (const AVPixelFormat format : {AV_PIX_FMT_NV12, AV_PIX_FMT_NV21}) {
+    const bool nv12 = format == AV_PIX_FMT_NV12;
+    SCOPED_TRACE(nv12 ? "NV12" : "NV21");
+    Clip pairs{"matroska", "rawvideo", format};
+    pairs.width = 34;
+    pairs.height = 18;
+    const std::string mkv = TempPath(nv12 ? "nv12.mkv" : "nv21.mkv");
+    ASSERT_EQ(WriteClip(mkv, pairs), "");
+    source = Open(mkv);
+    ASSERT_NE(source, nullptr);
+    EXPECT_THAT(source->notes(), IsEmpty());
+    ASSERT_EQ(source->Next(), Status::kFrame);
+    ASSERT_EQ(source->Next(), Status::kFrame);
+    const auto* decoded = dynamic_cast<const engine::DecodedFrame*>(source->frame());
+    ASSERT_NE(decoded, nullptr) << "converted";
+    EXPECT_EQ(decoded->layout(), nv12 ? kFrameLayoutNv12 : kFrameLayoutNv21);
+    const FrameDescription described = decoded->Describe();
+    EXPECT_EQ(described.layout, decoded->layout());
+    EXPECT_EQ(described.width, 34);
+    EXPECT_EQ(described.height, 18);
+    EXPECT_EQ(described.planes[0], decoded->av_frame()->data[0]);
+    EXPECT_EQ(described.planes[1], decoded->av_frame()->data[1]);
+    EXPECT_EQ(described.strides[1], decoded->av_frame()->linesize[1]);
+    EXPECT_EQ(described.colorRange, static_cast<int>(ColorRange::kLimited));
+    EXPECT_EQ(described.colorMatrix, static_cast<int>(ColorMatrix::kBt601));
+    EXPECT_EQ(described.planes[1][0], nv12 ? 96 : 160);
+    EXPECT_EQ(described.planes[1][1], nv12 ? 160 : 96);
+    ExpectFlat(*decoded, Luma(1), 0, "its I420 planes");
+    remove(mkv.c_str());
   }
 
   remove(mp4.c_str());

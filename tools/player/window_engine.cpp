@@ -400,7 +400,7 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
       const int64_t handed_ns = engine::MonotonicNanos();
       // Drawn again, black stays black unless a capture needs the frame.
       if (frame_number > 0 && !(again && black && capture_path.empty()))
-        render->RenderFrame(on_show);
+        Hand(render, on_show, again ? 0 : due_ns_);
       capture_error = ModuleCaptureResult(capture_path);
       if (!again) {
         // On show from when it was due, unless it came later than a frame
@@ -414,6 +414,22 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
   if (!capture_path.empty())
     captures_.Record(capture_path, frame_number, kind, capture_error < 0 && LostToRecreation(epoch),
                      capture_error);
+}
+
+// An I420 frame goes through the renderer's RenderFrame, as an engine's
+// frames always have. A decoder's NV12 or NV21 frame goes as it is, by its
+// description: its planes and strides, its colours, and as its capture time
+// its time in the stream as the play's clock has it (when it was due; 0, the
+// push, when unpaced or drawn again): no conversion on the CPU.
+void WindowEngine::Hand(rtc::IVideoRender* render, engine::VideoFrame* frame, int64_t due_ns) {
+  if (frame->layout() == kFrameLayoutI420) {
+    render->RenderFrame(frame);
+    return;
+  }
+  FrameDescription description = frame->Describe();
+  description.captureTimeUs = due_ns / 1000;
+  std::string id = id_;
+  PluginManager::GetInstance()->PushFrame(id, &description);
 }
 
 // What the module says of the capture armed for `path`: 0 when its file was

@@ -129,6 +129,9 @@ class WindowEngine {
   void Redraw();
   engine::VideoFrame* FrameOnShow() const;
   void Present(int64_t frame_number, bool again = false);
+  // Gives `frame` to the window's renderer `render`, held; `due_ns`: when it
+  // was due (engine::MonotonicNanos), 0 for now.
+  void Hand(rtc::IVideoRender* render, engine::VideoFrame* frame, int64_t due_ns);
   rtc::IVideoRender* RendererLocked(const engine::ColorDescription& color);
   int ModuleCaptureResult(const std::string& path);
   bool LostToRecreation(int64_t epoch_before) const;
