@@ -120,7 +120,7 @@ void WindowEngine::Close() {
 // The flags are set before the waiter's lock is taken here, so a waiter
 // either sees them when it checks or is already waiting for this call.
 void WindowEngine::Wake() {
-  { std::lock_guard<std::mutex> lock(wake_mutex_); }
+  { rtc::MutexLock lock(&wake_mutex_); }
   wake_.notify_all();
 }
 
@@ -312,9 +312,9 @@ WindowEngine::Turn WindowEngine::WaitForTurn() {
     const int64_t wait = fps_ > 0 ? schedule_.due_ns() - engine::MonotonicNanos() : 0;
     if (wait <= 0)
       return Turn::kDue;
-    std::unique_lock<std::mutex> lock(wake_mutex_);
-    wake_.wait_for(lock, std::chrono::nanoseconds(wait),
-                   [this] { return stop_ || paused_ || seek_; });
+    rtc::MutexLock lock(&wake_mutex_);
+    wake_mutex_.AwaitFor(wake_, std::chrono::nanoseconds(wait),
+                         [this] { return stop_ || paused_ || seek_; });
   }
   return Turn::kDue;
 }
@@ -323,15 +323,15 @@ WindowEngine::Turn WindowEngine::WaitForTurn() {
 // ends or a seek or a step needs the engine. Returns how long it waited.
 int64_t WindowEngine::WaitWhilePaused() {
   const int64_t paused_at = engine::MonotonicNanos();
-  std::unique_lock<std::mutex> lock(wake_mutex_);
+  // Redrawn with the lock given up: a request made meanwhile wakes the next
+  // wait at once.
   while (paused_ && !stop_ && !seek_ && !step_) {
     if (redraw_.exchange(false)) {
-      lock.unlock();
       Redraw();
-      lock.lock();
       continue;
     }
-    wake_.wait(lock, [this] { return !paused_ || stop_ || redraw_ || seek_ || step_; });
+    rtc::MutexLock lock(&wake_mutex_);
+    wake_mutex_.Await(wake_, [this] { return !paused_ || stop_ || redraw_ || seek_ || step_; });
   }
   const int64_t paused = engine::MonotonicNanos() - paused_at;
   statistics_.AddPause(paused);
@@ -383,7 +383,7 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
     // The turn is taken before the hold's lock, so that the UI thread, whose
     // OnDestroy needs that lock, never waits behind other windows' frames.
     rtc::MutexLock frame(&FrameMutex());
-    std::lock_guard<std::mutex> lock(hold_.mutex());
+    rtc::MutexLock lock(&hold_.mutex());
     engine::VideoFrame* on_show = FrameOnShow();
     rtc::IVideoRender* render = RendererLocked(on_show->color());
     if (render == nullptr) {
