@@ -5,11 +5,13 @@
 // The inputs are made here with FFmpeg's own encoders and muxers.
 
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,10 +26,12 @@
 #ifdef NATIVERENDER_TEST_FFMPEG
 
 #include "engine/decoded_frame.h"
+#include "engine/frame_presenter.h"
 #include "support/media_clip.h"
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -174,6 +178,54 @@ TEST(MediaSourceTest, FramesPlayAsTheDecoderMadeThemOrConvertedWithANote) {
 
   remove(mp4.c_str());
   remove(webm.c_str());
+}
+
+// The presenter alone, on pictures made here: the decoder's own frame where
+// the layout allows, a conversion named once however often it runs, and a
+// picture it cannot convert refused with the frame on show kept.
+TEST(FramePresenterTest, ConvertsWhatItMustNotesItOnceAndKeepsTheFrameOnShowOnFailure) {
+  std::vector<std::string> notes;
+  engine::FramePresenter presenter(&notes);
+  auto picture = [](AVPixelFormat format, int luma) {
+    AVFrame* made = av_frame_alloc();
+    made->format = format;
+    made->width = 20;
+    made->height = 10;
+    if (av_frame_get_buffer(made, 0) < 0)
+      return made;  // a hardware format: no planes in memory
+    const int chroma_rows = AV_CEIL_RSHIFT(10, av_pix_fmt_desc_get(format)->log2_chroma_h);
+    for (int plane = 0; plane < 4 && made->data[plane] != nullptr; ++plane)
+      memset(made->data[plane], plane == 0 ? luma : 128,
+             static_cast<size_t>(made->linesize[plane]) * (plane == 0 ? 10 : chroma_rows));
+    return made;
+  };
+  const struct {
+    AVPixelFormat format;
+    bool presented;
+    bool decoders_own;
+  } steps[] = {{AV_PIX_FMT_NV12, true, true},     {AV_PIX_FMT_YUV444P, true, false},
+               {AV_PIX_FMT_YUV444P, true, false}, {AV_PIX_FMT_YUV420P, true, true},
+               {AV_PIX_FMT_YUV422P, true, false}, {AV_PIX_FMT_VAAPI, false, false}};
+  const engine::VideoFrame* shown = nullptr;
+  for (int n = 0; n < static_cast<int>(std::size(steps)); ++n) {
+    SCOPED_TRACE(n);
+    AVFrame* made = picture(steps[n].format, 20 + n);
+    std::string error;
+    EXPECT_EQ(presenter.Present(made, &error), steps[n].presented) << error;
+    EXPECT_EQ(made->buf[0], nullptr) << "the picture was not let go";
+    av_frame_free(&made);
+    if (!steps[n].presented) {
+      EXPECT_EQ(error, "cannot convert its vaapi pictures of 20x10");
+      EXPECT_EQ(presenter.frame(), shown);
+      EXPECT_EQ(shown->YPlane()[0], 20 + n - 1) << "the frame on show changed";
+      continue;
+    }
+    shown = presenter.frame();
+    EXPECT_EQ(dynamic_cast<const engine::DecodedFrame*>(shown) != nullptr, steps[n].decoders_own);
+    EXPECT_EQ(shown->YPlane()[0], 20 + n);
+  }
+  EXPECT_EQ(notes, (std::vector<std::string>{"converting yuv444p to yuv420p",
+                                             "converting yuv422p to yuv420p"}));
 }
 
 TEST(MediaSourceTest, FramesCarryTheirTimesAndSeeksLandOnTheExactFrame) {
