@@ -5,7 +5,7 @@
 namespace engine {
 
 EngineHold::~EngineHold() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   if (render_ != nullptr)
     render_->RemoveObserver(this);
 }
@@ -20,7 +20,7 @@ rtc::IVideoRender* EngineHold::HeldLocked(const std::string& id) {
 }
 
 void EngineHold::OnDestroy(rtc::DestroyNotify* gone) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   if (render_ == gone)
     render_ = nullptr;
   ++told_;

@@ -7,18 +7,23 @@
 // engine's own lock, dropped in OnDestroy, which takes the same lock and so
 // waits for a call in progress.
 //
-//   std::lock_guard<std::mutex> lock(hold.mutex());
+//   rtc::MutexLock lock(&hold.mutex());
 //   if (rtc::IVideoRender* render = hold.HeldLocked(id))
 //     render->RenderFrame(frame);
+//
+// The lock is the runtime's annotated mutex (a header of its own, nothing
+// linked), so that clang checks the rules below; an engine outside this
+// project uses a lock of its own the same way.
 //
 // The renderer's own calls (RenderFrame and the rest) and the manager's
 // calls for the id may then run on the engine thread; nothing needs the UI
 // thread. A program that uses it links the module (or its objects): this
 // file reaches the manager's exported interface.
 
-#include <mutex>
 #include <string>
 
+#include "rtc_base/mutex.h"
+#include "rtc_base/thread_annotations.h"
 #include "video_render_interfaces.h"
 
 namespace engine {
@@ -34,26 +39,25 @@ class EngineHold : public rtc::DestroyObserver {
   EngineHold& operator=(const EngineHold&) = delete;
 
   // The lock every use of the held renderer is made under.
-  std::mutex& mutex() { return mutex_; }
+  rtc::Mutex& mutex() RTC_RETURN_CAPABILITY(mutex_) { return mutex_; }
 
   // The renderer held; else the renderer of `id`, looked up and observed in
-  // one step; null while `id` has none. Call with mutex() held.
-  rtc::IVideoRender* HeldLocked(const std::string& id);
-  // The renderer held, without a look-up. Call with mutex() held.
-  rtc::IVideoRender* render() const { return render_; }
-  // Renderers this hold was handed, and OnDestroy calls it received. Call
-  // with mutex() held.
-  int observed() const { return observed_; }
-  int told() const { return told_; }
+  // one step; null while `id` has none.
+  rtc::IVideoRender* HeldLocked(const std::string& id) RTC_REQUIRES(mutex_);
+  // The renderer held, without a look-up.
+  rtc::IVideoRender* render() const RTC_REQUIRES(mutex_) { return render_; }
+  // Renderers this hold was handed, and OnDestroy calls it received.
+  int observed() const RTC_REQUIRES(mutex_) { return observed_; }
+  int told() const RTC_REQUIRES(mutex_) { return told_; }
 
   // On the UI thread, as the renderer goes: waits for the call in progress.
-  void OnDestroy(rtc::DestroyNotify* gone) override;
+  void OnDestroy(rtc::DestroyNotify* gone) override RTC_EXCLUDES(mutex_);
 
  private:
-  std::mutex mutex_;
-  rtc::IVideoRender* render_ = nullptr;
-  int observed_ = 0;
-  int told_ = 0;
+  rtc::Mutex mutex_;
+  rtc::IVideoRender* render_ RTC_GUARDED_BY(mutex_) = nullptr;
+  int observed_ RTC_GUARDED_BY(mutex_) = 0;
+  int told_ RTC_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace engine

@@ -7,12 +7,13 @@
 // (OpenMedia says so).
 //
 // The first video stream plays; audio and other streams are skipped (a
-// note says so). The decoder runs on its own threads. Frames come out as
-// the decoder made them: 8-bit 4:2:0 ones with the decoder's planes and
-// strides, not copied (engine/decoded_frame.h); any other layout converted
-// to 8-bit 4:2:0 (a note names the conversion). Each frame carries its
-// presentation time, the stream's colours and rotation apply, and a file
-// seeks (VideoSource::Seek).
+// note says so). The decoder runs on its own threads (engine/
+// media_decoder.h). Frames come out as the decoder made them: 8-bit 4:2:0
+// ones (I420, NV12, NV21) with the decoder's planes and strides, not copied
+// (engine/decoded_frame.h); any other layout converted to 8-bit I420, a
+// note naming the conversion (engine/frame_presenter.h). Each frame carries
+// its presentation time, the stream's colours and rotation apply, and a
+// file seeks (VideoSource::Seek).
 //
 // The libraries' own log lines are kept off the standard error once a
 // media file has been opened (they would interleave with the caller's

@@ -2,7 +2,7 @@
 #define ENGINE_PICTURE_CONVERTER_H_
 
 // Pictures the renderer cannot take as they are (4:2:2, 4:4:4, 4:1:1, grey,
-// 9 to 16 bits, NV12, RGB, ...) converted to 8-bit I420 with libswscale,
+// 9 to 16 bits, RGB, ...) converted to 8-bit I420 with libswscale,
 // keeping their range and matrix. A build without FFmpeg's libraries
 // converts nothing: the factories return null.
 

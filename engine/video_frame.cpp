@@ -33,6 +33,23 @@ bool MapSamples(Plane* plane, const uint8_t* table, std::unique_ptr<uint8_t[]>* 
 
 }  // namespace
 
+FrameDescription VideoFrame::Describe() const {
+  FrameDescription description;
+  description.layout = kFrameLayoutI420;
+  description.width = Width();
+  description.height = Height();
+  description.planes[0] = YPlane();
+  description.planes[1] = UPlane();
+  description.planes[2] = VPlane();
+  description.strides[0] = YStride();
+  description.strides[1] = UStride();
+  description.strides[2] = VStride();
+  // Numbered as the renderer takes them (engine/color_description.h).
+  description.colorRange = static_cast<int32_t>(color_.range);
+  description.colorMatrix = static_cast<int32_t>(color_.matrix);
+  return description;
+}
+
 int VideoFrame::ExportArgb(uint32_t fourcc, uint8_t* buffer, size_t size, int32_t stride) const {
   if (fourcc != rtc::kFourccArgb || buffer == nullptr)
     return -1;

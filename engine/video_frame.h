@@ -4,12 +4,13 @@
 // What every frame the engine hands the renderer shares, whoever holds its
 // planes (the engine's own I420Frame, or a decoder's frame it references):
 // the colour description, and the conversion to 32-bit pixels by it, which
-// a BMP capture asks the frame for.
+// a BMP capture asks the frame for, and the layout its planes come in.
 
 #include <stddef.h>
 #include <stdint.h>
 
 #include "engine/color_description.h"
+#include "quon_frame.h"
 #include "video_render_interfaces.h"
 
 namespace engine {
@@ -27,6 +28,19 @@ class VideoFrame : public rtc::IVideoFrame {
   }
   bool limited_range() const { return color_.range == ColorRange::kLimited; }
   bool bt709() const { return color_.matrix == ColorMatrix::kBt709; }
+
+  // How the frame holds its planes: I420, or a Y plane and one interleaved
+  // chroma plane (kFrameLayoutNv12 or kFrameLayoutNv21, quon_frame.h), as a
+  // decoder may hand them over. Whatever the layout, YPlane() to VStride()
+  // give I420 planes: a frame of another layout makes its chroma planes on
+  // the first call that asks for them, so a path that needs I420 pays for
+  // the conversion and one that pushes the planes as they are does not.
+  virtual int32_t layout() const { return kFrameLayoutI420; }
+  // The frame as PluginManager::PushFrame takes it: its layout, size, planes
+  // as they are (the chroma pair plane of NV12 and NV21), strides, and its
+  // colour description; no turn, no capture time. The planes stay valid
+  // while the frame lives.
+  virtual FrameDescription Describe() const;
 
   // Converts to 32-bit pixels for kFourccArgb only (bytes B, G, R, A; alpha
   // 255) by the colour description. Returns 0 on success; -1, without writing,

@@ -1,6 +1,7 @@
 #ifndef RTC_BASE_MUTEX_H_
 #define RTC_BASE_MUTEX_H_
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 
@@ -28,6 +29,17 @@ class RTC_CAPABILITY("mutex") Mutex {
     std::unique_lock<std::mutex> held(mutex_, std::adopt_lock);
     condition.wait(held, done);
     held.release();  // still held: the caller's scope gives it back
+  }
+
+  // The same, for at most `timeout` (measured on the steady clock): whether
+  // `done()` was true on return.
+  template <typename Predicate>
+  bool AwaitFor(std::condition_variable& condition, std::chrono::nanoseconds timeout,
+                Predicate done) RTC_REQUIRES(this) {
+    std::unique_lock<std::mutex> held(mutex_, std::adopt_lock);
+    const bool met = condition.wait_for(held, timeout, done);
+    held.release();
+    return met;
   }
 
  private:

@@ -1,15 +1,17 @@
 // The engine's container source and its conversions: decoder frames handed
-// on without a copy and outliving their source, other layouts converted
+// on without a copy (NV12 and NV21 too) and outliving their source, other layouts converted
 // with a note, colours, rotation and times from the stream, seeks that land
 // on the exact frame, and one clear line for each input that cannot play.
 // The inputs are made here with FFmpeg's own encoders and muxers.
 
 #include <stdio.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,10 +26,12 @@
 #ifdef NATIVERENDER_TEST_FFMPEG
 
 #include "engine/decoded_frame.h"
+#include "engine/frame_presenter.h"
 #include "support/media_clip.h"
 
 extern "C" {
 #include <libavutil/frame.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace {
@@ -136,8 +140,92 @@ TEST(MediaSourceTest, FramesPlayAsTheDecoderMadeThemOrConvertedWithANote) {
     ExpectFlat(*source->frame(), Luma(0), 1, "vp9 10-bit");
   }
 
+  // NV12 and NV21, as hardware-style decoders hand them over (raw video in
+  // Matroska here): kept as they are, no conversion and no note, described
+  // by their layout with the decoder's own planes and strides. The I420
+  // planes a BMP capture or square pixels need come from the pair plane,
+  // when asked for.
+  for (const AVPixelFormat format : {AV_PIX_FMT_NV12, AV_PIX_FMT_NV21}) {
+    const bool nv12 = format == AV_PIX_FMT_NV12;
+    SCOPED_TRACE(nv12 ? "NV12" : "NV21");
+    Clip pairs{"matroska", "rawvideo", format};
+    pairs.width = 34;
+    pairs.height = 18;
+    const std::string mkv = TempPath(nv12 ? "nv12.mkv" : "nv21.mkv");
+    ASSERT_EQ(WriteClip(mkv, pairs), "");
+    source = Open(mkv);
+    ASSERT_NE(source, nullptr);
+    EXPECT_THAT(source->notes(), IsEmpty());
+    ASSERT_EQ(source->Next(), Status::kFrame);
+    ASSERT_EQ(source->Next(), Status::kFrame);
+    const auto* decoded = dynamic_cast<const engine::DecodedFrame*>(source->frame());
+    ASSERT_NE(decoded, nullptr) << "converted";
+    EXPECT_EQ(decoded->layout(), nv12 ? kFrameLayoutNv12 : kFrameLayoutNv21);
+    const FrameDescription described = decoded->Describe();
+    EXPECT_EQ(described.layout, decoded->layout());
+    EXPECT_EQ(described.width, 34);
+    EXPECT_EQ(described.height, 18);
+    EXPECT_EQ(described.planes[0], decoded->av_frame()->data[0]);
+    EXPECT_EQ(described.planes[1], decoded->av_frame()->data[1]);
+    EXPECT_EQ(described.strides[1], decoded->av_frame()->linesize[1]);
+    EXPECT_EQ(described.colorRange, static_cast<int>(ColorRange::kLimited));
+    EXPECT_EQ(described.colorMatrix, static_cast<int>(ColorMatrix::kBt601));
+    EXPECT_EQ(described.planes[1][0], nv12 ? 96 : 160);
+    EXPECT_EQ(described.planes[1][1], nv12 ? 160 : 96);
+    ExpectFlat(*decoded, Luma(1), 0, "its I420 planes");
+    remove(mkv.c_str());
+  }
+
   remove(mp4.c_str());
   remove(webm.c_str());
+}
+
+// The presenter alone, on pictures made here: the decoder's own frame where
+// the layout allows, a conversion named once however often it runs, and a
+// picture it cannot convert refused with the frame on show kept.
+TEST(FramePresenterTest, ConvertsWhatItMustNotesItOnceAndKeepsTheFrameOnShowOnFailure) {
+  std::vector<std::string> notes;
+  engine::FramePresenter presenter(&notes);
+  auto picture = [](AVPixelFormat format, int luma) {
+    AVFrame* made = av_frame_alloc();
+    made->format = format;
+    made->width = 20;
+    made->height = 10;
+    if (av_frame_get_buffer(made, 0) < 0)
+      return made;  // a hardware format: no planes in memory
+    const int chroma_rows = AV_CEIL_RSHIFT(10, av_pix_fmt_desc_get(format)->log2_chroma_h);
+    for (int plane = 0; plane < 4 && made->data[plane] != nullptr; ++plane)
+      memset(made->data[plane], plane == 0 ? luma : 128,
+             static_cast<size_t>(made->linesize[plane]) * (plane == 0 ? 10 : chroma_rows));
+    return made;
+  };
+  const struct {
+    AVPixelFormat format;
+    bool presented;
+    bool decoders_own;
+  } steps[] = {{AV_PIX_FMT_NV12, true, true},     {AV_PIX_FMT_YUV444P, true, false},
+               {AV_PIX_FMT_YUV444P, true, false}, {AV_PIX_FMT_YUV420P, true, true},
+               {AV_PIX_FMT_YUV422P, true, false}, {AV_PIX_FMT_VAAPI, false, false}};
+  const engine::VideoFrame* shown = nullptr;
+  for (int n = 0; n < static_cast<int>(std::size(steps)); ++n) {
+    SCOPED_TRACE(n);
+    AVFrame* made = picture(steps[n].format, 20 + n);
+    std::string error;
+    EXPECT_EQ(presenter.Present(made, &error), steps[n].presented) << error;
+    EXPECT_EQ(made->buf[0], nullptr) << "the picture was not let go";
+    av_frame_free(&made);
+    if (!steps[n].presented) {
+      EXPECT_EQ(error, "cannot convert its vaapi pictures of 20x10");
+      EXPECT_EQ(presenter.frame(), shown);
+      EXPECT_EQ(shown->YPlane()[0], 20 + n - 1) << "the frame on show changed";
+      continue;
+    }
+    shown = presenter.frame();
+    EXPECT_EQ(dynamic_cast<const engine::DecodedFrame*>(shown) != nullptr, steps[n].decoders_own);
+    EXPECT_EQ(shown->YPlane()[0], 20 + n);
+  }
+  EXPECT_EQ(notes, (std::vector<std::string>{"converting yuv444p to yuv420p",
+                                             "converting yuv422p to yuv420p"}));
 }
 
 TEST(MediaSourceTest, FramesCarryTheirTimesAndSeeksLandOnTheExactFrame) {

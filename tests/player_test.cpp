@@ -1229,6 +1229,23 @@ TEST(PlayerTest, ContainerFilesPlayInTheirColoursAndDamageIsReported) {
   EXPECT_THAT(figures, ::testing::ContainsRegex("player.first_frame_ms: [1-9][0-9]*\\.[0-9]\n"));
   EXPECT_THAT(figures, ::testing::ContainsRegex("player.frame_jitter_ms: [0-9]+\\.[0-9]+\n"));
 
+  // NV12 and NV21 as hardware-style decoders hand them over (raw video in
+  // Matroska): pushed as they are, with no conversion and no note, drawn
+  // and captured in their colours (untagged, below HD: BT.601).
+  for (const AVPixelFormat format : {AV_PIX_FMT_NV12, AV_PIX_FMT_NV21}) {
+    const std::string mkv = TempPath("pairs.mkv"), bmp = TempPath("pairs.bmp");
+    ASSERT_EQ(WriteClip(mkv, Clip{"matroska", "rawvideo", format}), "");
+    const PlayerRun pairs = Player(mkv + " --fps 0 --capture 5:" + bmp + " --screenshot " + png);
+    ASSERT_EQ(pairs.status, 0) << pairs.output;
+    EXPECT_THAT(pairs.output, HasSubstr("played 5 frames"));
+    EXPECT_THAT(pairs.output, Not(HasSubstr("converting")));
+    ASSERT_TRUE(ReadPng(png, &w, &h, &pixels));
+    ASSERT_EQ(w * 100 + h, 6448);
+    EXPECT_NEAR(static_cast<int>(pixels[24 * 64 + 32] >> 16), Red601(4), 3)
+        << (format == AV_PIX_FMT_NV12 ? "NV12" : "NV21");
+    EXPECT_EQ(FileSize(bmp), 58 + 64 * 48 * 4);
+  }
+
   // Cut short, and damaged in the middle (WriteDamagedClips).
   const std::string early = TempPath("early.mp4"), damaged = TempPath("damaged.mp4");
   ASSERT_EQ(WriteDamagedClips(TempPath("intact.mp4"), early, damaged), "");

@@ -377,7 +377,7 @@ TEST_F(ManagerTest, EngineCallsSurviveRenderersReleasedUnderThem) {
     while (!stop.load()) {
       manager_->SetScaleType(id, 3);
       manager_->GetNativeWindow(id);
-      std::lock_guard<std::mutex> lock(observer.mutex());
+      rtc::MutexLock lock(&observer.mutex());
       if (rtc::IVideoRender* render = observer.HeldLocked(id))
         render->SetSize(16, 9);
     }
@@ -392,7 +392,7 @@ TEST_F(ManagerTest, EngineCallsSurviveRenderersReleasedUnderThem) {
   stop = true;
   engine.join();
   PluginRender::Release(id);  // one the engine's GetNativeWindow may have made
-  std::lock_guard<std::mutex> lock(observer.mutex());
+  rtc::MutexLock lock(&observer.mutex());
   EXPECT_GT(observer.observed(), 0);
   EXPECT_EQ(observer.told(), observer.observed());
   EXPECT_EQ(observer.render(), nullptr);

@@ -869,7 +869,7 @@ class StressedHold : public engine::EngineHold {
     std::unique_lock<std::mutex> turn(draw_turn, std::defer_lock);
     if (draws)
       turn.lock();  // before the engine's lock, which OnDestroy waits for
-    std::lock_guard<std::mutex> lock(mutex());
+    rtc::MutexLock lock(&mutex());
     rtc::IVideoRender* render = HeldLocked(id);
     if (render == nullptr)
       return;
@@ -897,7 +897,7 @@ class StressedHold : public engine::EngineHold {
   }
   // Every renderer this engine observed has told it of its end, once.
   void ExpectToldOncePerObservation() {
-    std::lock_guard<std::mutex> lock(mutex());
+    rtc::MutexLock lock(&mutex());
     EXPECT_EQ(render(), nullptr);
     EXPECT_GT(observed(), 0);
     EXPECT_EQ(told(), observed());

@@ -123,16 +123,21 @@ std::string WriteClip(const std::string& path, const Clip& clip) {
         break;
       }
       const int values[3] = {Luma(static_cast<int>(n)) << shift, 96 << shift, 160 << shift};
-      for (int plane = 0; plane < 3; ++plane) {
+      // NV12 and NV21: the second plane holds the pairs, Cb first or Cr first.
+      const int planes = av_pix_fmt_count_planes(clip.format);
+      const bool cr_first = clip.format == AV_PIX_FMT_NV21;
+      for (int plane = 0; plane < planes; ++plane) {
         const int rows = plane == 0 ? clip.height : (clip.height + 1) / 2;
-        const int columns = plane == 0 ? clip.width : (clip.width + 1) / 2;
+        const int columns = plane == 0 ? clip.width : (clip.width + 1) / 2 * (planes == 2 ? 2 : 1);
         for (int row = 0; row < rows; ++row) {
           uint8_t* line = frame->data[plane] + static_cast<ptrdiff_t>(row) * frame->linesize[plane];
           for (int x = 0; x < columns; ++x) {
+            const int value =
+                planes == 2 && plane == 1 ? values[1 + ((x % 2 == 1) != cr_first)] : values[plane];
             if (shift == 0)
-              line[x] = static_cast<uint8_t>(values[plane]);
+              line[x] = static_cast<uint8_t>(value);
             else
-              reinterpret_cast<uint16_t*>(line)[x] = static_cast<uint16_t>(values[plane]);
+              reinterpret_cast<uint16_t*>(line)[x] = static_cast<uint16_t>(value);
           }
         }
       }

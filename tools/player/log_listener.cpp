@@ -28,10 +28,9 @@ long long DroppedCount(const std::string& line) {
 
 }  // namespace
 
-LogListener::LogListener(const std::string& path, bool append, int delay_ms) : delay_ms_(delay_ms) {
-  if (!path.empty())
-    file_ = fopen(path.c_str(), append ? "a" : "w");
-}
+LogListener::LogListener(const std::string& path, bool append, int delay_ms)
+    : delay_ms_(delay_ms),
+      file_(path.empty() ? nullptr : fopen(path.c_str(), append ? "a" : "w")) {}
 
 LogListener::~LogListener() {
   if (file_ != nullptr)
@@ -41,7 +40,7 @@ LogListener::~LogListener() {
 void LogListener::OnRenderLog(std::string line) {
   if (delay_ms_ > 0)
     std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms_));
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   ++lines_;
   dropped_ += DroppedCount(line);
   if (file_ == nullptr)
@@ -53,24 +52,24 @@ void LogListener::OnRenderLog(std::string line) {
 }
 
 long long LogListener::lines() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   return lines_;
 }
 
 long long LogListener::dropped() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   return dropped_;
 }
 
 bool LogListener::Flush() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   if (file_ != nullptr)
     FlushLocked(engine::MonotonicNanos());
   return file_ == nullptr || ferror(file_) == 0;
 }
 
 bool LogListener::StillAt(const std::string& path) {
-  std::lock_guard<std::mutex> lock(mutex_);
+  rtc::MutexLock lock(&mutex_);
   struct stat written, there;
   return file_ == nullptr ||
          (fstat(fileno(file_), &written) == 0 && stat(path.c_str(), &there) == 0 &&

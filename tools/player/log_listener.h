@@ -7,10 +7,11 @@
 #include <stdint.h>
 #include <stdio.h>
 
-#include <mutex>
 #include <string>
 
 #include "ILogRenderListener.h"
+#include "rtc_base/mutex.h"
+#include "rtc_base/thread_annotations.h"
 
 namespace player {
 
@@ -29,25 +30,26 @@ class LogListener : public ILogRenderListener {
 
   // False when `path` could not be opened for writing.
   bool opened() const { return file_ != nullptr; }
-  void OnRenderLog(std::string line) override;
-  long long lines();
+  void OnRenderLog(std::string line) override RTC_EXCLUDES(mutex_);
+  long long lines() RTC_EXCLUDES(mutex_);
   // Lines the module's queue dropped, as its announcements said.
-  long long dropped();
+  long long dropped() RTC_EXCLUDES(mutex_);
   // False once a write to the file failed.
-  bool Flush();
+  bool Flush() RTC_EXCLUDES(mutex_);
   // Whether the file written is still the one at `path`: a folder removed
   // during the play takes the file with it, though every write succeeds.
-  bool StillAt(const std::string& path);
+  bool StillAt(const std::string& path) RTC_EXCLUDES(mutex_);
 
  private:
-  void FlushLocked(int64_t now);
+  void FlushLocked(int64_t now) RTC_REQUIRES(mutex_);
 
   const int delay_ms_;
-  std::mutex mutex_;
-  FILE* file_ = nullptr;
-  long long lines_ = 0;
-  long long dropped_ = 0;
-  int64_t last_flush_ns_ = 0;
+  rtc::Mutex mutex_;
+  // Opened once; written, flushed and looked at under the lock.
+  FILE* const file_;
+  long long lines_ RTC_GUARDED_BY(mutex_) = 0;
+  long long dropped_ RTC_GUARDED_BY(mutex_) = 0;
+  int64_t last_flush_ns_ RTC_GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace player

@@ -1,13 +1,14 @@
 #include "messages.h"
 
-#include <mutex>
+#include "rtc_base/mutex.h"
+#include "rtc_base/thread_annotations.h"
 
 namespace player {
 
 namespace {
 
-std::mutex g_output;
-bool g_status_shown = false;  // under g_output
+rtc::Mutex g_output;
+bool g_status_shown RTC_GUARDED_BY(g_output) = false;
 
 // "\r" back to the line's start, then "erase to its end": a shorter line
 // leaves nothing of the longer one before it.
@@ -16,7 +17,7 @@ constexpr char kClearLine[] = "\r\x1b[K";
 }  // namespace
 
 void Say(FILE* stream, const std::string& line) {
-  std::lock_guard<std::mutex> lock(g_output);
+  rtc::MutexLock lock(&g_output);
   if (g_status_shown) {
     fputs(kClearLine, stderr);
     g_status_shown = false;
@@ -30,14 +31,14 @@ void Fail(const std::string& message) {
 }
 
 void ShowStatus(const std::string& text) {
-  std::lock_guard<std::mutex> lock(g_output);
+  rtc::MutexLock lock(&g_output);
   fprintf(stderr, "%s%s", kClearLine, text.c_str());
   fflush(stderr);
   g_status_shown = true;
 }
 
 void EndStatus() {
-  std::lock_guard<std::mutex> lock(g_output);
+  rtc::MutexLock lock(&g_output);
   if (g_status_shown)
     fputc('\n', stderr);
   g_status_shown = false;

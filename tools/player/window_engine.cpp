@@ -120,7 +120,7 @@ void WindowEngine::Close() {
 // The flags are set before the waiter's lock is taken here, so a waiter
 // either sees them when it checks or is already waiting for this call.
 void WindowEngine::Wake() {
-  { std::lock_guard<std::mutex> lock(wake_mutex_); }
+  { rtc::MutexLock lock(&wake_mutex_); }
   wake_.notify_all();
 }
 
@@ -312,9 +312,9 @@ WindowEngine::Turn WindowEngine::WaitForTurn() {
     const int64_t wait = fps_ > 0 ? schedule_.due_ns() - engine::MonotonicNanos() : 0;
     if (wait <= 0)
       return Turn::kDue;
-    std::unique_lock<std::mutex> lock(wake_mutex_);
-    wake_.wait_for(lock, std::chrono::nanoseconds(wait),
-                   [this] { return stop_ || paused_ || seek_; });
+    rtc::MutexLock lock(&wake_mutex_);
+    wake_mutex_.AwaitFor(wake_, std::chrono::nanoseconds(wait),
+                         [this] { return stop_ || paused_ || seek_; });
   }
   return Turn::kDue;
 }
@@ -323,15 +323,15 @@ WindowEngine::Turn WindowEngine::WaitForTurn() {
 // ends or a seek or a step needs the engine. Returns how long it waited.
 int64_t WindowEngine::WaitWhilePaused() {
   const int64_t paused_at = engine::MonotonicNanos();
-  std::unique_lock<std::mutex> lock(wake_mutex_);
+  // Redrawn with the lock given up: a request made meanwhile wakes the next
+  // wait at once.
   while (paused_ && !stop_ && !seek_ && !step_) {
     if (redraw_.exchange(false)) {
-      lock.unlock();
       Redraw();
-      lock.lock();
       continue;
     }
-    wake_.wait(lock, [this] { return !paused_ || stop_ || redraw_ || seek_ || step_; });
+    rtc::MutexLock lock(&wake_mutex_);
+    wake_mutex_.Await(wake_, [this] { return !paused_ || stop_ || redraw_ || seek_ || step_; });
   }
   const int64_t paused = engine::MonotonicNanos() - paused_at;
   statistics_.AddPause(paused);
@@ -383,7 +383,7 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
     // The turn is taken before the hold's lock, so that the UI thread, whose
     // OnDestroy needs that lock, never waits behind other windows' frames.
     rtc::MutexLock frame(&FrameMutex());
-    std::lock_guard<std::mutex> lock(hold_.mutex());
+    rtc::MutexLock lock(&hold_.mutex());
     engine::VideoFrame* on_show = FrameOnShow();
     rtc::IVideoRender* render = RendererLocked(on_show->color());
     if (render == nullptr) {
@@ -400,7 +400,7 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
       const int64_t handed_ns = engine::MonotonicNanos();
       // Drawn again, black stays black unless a capture needs the frame.
       if (frame_number > 0 && !(again && black && capture_path.empty()))
-        render->RenderFrame(on_show);
+        Hand(render, on_show, again ? 0 : due_ns_);
       capture_error = ModuleCaptureResult(capture_path);
       if (!again) {
         // On show from when it was due, unless it came later than a frame
@@ -414,6 +414,22 @@ void WindowEngine::Present(int64_t frame_number, bool again) {
   if (!capture_path.empty())
     captures_.Record(capture_path, frame_number, kind, capture_error < 0 && LostToRecreation(epoch),
                      capture_error);
+}
+
+// An I420 frame goes through the renderer's RenderFrame, as an engine's
+// frames always have. A decoder's NV12 or NV21 frame goes as it is, by its
+// description: its planes and strides, its colours, and as its capture time
+// its time in the stream as the play's clock has it (when it was due; 0, the
+// push, when unpaced or drawn again): no conversion on the CPU.
+void WindowEngine::Hand(rtc::IVideoRender* render, engine::VideoFrame* frame, int64_t due_ns) {
+  if (frame->layout() == kFrameLayoutI420) {
+    render->RenderFrame(frame);
+    return;
+  }
+  FrameDescription description = frame->Describe();
+  description.captureTimeUs = due_ns / 1000;
+  std::string id = id_;
+  PluginManager::GetInstance()->PushFrame(id, &description);
 }
 
 // What the module says of the capture armed for `path`: 0 when its file was

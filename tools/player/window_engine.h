@@ -17,7 +17,6 @@
 #include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -32,6 +31,8 @@
 #include "frame_statistics.h"
 #include "input_reader.h"
 #include "options.h"
+#include "rtc_base/mutex.h"
+#include "rtc_base/thread_annotations.h"
 #include "window_settings.h"
 
 namespace player {
@@ -118,18 +119,25 @@ class WindowEngine {
   // at once, or a seek replaced it.
   enum class Turn { kDue, kStep, kSought };
 
-  void Run();
-  void Wake();
-  Turn WaitForTurn();
-  int64_t WaitWhilePaused();
+  // The waits and what they call take the wake-up lock only to sleep; a
+  // frame is drawn, and the hold's lock taken, with it given up.
+  void Run() RTC_EXCLUDES(wake_mutex_);
+  void Wake() RTC_EXCLUDES(wake_mutex_);
+  Turn WaitForTurn() RTC_EXCLUDES(wake_mutex_);
+  int64_t WaitWhilePaused() RTC_EXCLUDES(wake_mutex_);
   void Schedule(double timestamp, double duration);
   void HoldLastFrame();
   void KeepFrameOnShow();
   bool DoSeek(int64_t by_ms);
-  void Redraw();
+  void Redraw() RTC_EXCLUDES(wake_mutex_);
   engine::VideoFrame* FrameOnShow() const;
-  void Present(int64_t frame_number, bool again = false);
-  rtc::IVideoRender* RendererLocked(const engine::ColorDescription& color);
+  void Present(int64_t frame_number, bool again = false) RTC_EXCLUDES(wake_mutex_);
+  // Gives `frame` to the window's renderer `render`, held; `due_ns`: when it
+  // was due (engine::MonotonicNanos), 0 for now.
+  void Hand(rtc::IVideoRender* render, engine::VideoFrame* frame, int64_t due_ns)
+      RTC_REQUIRES(hold_.mutex());
+  rtc::IVideoRender* RendererLocked(const engine::ColorDescription& color)
+      RTC_REQUIRES(hold_.mutex());
   int ModuleCaptureResult(const std::string& path);
   bool LostToRecreation(int64_t epoch_before) const;
 
@@ -152,7 +160,7 @@ class WindowEngine {
 
   // What the engine's waits wake for: a stop, a pause, a seek or, while
   // paused, a request or a step (the flags below).
-  std::mutex wake_mutex_;
+  rtc::Mutex wake_mutex_;
   std::condition_variable wake_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> closed_{false};
