@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <array>
 #include <cstdlib>
 #include <functional>
@@ -326,6 +327,38 @@ TEST_F(SnapshotTest, SnapshotsThatCannotBeHadFail) {
     EXPECT_EQ(call.thread, ui_id);
   }
   EXPECT_EQ(pending.calls[1].path, "/nonexistent/never.png");
+}
+
+// An engine thread drawing while the app asks for snapshots of both kinds
+// and the surface is destroyed under them: every request made is answered,
+// once, by a frame or by the destruction.
+TEST_F(SnapshotTest, EveryRequestIsAnsweredOnceWhileAnotherThreadDraws) {
+  ASSERT_NE(Bind(32, 24), nullptr);
+  struct Counter : ISnapshotListener {
+    void OnSnapshot(const std::string&, const SnapshotImage&) override { ++answered; }
+    std::atomic<int> answered{0};
+  } counter;
+  const Planes planes(16, 12);
+  std::atomic<bool> stop{false};
+  std::thread engine([&] {
+    const FrameDescription frame = planes.Describe(kFrameLayoutNv12);
+    while (!stop)
+      manager_.PushFrame(id_, &frame);
+  });
+  int asked = 0;
+  for (int i = 0; i < 300; ++i) {
+    if (manager_.TakeSnapshot(id_, &counter, i % 2 == 0 ? kSnapshotShown : kSnapshotFrame))
+      ++asked;
+    if (i == 200) {
+      ohos_desktop::DispatchSurfaceDestroyed(component_.get());
+      component_.reset();
+    }
+    std::this_thread::yield();
+  }
+  stop = true;
+  engine.join();
+  EXPECT_GT(asked, 200);
+  EXPECT_EQ(counter.answered.load(), asked);
 }
 
 // Refused with one line and false, nothing asked: a null listener, a kind
