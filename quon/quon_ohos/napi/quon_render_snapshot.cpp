@@ -6,6 +6,7 @@
 #include <errno.h>
 
 #include <algorithm>
+#include <cmath>
 #include <new>
 #include <utility>
 
@@ -18,9 +19,35 @@ namespace snapshot {
 
 namespace {
 
-uint8_t Clamped(float value) {
-  return static_cast<uint8_t>(std::min(255.0f, std::max(0.0f, value + 0.5f)));
-}
+// The conversion's terms for every sample value, in 16.16 fixed point:
+// the luma's, and each chroma sample's share of red, green and blue.
+// Rounded at 2^-16, the sum stays within a hair of the exact colour.
+struct Terms {
+  static constexpr int kShift = 16;
+  int32_t luma[256];
+  int32_t redFromCr[256], greenFromCb[256], greenFromCr[256], blueFromCb[256];
+
+  Terms(bool limitedRange, colour::YuvMatrix matrix) {
+    const colour::LumaWeights w = colour::WeightsOf(matrix);
+    const double kg = 1.0 - w.kr - w.kb;
+    const double lumaScale = limitedRange ? 255.0 / 219.0 : 1.0;
+    const double chromaScale = limitedRange ? 255.0 / 224.0 : 1.0;
+    const double lumaOffset = limitedRange ? 16.0 : 0.0;
+    for (int v = 0; v < 256; ++v) {
+      const double c = (v - 128.0) * chromaScale;
+      // The half that rounds the sum to nearest rides on the luma.
+      luma[v] = Fixed((v - lumaOffset) * lumaScale + 0.5);
+      redFromCr[v] = Fixed(2.0 * (1.0 - w.kr) * c);
+      blueFromCb[v] = Fixed(2.0 * (1.0 - w.kb) * c);
+      greenFromCb[v] = Fixed(2.0 * (1.0 - w.kb) * w.kb / kg * c);
+      greenFromCr[v] = Fixed(2.0 * (1.0 - w.kr) * w.kr / kg * c);
+    }
+  }
+  static int32_t Fixed(double value) { return static_cast<int32_t>(std::lround(value * 65536.0)); }
+  static uint8_t Sample(int32_t fixed) {
+    return static_cast<uint8_t>(std::min(255, std::max(0, fixed >> kShift)));
+  }
+};
 
 const char* KindName(int32_t kind) {
   return kind == kSnapshotFrame ? "frame" : "shown";
@@ -43,16 +70,7 @@ bool FrameToRgba(const FrameDescription& frame, bool limitedRange, colour::YuvMa
   const size_t cStride = frame.strides[1] != 0 ? static_cast<size_t>(frame.strides[1])
                                                : (biplanar ? chromaW * 2 : chromaW);
   const size_t vStride = frame.strides[2] != 0 ? static_cast<size_t>(frame.strides[2]) : chromaW;
-  // The same arithmetic as the frame's capture to BMP and the drawing.
-  const colour::LumaWeights w = colour::WeightsOf(matrix);
-  const float kg = static_cast<float>(1.0 - w.kr - w.kb);
-  const float vToRed = static_cast<float>(2.0 * (1.0 - w.kr));
-  const float uToBlue = static_cast<float>(2.0 * (1.0 - w.kb));
-  const float uToGreen = uToBlue * static_cast<float>(w.kb) / kg;
-  const float vToGreen = vToRed * static_cast<float>(w.kr) / kg;
-  const float lumaScale = limitedRange ? 255.0f / 219.0f : 1.0f;
-  const float chromaScale = limitedRange ? 255.0f / 224.0f : 1.0f;
-  const float lumaOffset = limitedRange ? 16.0f : 0.0f;
+  const Terms terms(limitedRange, matrix);
   // Where a pixel's Cb and Cr are: their plane, and the step between pairs.
   const size_t cbAt = frame.layout == kFrameLayoutNv21 ? 1 : 0;
   const size_t step = biplanar ? 2 : 1;
@@ -64,12 +82,10 @@ bool FrameToRgba(const FrameDescription& frame, bool limitedRange, colour::YuvMa
     uint8_t* out = rgba->data() + row * width * 4;
     for (size_t col = 0; col < width; ++col, out += 4) {
       const size_t c = (col / 2) * step;
-      const float luma = (static_cast<float>(y[col]) - lumaOffset) * lumaScale;
-      const float u = (static_cast<float>(cb[c]) - 128.0f) * chromaScale;
-      const float v = (static_cast<float>(cr[c]) - 128.0f) * chromaScale;
-      out[0] = Clamped(luma + vToRed * v);
-      out[1] = Clamped(luma - uToGreen * u - vToGreen * v);
-      out[2] = Clamped(luma + uToBlue * u);
+      const int32_t luma = terms.luma[y[col]];
+      out[0] = Terms::Sample(luma + terms.redFromCr[cr[c]]);
+      out[1] = Terms::Sample(luma - terms.greenFromCb[cb[c]] - terms.greenFromCr[cr[c]]);
+      out[2] = Terms::Sample(luma + terms.blueFromCb[cb[c]]);
       out[3] = 255;
     }
   }
