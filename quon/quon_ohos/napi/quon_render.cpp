@@ -186,7 +186,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
         return static_cast<const rtc::IVideoFrame*>(source)->Clone();
       },
       frame);
-  snapshots.Deliver(m_id, snapshot::DescribeI420(*frame), limitedRange, colour::YuvMatrixOf(matrix));
+  snapshots.Deliver(m_id, *frame, limitedRange, colour::YuvMatrixOf(matrix));
 }
 
 bool PluginRender::PushFrame(const FrameDescription& frame) {

@@ -56,6 +56,12 @@ class SnapshotBatch {
   // listener told once.
   void Deliver(const std::string& id, const FrameDescription& frame, bool limitedRange,
                colour::YuvMatrix matrix);
+  // The same for an engine's I420 frame, described only when asked for.
+  void Deliver(const std::string& id, const rtc::IVideoFrame& frame, bool limitedRange,
+               colour::YuvMatrix matrix) {
+    if (!requests_.empty())
+      Deliver(id, snapshot::DescribeI420(frame), limitedRange, matrix);
+  }
 
  private:
   friend class RenderSnapshots;
