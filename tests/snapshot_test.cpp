@@ -156,8 +156,8 @@ class SnapshotTest : public test_support::ModuleFixture {
   PluginManager& manager_ = *PluginManager::GetInstance();
 };
 
-// As shown: a 4:3 frame fitted into a wide window (bars), turned a
-// quarter, mirrored. What the snapshot holds is what the window shows,
+// As shown: a 4:3 frame fitted into a wide window (bars in the id's
+// background colour), turned a quarter, mirrored. What the snapshot holds is what the window shows,
 // exactly, at the window's size.
 TEST_F(SnapshotTest, AsShownIsWhatTheWindowShows) {
   const struct {
@@ -176,6 +176,7 @@ TEST_F(SnapshotTest, AsShownIsWhatTheWindowShows) {
     ASSERT_TRUE(manager_.SetScaleType(id_, c.scale));
     ASSERT_TRUE(manager_.SetRotation(id_, c.rotation));
     ASSERT_TRUE(manager_.SetMirror(id_, c.mirror));
+    ASSERT_TRUE(manager_.SetBackgroundColor(id_, 0xff204060));
     Recorder recorder;
     ASSERT_TRUE(manager_.TakeSnapshot(id_, &recorder));
     ASSERT_TRUE(render->PushFrame(planes.Describe(kFrameLayoutI420)));
@@ -193,7 +194,7 @@ TEST_F(SnapshotTest, AsShownIsWhatTheWindowShows) {
         *window_, [&](const std::vector<uint32_t>& pixels) { return pixels == expected; });
     EXPECT_EQ(shown, expected);
     if (c.scale == 2) {
-      EXPECT_EQ(expected[20 * 96 + 1], 0u) << "a bar";
+      EXPECT_EQ(expected[20 * 96 + 1], 0x204060u) << "a bar, in the id's background colour";
     }
   }
 }
@@ -286,6 +287,21 @@ TEST_F(SnapshotTest, EachRequestIsAnsweredOnceByTheNextFrame) {
   render->RenderFrame(&frame);
   EXPECT_EQ(shown.calls.size(), 1u);
   EXPECT_EQ(own.calls.size(), 2u) << "the request made from inside the call";
+
+  // A frame the id's rate drops is not drawn: the snapshot waits for the
+  // next frame that is.
+  ASSERT_TRUE(manager_.SetMaxFrameRate(id_, 1));
+  const Planes planes(16, 12);
+  FrameDescription pushed = planes.Describe(kFrameLayoutI420);
+  pushed.captureTimeUs = 1000000;
+  ASSERT_TRUE(render->PushFrame(pushed));
+  ASSERT_TRUE(manager_.TakeSnapshot(id_, &shown));
+  pushed.captureTimeUs += 1000;
+  ASSERT_TRUE(render->PushFrame(pushed));
+  EXPECT_EQ(shown.calls.size(), 1u) << "answered by a frame dropped by the rate";
+  pushed.captureTimeUs += 2000000;
+  ASSERT_TRUE(render->PushFrame(pushed));
+  EXPECT_EQ(shown.calls.size(), 2u);
 }
 
 // Never silence: a frame that cannot be drawn (no surface yet), a read-back
