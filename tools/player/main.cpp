@@ -13,7 +13,6 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,6 +30,8 @@
 #include "png_writer.h"
 #include "progress_reporter.h"
 #include "quon_renderManager.h"
+#include "rtc_base/mutex.h"
+#include "rtc_base/thread_annotations.h"
 #include "wakeup.h"
 #include "window_engine.h"
 
@@ -111,7 +112,7 @@ class ShownPicture : public ISnapshotListener {
 
   // The last picture, as 0x00RRGGBB pixels; empty when none was shown.
   std::vector<uint32_t> Pixels(int* width, int* height) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    rtc::MutexLock lock(&mutex_);
     std::vector<uint32_t> pixels(rgba_.size() / 4);
     for (size_t i = 0; i < pixels.size(); ++i)
       pixels[i] =
@@ -123,7 +124,7 @@ class ShownPicture : public ISnapshotListener {
 
   void OnSnapshot(const std::string&, const SnapshotImage& image) override {
     if (image.error == 0) {
-      std::lock_guard<std::mutex> lock(mutex_);
+      rtc::MutexLock lock(&mutex_);
       rgba_.resize(static_cast<size_t>(image.width) * image.height * 4);
       for (int32_t row = 0; row < image.height; ++row)
         std::copy_n(image.pixels + static_cast<size_t>(row) * image.stride, image.width * 4,
@@ -139,10 +140,10 @@ class ShownPicture : public ISnapshotListener {
  private:
   std::string id_;
   std::atomic<bool> waiting_{false};
-  std::mutex mutex_;
-  std::vector<uint8_t> rgba_;  // RGBA, rows top first
-  int width_ = 0;
-  int height_ = 0;
+  rtc::Mutex mutex_;
+  std::vector<uint8_t> rgba_ RTC_GUARDED_BY(mutex_);  // RGBA, rows top first
+  int width_ RTC_GUARDED_BY(mutex_) = 0;
+  int height_ RTC_GUARDED_BY(mutex_) = 0;
 };
 
 std::string WindowId(const Options& options, int index) {
