@@ -30,6 +30,8 @@
 #include "png_writer.h"
 #include "progress_reporter.h"
 #include "quon_renderManager.h"
+#include "rtc_base/mutex.h"
+#include "rtc_base/thread_annotations.h"
 #include "wakeup.h"
 #include "window_engine.h"
 
@@ -88,6 +90,61 @@ const char* SignalName(int signal) {
       return "a signal";
   }
 }
+
+// The picture a window last showed, for the screenshot: the module's
+// snapshot of each frame as shown (turned, mirrored, fitted, with its
+// bars), read back from the surface after the frame's draw. The play's
+// last frame is not known until the play has ended, so every frame is
+// asked for: each answer asks for the next, on the engine's thread, before
+// that thread draws again. A request that failed (no surface for a
+// moment, or a surface recreated under it) is made again by the player.
+class ShownPicture : public ISnapshotListener {
+ public:
+  explicit ShownPicture(std::string id) : id_(std::move(id)) {}
+
+  // Asks for the next frame's picture unless a request is waiting.
+  void Watch() {
+    if (waiting_.exchange(true))
+      return;
+    if (!PluginManager::GetInstance()->TakeSnapshot(id_, this))
+      waiting_ = false;  // no renderer right now: asked again later
+  }
+
+  // The last picture, as 0x00RRGGBB pixels; empty when none was shown.
+  std::vector<uint32_t> Pixels(int* width, int* height) {
+    rtc::MutexLock lock(&mutex_);
+    std::vector<uint32_t> pixels(rgba_.size() / 4);
+    for (size_t i = 0; i < pixels.size(); ++i)
+      pixels[i] =
+          static_cast<uint32_t>(rgba_[i * 4]) << 16 | rgba_[i * 4 + 1] << 8 | rgba_[i * 4 + 2];
+    *width = width_;
+    *height = height_;
+    return pixels;
+  }
+
+  void OnSnapshot(const std::string&, const SnapshotImage& image) override {
+    if (image.error == 0) {
+      rtc::MutexLock lock(&mutex_);
+      rgba_.resize(static_cast<size_t>(image.width) * image.height * 4);
+      for (int32_t row = 0; row < image.height; ++row)
+        std::copy_n(image.pixels + static_cast<size_t>(row) * image.stride, image.width * 4,
+                    rgba_.data() + static_cast<size_t>(row) * image.width * 4);
+      width_ = image.width;
+      height_ = image.height;
+    }
+    waiting_ = false;
+    if (image.error == 0)
+      Watch();
+  }
+
+ private:
+  std::string id_;
+  std::atomic<bool> waiting_{false};
+  rtc::Mutex mutex_;
+  std::vector<uint8_t> rgba_ RTC_GUARDED_BY(mutex_);  // RGBA, rows top first
+  int width_ RTC_GUARDED_BY(mutex_) = 0;
+  int height_ RTC_GUARDED_BY(mutex_) = 0;
+};
 
 std::string WindowId(const Options& options, int index) {
   return options.windows == 1 ? options.id : options.id + "-" + std::to_string(index + 1);
@@ -149,6 +206,7 @@ class Player {
       Fail(error);
       return kCannotStart;
     }
+    WatchShownPictures();
     Play();
     const bool screenshot_ok = TakeScreenshot();
     bool ok = figures_.Summarise(engines_, options_, end_ns_ - start_ns_, started_ns_,
@@ -270,6 +328,7 @@ class Player {
         // back to the system, so that resident memory shows what a long
         // play holds rather than where the heap once reached.
         malloc_trim(0);
+        WatchShownPictures();
         next_progress += kSecond;
       }
       int64_t wake_at = next_progress;
@@ -294,6 +353,19 @@ class Player {
   void RecreateSurface(WindowEngine& engine) {
     const std::string id = engine.id();
     engine.RecreateSurface([this, &id] { shell_->RecreateSurface(id); });
+    WatchShownPictures();  // the request went with the old surface's renderer
+  }
+
+  // With a screenshot to take: every window's pictures, asked for again
+  // where a request failed.
+  void WatchShownPictures() {
+    if (options_.screenshot.empty())
+      return;
+    if (shown_.empty())
+      for (auto& engine : engines_)
+        shown_.push_back(std::make_unique<ShownPicture>(engine->id()));
+    for (auto& picture : shown_)
+      picture->Watch();
   }
 
   bool AllFinished() {
@@ -316,23 +388,16 @@ class Player {
       printf("screenshot %s skipped: every window was closed\n", options_.screenshot.c_str());
       return true;
     }
-    // The last frame reaches the window through the GL stack's own
-    // connection to the display: read until two reads agree.
+    // What the module read back from the surface after the last frame's
+    // draw: exactly what the window showed.
     int w = 0, h = 0;
-    std::vector<uint32_t> pixels = shell_->ReadPixels(window->id(), &w, &h);
-    for (int attempt = 0; attempt < 20 && !pixels.empty(); ++attempt) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      std::vector<uint32_t> again = shell_->ReadPixels(window->id(), &w, &h);
-      const bool stable = again == pixels;
-      pixels.swap(again);
-      if (stable)
-        break;
-    }
+    std::vector<uint32_t> pixels;
+    for (size_t i = 0; i < engines_.size() && i < shown_.size(); ++i)
+      if (engines_[i].get() == window)
+        pixels = shown_[i]->Pixels(&w, &h);
     std::string error;
     if (pixels.empty()) {
-      error = "the window " + window->id() + " cannot be read back: it must be wholly on the" +
-              " screen (" + std::to_string(shell_->screen_width()) + "x" +
-              std::to_string(shell_->screen_height()) + ")";
+      error = "the window " + window->id() + " showed no frame";
     } else if (!WritePng(options_.screenshot, pixels, w, h, &error)) {
       error = "cannot write " + options_.screenshot + ": " + error;
     }
@@ -374,6 +439,9 @@ class Player {
 
   Options options_;
   const int64_t started_ns_;  // when the player started
+  // One per window, as engines_, while there is a screenshot to take. They
+  // outlive the shell, whose surfaces' ends tell them of requests waiting.
+  std::vector<std::unique_ptr<ShownPicture>> shown_;
   // Outlives the engines, which wake the main loop as they end.
   Wakeup wakeup_;
   std::unique_ptr<ohos_desktop::HostShell> shell_;

@@ -38,12 +38,14 @@ EglApi DriverApi() {
   api.glFlush = &::glFlush;
   api.glGenTextures = &::glGenTextures;
   api.glGetAttribLocation = &::glGetAttribLocation;
+  api.glGetError = &::glGetError;
   api.glGetIntegerv = &::glGetIntegerv;
   api.glGetProgramiv = &::glGetProgramiv;
   api.glGetShaderiv = &::glGetShaderiv;
   api.glGetUniformLocation = &::glGetUniformLocation;
   api.glLinkProgram = &::glLinkProgram;
   api.glPixelStorei = &::glPixelStorei;
+  api.glReadPixels = &::glReadPixels;
   api.glShaderSource = &::glShaderSource;
   api.glTexImage2D = &::glTexImage2D;
   api.glTexSubImage2D = &::glTexSubImage2D;

@@ -45,12 +45,14 @@ struct EglApi {
   decltype(&::glFlush) glFlush;
   decltype(&::glGenTextures) glGenTextures;
   decltype(&::glGetAttribLocation) glGetAttribLocation;
+  decltype(&::glGetError) glGetError;
   decltype(&::glGetIntegerv) glGetIntegerv;
   decltype(&::glGetProgramiv) glGetProgramiv;
   decltype(&::glGetShaderiv) glGetShaderiv;
   decltype(&::glGetUniformLocation) glGetUniformLocation;
   decltype(&::glLinkProgram) glLinkProgram;
   decltype(&::glPixelStorei) glPixelStorei;
+  decltype(&::glReadPixels) glReadPixels;
   decltype(&::glShaderSource) glShaderSource;
   decltype(&::glTexImage2D) glTexImage2D;
   decltype(&::glTexSubImage2D) glTexSubImage2D;

@@ -148,6 +148,8 @@ void EGLCore::EndFrame(int32_t frameW, int32_t frameH, GLint matrixLocation) {
   MatchMinifyingFilters();
   Api().glUniformMatrix4fv(matrixLocation, 1, GL_FALSE, texMatrix);
   Api().glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+  if (readBack != nullptr)
+    TakeReadBack();
 
   // No glFinish: the swap flushes, and waiting here for the whole frame
   // would hold the engine's thread for as long as the GPU draws.

@@ -98,6 +98,20 @@ class EGLCore {
   // rotation): the next frame's viewport, aspect ratio and fit matrix follow
   // it. Sizes below 1 are refused with a line; the old size stays.
   void SetSurfaceSize(int32_t width, int32_t height);
+  // A picture read back from the surface (ReadBackNextFrame).
+  struct ReadBack {
+    std::vector<uint8_t> rgba;  // rows top first, width * 4 bytes each
+    int32_t width = 0;
+    int32_t height = 0;
+    bool taken = false;   // a frame was drawn and read back
+    bool failed = false;  // a frame was drawn, and reading it back failed
+  };
+  // Reads the next frame drawn back from the surface into `into`, after the
+  // draw and before the swap presents it, so that it is exactly what the
+  // surface shows; null takes the request back. One frame per request. Its
+  // cost is the read's alone: a frame without a request reads nothing.
+  void ReadBackNextFrame(ReadBack* into) { readBack = into; }
+
   // Whether EglContextInit made the surface and context the core draws
   // with (false before it, after Release, or when it failed).
   bool HasEnvironment() const {
@@ -127,6 +141,7 @@ class EGLCore {
   void SetMatrixElements(float scaleX, float scaleY);
   const uint8_t* TightPlane(int index, const uint8_t* plane, int32_t stride, int32_t width,
                             int32_t height);
+  void TakeReadBack();
 
   // The turn and the mirror of the picture.
   struct Orientation {
@@ -168,6 +183,8 @@ class EGLCore {
   std::vector<uint8_t> repacked[3];
   // SetBackgroundColour's, as glClearColor takes it.
   GLfloat background[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+  // Where the next frame drawn is read back to; null: nowhere.
+  ReadBack* readBack = nullptr;
 };
 
 #endif  // QUON_OHOS_NAPI_QUON_EGLCORE_H_

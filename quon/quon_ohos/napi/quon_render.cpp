@@ -11,6 +11,7 @@
 #include "quon_render_image.h"
 #include "quon_render_rate.h"
 #include "quon_render_registry.h"
+#include "quon_render_snapshot.h"
 #include "quon_render_statistics.h"
 #include "rtc_base/logging.h"
 #include "rtc_base/timeutils.h"
@@ -42,7 +43,8 @@ void PluginRender::Release(std::string& id) {
 PluginRender::PluginRender(std::string& id)
     : m_id(id),
       m_statistics(std::make_unique<RenderStatisticsRecorder>()),
-      m_rateLimit(std::make_unique<FrameRateLimit>()) {
+      m_rateLimit(std::make_unique<FrameRateLimit>()),
+      m_snapshots(std::make_unique<RenderSnapshots>()) {
   PLATFORM(LOG_ERROR, kNativeTag, ">>>>>>>>PluginRender111 %{public}s", m_id.c_str());
   LOG_AT(kFile, 328, Info) << static_cast<const void*>(this) << ": " << "PluginRender" << ": "
                            << ".id=" << m_id << ",eglcore=" << static_cast<const void*>(m_eglCore);
@@ -67,6 +69,7 @@ PluginRender::~PluginRender() {
   // leave.
   NotifyDestroy();
   WaitForCallsInProgress();
+  m_snapshots->FailWaiting(m_id);
   rtc::MutexLock lock(&m_captureMutex);
   DropLastFrameLocked();
 }
@@ -138,6 +141,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
   RenderStatisticsRecorder::FrameEvent event = RenderStatisticsRecorder::FrameEvent::kNone;
   std::shared_ptr<RenderEventSlot> events;  // only when there is an event to tell
   uint64_t turn = 0;
+  SnapshotBatch snapshots;
   {
     rtc::MutexLock draw(&m_drawMutex);
     if (m_eglCore == nullptr) {
@@ -149,6 +153,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
       m_statistics->DroppedByRate();
       return;
     }
+    m_snapshots->Take(m_eglCore, &snapshots);
     const uint8_t* y = frame->YPlane();
     const uint8_t* u = frame->UPlane();
     const uint8_t* v = frame->VPlane();
@@ -161,7 +166,9 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
     m_eglCore->SetFrameRotation(0);
     m_eglCore->SetFrameColour(true, false, colour::YuvMatrix::kBt601);
     const int64_t start = rtc::MonotonicNanos();
-    if (m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride)) {
+    const bool drawn = m_eglCore->onRenderData(y, u, v, width, height, yStride, uStride, vStride);
+    snapshots.Drawn(m_eglCore, drawn);
+    if (drawn) {
       event = m_statistics->Drawn(width, height, arrivalNs, start, rtc::MonotonicNanos());
     } else {
       m_statistics->Dropped();
@@ -179,6 +186,7 @@ void PluginRender::RenderFrame(rtc::IVideoFrame* frame) {
         return static_cast<const rtc::IVideoFrame*>(source)->Clone();
       },
       frame);
+  snapshots.Deliver(m_id, *frame, limitedRange, colour::YuvMatrixOf(matrix));
 }
 
 bool PluginRender::PushFrame(const FrameDescription& frame) {
@@ -200,6 +208,7 @@ bool PluginRender::PushFrame(const FrameDescription& frame) {
   std::shared_ptr<RenderEventSlot> events;
   uint64_t turn = 0;
   bool drawn = false;
+  SnapshotBatch snapshots;
   {
     rtc::MutexLock draw(&m_drawMutex);
     if (m_eglCore == nullptr) {
@@ -215,6 +224,7 @@ bool PluginRender::PushFrame(const FrameDescription& frame) {
       m_statistics->DroppedByRate();
       return true;
     }
+    m_snapshots->Take(m_eglCore, &snapshots);
     const bool ownRange = frame.colorRange == kFrameColourOfId;
     const bool ownMatrix = frame.colorMatrix == kFrameColourOfId;
     limitedRange = (ownRange ? m_settings.colorRange : frame.colorRange) == kColorRangeLimited;
@@ -230,6 +240,7 @@ bool PluginRender::PushFrame(const FrameDescription& frame) {
       drawn = m_eglCore->onRenderBiplanar(frame.planes[0], frame.planes[1], frame.width,
                                           frame.height, frame.strides[0], frame.strides[1],
                                           frame.layout == kFrameLayoutNv21);
+    snapshots.Drawn(m_eglCore, drawn);
     if (drawn) {
       event =
           m_statistics->Drawn(frame.width, frame.height, originNs, start, rtc::MonotonicNanos());
@@ -248,6 +259,7 @@ bool PluginRender::PushFrame(const FrameDescription& frame) {
                                                 limited, colour::YuvMatrixOf(coded));
       },
       &frame);
+  snapshots.Deliver(m_id, frame, limitedRange, colour::YuvMatrixOf(matrix));
   return drawn;
 }
 

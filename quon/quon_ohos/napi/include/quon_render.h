@@ -9,6 +9,7 @@
 #include <string>
 
 #include "IRenderEventListener.h"
+#include "ISnapshotListener.h"
 #include "quon_frame.h"
 #include "ace/xcomponent/native_interface_xcomponent.h"
 #include "video_render_interfaces.h"
@@ -19,6 +20,7 @@ class EGLCore;
 class RenderEventSlot;
 class FrameRateLimit;
 class RenderRegistry;
+class RenderSnapshots;
 class RenderStatisticsRecorder;
 
 // How an engine's frames encode colour (PluginManager::SetColorDescription).
@@ -164,6 +166,13 @@ class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
   static void RemoveRenderEventListener(const std::string& id);
   // This renderer's figures; any thread.
   RenderStatistics Statistics() const;
+  // The next frame drawn, as shown (kSnapshotShown) or the frame itself
+  // (kSnapshotFrame), to `listener` once (ISnapshotListener.h); any thread.
+  // False, with a line, for a null listener or another kind.
+  bool TakeSnapshot(ISnapshotListener* listener, int32_t kind);
+  // The next frame drawn as shown, written to the PNG file `path`; then
+  // `listener`, when not null, told. False, with a line, for an empty path.
+  bool TakeSnapshotToFile(const std::string& path, ISnapshotListener* listener);
 
   // The four XComponent callbacks, shared by every renderer.
   static void OnSurfaceCreatedCB(OH_NativeXComponent* component, void* window);
@@ -254,6 +263,8 @@ class NATIVERENDER_EXPORT PluginRender : public rtc::IVideoRender {
   const std::unique_ptr<RenderStatisticsRecorder> m_statistics;
   // SetMaxFrameRate's schedule; used under m_drawMutex.
   const std::unique_ptr<FrameRateLimit> m_rateLimit;
+  // Snapshots waiting for the next frame (quon_render_snapshot.h).
+  const std::unique_ptr<RenderSnapshots> m_snapshots;
 
   std::atomic<int> m_inFlight{0};
   // With m_left: the destructor sleeps until m_inFlight is 0.

@@ -22,6 +22,7 @@
 
 #include "ILogRenderListener.h"
 #include "IRenderEventListener.h"
+#include "ISnapshotListener.h"
 #include "ace/xcomponent/native_interface_xcomponent.h"
 #include "napi/native_api.h"
 #include "quon_render.h"
@@ -141,6 +142,26 @@ class NATIVERENDER_EXPORT PluginManager {
   // above.
   bool GetRenderStatistics(std::string& id, RenderStatistics* out);
 #endif
+  // A snapshot of the next frame `id`'s renderer draws, to `listener`
+  // (ISnapshotListener.h) once, on the thread that draws it: the picture
+  // as shown (`kind` kSnapshotShown: turned, mirrored, fitted with its
+  // bars, read back from the surface at its size) or the frame itself
+  // (kSnapshotFrame: its own size, unturned, in its colour description),
+  // as RGBA pixels; or a failure (the frame could not be drawn, the read
+  // failed, the renderer was destroyed first). Each call asks for one
+  // snapshot; several may wait for the same frame. False, with a line and
+  // nothing asked, for a null `listener`, another `kind`, or an id without
+  // a renderer. Any thread.
+  bool TakeSnapshot(std::string& id, ISnapshotListener* listener, int32_t kind = kSnapshotShown);
+  // The same as shown, written by the module to the PNG file `path` (8-bit
+  // RGB) on the drawing thread, as captures are written: replaced whole,
+  // a FIFO or another target that is not a file refused. `listener`, when
+  // not null, is told as TakeSnapshot tells, with `path` set and `error` 0
+  // once the file is written, or why it was not; with none, the outcome is
+  // in the log alone. False, with a line, for an empty `path` or an id
+  // without a renderer.
+  bool TakeSnapshotToFile(std::string& id, const std::string& path,
+                          ISnapshotListener* listener = nullptr);
   // The outcome of the last capture `id`'s renderer took (EnableCapture
   // and CaptureImage armed it; the next frame was written): `path` as it
   // was named, `error` 0 when the file was written, or an errno value
