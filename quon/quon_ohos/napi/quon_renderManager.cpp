@@ -253,14 +253,25 @@ bool PluginManager::PushFrame(std::string& id, const FrameDescription* frame) {
                  << "refused, the frame is null, id=" << id;
     return false;
   }
-  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
-  if (!render) {
-    LOG(Warning) << "PushFrame"
+  PluginRender::Pin render = PinnedOrRefused(id, "PushFrame");
+  return render && render->PushFrame(*frame);
+}
+
+bool PluginManager::TakeSnapshot(std::string& id, ISnapshotListener* listener, int32_t kind) {
+  if (listener == nullptr) {
+    LOG(Warning) << "TakeSnapshot"
                  << ": "
-                 << "refused, no renderer for id=" << id;
+                 << "refused, the listener is null, id=" << id;
     return false;
   }
-  return render->PushFrame(*frame);
+  PluginRender::Pin render = PinnedOrRefused(id, "TakeSnapshot");
+  return render && render->TakeSnapshot(listener, kind);
+}
+
+bool PluginManager::TakeSnapshotToFile(std::string& id, const std::string& path,
+                                       ISnapshotListener* listener) {
+  PluginRender::Pin render = PinnedOrRefused(id, "TakeSnapshotToFile");
+  return render && render->TakeSnapshotToFile(path, listener);
 }
 
 bool PluginManager::SetBackgroundColor(std::string& id, uint32_t argb) {

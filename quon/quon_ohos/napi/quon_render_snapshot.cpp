@@ -238,32 +238,3 @@ bool PluginRender::TakeSnapshotToFile(const std::string& path, ISnapshotListener
   m_snapshots->Add({listener, kSnapshotShown, path});
   return true;
 }
-
-bool PluginManager::TakeSnapshot(std::string& id, ISnapshotListener* listener, int32_t kind) {
-  if (listener == nullptr) {
-    LOG(Warning) << "TakeSnapshot"
-                 << ": "
-                 << "refused, the listener is null, id=" << id;
-    return false;
-  }
-  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
-  if (!render) {
-    LOG(Warning) << "TakeSnapshot"
-                 << ": "
-                 << "refused, no renderer for id=" << id;
-    return false;
-  }
-  return render->TakeSnapshot(listener, kind);
-}
-
-bool PluginManager::TakeSnapshotToFile(std::string& id, const std::string& path,
-                                       ISnapshotListener* listener) {
-  PluginRender::Pin render = PluginRender::PinInstance(id, /*create=*/false);
-  if (!render) {
-    LOG(Warning) << "TakeSnapshotToFile"
-                 << ": "
-                 << "refused, no renderer for id=" << id;
-    return false;
-  }
-  return render->TakeSnapshotToFile(path, listener);
-}
