@@ -65,7 +65,6 @@ bool Figures::Summarise(const std::vector<std::unique_ptr<WindowEngine>>& engine
     scale_changes_ += engine->scale_changes();
   }
   ok = ReportRequestedCaptures(*engines.front(), options) && ok;
-  GatherRendererFigures(engines);
   if (options.recreate_every_ms > 0)
     printf("surfaces recreated %lld\n", surfaces_recreated_);
   if (options.cycle_scale > 0)

@@ -29,6 +29,10 @@ class Figures {
  public:
   // What plays: its name, its codec and its frames' size before the play.
   void SetInput(const std::string& name, const engine::VideoSource& source);
+  // Asks the module for each window's figures, while the windows still
+  // have their surfaces and before anything is drawn again (the
+  // screenshot's redraw): Summarise prints them.
+  void GatherRendererFigures(const std::vector<std::unique_ptr<WindowEngine>>& engines);
   // Gathers the figures of the engines, which ended, and prints the
   // summary: what was played, each capture asked for (written, skipped,
   // failed, or never taken) and the soak run's counts. The first window's
@@ -51,7 +55,6 @@ class Figures {
  private:
   bool ReportRequestedCaptures(WindowEngine& first, const Options& options);
   bool ReportCapture(const CaptureResult& capture);
-  void GatherRendererFigures(const std::vector<std::unique_ptr<WindowEngine>>& engines);
 
   std::string input_;
   std::string codec_;

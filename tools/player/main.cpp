@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -91,56 +92,57 @@ const char* SignalName(int signal) {
   }
 }
 
-// The picture a window last showed, for the screenshot: the module's
-// snapshot of each frame as shown (turned, mirrored, fitted, with its
-// bars), read back from the surface after the frame's draw. The play's
-// last frame is not known until the play has ended, so every frame is
-// asked for: each answer asks for the next, on the engine's thread, before
-// that thread draws again. A request that failed (no surface for a
-// moment, or a surface recreated under it) is made again by the player.
+// The picture a window shows, for the screenshot: the module's snapshot
+// (turned, mirrored, fitted, with its bars) of the frame on show, read back
+// from the surface when the player draws that frame again once the play
+// has ended. Asked for once; the answer comes on the thread that draws.
 class ShownPicture : public ISnapshotListener {
  public:
-  explicit ShownPicture(std::string id) : id_(std::move(id)) {}
-
-  // Asks for the next frame's picture unless a request is waiting.
-  void Watch() {
-    if (waiting_.exchange(true))
-      return;
-    if (!PluginManager::GetInstance()->TakeSnapshot(id_, this))
-      waiting_ = false;  // no renderer right now: asked again later
+  // Asks for the next frame `id` draws; false when it has no renderer.
+  bool Ask(std::string id) {
+    {
+      rtc::MutexLock lock(&mutex_);
+      answered_ = false;
+      error_ = 0;
+      rgba_.clear();
+    }
+    return PluginManager::GetInstance()->TakeSnapshot(id, this);
   }
 
-  // The last picture, as 0x00RRGGBB pixels; empty when none was shown.
-  std::vector<uint32_t> Pixels(int* width, int* height) {
+  // The picture as 0x00RRGGBB pixels; false, with the reason, when no
+  // picture came (an errno value, or 0 when no answer came at all).
+  bool Pixels(std::vector<uint32_t>* pixels, int* width, int* height, int* error) {
     rtc::MutexLock lock(&mutex_);
-    std::vector<uint32_t> pixels(rgba_.size() / 4);
-    for (size_t i = 0; i < pixels.size(); ++i)
-      pixels[i] =
+    *error = answered_ ? error_ : 0;
+    if (!answered_ || error_ != 0)
+      return false;
+    pixels->resize(rgba_.size() / 4);
+    for (size_t i = 0; i < pixels->size(); ++i)
+      (*pixels)[i] =
           static_cast<uint32_t>(rgba_[i * 4]) << 16 | rgba_[i * 4 + 1] << 8 | rgba_[i * 4 + 2];
     *width = width_;
     *height = height_;
-    return pixels;
+    return true;
   }
 
   void OnSnapshot(const std::string&, const SnapshotImage& image) override {
-    if (image.error == 0) {
-      rtc::MutexLock lock(&mutex_);
-      rgba_.resize(static_cast<size_t>(image.width) * image.height * 4);
-      for (int32_t row = 0; row < image.height; ++row)
-        std::copy_n(image.pixels + static_cast<size_t>(row) * image.stride, image.width * 4,
-                    rgba_.data() + static_cast<size_t>(row) * image.width * 4);
-      width_ = image.width;
-      height_ = image.height;
-    }
-    waiting_ = false;
-    if (image.error == 0)
-      Watch();
+    rtc::MutexLock lock(&mutex_);
+    answered_ = true;
+    error_ = image.error;
+    if (image.error != 0)
+      return;
+    rgba_.resize(static_cast<size_t>(image.width) * image.height * 4);
+    for (int32_t row = 0; row < image.height; ++row)
+      std::copy_n(image.pixels + static_cast<size_t>(row) * image.stride, image.width * 4,
+                  rgba_.data() + static_cast<size_t>(row) * image.width * 4);
+    width_ = image.width;
+    height_ = image.height;
   }
 
  private:
-  std::string id_;
-  std::atomic<bool> waiting_{false};
   rtc::Mutex mutex_;
+  bool answered_ RTC_GUARDED_BY(mutex_) = false;
+  int error_ RTC_GUARDED_BY(mutex_) = 0;
   std::vector<uint8_t> rgba_ RTC_GUARDED_BY(mutex_);  // RGBA, rows top first
   int width_ RTC_GUARDED_BY(mutex_) = 0;
   int height_ RTC_GUARDED_BY(mutex_) = 0;
@@ -206,8 +208,8 @@ class Player {
       Fail(error);
       return kCannotStart;
     }
-    WatchShownPictures();
     Play();
+    figures_.GatherRendererFigures(engines_);  // before the screenshot draws again
     const bool screenshot_ok = TakeScreenshot();
     bool ok = figures_.Summarise(engines_, options_, end_ns_ - start_ns_, started_ns_,
                                  g_stop_signal != 0) &&
@@ -328,7 +330,6 @@ class Player {
         // back to the system, so that resident memory shows what a long
         // play holds rather than where the heap once reached.
         malloc_trim(0);
-        WatchShownPictures();
         next_progress += kSecond;
       }
       int64_t wake_at = next_progress;
@@ -353,19 +354,6 @@ class Player {
   void RecreateSurface(WindowEngine& engine) {
     const std::string id = engine.id();
     engine.RecreateSurface([this, &id] { shell_->RecreateSurface(id); });
-    WatchShownPictures();  // the request went with the old surface's renderer
-  }
-
-  // With a screenshot to take: every window's pictures, asked for again
-  // where a request failed.
-  void WatchShownPictures() {
-    if (options_.screenshot.empty())
-      return;
-    if (shown_.empty())
-      for (auto& engine : engines_)
-        shown_.push_back(std::make_unique<ShownPicture>(engine->id()));
-    for (auto& picture : shown_)
-      picture->Watch();
   }
 
   bool AllFinished() {
@@ -388,15 +376,18 @@ class Player {
       printf("screenshot %s skipped: every window was closed\n", options_.screenshot.c_str());
       return true;
     }
-    // What the module read back from the surface after the last frame's
-    // draw: exactly what the window showed.
-    int w = 0, h = 0;
+    // The frame on show drawn once more, the module reading the surface
+    // back after the draw: exactly what the window shows.
+    int w = 0, h = 0, snapshot_error = 0;
     std::vector<uint32_t> pixels;
-    for (size_t i = 0; i < engines_.size() && i < shown_.size(); ++i)
-      if (engines_[i].get() == window)
-        pixels = shown_[i]->Pixels(&w, &h);
+    if (shown_.Ask(window->id()))
+      window->DrawHeldFrameAgain();
+    shown_.Pixels(&pixels, &w, &h, &snapshot_error);
     std::string error;
-    if (pixels.empty()) {
+    if (snapshot_error != 0) {
+      error = "the window " + window->id() +
+              "'s picture could not be read: " + strerror(snapshot_error);
+    } else if (pixels.empty()) {
       error = "the window " + window->id() + " showed no frame";
     } else if (!WritePng(options_.screenshot, pixels, w, h, &error)) {
       error = "cannot write " + options_.screenshot + ": " + error;
@@ -439,9 +430,9 @@ class Player {
 
   Options options_;
   const int64_t started_ns_;  // when the player started
-  // One per window, as engines_, while there is a screenshot to take. They
-  // outlive the shell, whose surfaces' ends tell them of requests waiting.
-  std::vector<std::unique_ptr<ShownPicture>> shown_;
+  // The screenshot's picture. It outlives the shell, whose surfaces' ends
+  // tell it of a request still waiting.
+  ShownPicture shown_;
   // Outlives the engines, which wake the main loop as they end.
   Wakeup wakeup_;
   std::unique_ptr<ohos_desktop::HostShell> shell_;

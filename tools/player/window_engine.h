@@ -46,6 +46,10 @@ class WindowEngine {
   // `on_finished` runs on the engine thread once the play ended.
   void Start(std::function<void()> on_finished = nullptr);
   void Join();
+  // After Join, on the caller's thread: the frame on show drawn again as
+  // it is shown. Not when no frame was shown, or when a fill to black is
+  // pending: the window is filled instead.
+  void DrawHeldFrameAgain() RTC_EXCLUDES(wake_mutex_) { Redraw(); }
 
   // Requests from the UI thread (keys) and from the player. While paused,
   // each shows at once: the held frame is captured (and drawn again), drawn
